@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace velmar {
+
+class IniFile;
+
+// The settings read once at start-up from the initialisation file; read-only afterwards.
+struct AppSettings
+{
+    // LAYOUT
+    QString Name;
+    QString Address;
+    QString Telephone;
+    // DEFAULTS
+    double Superannuation = 0;
+    double Employerannuation = 14;
+    bool NoSuperannuation = true; // Superannuation below 0.1
+    bool ProForma = false;
+    bool PartSuperannuation = false;
+    bool Solo = false;
+    // ProForma section: read only in pro-forma mode
+    QString Add1, Add2, Add3, Add4, Add5, Add6;
+    // EMailText section: body lines of the e-mail, in file order
+    QStringList EMailText;
+    // EMail
+    QString FromAddress;
+    QString FromName;
+    QString Server;
+    QString Login;
+    QString Password;
+    QString TEST;
+    int SMTPPort = 25;
+    // Solo section: read only in pension-form mode
+    QString NHSPSAuthority;
+    QString NHSEACode;
+
+    static AppSettings fromIni(const IniFile& ini);
+    static AppSettings load(const QString& iniPath);
+};
+
+} // namespace velmar

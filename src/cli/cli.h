@@ -1,0 +1,62 @@
+#pragma once
+
+#include "app/appsettings.h"
+#include "app/appstate.h"
+#include "app/prompter.h"
+
+#include <QSqlDatabase>
+#include <QStringList>
+#include <QTextStream>
+
+namespace velmar::cli {
+
+// Messages go to stderr (information to stdout); questions take the answer given by a flag.
+class CliPrompter : public Prompter
+{
+public:
+    CliPrompter(QTextStream& out, QTextStream& err) : m_out(out), m_err(err) {}
+    void information(const QString& text) override;
+    void error(const QString& text) override;
+    bool question(const QString& text) override;
+
+    bool answerYes = false;
+    int errors = 0;
+    int questionsRefused = 0;
+
+private:
+    QTextStream& m_out;
+    QTextStream& m_err;
+};
+
+struct Context
+{
+    QString iniPath;
+    QString dbPath;
+    AppSettings settings;
+    AppState state;
+    QSqlDatabase db; // open when the command asked for it
+    QTextStream& out;
+    QTextStream& err;
+    CliPrompter& prompter;
+};
+
+using Handler = int (*)(Context& ctx, QStringList& args);
+
+enum class Needs { Nothing, Database };
+
+// Registers a subcommand; used as a static object in each cmd_*.cpp.
+struct Command
+{
+    Command(const char* name, const char* usage, Needs needs, Handler handler);
+};
+
+// Removes "--name VALUE" from args; false when absent. A missing value is reported and exits.
+bool takeOption(QStringList& args, const QString& name, QString* value);
+bool takeFlag(QStringList& args, const QString& name);
+// After options are taken: true when unexpected arguments remain (reported on err).
+bool unexpectedArguments(Context& ctx, const QStringList& args);
+
+// The data set of the most recent import: the last FileNames row written.
+QString lastImportedDataSet(const QSqlDatabase& db);
+
+} // namespace velmar::cli

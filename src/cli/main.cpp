@@ -1,0 +1,152 @@
+#include "cli/cli.h"
+
+#include "db/database.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMap>
+#include <QSqlQuery>
+
+#include <clocale>
+#include <cstdio>
+
+namespace velmar::cli {
+
+namespace {
+
+struct Entry
+{
+    QString usage;
+    Needs needs;
+    Handler handler;
+};
+
+QMap<QString, Entry>& registry()
+{
+    static QMap<QString, Entry> commands;
+    return commands;
+}
+
+void printUsage(QTextStream& s)
+{
+    s << "usage: velmarpay-cli [--ini FILE] [--db FILE] COMMAND [ARGS]\n\ncommands:\n";
+    for (const Entry& e : registry())
+        s << "  " << e.usage << "\n";
+}
+
+} // namespace
+
+Command::Command(const char* name, const char* usage, Needs needs, Handler handler)
+{
+    registry().insert(QString::fromUtf8(name), Entry{QString::fromUtf8(usage), needs, handler});
+}
+
+void CliPrompter::information(const QString& text)
+{
+    m_out << text << Qt::endl;
+}
+
+void CliPrompter::error(const QString& text)
+{
+    ++errors;
+    m_err << text << Qt::endl;
+}
+
+bool CliPrompter::question(const QString& text)
+{
+    m_err << text << (answerYes ? " Yes" : " No") << Qt::endl;
+    if (!answerYes)
+        ++questionsRefused;
+    return answerYes;
+}
+
+bool takeOption(QStringList& args, const QString& name, QString* value)
+{
+    const int i = args.indexOf(name);
+    if (i < 0)
+        return false;
+    if (i + 1 >= args.size()) {
+        QTextStream(stderr) << "missing value after " << name << Qt::endl;
+        std::exit(2);
+    }
+    *value = args.at(i + 1);
+    args.remove(i, 2);
+    return true;
+}
+
+bool takeFlag(QStringList& args, const QString& name)
+{
+    return args.removeAll(name) > 0;
+}
+
+bool unexpectedArguments(Context& ctx, const QStringList& args)
+{
+    if (args.isEmpty())
+        return false;
+    ctx.err << "unexpected arguments: " << args.join(u' ') << Qt::endl;
+    return true;
+}
+
+QString lastImportedDataSet(const QSqlDatabase& db)
+{
+    QSqlQuery q(db);
+    if (q.exec(QStringLiteral("SELECT DataSet FROM FileNames ORDER BY rowid DESC LIMIT 1")) && q.next())
+        return q.value(0).toString();
+    return QString();
+}
+
+} // namespace velmar::cli
+
+int main(int argc, char* argv[])
+{
+    using namespace velmar;
+    using namespace velmar::cli;
+    // Reports are painted with QtGui; no display is needed for that.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    QStringList args = app.arguments().mid(1);
+
+    // The same files as the program beside it.
+    const QString base = QCoreApplication::applicationDirPath() + QStringLiteral("/velmarpay");
+    QString iniPath = base + QStringLiteral(".ini");
+    QString dbPath = base + QStringLiteral(".mdb");
+    takeOption(args, QStringLiteral("--ini"), &iniPath);
+    takeOption(args, QStringLiteral("--db"), &dbPath);
+
+    if (args.isEmpty() || args.first() == u"--help" || args.first() == u"help") {
+        printUsage(args.isEmpty() ? err : out);
+        return args.isEmpty() ? 2 : 0;
+    }
+    const QString name = args.takeFirst();
+    const auto it = registry().constFind(name);
+    if (it == registry().constEnd()) {
+        err << "unknown command: " << name << Qt::endl;
+        printUsage(err);
+        return 2;
+    }
+
+    CliPrompter prompter(out, err);
+    Context ctx{iniPath, dbPath, AppSettings::load(iniPath), AppState{}, QSqlDatabase(), out, err, prompter};
+    const QString connection = QStringLiteral("velmarpay-cli");
+    if (it->needs == Needs::Database) {
+        QString error;
+        if (!OpenDatabase(dbPath, connection, &ctx.db, &error)) {
+            err << error << Qt::endl;
+            return 1;
+        }
+        UpgradeSchema(ctx.db, prompter);
+    }
+    const int rc = it->handler(ctx, args);
+    out.flush();
+    err.flush();
+    ctx.db = QSqlDatabase();
+    if (it->needs == Needs::Database)
+        CloseDatabase(connection);
+    return rc;
+}

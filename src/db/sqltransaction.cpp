@@ -1,0 +1,43 @@
+#include "db/sqltransaction.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace velmar {
+
+SqlTransaction::SqlTransaction(const QSqlDatabase& db) : m_db(db)
+{
+    QSqlQuery q(m_db);
+    m_active = q.exec(QStringLiteral("BEGIN IMMEDIATE"));
+    if (!m_active)
+        m_error = q.lastError().text();
+}
+
+SqlTransaction::~SqlTransaction()
+{
+    rollback();
+}
+
+bool SqlTransaction::commit()
+{
+    if (!m_active)
+        return false;
+    QSqlQuery q(m_db);
+    if (!q.exec(QStringLiteral("COMMIT"))) {
+        m_error = q.lastError().text();
+        return false;
+    }
+    m_active = false;
+    return true;
+}
+
+void SqlTransaction::rollback()
+{
+    if (!m_active)
+        return;
+    QSqlQuery q(m_db);
+    q.exec(QStringLiteral("ROLLBACK"));
+    m_active = false;
+}
+
+} // namespace velmar

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QList>
+#include <QSqlDatabase>
+#include <QSqlRecord>
+#include <QString>
+
+namespace velmar {
+
+class Prompter;
+struct AppSettings;
+
+// One doctor's money figures; nothing here is ever stored.
+struct PaymentFigures
+{
+    double gross = 0;
+    double superannuation = 0;
+    double additionalContribution = 0;
+    double netPayment = 0;
+    double employerContribution = 0;
+    double superannuableFees = 0;    // not rounded
+    double nonSuperannuableFees = 0; // not rounded
+    bool noPension = false;
+    bool payGross = false;
+};
+
+// Formats with "%0.2f" and reads the text back, so the figure is exactly what is printed.
+double RoundMoney(double value);
+
+// "add1|add2|town|county|postcode" to display lines separated by CR; single-space parts vanish.
+QString FormatAddressLines(const QString& text);
+
+// "SELECT * FROM Headers WHERE DataSet = '%s' AND id = '%s'", both values escaped.
+QString DoctorStatement(const QString& dataSet, const QString& doctorId);
+
+// The shift-rows query for one doctor, ordered by recno, with Adj_Time (hours), Adjustment and Net.
+QString ShiftRowsStatement(const QString& dataSet, const QString& doctorId);
+
+// Runs the two statements above; false (after an "Error in query" style message) when one fails.
+bool LoadDoctor(const QSqlDatabase& db, const QString& dataSet, const QString& doctorId, QSqlRecord* doctor,
+                Prompter& prompter);
+bool LoadShiftRows(const QSqlDatabase& db, const QString& dataSet, const QString& doctorId, QList<QSqlRecord>* rows,
+                   Prompter& prompter);
+
+// The money rules: doctor's Headers row plus his shift rows (as returned by the shift-rows query).
+PaymentFigures ComputePaymentFigures(const AppSettings& settings, const QSqlRecord& doctor,
+                                     const QList<QSqlRecord>& shiftRows);
+
+} // namespace velmar

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "app/prompter.h"
+
+#include <QSqlDatabase>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace velmar::test {
+
+// Records every message; answers questions from a list (No when the list runs out).
+class ScriptedPrompter : public Prompter
+{
+public:
+    void information(const QString& text) override { messages.append(QStringLiteral("info: ") + text); }
+    void error(const QString& text) override { messages.append(QStringLiteral("error: ") + text); }
+    bool question(const QString& text) override
+    {
+        messages.append(QStringLiteral("question: ") + text);
+        return answers.isEmpty() ? false : answers.takeFirst();
+    }
+
+    QStringList messages;
+    QList<bool> answers;
+};
+
+// A fresh database, created by the program's own schema, in a temporary folder.
+class DatabaseTest : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Runs a statement directly; fails the test when it fails.
+    void exec(const QString& sql);
+    // First column of the first row of a query, or an invalid QVariant.
+    QVariant scalar(const QString& sql);
+    // All rows of a query, columns joined with "|".
+    QStringList rows(const QString& sql);
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    // Writes a file into the temporary folder and returns its path.
+    QString writeFile(const QString& name, const QByteArray& content);
+
+    QTemporaryDir m_dir;
+    QString m_dbPath;
+    QString m_connection;
+    QSqlDatabase m_db;
+    ScriptedPrompter m_prompter;
+};
+
+// Path of a file under the source tree (samples, test data).
+QString sourcePath(const QString& relative);
+
+} // namespace velmar::test

@@ -1,0 +1,106 @@
+#include "app/appsettings.h"
+#include "app/inifile.h"
+#include "app/textformat.h"
+
+#include <gtest/gtest.h>
+
+using namespace velmar;
+
+namespace {
+AppSettings settingsFrom(const char* text)
+{
+    return AppSettings::fromIni(IniFile::fromText(QString::fromUtf8(text)));
+}
+} // namespace
+
+TEST(Settings, MissingFileGivesDefaults)
+{
+    const AppSettings s = AppSettings::load(QStringLiteral("/nonexistent/velmarpay.ini"));
+    EXPECT_EQ(s.Superannuation, 0);
+    EXPECT_TRUE(s.NoSuperannuation);
+    EXPECT_EQ(s.Employerannuation, 14);
+    EXPECT_EQ(s.SMTPPort, 25);
+    EXPECT_FALSE(s.ProForma);
+    EXPECT_FALSE(s.PartSuperannuation);
+    EXPECT_FALSE(s.Solo);
+    EXPECT_TRUE(s.EMailText.isEmpty());
+    EXPECT_TRUE(s.Name.isEmpty());
+}
+
+TEST(Settings, NumbersReadLikeStrtod)
+{
+    EXPECT_EQ(settingsFrom("[DEFAULTS]\nSuperannuation=12.5%\n").Superannuation, 12.5);
+    EXPECT_EQ(settingsFrom("[DEFAULTS]\nSuperannuation=  7\n").Superannuation, 7);
+    EXPECT_EQ(settingsFrom("[DEFAULTS]\nSuperannuation=abc\n").Superannuation, 0);
+    EXPECT_EQ(settingsFrom("[DEFAULTS]\nSuperannuation=-1.5e1x\n").Superannuation, -15);
+    EXPECT_EQ(settingsFrom("[DEFAULTS]\nSuperannuation=\"6.5\"\n").Superannuation, 6.5);
+    // Present but empty is 0, not the default of 14.
+    EXPECT_EQ(settingsFrom("[DEFAULTS]\nEmployerannuation=\n").Employerannuation, 0);
+    EXPECT_EQ(StrToNumber(QStringLiteral(".5")), 0.5);
+    EXPECT_EQ(StrToNumber(QStringLiteral("3.")), 3);
+    EXPECT_EQ(StrToNumber(QStringLiteral("1e")), 1);
+    EXPECT_EQ(StrToNumber(QStringLiteral("-")), 0);
+}
+
+TEST(Settings, NoSuperannuationBelowOneTenth)
+{
+    EXPECT_FALSE(settingsFrom("[DEFAULTS]\nSuperannuation=0.1\n").NoSuperannuation);
+    EXPECT_TRUE(settingsFrom("[DEFAULTS]\nSuperannuation=0.09\n").NoSuperannuation);
+}
+
+TEST(Settings, IntegersAndFlags)
+{
+    EXPECT_EQ(settingsFrom("[EMail]\nSMTPPort=0x1D\n").SMTPPort, 29);
+    EXPECT_EQ(settingsFrom("[EMail]\nSMTPPort=$1D\n").SMTPPort, 29);
+    EXPECT_EQ(settingsFrom("[EMail]\nSMTPPort=abc\n").SMTPPort, 25);
+    EXPECT_EQ(settingsFrom("[EMail]\nSMTPPort=0x\n").SMTPPort, 25);
+    EXPECT_EQ(settingsFrom("[EMail]\nSMTPPort=587\n").SMTPPort, 587);
+    EXPECT_EQ(settingsFrom("[EMail]\nSMTPPort=58 7\n").SMTPPort, 25);
+    EXPECT_FALSE(settingsFrom("[DEFAULTS]\nProForma=yes\n").ProForma);
+    EXPECT_FALSE(settingsFrom("[DEFAULTS]\nProForma=true\n").ProForma);
+    EXPECT_TRUE(settingsFrom("[DEFAULTS]\nProForma=2\n").ProForma);
+    EXPECT_TRUE(settingsFrom("[DEFAULTS]\nSolo=1\n").Solo);
+    EXPECT_FALSE(settingsFrom("[DEFAULTS]\nSolo=0\n").Solo);
+}
+
+TEST(Settings, SectionsOnlyReadInTheirMode)
+{
+    const char* sections = "[ProForma]\nAdd1=Velmar Services\nAdd6=PO1 1AA\n[Solo]\nNHSPSAuthority=Authority\n"
+                           "NHSEACode=E123\n";
+    const AppSettings off = settingsFrom(sections);
+    EXPECT_TRUE(off.Add1.isEmpty());
+    EXPECT_TRUE(off.Add6.isEmpty());
+    EXPECT_TRUE(off.NHSPSAuthority.isEmpty());
+    const AppSettings on =
+        settingsFrom((QByteArray("[DEFAULTS]\nProForma=1\nSolo=1\n") + sections).constData());
+    EXPECT_EQ(on.Add1, QStringLiteral("Velmar Services"));
+    EXPECT_EQ(on.Add6, QStringLiteral("PO1 1AA"));
+    EXPECT_EQ(on.NHSPSAuthority, QStringLiteral("Authority"));
+    EXPECT_EQ(on.NHSEACode, QStringLiteral("E123"));
+}
+
+TEST(Settings, TextValuesTrimmedUnquotedAndCut)
+{
+    const AppSettings s = settingsFrom("[layout]\nname =   \"  Velmar  OOH \"  \naddress='1 High St'\r\n"
+                                       "[EMail]\nServer=mail.example.org\nServer=second.example.org\n");
+    EXPECT_EQ(s.Name, QStringLiteral("  Velmar  OOH "));
+    EXPECT_EQ(s.Address, QStringLiteral("1 High St"));
+    EXPECT_EQ(s.Server, QStringLiteral("mail.example.org"));
+    const QString longValue(3000, u'x');
+    const AppSettings l = AppSettings::fromIni(IniFile::fromText(QStringLiteral("[LAYOUT]\nName=") + longValue));
+    EXPECT_EQ(l.Name.size(), 2047);
+}
+
+TEST(Settings, EMailTextInFileOrder)
+{
+    const AppSettings s = settingsFrom("[EMailText]\nLine2=World\nLine1=Hello\nLine3=a=b\n; comment\n[EMail]\n");
+    EXPECT_EQ(s.EMailText, (QStringList{QStringLiteral("World"), QStringLiteral("Hello"), QStringLiteral("a=b")}));
+}
+
+TEST(Settings, MoneyFormatIgnoresLocale)
+{
+    std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+    EXPECT_EQ(FormatMoney(12.5), QStringLiteral("12.50"));
+    EXPECT_EQ(StrToNumber(QStringLiteral("12.5")), 12.5);
+    std::setlocale(LC_NUMERIC, "C");
+}
