@@ -24,7 +24,8 @@ QStringList DoctorListEntries(const QSqlDatabase& db, const QString& dataSet, Pr
         const QString fname = q.value(1).toString();
         // A missing first name gives a blank, as a NUL character would show.
         const QChar initial = fname.isEmpty() ? QChar(u' ') : fname.front();
-        entries.append(QStringLiteral("%1,%2 (%3)").arg(q.value(2).toString(), QString(initial), q.value(0).toString()));
+        entries.append(
+            QStringLiteral("%1,%2 (%3)").arg(q.value(2).toString(), QString(initial), q.value(0).toString()));
     }
     return entries;
 }

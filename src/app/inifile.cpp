@@ -1,6 +1,10 @@
 #include "app/inifile.h"
 
 #include <QFile>
+#include <QVarLengthArray>
+
+#include <charconv>
+#include <limits>
 
 #include <cmath>
 
@@ -42,40 +46,41 @@ double StrToNumber(const QString& text)
     const int n = text.size();
     while (i < n && isBlank(text.at(i)))
         ++i;
-    const int start = i;
-    if (i < n && (text.at(i) == u'+' || text.at(i) == u'-'))
+    // The longest leading decimal number, gathered as ASCII for a locale-free conversion.
+    QVarLengthArray<char, 64> number;
+    auto isDigit = [&](int at) { return at < n && text.at(at) >= u'0' && text.at(at) <= u'9'; };
+    bool negative = false;
+    if (i < n && (text.at(i) == u'+' || text.at(i) == u'-')) {
+        negative = text.at(i) == u'-';
         ++i;
-    int digits = 0;
-    while (i < n && text.at(i).isDigit() && text.at(i).unicode() < 128) {
-        ++i;
-        ++digits;
     }
+    int digits = 0;
+    for (; isDigit(i); ++i, ++digits)
+        number.append(char(text.at(i).unicode()));
     if (i < n && text.at(i) == u'.') {
-        ++i;
-        while (i < n && text.at(i).unicode() >= '0' && text.at(i).unicode() <= '9') {
-            ++i;
-            ++digits;
-        }
+        number.append('.');
+        for (++i; isDigit(i); ++i, ++digits)
+            number.append(char(text.at(i).unicode()));
     }
     if (digits == 0)
         return 0;
-    int end = i;
     if (i < n && (text.at(i) == u'e' || text.at(i) == u'E')) {
         int j = i + 1;
+        QVarLengthArray<char, 16> exponent{'e'};
         if (j < n && (text.at(j) == u'+' || text.at(j) == u'-'))
-            ++j;
-        int expDigits = 0;
-        while (j < n && text.at(j).unicode() >= '0' && text.at(j).unicode() <= '9') {
-            ++j;
-            ++expDigits;
+            exponent.append(char(text.at(j++).unicode()));
+        if (isDigit(j)) {
+            for (; isDigit(j); ++j)
+                exponent.append(char(text.at(j).unicode()));
+            number.append(exponent.constData(), exponent.size());
         }
-        if (expDigits > 0)
-            end = j;
     }
-    // QByteArray::toDouble uses the C locale whatever setlocale says.
-    bool ok = false;
-    const double value = text.mid(start, end - start).toLatin1().toDouble(&ok);
-    return ok || std::isinf(value) ? value : 0;
+    double value = 0;
+    const auto [end, ec] = std::from_chars(number.constData(), number.constData() + number.size(), value);
+    if (ec == std::errc::result_out_of_range)
+        value = number.front() == '.' || number.contains('e') ? QByteArray(number.constData(), number.size()).toDouble()
+                                                              : std::numeric_limits<double>::infinity();
+    return negative ? -value : value;
 }
 
 long StrToLong(const QString& text)

@@ -18,8 +18,7 @@ int initDb(Context& ctx, QStringList& args)
     return 0;
 }
 
-const Command initDbCommand("init-db", "init-db                      create an empty database", Needs::Nothing,
-                            initDb);
+const Command initDbCommand("init-db", "init-db                      create an empty database", Needs::Nothing, initDb);
 
 } // namespace
 } // namespace velmar::cli

@@ -3,6 +3,8 @@
 #include "db/database.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMap>
@@ -10,6 +12,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <unistd.h>
 
 namespace velmar::cli {
 
@@ -105,6 +108,14 @@ int main(int argc, char* argv[])
     // Reports are painted with QtGui; no display is needed for that.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt warns on every start without a runtime folder (as under cron or as root over ssh).
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const QByteArray runtime = QDir::tempPath().toUtf8() + "/velmarpay-runtime-" + QByteArray::number(getuid());
+        if (QDir().mkpath(QString::fromUtf8(runtime)) &&
+            QFile::setPermissions(QString::fromUtf8(runtime),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
+            qputenv("XDG_RUNTIME_DIR", runtime);
+    }
     QGuiApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
 

@@ -113,13 +113,13 @@ void UpgradeSchema(const QSqlDatabase& db, Prompter& prompter)
             return;
     }
     // Each step runs whatever became of the one before it.
-    ExecuteStatement(db, {QStringLiteral("ALTER TABLE Details ADD COLUMN superfee decimal(10,2) default 0")},
-                     prompter);
+    ExecuteStatement(db, {QStringLiteral("ALTER TABLE Details ADD COLUMN superfee decimal(10,2) default 0")}, prompter);
     ExecuteStatement(db, {QStringLiteral("ALTER TABLE Details ADD COLUMN nonsuperfee decimal(10,2) default 0")},
                      prompter);
     // 60.0: integer division would drop part-hours of the adjustment.
     ExecuteStatement(
-        db, {QStringLiteral("Update Details set superfee = (Total + (Extra * AdjustmentRate * AdjustmentTime / 60.0))")},
+        db,
+        {QStringLiteral("Update Details set superfee = (Total + (Extra * AdjustmentRate * AdjustmentTime / 60.0))")},
         prompter);
     ExecuteStatement(db, {QStringLiteral("Update Details set nonsuperfee = 0.0")}, prompter);
 }

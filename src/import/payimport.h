@@ -10,17 +10,40 @@ class Prompter;
 struct AppSettings;
 struct AppState;
 
-// Reads one line of a pay file and splits it into fields. Returns field 0 (the record kind),
-// "E" for a corrupt line (reported), or an empty text at the end of the file.
-QString ReadPayLine(QIODevice& file, QStringList* PayFields, Prompter& prompter);
+// One line of a pay file: its fields, or the end of the file, or a corrupt line (one that
+// begins with a NUL byte).
+struct PayLine
+{
+    enum Status { Record, EndOfFile, Corrupt };
+    Status status = EndOfFile;
+    QStringList fields;
+    // Field 0, or an empty text when the line has no fields.
+    QString kind() const { return fields.isEmpty() ? QString() : fields.first(); }
+};
 
-// Splits one line (without its line end) into fields.
-QStringList SplitPayLine(const QByteArray& line);
+// Reads one whole line (any length; CR LF or LF) and splits it into fields.
+PayLine ReadPayLine(QIODevice& file);
+
+// Splits one line, without its line end, into fields: blanks and control characters separate
+// unquoted fields, commas separate fields, "..." keeps blanks and "" inside stands for ".
+QStringList SplitPayLine(const QString& line);
+
+// Turns a shift date as written in a pay file (dd/mm/yyyy, dd/mm/yy, d mmm yyyy, yyyy-mm-dd)
+// into ISO text; empty when the text is no date.
+QString PayDateToIso(const QString& text);
+
+struct ImportResult
+{
+    QString dataSet;
+    QString label;
+    int doctors = 0;
+    int shifts = 0;
+};
 
 // Imports a pay file as one data set, all or nothing. Sets state.CurrentDataSet and
 // CurrentDataSetLabel as it goes. Returns true when the data set was stored; the caller then
 // refreshes its doctor list. Every outcome is reported through the prompter.
 bool ImportPaymentFile(const QString& path, const AppSettings& settings, AppState& state, const QSqlDatabase& db,
-                       Prompter& prompter);
+                       Prompter& prompter, ImportResult* result = nullptr);
 
 } // namespace velmar

@@ -10,7 +10,8 @@ using namespace velmar;
 using namespace velmar::test;
 
 class DatabaseSchema : public DatabaseTest
-{};
+{
+};
 
 TEST_F(DatabaseSchema, QuoteForSqlDoublesEveryApostrophe)
 {

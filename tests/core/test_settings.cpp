@@ -71,8 +71,7 @@ TEST(Settings, SectionsOnlyReadInTheirMode)
     EXPECT_TRUE(off.Add1.isEmpty());
     EXPECT_TRUE(off.Add6.isEmpty());
     EXPECT_TRUE(off.NHSPSAuthority.isEmpty());
-    const AppSettings on =
-        settingsFrom((QByteArray("[DEFAULTS]\nProForma=1\nSolo=1\n") + sections).constData());
+    const AppSettings on = settingsFrom((QByteArray("[DEFAULTS]\nProForma=1\nSolo=1\n") + sections).constData());
     EXPECT_EQ(on.Add1, QStringLiteral("Velmar Services"));
     EXPECT_EQ(on.Add6, QStringLiteral("PO1 1AA"));
     EXPECT_EQ(on.NHSPSAuthority, QStringLiteral("Authority"));
@@ -103,4 +102,12 @@ TEST(Settings, MoneyFormatIgnoresLocale)
     EXPECT_EQ(FormatMoney(12.5), QStringLiteral("12.50"));
     EXPECT_EQ(StrToNumber(QStringLiteral("12.5")), 12.5);
     std::setlocale(LC_NUMERIC, "C");
+}
+
+TEST(Settings, MoneyFormatRoundsLikeTheCLibrary)
+{
+    EXPECT_EQ(FormatMoney(0.125), QStringLiteral("0.12"));
+    EXPECT_EQ(FormatMoney(0.375), QStringLiteral("0.38"));
+    EXPECT_EQ(FormatMoney(-2.5), QStringLiteral("-2.50"));
+    EXPECT_EQ(FormatMoney(1e300).size(), 304);
 }

@@ -1,0 +1,93 @@
+// Imports a generated pay run (2,000 doctors, 100,000 shift records by default) into a fresh
+// database and prints records per second and peak memory. A smaller run first shows whether
+// memory grows with the file.
+//   bench_import [DOCTORS SHIFTS]
+#include "app/appsettings.h"
+#include "app/appstate.h"
+#include "app/prompter.h"
+#include "db/database.h"
+#include "import/payimport.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <sys/resource.h>
+
+#include <clocale>
+#include <cstdio>
+
+namespace {
+
+class QuietPrompter : public velmar::Prompter
+{
+public:
+    void information(const QString&) override {}
+    void error(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
+    bool question(const QString&) override { return true; }
+};
+
+long peakKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+void writePayFile(const QString& path, int doctors, int shifts)
+{
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    QTextStream out(&file);
+    out << "A,\"Benchmark Pay Run\"\r\nB,bench_" << shifts << "\r\n";
+    for (int d = 0; d < doctors; ++d)
+        out << "H," << d << ",Dr,Firstname,Surname" << d << ",\"1 Long Road\",Village,Town,County,\"AB1 2CD\",999,"
+            << "doctor" << d << "@example.org,AB123456C,1234567,\"Host PCT " << d % 5 << "\",N,N\r\n";
+    for (int s = 0; s < shifts; ++s)
+        out << "D," << s % doctors << "," << (s % 28) + 1 << "/02/2005,\"Base Centre\",\"Weekday Evening\","
+            << "18:30-23:00,30.00,135.00," << (s % 3) * 30 << ",30.00," << (s % 2 ? "Y" : "N")
+            << ",\"O'Brien's cover\",135.00,0.00\r\n";
+}
+
+bool runOnce(const QTemporaryDir& dir, int doctors, int shifts)
+{
+    const QString pay = dir.filePath(QStringLiteral("run%1.pay").arg(shifts));
+    const QString db = dir.filePath(QStringLiteral("run%1.mdb").arg(shifts));
+    writePayFile(pay, doctors, shifts);
+    QString error;
+    QSqlDatabase connection;
+    if (!velmar::CreateDatabase(db, &error) || !velmar::OpenDatabase(db, pay, &connection, &error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return false;
+    }
+    velmar::AppSettings settings;
+    settings.Superannuation = 6;
+    velmar::AppState state;
+    QuietPrompter prompter;
+    velmar::ImportResult result;
+    QElapsedTimer timer;
+    timer.start();
+    const bool ok = velmar::ImportPaymentFile(pay, settings, state, connection, prompter, &result);
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    const int records = result.doctors + result.shifts;
+    std::printf("%6d doctors %7d shifts: %s in %.3f s, %.0f records/s, peak memory %.1f MiB\n", doctors, shifts,
+                ok ? "imported" : "FAILED", seconds, records / seconds, peakKiB() / 1024.0);
+    connection = QSqlDatabase();
+    velmar::CloseDatabase(pay);
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    const int doctors = argc > 2 ? std::atoi(argv[1]) : 2000;
+    const int shifts = argc > 2 ? std::atoi(argv[2]) : 100000;
+    QTemporaryDir dir;
+    const bool ok = runOnce(dir, doctors / 10 > 0 ? doctors / 10 : 1, shifts / 10) && runOnce(dir, doctors, shifts);
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,62 @@
+#include "cli/cli.h"
+
+#include "app/datasets.h"
+#include "import/payimport.h"
+
+namespace velmar::cli {
+namespace {
+
+int import(Context& ctx, QStringList& args)
+{
+    ctx.prompter.answerYes = takeFlag(args, QStringLiteral("--overwrite"));
+    if (args.size() != 1) {
+        ctx.err << "usage: velmarpay-cli import FILE [--overwrite]" << Qt::endl;
+        return 2;
+    }
+    ImportResult result;
+    if (!ImportPaymentFile(args.first(), ctx.settings, ctx.state, ctx.db, ctx.prompter, &result)) {
+        if (ctx.prompter.questionsRefused > 0)
+            ctx.err << "Not imported: " << ctx.state.CurrentDataSet << " is stored already (use --overwrite)"
+                    << Qt::endl;
+        return 1;
+    }
+    ctx.out << "Imported " << result.dataSet << " (" << result.label << "): " << result.doctors << " doctors, "
+            << result.shifts << " shift records" << Qt::endl;
+    return 0;
+}
+
+int datasets(Context& ctx, QStringList& args)
+{
+    if (unexpectedArguments(ctx, args))
+        return 2;
+    for (const QString& name : StoredDataSets(ctx.db, ctx.prompter))
+        ctx.out << name << "\n";
+    return ctx.prompter.errors > 0 ? 1 : 0;
+}
+
+int doctors(Context& ctx, QStringList& args)
+{
+    QString dataSet;
+    if (!takeOption(args, QStringLiteral("--dataset"), &dataSet))
+        dataSet = lastImportedDataSet(ctx.db);
+    if (unexpectedArguments(ctx, args))
+        return 2;
+    if (dataSet.isEmpty()) {
+        ctx.err << "No file has been selected!" << Qt::endl;
+        return 1;
+    }
+    for (const QString& entry : DoctorListEntries(ctx.db, dataSet, ctx.prompter))
+        ctx.out << entry << "\n";
+    return ctx.prompter.errors > 0 ? 1 : 0;
+}
+
+const Command importCommand("import", "import FILE [--overwrite]    import a pay file as a data set", Needs::Database,
+                            import);
+const Command datasetsCommand("datasets", "datasets                     list the stored data sets", Needs::Database,
+                              datasets);
+const Command doctorsCommand("doctors",
+                             "doctors [--dataset NAME]     list the doctors of a data set (default: last import)",
+                             Needs::Database, doctors);
+
+} // namespace
+} // namespace velmar::cli

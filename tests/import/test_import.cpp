@@ -1,0 +1,248 @@
+#include "common/testsupport.h"
+
+#include "app/appsettings.h"
+#include "app/appstate.h"
+#include "app/datasets.h"
+#include "import/payimport.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QProcess>
+
+using namespace velmar;
+using namespace velmar::test;
+
+namespace {
+
+const QByteArray kHead = "A,\"March Run\"\nB,03_2005\n";
+const QByteArray kDoctor = "H,7,Dr,John,Smith,\"1 High St\",,Town,County,\"AB1 2CD\",5,j@example.org,AB1,N1,"
+                           "\"North PCT\",N,N\n";
+const QByteArray kShift = "D,7,01/03/2005,Base,Evening,18-23,30,150,90,20,Y,\"note\",150,0\n";
+
+QByteArray fileHash(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+}
+
+} // namespace
+
+class Import : public DatabaseTest
+{
+protected:
+    bool import(const QByteArray& content)
+    {
+        return ImportPaymentFile(writeFile(QStringLiteral("run.pay"), content), settings, state, m_db, m_prompter,
+                                 &result);
+    }
+    int count(const char* table)
+    {
+        return scalar(QStringLiteral("SELECT count(*) FROM %1").arg(QLatin1String(table))).toInt();
+    }
+
+    AppSettings settings;
+    AppState state;
+    ImportResult result;
+};
+
+TEST_F(Import, StoresDoctorsShiftsAndLabel)
+{
+    ASSERT_TRUE(import(kHead + kDoctor + kShift + "X,ignored,line\n" + kShift));
+    EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
+    EXPECT_EQ(state.CurrentDataSet, QStringLiteral("03_2005"));
+    EXPECT_EQ(state.CurrentDataSetLabel, QStringLiteral("March Run"));
+    EXPECT_EQ(result.doctors, 1);
+    EXPECT_EQ(result.shifts, 2);
+    EXPECT_EQ(rows(QStringLiteral("SELECT * FROM FileNames")), QStringList{QStringLiteral("03_2005|March Run")});
+    EXPECT_EQ(rows(QStringLiteral("SELECT * FROM Headers")),
+              QStringList{QStringLiteral(
+                  "03_2005|7|Dr|John|Smith|1 High St| |Town|County|AB1 2CD|5|j@example.org|AB1|N1|North PCT|N|N")});
+    EXPECT_EQ(rows(QStringLiteral("SELECT * FROM Details ORDER BY recno")),
+              (QStringList{QStringLiteral("1|03_2005|7|2005-03-01|Base|Evening|18-23|30|150|90|20|1|note|150|0"),
+                           QStringLiteral("2|03_2005|7|2005-03-01|Base|Evening|18-23|30|150|90|20|1|note|150|0")}));
+    EXPECT_EQ(DoctorListEntries(m_db, state.CurrentDataSet, m_prompter), QStringList{QStringLiteral("Smith,J (7)")});
+}
+
+TEST_F(Import, LabelAndNameOnlyCreatesAnEmptyDataSet)
+{
+    ASSERT_TRUE(import(kHead));
+    EXPECT_EQ(count("FileNames"), 1);
+    EXPECT_EQ(count("Headers"), 0);
+    EXPECT_TRUE(DoctorListEntries(m_db, state.CurrentDataSet, m_prompter).isEmpty());
+}
+
+TEST_F(Import, RefusedFilesChangeNothing)
+{
+    EXPECT_FALSE(ImportPaymentFile(path(QStringLiteral("missing.pay")), settings, state, m_db, m_prompter));
+    EXPECT_EQ(state.CurrentDataSet, path(QStringLiteral("missing.pay")));
+    EXPECT_FALSE(import(""));
+    EXPECT_FALSE(import(kDoctor + kHead));
+    EXPECT_FALSE(import("A,label\n" + kDoctor));
+    EXPECT_FALSE(import("A\nB,x\n"));
+    EXPECT_FALSE(import("\nB,x\n"));
+    EXPECT_EQ(m_prompter.messages,
+              (QStringList{QStringLiteral("error: Error opening ") + path(QStringLiteral("missing.pay")),
+                           QStringLiteral("error: Corrupt import file"), QStringLiteral("error: Corrupt import file"),
+                           QStringLiteral("error: Corrupt import file"),
+                           QStringLiteral("error: List index out of bounds (1)"),
+                           QStringLiteral("error: List index out of bounds (0)")}));
+    EXPECT_EQ(count("FileNames") + count("Headers") + count("Details"), 0);
+}
+
+TEST_F(Import, BadLinesRollBackEverything)
+{
+    // A stored copy that a failed replacement must not lose.
+    ASSERT_TRUE(import(kHead + kDoctor + kShift));
+    const QByteArray before = fileHash(m_dbPath);
+    const struct
+    {
+        QByteArray line;
+        const char* message;
+    } cases[] = {
+        {"H,8,Dr,Ann\n", "error: List index out of bounds (10)"},
+        {"H,8,Dr,Ann,Lee,a,b,c,d,e,5,f\n", "error: List index out of bounds (12)"},
+        {"D,7,01/03/2005,Base\n", "error: List index out of bounds (10)"},
+        {"D,7,01/03/2005,Base,S,T,1,2,3,4,Y,n,5\n", "error: List index out of bounds (13)"},
+        {"\n", "error: List index out of bounds (0)"},
+        {"   \t\n", "error: List index out of bounds (0)"},
+        {QByteArray("\0D,7\n", 5), "error: Corrupt import file"},
+        {"D,7,30/02/2005,Base,S,T,1,2,3,4,Y,n,5,6\n",
+         "error: SQL Error: INSERT into Details\nVALUES(3, '03_2005', '7','30/02/2005','Base','S','T','1.00','2.00', "
+         "3, '4.00', 1, 'n', '5.00', '6.00')\n"},
+    };
+    m_prompter.answers = QList<bool>(std::size(cases), true);
+    for (const auto& c : cases) {
+        m_prompter.messages.clear();
+        EXPECT_FALSE(import(kHead + kDoctor + kShift + kShift + c.line + kShift));
+        ASSERT_EQ(m_prompter.messages.size(), 2) << c.message;
+        EXPECT_EQ(m_prompter.messages[1], QString::fromUtf8(c.message));
+        EXPECT_EQ(fileHash(m_dbPath), before) << c.message;
+    }
+    EXPECT_EQ(count("Details"), 1);
+    EXPECT_EQ(count("Headers"), 1);
+    EXPECT_EQ(count("FileNames"), 1);
+}
+
+TEST_F(Import, OverwriteAskedAndAnswered)
+{
+    ASSERT_TRUE(import(kHead + kDoctor + kShift));
+    m_prompter.answers = {false};
+    EXPECT_FALSE(import(kHead + kDoctor + kShift + kShift));
+    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("question: 03_2005 already exist - Overwrite?")});
+    EXPECT_EQ(count("Details"), 1);
+
+    m_prompter.answers = {true};
+    EXPECT_TRUE(import(kHead + kDoctor + kShift + kShift));
+    EXPECT_EQ(count("Headers"), 1);
+    EXPECT_EQ(count("FileNames"), 1);
+    // The old rows are gone before numbering starts.
+    EXPECT_EQ(rows(QStringLiteral("SELECT recno FROM Details ORDER BY recno")),
+              (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
+}
+
+TEST_F(Import, DataSetOnlyInFileNamesCountsAsNew)
+{
+    exec(QStringLiteral("INSERT INTO FileNames VALUES('03_2005', 'old')"));
+    ASSERT_TRUE(import(kHead + kDoctor));
+    EXPECT_FALSE(m_prompter.messages.join(u' ').contains(QStringLiteral("question")));
+    EXPECT_EQ(count("FileNames"), 2);
+}
+
+TEST_F(Import, RecordNumbersContinueAfterTheLargest)
+{
+    exec(QStringLiteral("INSERT INTO Details (recno, DataSet) VALUES(41, 'other')"));
+    ASSERT_TRUE(import(kHead + kShift + kShift));
+    EXPECT_EQ(rows(QStringLiteral("SELECT recno FROM Details WHERE DataSet = '03_2005' ORDER BY recno")),
+              (QStringList{QStringLiteral("42"), QStringLiteral("43")}));
+}
+
+TEST_F(Import, DefaultRateAndValueConversions)
+{
+    settings.Superannuation = 6.126;
+    const QByteArray doctors = "H,1,Dr,A,Aa,,,,,,999,,,,,,\n"
+                               "H,2,Dr,B,Bb,,,,,,999.0,,,,,,\n"
+                               "H,3,Dr,C,Cc,,,,,,12.5%,,,,,,\n";
+    const QByteArray shifts = "D,1,01/03/05,L,S,T,30.456,abc,90.9,20,Y,,1,2\n"
+                              "D,1,01/03/05,L,S,T,1,1,1,1,N,,1,2\n"
+                              "D,1,01/03/05,L,S,T,1,1,1,1,y,,1,2\n"
+                              "D,1,01/03/05,L,S,T,1,1,1,1,,,,\n";
+    ASSERT_TRUE(import(kHead + doctors + shifts)) << m_prompter.messages.join(u'\n').toStdString();
+    EXPECT_EQ(rows(QStringLiteral("SELECT id, annuity, email FROM Headers ORDER BY id")),
+              (QStringList{QStringLiteral("1|6.13| "), QStringLiteral("2|999| "), QStringLiteral("3|12.5| ")}));
+    EXPECT_EQ(rows(QStringLiteral("SELECT Rate, Total, AdjustmentTime, Extra, Notes, nonsuperfee FROM Details "
+                                  "ORDER BY recno")),
+              (QStringList{QStringLiteral("30.46|0|90|1| |2"), QStringLiteral("1|1|1|-1| |2"),
+                           QStringLiteral("1|1|1|0| |2"), QStringLiteral("1|1|1|0| |0")}));
+
+    settings.Solo = true;
+    m_prompter.answers = {true};
+    ASSERT_TRUE(import(kHead + doctors));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT annuity FROM Headers WHERE id = '1'")).toDouble(), 0.0);
+}
+
+TEST_F(Import, ApostrophesEverywhere)
+{
+    const QByteArray content = "A,\"Bob's March\"\nB,03'05\n"
+                               "H,O'1,Dr,Seán,O'Brien,\"1 Quay's End\",,Town,County,PC,5,o'b@example.org,"
+                               "NI'1,N'1,\"St Mary's PCT\",N,N\n"
+                               "D,O'1,01/03/2005,\"St Mary's\",Shift,T,1,2,3,4,Y,\"O'Brien's Surgery\",1,0\n";
+    ASSERT_TRUE(import(content)) << m_prompter.messages.join(u'\n').toStdString();
+    EXPECT_EQ(rows(QStringLiteral("SELECT * FROM FileNames")), QStringList{QStringLiteral("03'05|Bob's March")});
+    EXPECT_EQ(scalar(QStringLiteral("SELECT sname FROM Headers WHERE id = 'O''1'")).toString(),
+              QStringLiteral("O'Brien"));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT Notes FROM Details")).toString(), QStringLiteral("O'Brien's Surgery"));
+    EXPECT_EQ(DoctorListEntries(m_db, QStringLiteral("03'05"), m_prompter),
+              QStringList{QString::fromUtf8("O'Brien,S (O'1)")});
+    m_prompter.answers = {true};
+    EXPECT_TRUE(import(content));
+    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("question: 03'05 already exist - Overwrite?")});
+    EXPECT_EQ(count("Details"), 1);
+}
+
+TEST_F(Import, ExistenceCheckFailureIsReported)
+{
+    exec(QStringLiteral("DROP TABLE Headers"));
+    EXPECT_FALSE(import(kHead + kDoctor));
+    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("error: Error reading from database")});
+    EXPECT_EQ(count("FileNames"), 0);
+}
+
+// The command line on the bundled sample: import, refuse, overwrite, list.
+TEST_F(Import, CommandLineOnTheSample)
+{
+    const QString cli = QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli");
+    const QString db = path(QStringLiteral("cli.mdb"));
+    auto run = [&](QStringList args, QString* out = nullptr, QString* err = nullptr) {
+        QProcess p;
+        p.start(cli, QStringList{QStringLiteral("--db"), db, QStringLiteral("--ini"),
+                                 sourcePath(QStringLiteral("samples/velmarpay.ini"))} +
+                         args);
+        EXPECT_TRUE(p.waitForFinished(60000));
+        if (out)
+            *out = QString::fromUtf8(p.readAllStandardOutput());
+        if (err)
+            *err = QString::fromUtf8(p.readAllStandardError());
+        return p.exitCode();
+    };
+    const QString sample = sourcePath(QStringLiteral("samples/sample.pay"));
+    QString out, err;
+    EXPECT_NE(run({QStringLiteral("datasets")}, &out, &err), 0);
+    EXPECT_EQ(run({QStringLiteral("init-db")}), 0);
+    EXPECT_EQ(run({QStringLiteral("import"), sample}), 0);
+    EXPECT_NE(run({QStringLiteral("import"), sample}, &out, &err), 0);
+    EXPECT_TRUE(err.contains(QStringLiteral("02_2005 already exist - Overwrite?"))) << err.toStdString();
+    EXPECT_EQ(run({QStringLiteral("import"), sample, QStringLiteral("--overwrite")}), 0);
+    EXPECT_EQ(run({QStringLiteral("datasets")}, &out), 0);
+    EXPECT_EQ(out, QStringLiteral("02_2005\n"));
+    EXPECT_EQ(run({QStringLiteral("doctors")}, &out), 0);
+    const QStringList doctors = out.split(u'\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(doctors.size(), 12);
+    EXPECT_TRUE(doctors.contains(QStringLiteral("O'Connor,B (1002)")));
+    QString named;
+    EXPECT_EQ(run({QStringLiteral("doctors"), QStringLiteral("--dataset"), QStringLiteral("02_2005")}, &named), 0);
+    EXPECT_EQ(named, out);
+    EXPECT_NE(run({QStringLiteral("import"), path(QStringLiteral("none.pay"))}, &out, &err), 0);
+    EXPECT_TRUE(err.startsWith(QStringLiteral("Error opening "))) << err.toStdString();
+}
