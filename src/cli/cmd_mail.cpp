@@ -1,0 +1,74 @@
+#include "cli/cli.h"
+
+#include "mail/mailstatus.h"
+#include "mail/paymentmail.h"
+#include "mail/smtpsession.h"
+
+#include <QFileInfo>
+
+namespace velmar::cli {
+namespace {
+
+// Prints the dialogue line by line, as the status bar of the program would show it in turn.
+class ConsoleStatus : public MailStatus
+{
+public:
+    explicit ConsoleStatus(QTextStream& out) : m_out(out) {}
+    void showStatus(const QString& text) override { m_out << text << Qt::endl; }
+
+private:
+    QTextStream& m_out;
+};
+
+int sendTest(Context& ctx, QStringList& args)
+{
+    QString to;
+    takeOption(args, QStringLiteral("--to"), &to);
+    QStringList pdfs;
+    QString pdf;
+    while (takeOption(args, QStringLiteral("--pdf"), &pdf))
+        pdfs.append(pdf);
+    if (unexpectedArguments(ctx, args))
+        return 2;
+    if (to.isEmpty() || pdfs.isEmpty() || pdfs.size() > 2) {
+        ctx.err << "usage: send-test --to ADDRESS --pdf FILE [--pdf FILE]" << Qt::endl;
+        return 2;
+    }
+
+    ConsoleStatus status(ctx.out);
+    SmtpSession session(&status);
+    MailResult result = session.SmtpLogin(ctx.settings);
+    if (!result.ok()) {
+        ctx.err << (result.raised ? result.text : QStringLiteral("%1 logging into email server").arg(result.text))
+                << Qt::endl;
+        return 1;
+    }
+
+    PaymentMail mail;
+    mail.pdfPath = pdfs.at(0);
+    mail.recipient = to;
+    mail.salutationName = to;
+    mail.proFormaPdfName = QFileInfo(pdfs.at(0)).fileName();
+    if (pdfs.size() == 2) {
+        mail.pensionFormWanted = true;
+        mail.soloPdfPath = pdfs.at(1);
+        mail.soloPdfName = QFileInfo(pdfs.at(1)).fileName();
+    }
+    result = SendPaymentMail(session, ctx.settings, mail);
+    session.Disconnect();
+    if (!result.ok()) {
+        ctx.err << (result.raised ? result.text : QStringLiteral("%1 sending email to %2").arg(result.text, to))
+                << Qt::endl;
+        return 1;
+    }
+    ctx.out << "sent to " << (ctx.settings.TEST.isEmpty() ? to : ctx.settings.TEST) << Qt::endl;
+    return 0;
+}
+
+const Command sendTestCommand("send-test",
+                              "send-test --to ADDRESS --pdf FILE [--pdf FILE]  "
+                              "send one message with the EMail settings, showing the dialogue",
+                              Needs::Nothing, sendTest);
+
+} // namespace
+} // namespace velmar::cli

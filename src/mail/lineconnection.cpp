@@ -1,0 +1,188 @@
+#include "mail/lineconnection.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace velmar {
+
+namespace {
+
+constexpr int sliceMs = 250;
+// Lines are collected in the socket's buffer and handed to the network in pieces of this size,
+// which keeps a long message from costing one system call per line.
+constexpr qint64 flushThreshold = 64 * 1024;
+// More than this waiting to be sent means the server is not keeping up: wait for it.
+constexpr qint64 maxPending = 1024 * 1024;
+
+} // namespace
+
+LineConnection::LineConnection(QObject* parent) : QObject(parent) {}
+
+void LineConnection::takeIncoming()
+{
+    if (m_socket.bytesAvailable() > 0)
+        m_buffer.append(m_socket.readAll());
+}
+
+bool LineConnection::peerGone() const
+{
+    return m_socket.state() != QAbstractSocket::ConnectedState;
+}
+
+QString LineConnection::brokenText() const
+{
+    if (m_socket.error() != QAbstractSocket::UnknownSocketError)
+        return m_socket.errorString();
+    return QStringLiteral("Connection closed by the server.");
+}
+
+bool LineConnection::waitFor(int timeoutMs, const std::function<bool()>& done)
+{
+    QDeadlineTimer deadline(std::max(timeoutMs, 0));
+    while (!done()) {
+        const qint64 left = deadline.remainingTime();
+        if (left <= 0)
+            return done();
+        QEventLoop loop;
+        QTimer slice;
+        slice.setSingleShot(true);
+        connect(&slice, &QTimer::timeout, &loop, &QEventLoop::quit);
+        connect(&m_socket, &QTcpSocket::readyRead, &loop, &QEventLoop::quit);
+        connect(&m_socket, &QTcpSocket::bytesWritten, &loop, &QEventLoop::quit);
+        connect(&m_socket, &QTcpSocket::stateChanged, &loop, &QEventLoop::quit);
+        connect(&m_socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+        slice.start(static_cast<int>(std::min<qint64>(left, sliceMs)));
+        loop.exec();
+    }
+    return true;
+}
+
+bool LineConnection::connectToServer(int timeoutMs, QString* error)
+{
+    if (m_open) {
+        *error = QStringLiteral("Already connected.");
+        return false;
+    }
+    if (m_port < 0 || m_port > 65535) {
+        *error = QStringLiteral("Port %1 is out of range.").arg(m_port);
+        return false;
+    }
+    m_socket.abort();
+    m_buffer.clear();
+    m_searched = 0;
+    m_socket.connectToHost(m_host, static_cast<quint16>(m_port));
+    const bool settled = waitFor(timeoutMs, [this] {
+        const auto state = m_socket.state();
+        return state == QAbstractSocket::ConnectedState || state == QAbstractSocket::UnconnectedState;
+    });
+    if (m_socket.state() == QAbstractSocket::ConnectedState) {
+        m_open = true;
+        return true;
+    }
+    *error = settled ? m_socket.errorString() : QStringLiteral("Connection timed out.");
+    m_socket.abort();
+    return false;
+}
+
+void LineConnection::closeSocket()
+{
+    m_socket.abort();
+    m_buffer.clear();
+    m_searched = 0;
+    if (m_open) {
+        m_open = false;
+        emit closed();
+    }
+}
+
+void LineConnection::disconnectFromServer()
+{
+    if (!m_open)
+        return;
+    // No QUIT: the dialogue simply ends here.
+    m_socket.disconnectFromHost();
+    closeSocket();
+}
+
+bool LineConnection::writeLine(const QByteArray& line, QString* error)
+{
+    if (!m_open) {
+        *error = QStringLiteral("Not connected.");
+        return false;
+    }
+    if (peerGone()) {
+        *error = brokenText();
+        return false;
+    }
+    QByteArray data;
+    data.reserve(line.size() + 2);
+    data.append(line).append("\r\n");
+    if (m_socket.write(data) != data.size()) {
+        *error = brokenText();
+        return false;
+    }
+    if (m_socket.bytesToWrite() < flushThreshold)
+        return true;
+    m_socket.flush();
+    // A long message keeps the windows alive too, and a server that hangs up is noticed here.
+    QCoreApplication::processEvents();
+    if (m_socket.bytesToWrite() >= maxPending) {
+        const bool drained =
+            waitFor(m_writeTimeoutMs, [this] { return m_socket.bytesToWrite() < maxPending || peerGone(); });
+        if (!drained) {
+            *error = QStringLiteral("Write timed out.");
+            return false;
+        }
+    }
+    if (peerGone()) {
+        *error = brokenText();
+        return false;
+    }
+    return true;
+}
+
+bool LineConnection::readLine(QByteArray* line, int timeoutMs, int maxLength, QString* error)
+{
+    line->clear();
+    if (m_open && !peerGone())
+        m_socket.flush();
+    for (;;) {
+        takeIncoming();
+        const qsizetype feed = m_buffer.indexOf('\n', m_searched);
+        if (feed >= 0) {
+            if (feed > maxLength) {
+                m_searched = feed;
+                *error = QStringLiteral("Line is longer than %1 bytes.").arg(maxLength);
+                return false;
+            }
+            const qsizetype end = (feed > 0 && m_buffer.at(feed - 1) == '\r') ? feed - 1 : feed;
+            *line = m_buffer.left(end);
+            m_buffer.remove(0, feed + 1);
+            m_searched = 0;
+            return true;
+        }
+        m_searched = m_buffer.size();
+        if (m_buffer.size() > maxLength) {
+            *error = QStringLiteral("Line is longer than %1 bytes.").arg(maxLength);
+            return false;
+        }
+        if (!m_open) {
+            *error = QStringLiteral("Not connected.");
+            return false;
+        }
+        if (peerGone()) {
+            *error = brokenText();
+            closeSocket();
+            return false;
+        }
+        const bool arrived = waitFor(timeoutMs, [this] { return m_socket.bytesAvailable() > 0 || peerGone(); });
+        if (!arrived)
+            return true; // a time-out is no error: the reply is simply empty
+    }
+}
+
+} // namespace velmar

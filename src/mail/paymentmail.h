@@ -1,0 +1,49 @@
+#pragma once
+
+#include "mail/smtpsession.h"
+
+#include <QDateTime>
+#include <QRandomGenerator>
+#include <QString>
+#include <QStringList>
+
+namespace velmar {
+
+struct AppSettings;
+
+// One doctor's pro-forma mail: what the document routine hands over after writing the PDFs.
+struct PaymentMail
+{
+    QString pdfPath;         // the pro-forma invoice
+    QString recipient;       // the doctor's own e-mail address
+    QString salutationName;  // title, a blank and surname: follows "Dear "
+    QString proFormaPdfName; // the name under which he receives the invoice
+    // Solo on and the doctor's noPension off: his pension form goes with it.
+    bool pensionFormWanted = false;
+    QString soloPdfPath;
+    QString soloPdfName;
+};
+
+// 0 .. n-1; 0 when n is not positive.
+int RandomBelow(QRandomGenerator& random, int n);
+// n characters, each a digit or a capital A to F (a digit half the time).
+QString RandomHexText(QRandomGenerator& random, int n);
+// "----=_NextPart_" and four random groups: 45 characters.
+QString MakeBoundary(QRandomGenerator& random);
+// RFC 5322 date in English whatever the user's locale, with the time's real UTC offset:
+// "Thu, 5 Jun 2025 14:03:09 +0100".
+QString FormatMailDate(const QDateTime& time);
+
+// The whole message as lines without line ends: headers, the text part and the Base64 PDF
+// attachments. Body lines holding a CR or LF are split into lines of their own. Fails, with the
+// file's error, when an attachment cannot be read.
+bool ComposePaymentMessage(const AppSettings& settings, const PaymentMail& mail, const QString& recipient,
+                           const QString& boundary, const QDateTime& date, QStringList* lines, QString* error);
+
+// Builds the message (dated by the program's Clock) and runs the mail transaction on a
+// logged-in session. With the TEST
+// setting every message goes to that address instead. A refusal at any step is followed by
+// RSET, so the next message on the connection starts clean; the connection stays open.
+MailResult SendPaymentMail(SmtpSession& session, const AppSettings& settings, const PaymentMail& mail);
+
+} // namespace velmar

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace velmar::test {
+
+// A real SMTP server (Debian's aiosmtpd) on a free port of 127.0.0.1, writing every message it
+// receives into a folder. It stops when this object goes, and by itself if the test dies.
+class SmtpServerProcess
+{
+public:
+    ~SmtpServerProcess() { stop(); }
+
+    // With a login, AUTH LOGIN is offered on plain TCP and only login/password are accepted.
+    bool start(const QString& outDir, const QString& login = QString(), const QString& password = QString());
+    void stop();
+    int port() const { return m_port; }
+
+    // Received messages, oldest first: the .eml files.
+    QStringList messageFiles() const;
+    // A received message as Python's email package reads it (see read_message.py).
+    static QJsonObject parse(const QString& emlPath);
+    // The envelope of a received message: mail_from and rcpt_tos.
+    static QJsonObject envelope(const QString& emlPath);
+
+private:
+    QProcess m_process;
+    QString m_outDir;
+    int m_port = 0;
+};
+
+} // namespace velmar::test
