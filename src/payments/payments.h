@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDate>
 #include <QList>
 #include <QSqlDatabase>
 #include <QSqlRecord>
@@ -36,11 +37,22 @@ QString DoctorStatement(const QString& dataSet, const QString& doctorId);
 // The shift-rows query for one doctor, ordered by recno, with Adj_Time (hours), Adjustment and Net.
 QString ShiftRowsStatement(const QString& dataSet, const QString& doctorId);
 
-// Runs the two statements above; false (after an "Error in query" style message) when one fails.
+// Runs the two statements above; false (after an "Error in query: %s" message) when one fails.
+// LoadDoctor also refuses a doctor that is not there: "Doctor %s not found in data set %s".
 bool LoadDoctor(const QSqlDatabase& db, const QString& dataSet, const QString& doctorId, QSqlRecord* doctor,
                 Prompter& prompter);
 bool LoadShiftRows(const QSqlDatabase& db, const QString& dataSet, const QString& doctorId, QList<QSqlRecord>* rows,
                    Prompter& prompter);
+
+// Runs a select quietly: every row, plus the column names (values null) even when no row comes back.
+// False when the statement fails; the caller words the message.
+bool QueryRecords(const QSqlDatabase& db, const QString& statement, QList<QSqlRecord>* rows,
+                  QSqlRecord* columns = nullptr);
+
+// Shift_Date as stored (ISO text); invalid when empty or no date.
+QDate ShiftDate(const QVariant& value);
+// Shift_Date as shown: "dd/mm/yyyy", empty when there is no date.
+QString ShiftDateText(const QVariant& value);
 
 // The money rules: doctor's Headers row plus his shift rows (as returned by the shift-rows query).
 PaymentFigures ComputePaymentFigures(const AppSettings& settings, const QSqlRecord& doctor,

@@ -1,0 +1,97 @@
+#include "app/aboutbox.h"
+#include "app/appsettings.h"
+#include "app/appstate.h"
+#include "app/datasetpicker.h"
+#include "app/mainwindow.h"
+#include "app/messageboxprompter.h"
+#include "app/programicon.h"
+#include "app/prompter.h"
+#include "db/database.h"
+#include "payments/detailwindow.h"
+#include "payments/recordeditor.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include <clocale>
+#include <exception>
+
+namespace {
+
+// An error no handler caught ends that user action only: it is shown and the program goes on.
+class Application : public QApplication
+{
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            QMessageBox::critical(activeWindow(), velmar::applicationTitle(), QString::fromLocal8Bit(e.what()));
+        }
+        return false;
+    }
+};
+
+// The executable's path with the extension, if any, replaced.
+QString besideExecutable(const QString& executable, const QString& extension)
+{
+    const QFileInfo info(executable);
+    QString name = info.fileName();
+    const int dot = name.lastIndexOf(u'.');
+    if (dot > 0)
+        name.truncate(dot);
+    return info.absoluteDir().filePath(name + extension);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    using namespace velmar;
+    Application app(argc, argv);
+    // Qt adopts the user's locale for the C library; money is always formatted with a full stop.
+    std::setlocale(LC_NUMERIC, "C");
+    QApplication::setApplicationName(applicationTitle());
+    QApplication::setWindowIcon(programIcon());
+
+    const QString executable = QCoreApplication::applicationFilePath();
+    const AppSettings settings = AppSettings::load(besideExecutable(executable, QStringLiteral(".ini")));
+    AppState state;
+    MessageBoxPrompter prompter;
+
+    const QString connection = QStringLiteral("velmarpay");
+    QSqlDatabase db;
+    QString error;
+    if (OpenDatabase(besideExecutable(executable, QStringLiteral(".mdb")), connection, &db, &error))
+        UpgradeSchema(db, prompter);
+    else
+        prompter.error(error); // the window still comes up; every database action then reports its own failure
+
+    int rc = 0;
+    {
+        // Every window is created here, once, in this order, and lives until the program ends.
+        MainWindow mainWindow(settings, state, db, prompter);
+        prompter.setParentWidget(&mainWindow);
+        DataSetPicker picker(&mainWindow);
+        mainWindow.setDataSetPicker(&picker);
+        DetailWindow detail(settings, state, db, prompter, &mainWindow);
+        mainWindow.setDetailWindow(&detail);
+        RecordEditor editor(settings, state, db, prompter, &detail);
+        detail.setEditor(&editor);
+        AboutBox about(&mainWindow);
+        mainWindow.setAboutBox(&about);
+
+        QObject::connect(&mainWindow, &MainWindow::closed, &app, &QApplication::quit);
+        mainWindow.setCommandLineArguments(app.arguments().mid(1));
+        mainWindow.show();
+        rc = app.exec();
+    }
+    db = QSqlDatabase();
+    CloseDatabase(connection);
+    return rc;
+}

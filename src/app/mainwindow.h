@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QSqlDatabase>
+#include <QStringList>
+#include <QUrl>
+
+class QLabel;
+class QListWidget;
+class QMenu;
+
+namespace velmar {
+
+class AboutBox;
+class DataSetPicker;
+class Prompter;
+struct AppSettings;
+struct AppState;
+
+// The program's home: the doctors of the open data set, the menus and the status line.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    MainWindow(const AppSettings& settings, AppState& state, QSqlDatabase db, Prompter& prompter,
+               QWidget* parent = nullptr);
+
+    // Windows created after this one; without them their menu entries do nothing.
+    void setDetailWindow(QWidget* detail);
+    void setDataSetPicker(DataSetPicker* picker);
+    void setAboutBox(AboutBox* about);
+    // The program's arguments: the first one, if any, is imported when the window is first shown.
+    void setCommandLineArguments(const QStringList& arguments);
+
+    void showStatus(const QString& text);
+    QString statusText() const;
+
+    // The address of the online help page.
+    static QUrl helpUrl();
+
+signals:
+    void summaryRequested(bool print);
+    void printAllRequested();
+    void printerSetupRequested();
+    void sendAllRequested();
+    // The window was closed: the program ends, whatever other windows are open.
+    void closed();
+
+public slots:
+    void RefreshDoctorList();
+    void OpenDataSet();
+    void ImportFile(const QString& path);
+
+    void Open1Click();
+    void OpenExisting1Click();
+    void Exit1Click();
+    void idsDblClick();
+    void PrintAll1Click();
+    void Summary1Click();
+    void SummaryPrint1Click();
+    void PrinterSetup1Click();
+    void SendAll1Click();
+    void OnLineHelpSystem1Click();
+    void About1Click();
+    void System1Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildMenus();
+    void requestSummary(bool print);
+
+    const AppSettings& m_settings;
+    AppState& m_state;
+    QSqlDatabase m_db;
+    Prompter& m_prompter;
+
+    QListWidget* m_ids;
+    QLabel* m_status;
+    QMenu* m_sendMenu = nullptr;
+    QPointer<QWidget> m_detail;
+    QPointer<DataSetPicker> m_picker;
+    QPointer<AboutBox> m_about;
+    QStringList m_arguments;
+    bool m_shownBefore = false;
+};
+
+} // namespace velmar

@@ -1,0 +1,147 @@
+#include "payments/payments.h"
+
+#include "app/appsettings.h"
+#include "app/inifile.h"
+#include "app/prompter.h"
+#include "app/textformat.h"
+#include "db/database.h"
+
+#include <QSqlQuery>
+
+namespace velmar {
+
+double RoundMoney(double value)
+{
+    return StrToNumber(FormatMoney(value));
+}
+
+QString FormatAddressLines(const QString& text)
+{
+    // QString::replace makes one left-to-right pass and never looks at what it put in, so of two
+    // single-space parts in a row one survives.
+    QString lines = text;
+    lines.replace(QStringLiteral("| |"), QStringLiteral("|"));
+    lines.replace(u'|', u'\r');
+    return lines;
+}
+
+QString DoctorStatement(const QString& dataSet, const QString& doctorId)
+{
+    return QStringLiteral("SELECT * FROM Headers WHERE DataSet = '%1' AND id = '%2'")
+        .arg(QuoteForSql(dataSet), QuoteForSql(doctorId));
+}
+
+QString ShiftRowsStatement(const QString& dataSet, const QString& doctorId)
+{
+    // 60.0, not 60: SQLite divides integers without a remainder. Each derived column is written out
+    // in full because a select list cannot refer to an alias defined earlier in it.
+    const QString gap(29, u' ');
+    return QStringLiteral("SELECT recno, DataSet, Shift_Date, Location, Shift, Times,") + gap +
+           QStringLiteral("Rate, Total, AdjustmentTime / 60.0 as Adj_Time, AdjustmentRate,") + gap +
+           QStringLiteral("(Extra * AdjustmentRate * AdjustmentTime / 60.0) as Adjustment,") + gap +
+           QStringLiteral("Total + (Extra * AdjustmentRate * AdjustmentTime / 60.0) as Net,") + gap +
+           QStringLiteral("Notes, * FROM Details WHERE DataSet = '%1' AND id = '%2' ORDER BY recno")
+               .arg(QuoteForSql(dataSet), QuoteForSql(doctorId));
+}
+
+bool QueryRecords(const QSqlDatabase& db, const QString& statement, QList<QSqlRecord>* rows, QSqlRecord* columns)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(statement))
+        return false;
+    if (columns) {
+        *columns = q.record();
+        columns->clearValues();
+    }
+    if (rows) {
+        rows->clear();
+        while (q.next())
+            rows->append(q.record());
+    }
+    return true;
+}
+
+bool LoadDoctor(const QSqlDatabase& db, const QString& dataSet, const QString& doctorId, QSqlRecord* doctor,
+                Prompter& prompter)
+{
+    const QString statement = DoctorStatement(dataSet, doctorId);
+    QList<QSqlRecord> rows;
+    if (!QueryRecords(db, statement, &rows)) {
+        prompter.error(QStringLiteral("Error in query: %1").arg(StatementText({statement})));
+        return false;
+    }
+    if (rows.isEmpty()) {
+        prompter.error(QStringLiteral("Doctor %1 not found in data set %2").arg(doctorId, dataSet));
+        return false;
+    }
+    *doctor = rows.first();
+    return true;
+}
+
+bool LoadShiftRows(const QSqlDatabase& db, const QString& dataSet, const QString& doctorId, QList<QSqlRecord>* rows,
+                   Prompter& prompter)
+{
+    const QString statement = ShiftRowsStatement(dataSet, doctorId);
+    if (!QueryRecords(db, statement, rows)) {
+        prompter.error(QStringLiteral("Error in query: %1").arg(StatementText({statement})));
+        return false;
+    }
+    return true;
+}
+
+QDate ShiftDate(const QVariant& value)
+{
+    // Stored as ISO text; a date-time written by hand still gives its day.
+    const QString text = value.toString().trimmed();
+    return QDate::fromString(text.left(10), Qt::ISODate);
+}
+
+QString ShiftDateText(const QVariant& value)
+{
+    const QDate date = ShiftDate(value);
+    return date.isValid() ? date.toString(QStringLiteral("dd/MM/yyyy")) : QString();
+}
+
+PaymentFigures ComputePaymentFigures(const AppSettings& settings, const QSqlRecord& doctor,
+                                     const QList<QSqlRecord>& shiftRows)
+{
+    PaymentFigures f;
+    // NULL reads 0 through toDouble().
+    double gross = 0;
+    for (const QSqlRecord& row : shiftRows) {
+        gross += row.value(QStringLiteral("Net")).toDouble();
+        f.superannuableFees += row.value(QStringLiteral("superfee")).toDouble();
+        f.nonSuperannuableFees += row.value(QStringLiteral("nonsuperfee")).toDouble();
+    }
+    if (!settings.PartSuperannuation) {
+        f.superannuableFees = gross;
+        f.nonSuperannuableFees = 0;
+    }
+    const double annuity = doctor.value(QStringLiteral("annuity")).toDouble();
+
+    if (settings.Solo) {
+        f.noPension = doctor.value(QStringLiteral("nosolo")).toString() == u"Y";
+        f.payGross = doctor.value(QStringLiteral("paygross")).toString() == u"Y";
+        f.gross = RoundMoney(gross);
+        if (f.noPension) {
+            f.netPayment = f.gross;
+            return f;
+        }
+        // Products in this order, the percentage applied as * 0.01: the figures must match the
+        // printed documents to the penny.
+        f.superannuation = RoundMoney(f.superannuableFees * settings.Superannuation * 0.01);
+        f.additionalContribution = RoundMoney(annuity * f.superannuableFees * 0.01);
+        f.netPayment = f.gross - f.superannuation - f.additionalContribution;
+        f.employerContribution = RoundMoney(settings.Employerannuation * f.superannuableFees * 0.01);
+        return f;
+    }
+
+    // With PartSuperannuation on, the non-superannuable fees stay out of gross and net in this mode.
+    f.gross = RoundMoney(f.superannuableFees);
+    f.superannuation = RoundMoney(annuity * f.gross * 0.01);
+    f.netPayment = f.gross - f.superannuation;
+    return f;
+}
+
+} // namespace velmar

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QDialog>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QSqlDatabase>
+#include <QSqlRecord>
+
+#include <optional>
+
+class QButtonGroup;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+
+namespace velmar {
+
+class Prompter;
+struct AppSettings;
+struct AppState;
+
+// A digits-only field in fixed two-digit groups ("99/99/99", "99:99"). Its text keeps the
+// separators, shows blank positions as spaces and right-aligns a lone digit in its group, so
+// " 5/11/06" is what the user typed as 5/11/06.
+class MaskedEdit : public QLineEdit
+{
+    Q_OBJECT
+public:
+    explicit MaskedEdit(const QString& pattern, QWidget* parent = nullptr);
+    QString maskedText() const;
+};
+
+// A titleless group of exclusive choices that can also have none (index -1).
+class RadioGroup : public QGroupBox
+{
+    Q_OBJECT
+public:
+    RadioGroup(const QString& name, const QStringList& items, int columns, QWidget* parent = nullptr);
+    int itemIndex() const;
+    void setItemIndex(int index);
+    QRadioButton* button(int index) const;
+
+signals:
+    void clicked(int index);
+
+private:
+    QButtonGroup* m_buttons;
+};
+
+// Edits one shift record of Details: the detail window's current shift row. Modal; every opening
+// reloads the fields from the row given with setShiftRow.
+class RecordEditor : public QDialog
+{
+    Q_OBJECT
+public:
+    RecordEditor(const AppSettings& settings, AppState& state, QSqlDatabase db, Prompter& prompter,
+                 QWidget* parent = nullptr);
+
+    // recno of the record about to be edited, set by the caller; the row itself comes from setShiftRow.
+    int RecordNumber = 0;
+    // The row to edit; none when the caller's grid is empty (OK then writes nothing).
+    void setShiftRow(const std::optional<QSqlRecord>& row);
+
+    // The statement OK would run for the fields as they stand; empty with a message text in
+    // *invalidDate when the date fields form no date.
+    QStringList updateStatement(QString* invalidDate) const;
+
+public slots:
+    void FormShow();
+    void totalChange();
+    void OKBtnClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QLineEdit* addAmountField(const char* name);
+    int extraValue() const;
+
+    AppState& m_state;
+    QSqlDatabase m_db;
+    Prompter& m_prompter;
+    std::optional<QSqlRecord> m_row;
+
+    MaskedEdit* m_dt;
+    QLineEdit* m_location;
+    QLineEdit* m_shift;
+    QLineEdit* m_tm;
+    QLineEdit* m_rate;
+    QLineEdit* m_total;
+    MaskedEdit* m_edAdjTime;
+    QLineEdit* m_edAdjRate;
+    RadioGroup* m_rgAdjExtra;
+    QLineEdit* m_notes;
+    QLabel* m_lblNet;
+    QPushButton* m_ok;
+    QPushButton* m_cancel;
+};
+
+// "%d:%d" as the C library reads it: hours, then minutes after a colon; what cannot be read is 0.
+void ReadHoursMinutes(const QString& text, int* hours, int* minutes);
+
+} // namespace velmar

@@ -1,0 +1,80 @@
+#include "payments/paymentstest.h"
+
+#include <QProcess>
+
+using namespace velmar::test;
+using namespace Qt::StringLiterals;
+
+class FiguresCommand : public PaymentsTest
+{
+protected:
+    struct Run
+    {
+        int exitCode = -1;
+        QStringList out;
+        QString err;
+    };
+    Run run(const QStringList& args)
+    {
+        const QString ini =
+            writeFile(u"velmarpay.ini"_s, "[DEFAULTS]\nSolo=1\nSuperannuation=5\nEmployerannuation=14\n");
+        QProcess p;
+        p.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"),
+                QStringList{u"--ini"_s, ini, u"--db"_s, m_dbPath, u"figures"_s} + args);
+        EXPECT_TRUE(p.waitForFinished(30000));
+        Run r;
+        r.exitCode = p.exitCode();
+        r.out = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+    void SetUp() override
+    {
+        PaymentsTest::SetUp();
+        insertDoctor({.id = u"100"_s, .sname = u"Smith"_s, .annuity = 2});
+        insertShift({.recno = 1, .id = u"100"_s, .total = 100.004});
+        insertShift({.recno = 2, .id = u"100"_s, .total = 50.003});
+        insertDoctor({.id = u"101"_s, .sname = u"Adams"_s, .annuity = 2, .nosolo = u"Y"_s, .paygross = u"Y"_s});
+        insertShift({.recno = 3, .id = u"101"_s, .total = 20, .adjustmentTime = 90, .adjustmentRate = 10, .extra = -1});
+        insertDoctor({.id = u"O'Neil"_s, .sname = u"Brown"_s});
+        insertDoctor({.id = u"900"_s, .sname = u"Other"_s}, u"Dec06"_s);
+    }
+};
+
+TEST_F(FiguresCommand, OneLinePerDoctorInSurnameOrder)
+{
+    const Run r = run({u"--dataset"_s, u"Nov06"_s});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, (QStringList{
+                         u"id\tgross\tsuperannuation\tadditionalContribution\tnetPayment\temployerContribution\t"
+                         "superannuableFees\tnonSuperannuableFees\tnoPension\tpayGross"_s,
+                         u"101\t5.00\t0.00\t0.00\t5.00\t0.00\t5.00\t0.00\tY\tY"_s,
+                         u"O'Neil\t0.00\t0.00\t0.00\t0.00\t0.00\t0.00\t0.00\tN\tN"_s,
+                         u"100\t150.01\t7.50\t3.00\t139.51\t21.00\t150.01\t0.00\tN\tN"_s,
+                     }));
+}
+
+TEST_F(FiguresCommand, OneDoctor)
+{
+    const Run r = run({u"--dataset"_s, u"Nov06"_s, u"--doctor"_s, u"O'Neil"_s});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    ASSERT_EQ(r.out.size(), 2);
+    EXPECT_TRUE(r.out[1].startsWith(u"O'Neil\t0.00"_s));
+}
+
+TEST_F(FiguresCommand, UnknownNamesFail)
+{
+    Run r = run({u"--dataset"_s, u"Jan07"_s});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_EQ(r.err, u"No data set named Jan07\n"_s);
+
+    r = run({u"--dataset"_s, u"Nov06"_s, u"--doctor"_s, u"900"_s});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_EQ(r.err, u"Doctor 900 not found in data set Nov06\n"_s);
+
+    r = run({});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(r.err.contains(u"--dataset"_s));
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDesktopServices>
+#include <QListWidget>
+#include <QObject>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <ostream>
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace velmar::test {
+
+// Waits, processing events, until the condition holds or five seconds pass.
+inline bool waitUntil(const std::function<bool()>& condition)
+{
+    QDeadlineTimer deadline(5000);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+// Operates the next modal dialog: call this, then the code that shows the dialog. The action must
+// close it; if it does not, the dialog is rejected so the test cannot hang.
+inline void onNextModal(std::function<void(QWidget*)> action)
+{
+    QTimer::singleShot(0, [action] {
+        QWidget* dialog = nullptr;
+        if (!waitUntil([&] { return (dialog = QApplication::activeModalWidget()) != nullptr; })) {
+            ADD_FAILURE() << "no modal dialog appeared";
+            return;
+        }
+        action(dialog);
+        if (QApplication::activeModalWidget() == dialog) {
+            ADD_FAILURE() << "the dialog was left open";
+            QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+        }
+    });
+}
+
+// A user's double-click: press and release, then the second press. (QTest's double-click alone
+// sends only the last event, which item views ignore without the press before it.)
+inline void doubleClickItem(QListWidget* list, QListWidgetItem* item)
+{
+    const QPoint at = list->visualItemRect(item).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+}
+
+inline void clickChild(QWidget* parent, const char* name)
+{
+    auto* button = parent->findChild<QAbstractButton*>(QString::fromUtf8(name));
+    ASSERT_NE(button, nullptr) << name;
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// Catches what the program asks the desktop to open, instead of starting a browser.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    UrlCatcher()
+    {
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
+    }
+    ~UrlCatcher() override
+    {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    }
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl& url) { urls.append(url); }
+};
+
+} // namespace velmar::test
