@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mail/mailstatus.h"
+
 #include <QMainWindow>
 #include <QPointer>
 #include <QSqlDatabase>
@@ -19,7 +21,7 @@ struct AppSettings;
 struct AppState;
 
 // The program's home: the doctors of the open data set, the menus and the status line.
-class MainWindow : public QMainWindow
+class MainWindow : public QMainWindow, public MailStatus
 {
     Q_OBJECT
 public:
@@ -33,7 +35,8 @@ public:
     // The program's arguments: the first one, if any, is imported when the window is first shown.
     void setCommandLineArguments(const QStringList& arguments);
 
-    void showStatus(const QString& text);
+    // Also where the mail dialogue is traced.
+    void showStatus(const QString& text) override;
     QString statusText() const;
 
     // The address of the online help page.
