@@ -1,5 +1,7 @@
 #include "app/textformat.h"
 
+#include <QVarLengthArray>
+
 #include <charconv>
 #include <clocale>
 #include <cstdio>
@@ -7,40 +9,39 @@
 
 namespace velmar {
 
+namespace {
+
+// "%0.2f" by the C library's own rounding, but always with a full stop: the C locale for this
+// thread only, whatever the program or the user set.
+QVarLengthArray<char, 64> formatTwoDecimals(double value)
+{
+    static const locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", locale_t(nullptr));
+    QVarLengthArray<char, 64> text(64);
+    const locale_t previous = uselocale(cLocale);
+    int n = std::snprintf(text.data(), text.size(), "%0.2f", value);
+    if (n >= text.size()) {
+        // Only absurd amounts get here; format them in full rather than cut.
+        text.resize(n + 1);
+        n = std::snprintf(text.data(), text.size(), "%0.2f", value);
+    }
+    uselocale(previous);
+    text.resize(n < 0 ? 0 : n);
+    return text;
+}
+
+} // namespace
+
 QString FormatMoney(double value)
 {
-    // The C library's own rounding, but always with a full stop: the C locale for this thread
-    // only, whatever the program or the user set.
-    static const locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", locale_t(nullptr));
-    const locale_t previous = uselocale(cLocale);
-    char buffer[64];
-    const int n = std::snprintf(buffer, sizeof buffer, "%0.2f", value);
-    uselocale(previous);
-    if (n < 0)
-        return QString();
-    if (n >= int(sizeof buffer)) {
-        // Only absurd amounts get here; format them in full rather than cut.
-        QByteArray big(n + 1, '\0');
-        uselocale(cLocale);
-        std::snprintf(big.data(), big.size(), "%0.2f", value);
-        uselocale(previous);
-        return QString::fromLatin1(big.constData(), n);
-    }
-    return QString::fromLatin1(buffer, n);
+    const auto text = formatTwoDecimals(value);
+    return QString::fromLatin1(text.constData(), text.size());
 }
 
 double RoundedToPence(double value)
 {
-    static const locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", locale_t(nullptr));
-    const locale_t previous = uselocale(cLocale);
-    char buffer[400];
-    const int n = std::snprintf(buffer, sizeof buffer, "%0.2f", value);
-    uselocale(previous);
-    double result = 0;
-    if (n > 0 && n < int(sizeof buffer))
-        std::from_chars(buffer, buffer + n, result);
-    else
-        result = value;
+    const auto text = formatTwoDecimals(value);
+    double result = value;
+    std::from_chars(text.constData(), text.constData() + text.size(), result);
     return result;
 }
 
