@@ -12,7 +12,7 @@ namespace velmar {
 
 double RoundMoney(double value)
 {
-    return StrToNumber(FormatMoney(value));
+    return RoundedToPence(value);
 }
 
 QString FormatAddressLines(const QString& text)
