@@ -9,6 +9,7 @@
 #include "db/database.h"
 #include "payments/detailwindow.h"
 #include "payments/recordeditor.h"
+#include "reports/reportscontroller.h"
 
 #include <QApplication>
 #include <QDir>
@@ -83,6 +84,9 @@ int main(int argc, char* argv[])
         mainWindow.setDetailWindow(&detail);
         RecordEditor editor(settings, state, db, prompter, &detail);
         detail.setEditor(&editor);
+        // The report forms (invoice, summaries, pension forms), their printers and the progress window.
+        ReportsController reports(settings, state, db, prompter, &mainWindow);
+        reports.attach(mainWindow, detail);
         AboutBox about(&mainWindow);
         mainWindow.setAboutBox(&about);
 

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+
+#include <functional>
+
+namespace velmar {
+
+class Documents;
+class Prompter;
+struct AppState;
+
+// The progress window of a batch run, as the run sees it.
+class ProgressDisplay
+{
+public:
+    virtual ~ProgressDisplay() = default;
+    virtual void SetProgressRange(int low, int high) = 0;
+    virtual void SetProgressPosition(int position) = 0;
+    virtual void showProgress() = 0;
+    virtual void hideProgress() = 0;
+};
+
+// "(position - low) * 100 / (high - low)" followed by "%", truncated toward zero; "0%" for an empty range.
+QString ProgressPercentText(int low, int high, int position);
+
+// Print All Invoices: every doctor of the current data set in surname order through the invoice
+// routine, with the progress shown. With SendingMode on the same run mails them instead.
+class BatchPrint
+{
+public:
+    BatchPrint(Documents& documents, AppState& state, const QSqlDatabase& db, Prompter& prompter,
+               ProgressDisplay& progress);
+
+    // dataSetOpen: the main window's doctor list has entries. Returns the number of doctors whose
+    // invoice was produced; -1 when the run did not start or was ended by a database error.
+    int PrintAll1Click(bool dataSetOpen);
+
+    // Sending runs only: log in before the first doctor (empty text on success, else the message)
+    // and disconnect at the end.
+    std::function<QString()> SmtpLogin;
+    std::function<void()> Disconnect;
+
+private:
+    Documents& m_documents;
+    AppState& m_state;
+    QSqlDatabase m_db;
+    Prompter& m_prompter;
+    ProgressDisplay& m_progress;
+};
+
+} // namespace velmar

@@ -1,0 +1,107 @@
+#pragma once
+
+#include "payments/payments.h"
+
+#include <QList>
+#include <QSqlDatabase>
+#include <QSqlRecord>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace velmar {
+
+class InvoiceReport;
+class Report;
+class PaymentsSummaryReport;
+class PensionFormReport;
+class PensionSummaryReport;
+class Prompter;
+class ReportOutput;
+struct AppSettings;
+struct AppState;
+
+// What the invoice routine hands to the e-mail of one doctor in a sending run, after writing his PDFs.
+struct InvoiceMail
+{
+    QString invoicePath;     // the invoice just written
+    QString pensionFormPath; // the pension form, written when pensionFormWanted
+    QString ProFormaPdfName; // attachment names
+    QString SoloPdfName;
+    bool pensionFormWanted = false;
+    QString email;
+    QString name; // title and surname
+};
+// Sends one doctor's mail; an empty text on success, otherwise the message to show.
+using PaymentMailer = std::function<QString(const InvoiceMail& mail)>;
+
+// The program's report forms and the routines that fill them. Created once; every run reuses the
+// forms, so what one run sets (captions, enabled states) stays until a later run sets it again.
+class Documents
+{
+public:
+    Documents(const AppSettings& settings, AppState& state, const QSqlDatabase& db, Prompter& prompter,
+              ReportOutput& output);
+    ~Documents();
+    Documents(const Documents&) = delete;
+    Documents& operator=(const Documents&) = delete;
+
+    InvoiceReport& frmPrint() { return *m_invoice; }
+    PensionFormReport& frmSolo() { return *m_solo; }
+    PensionFormReport& frmSoloIR() { return *m_soloIR; }
+    // The form of the configured variant.
+    PensionFormReport& pensionForm();
+    PaymentsSummaryReport& summary() { return *m_summary; }
+    PensionSummaryReport& soloSummary() { return *m_soloSummary; }
+
+    // Previews or prints one doctor's invoice; with SendingMode on, writes his PDFs and mails them.
+    // The report runs shiftRowsStatement itself; the figures come from shiftRows. Failures are
+    // shown to the user ("Error in query: ..."); the program's callers go on either way, the command
+    // line learns from the result whether the invoice was produced (lastError() says why not).
+    bool ProduceInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>& shiftRows, const QString& shiftRowsStatement,
+                        bool preview);
+    // Fills the pension form and shows or prints it (empty file name) or writes it to the PDF file.
+    // Reports nothing itself: a failure comes back in error.
+    bool ProducePensionForm(const QString& fileName, const QSqlRecord& doctor, double pay, double employee,
+                            double additional, double employer, QString* error);
+    // The summary of the current data set (the pension summary in pension-form mode), previewed or
+    // printed. A failure is shown to the user.
+    bool RunSummary(bool print);
+    // The summary report of the current data set, set to start a fresh run (for exports).
+    Report& prepareSummary();
+
+    // Sending runs: the folder where the PDFs handed to the mail are written, and the mail itself.
+    void setSendingFolder(const QString& folder) { m_sendingFolder = folder; }
+    void setPaymentMailer(PaymentMailer mailer) { m_mailer = std::move(mailer); }
+    QString ProFormaPdfName() const { return m_proFormaPdfName; }
+    QString SoloPdfName() const { return m_soloPdfName; }
+    QString invoicePdfPath() const;
+    QString SoloPdfPath() const;
+
+    // The figures of the last invoice.
+    PaymentFigures lastFigures() const { return m_figures; }
+    QString lastError() const { return m_lastError; }
+
+private:
+    bool sendInvoice(const QSqlRecord& doctor, QString* error);
+
+    const AppSettings& m_settings;
+    AppState& m_state;
+    QSqlDatabase m_db;
+    Prompter& m_prompter;
+    ReportOutput& m_output;
+    std::unique_ptr<InvoiceReport> m_invoice;
+    std::unique_ptr<PensionFormReport> m_solo;
+    std::unique_ptr<PensionFormReport> m_soloIR;
+    std::unique_ptr<PaymentsSummaryReport> m_summary;
+    std::unique_ptr<PensionSummaryReport> m_soloSummary;
+    PaymentFigures m_figures;
+    QString m_sendingFolder;
+    PaymentMailer m_mailer;
+    QString m_proFormaPdfName;
+    QString m_soloPdfName;
+    QString m_lastError;
+};
+
+} // namespace velmar

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace velmar {
+
+class Report;
+
+// The report's lines as a table, for a spreadsheet: the column headings, then one row per printed
+// line of the detail and summary bands that holds text in some column. Controls take part through
+// their column number; a band's controls on the same line (same top) form one row, and the lines
+// of a two-row heading are joined with a space.
+struct ReportTable
+{
+    QStringList headings;
+    QList<QStringList> rows;
+};
+
+bool HasTableExport(const Report& report);
+bool CollectReportTable(Report& report, ReportTable* table, QString* error);
+// RFC 4180 text (comma-separated, CR LF, quotes where needed).
+QString ReportTableCsv(const ReportTable& table);
+// Runs the report and writes its table; replaces the file only when complete.
+bool WriteReportCsv(Report& report, const QString& path, QString* error);
+
+} // namespace velmar
