@@ -7,15 +7,6 @@ namespace velmar {
 
 namespace {
 
-ReportFont arial(double size, bool bold = false, bool underline = false)
-{
-    ReportFont f;
-    f.size = size;
-    f.bold = bold;
-    f.underline = underline;
-    return f;
-}
-
 ReportFont times(double size)
 {
     ReportFont f;

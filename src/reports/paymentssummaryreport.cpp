@@ -11,36 +11,29 @@
 
 namespace velmar {
 
-namespace {
-
-ReportFont arial(double size, bool bold = false, bool underline = false)
-{
-    ReportFont f;
-    f.size = size;
-    f.bold = bold;
-    f.underline = underline;
-    return f;
-}
-
-} // namespace
-
 QString SummaryDisplayName(const QString& sname, const QString& fname)
 {
     return sname + QStringLiteral(", ") + fname.left(1);
 }
 
+SummaryExpressions summaryExpressions(const QString& annuityColumn)
+{
+    // 60.0 keeps part-hours of the adjustment.
+    SummaryExpressions e;
+    e.adjustment = QStringLiteral("[Extra]*[AdjustmentTime]*[AdjustmentRate]/60.0");
+    e.adjTotal = QStringLiteral("([Total]+%1)").arg(e.adjustment);
+    e.annuityAmount = QStringLiteral("(%1*%2/100.0)").arg(e.adjTotal, annuityColumn);
+    return e;
+}
+
 QStringList PaymentsSummaryReport::statementLines(const QString& dataSet)
 {
-    // The fee and adjustment are written out where they are used again: a select list cannot refer
-    // to its own aliases here. 60.0 keeps part-hours of the adjustment.
-    const QString adjustment = QStringLiteral("[Extra]*[AdjustmentTime]*[AdjustmentRate]/60.0");
-    const QString adjTotal = QStringLiteral("([Total]+%1)").arg(adjustment);
-    const QString annuityAmount = QStringLiteral("(%1*[annuity]/100.0)").arg(adjTotal);
+    const SummaryExpressions e = summaryExpressions(QStringLiteral("[annuity]"));
     return {
         QStringLiteral("SELECT sname, fname, Details.id, Total, AdjustmentTime, AdjustmentRate,"),
-        QStringLiteral("Headers.annuity, %1 AS Adjustment,").arg(adjustment),
-        QStringLiteral("%1 AS AdjTotal, %2 AS AnnuityAmount,").arg(adjTotal, annuityAmount),
-        QStringLiteral("%1-%2 AS Net").arg(adjTotal, annuityAmount),
+        QStringLiteral("Headers.annuity, %1 AS Adjustment,").arg(e.adjustment),
+        QStringLiteral("%1 AS AdjTotal, %2 AS AnnuityAmount,").arg(e.adjTotal, e.annuityAmount),
+        QStringLiteral("%1-%2 AS Net").arg(e.adjTotal, e.annuityAmount),
         QStringLiteral("FROM Details INNER JOIN Headers ON (Details.DataSet = Headers.DataSet)"),
         QStringLiteral("AND (Details.id = Headers.id)"),
         QStringLiteral("WHERE (((Details.DataSet)='%1'))").arg(QuoteForSql(dataSet)),

@@ -61,4 +61,14 @@ private:
 // Display name of a summary line: "sname, F".
 QString SummaryDisplayName(const QString& sname, const QString& fname);
 
+// The money columns both summaries compute in SQL, given how the annuity column is named.
+// Written out in full where reused: a select list cannot refer to its own aliases.
+struct SummaryExpressions
+{
+    QString adjustment;
+    QString adjTotal;
+    QString annuityAmount;
+};
+SummaryExpressions summaryExpressions(const QString& annuityColumn);
+
 } // namespace velmar

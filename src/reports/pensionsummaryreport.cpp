@@ -15,31 +15,20 @@ namespace velmar {
 
 namespace {
 
-ReportFont arial(double size, bool bold = false, bool underline = false)
-{
-    ReportFont f;
-    f.size = size;
-    f.bold = bold;
-    f.underline = underline;
-    return f;
-}
-
 constexpr double kSubtotalOffset = 7.5;
 
 } // namespace
 
 QStringList PensionSummaryReport::statementLines(const QString& dataSet)
 {
-    const QString adjustment = QStringLiteral("[Extra]*[AdjustmentTime]*[AdjustmentRate]/60.0");
-    const QString adjTotal = QStringLiteral("([Total]+%1)").arg(adjustment);
-    const QString annuityAmount = QStringLiteral("(%1*[Headers].[annuity]/100.0)").arg(adjTotal);
+    const SummaryExpressions e = summaryExpressions(QStringLiteral("[Headers].[annuity]"));
     return {
         QStringLiteral("SELECT sname, fname, Details.id as id, Total, AdjustmentTime, AdjustmentRate,"),
-        QStringLiteral("Headers.annuity, %1 AS Adjustment,").arg(adjustment),
-        QStringLiteral("%1 AS AdjTotal, %2 AS AnnuityAmount,").arg(adjTotal, annuityAmount),
+        QStringLiteral("Headers.annuity, %1 AS Adjustment,").arg(e.adjustment),
+        QStringLiteral("%1 AS AdjTotal, %2 AS AnnuityAmount,").arg(e.adjTotal, e.annuityAmount),
         // The columns the report reads besides, by name (not every column of both tables, which would
         // only be fetched to be thrown away).
-        QStringLiteral("%1-%2 AS Net, pct, nosolo, superfee").arg(adjTotal, annuityAmount),
+        QStringLiteral("%1-%2 AS Net, pct, nosolo, superfee").arg(e.adjTotal, e.annuityAmount),
         QStringLiteral("FROM Details INNER JOIN Headers ON (Details.DataSet = Headers.DataSet)"),
         QStringLiteral("AND (Details.id = Headers.id)"),
         QStringLiteral("WHERE (((Details.DataSet)='%1'))").arg(QuoteForSql(dataSet)),

@@ -17,6 +17,16 @@ struct ReportFont
     bool underline = false;
 };
 
+// The forms' usual font: Arial of a size, bold and underlined as asked.
+inline ReportFont arial(double size, bool bold = false, bool underline = false)
+{
+    ReportFont f;
+    f.size = size;
+    f.bold = bold;
+    f.underline = underline;
+    return f;
+}
+
 enum class ControlKind { Label, DataText, SystemData, HorizontalRule, Rectangle };
 enum class SystemDataKind { Date, PageNumber };
 
