@@ -10,6 +10,7 @@
 #include "payments/detailwindow.h"
 #include "payments/recordeditor.h"
 #include "reports/reportscontroller.h"
+#include "reports/sendingcontroller.h"
 
 #include <QApplication>
 #include <QDir>
@@ -87,6 +88,9 @@ int main(int argc, char* argv[])
         // The report forms (invoice, summaries, pension forms), their printers and the progress window.
         ReportsController reports(settings, state, db, prompter, &mainWindow);
         reports.attach(mainWindow, detail);
+        // E-mail of the invoices, traced in the main window's status bar.
+        SendingController sending(settings, state, reports, prompter, mainWindow);
+        sending.attach(detail);
         AboutBox about(&mainWindow);
         mainWindow.setAboutBox(&about);
 

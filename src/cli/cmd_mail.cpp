@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/consoleoutput.h"
 
 #include "mail/mailstatus.h"
 #include "mail/paymentmail.h"
@@ -8,17 +9,6 @@
 
 namespace velmar::cli {
 namespace {
-
-// Prints the dialogue line by line, as the status bar of the program would show it in turn.
-class ConsoleStatus : public MailStatus
-{
-public:
-    explicit ConsoleStatus(QTextStream& out) : m_out(out) {}
-    void showStatus(const QString& text) override { m_out << text << Qt::endl; }
-
-private:
-    QTextStream& m_out;
-};
 
 int sendTest(Context& ctx, QStringList& args)
 {

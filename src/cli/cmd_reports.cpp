@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/consoleoutput.h"
 
 #include "app/datasets.h"
 #include "db/database.h"
@@ -136,29 +137,6 @@ int summary(Context& ctx, QStringList& args)
     }
     return 0;
 }
-
-// The progress window's label, one line per doctor.
-class LineProgress : public ProgressDisplay
-{
-public:
-    explicit LineProgress(QTextStream& out) : m_out(out) {}
-    void SetProgressRange(int low, int high) override
-    {
-        m_low = low;
-        m_high = high;
-    }
-    void SetProgressPosition(int position) override
-    {
-        m_out << "progress " << ProgressPercentText(m_low, m_high, position) << Qt::endl;
-    }
-    void showProgress() override {}
-    void hideProgress() override {}
-
-private:
-    QTextStream& m_out;
-    int m_low = 0;
-    int m_high = 0;
-};
 
 int printAll(Context& ctx, QStringList& args)
 {
