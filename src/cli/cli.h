@@ -56,6 +56,11 @@ bool takeFlag(QStringList& args, const QString& name);
 // After options are taken: true when unexpected arguments remain (reported on err).
 bool unexpectedArguments(Context& ctx, const QStringList& args);
 
+// Takes --dataset NAME and makes it the open data set, as opening it in the program does.
+// 0 when it is open, otherwise the exit code: 2 without --dataset, 1 for a data set not stored.
+// Its number of doctors goes to *doctors when asked for.
+int openDataSet(Context& ctx, QStringList& args, const char* command, int* doctors = nullptr);
+
 // The data set of the most recent import: the last FileNames row written.
 QString lastImportedDataSet(const QSqlDatabase& db);
 

@@ -17,29 +17,6 @@
 namespace velmar::cli {
 namespace {
 
-// Takes --dataset NAME and makes it the open data set, as opening it in the program does.
-// 0 when it is open, otherwise the exit code: 2 without --dataset, 1 for a data set not stored.
-int openDataSet(Context& ctx, QStringList& args, const char* command)
-{
-    QString dataSet;
-    if (!takeOption(args, QStringLiteral("--dataset"), &dataSet)) {
-        ctx.err << command << ": --dataset NAME is required" << Qt::endl;
-        return 2;
-    }
-    QSqlQuery q(ctx.db);
-    const QString quoted = QuoteForSql(dataSet);
-    if (!q.exec(QStringLiteral("SELECT (SELECT count(*) FROM Headers WHERE DataSet = '%1') + "
-                               "(SELECT count(*) FROM FileNames WHERE DataSet = '%1')")
-                    .arg(quoted)) ||
-        !q.next() || q.value(0).toInt() == 0) {
-        ctx.err << "No data set named " << dataSet << Qt::endl;
-        return 1;
-    }
-    ctx.state.CurrentDataSet = dataSet;
-    ctx.state.CurrentDataSetLabel = DataSetLabel(ctx.db, dataSet, ctx.prompter);
-    return 0;
-}
-
 bool takeRequired(Context& ctx, QStringList& args, const char* option, const char* command, QString* value)
 {
     if (takeOption(args, QString::fromUtf8(option), value) && !value->isEmpty())

@@ -16,27 +16,23 @@
 namespace velmar::cli {
 namespace {
 
-// Opens --dataset NAME as the program does; its doctor count, or -1 (reported) when it is not stored.
-int openDataSet(Context& ctx, QStringList& args, const char* command)
+// What a sending run is made of, as the program's windows hold it.
+struct SendingRun
 {
-    QString dataSet;
-    if (!takeOption(args, QStringLiteral("--dataset"), &dataSet) || dataSet.isEmpty()) {
-        ctx.err << command << ": --dataset NAME is required" << Qt::endl;
-        return -1;
+    explicit SendingRun(Context& ctx)
+        : documents(ctx.settings, ctx.state, ctx.db, ctx.prompter, output), progress(ctx.out),
+          batch(documents, ctx.state, ctx.db, ctx.prompter, progress), status(ctx.out),
+          sender(ctx.settings, ctx.state, documents, batch, ctx.prompter, &status)
+    {
     }
-    QSqlQuery q(ctx.db);
-    const QString quoted = QuoteForSql(dataSet);
-    if (!q.exec(QStringLiteral("SELECT (SELECT count(*) FROM Headers WHERE DataSet = '%1'), "
-                               "(SELECT count(*) FROM FileNames WHERE DataSet = '%1')")
-                    .arg(quoted)) ||
-        !q.next() || q.value(0).toInt() + q.value(1).toInt() == 0) {
-        ctx.err << "No data set named " << dataSet << Qt::endl;
-        return -1;
-    }
-    ctx.state.CurrentDataSet = dataSet;
-    ctx.state.CurrentDataSetLabel = DataSetLabel(ctx.db, dataSet, ctx.prompter);
-    return q.value(0).toInt();
-}
+
+    PdfFileOutput output{QString()}; // never printed to: sending writes its own files
+    Documents documents;
+    LineProgress progress;
+    BatchPrint batch;
+    ConsoleStatus status;
+    PaymentSender sender;
+};
 
 int send(Context& ctx, QStringList& args)
 {
@@ -45,8 +41,8 @@ int send(Context& ctx, QStringList& args)
         ctx.err << "send: --doctor ID is required" << Qt::endl;
         return 2;
     }
-    if (openDataSet(ctx, args, "send") < 0)
-        return 1;
+    if (const int rc = openDataSet(ctx, args, "send"))
+        return rc;
     if (unexpectedArguments(ctx, args))
         return 2;
     QSqlRecord doctor;
@@ -54,30 +50,20 @@ int send(Context& ctx, QStringList& args)
     if (!LoadDoctor(ctx.db, ctx.state.CurrentDataSet, doctorId, &doctor, ctx.prompter) ||
         !LoadShiftRows(ctx.db, ctx.state.CurrentDataSet, doctorId, &rows, ctx.prompter))
         return 1;
-    PdfFileOutput output{QString()}; // never printed to: sending writes its own files
-    Documents documents(ctx.settings, ctx.state, ctx.db, ctx.prompter, output);
-    LineProgress progress(ctx.out);
-    BatchPrint batch(documents, ctx.state, ctx.db, ctx.prompter, progress);
-    ConsoleStatus status(ctx.out);
-    PaymentSender sender(ctx.settings, ctx.state, documents, batch, ctx.prompter, &status);
-    return sender.SendOne(doctor, rows) ? 0 : 1;
+    SendingRun run(ctx);
+    return run.sender.SendOne(doctor, rows) ? 0 : 1;
 }
 
 int sendAll(Context& ctx, QStringList& args)
 {
     ctx.prompter.answerYes = takeFlag(args, QStringLiteral("--yes"));
-    const int doctors = openDataSet(ctx, args, "send-all");
-    if (doctors < 0)
-        return 1;
+    int doctors = 0;
+    if (const int rc = openDataSet(ctx, args, "send-all", &doctors))
+        return rc;
     if (unexpectedArguments(ctx, args))
         return 2;
-    PdfFileOutput output{QString()};
-    Documents documents(ctx.settings, ctx.state, ctx.db, ctx.prompter, output);
-    LineProgress progress(ctx.out);
-    BatchPrint batch(documents, ctx.state, ctx.db, ctx.prompter, progress);
-    ConsoleStatus status(ctx.out);
-    PaymentSender sender(ctx.settings, ctx.state, documents, batch, ctx.prompter, &status);
-    const int sent = sender.SendAll(doctors > 0);
+    SendingRun run(ctx);
+    const int sent = run.sender.SendAll(doctors > 0);
     if (sent < 0)
         return 1;
     ctx.out << "sent " << sent << " messages" << Qt::endl;

@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include "app/datasets.h"
 #include "db/database.h"
 
 #include <QCoreApplication>
@@ -89,6 +90,29 @@ bool unexpectedArguments(Context& ctx, const QStringList& args)
         return false;
     ctx.err << "unexpected arguments: " << args.join(u' ') << Qt::endl;
     return true;
+}
+
+int openDataSet(Context& ctx, QStringList& args, const char* command, int* doctors)
+{
+    QString dataSet;
+    if (!takeOption(args, QStringLiteral("--dataset"), &dataSet)) {
+        ctx.err << command << ": --dataset NAME is required" << Qt::endl;
+        return 2;
+    }
+    QSqlQuery q(ctx.db);
+    const QString quoted = QuoteForSql(dataSet);
+    if (!q.exec(QStringLiteral("SELECT (SELECT count(*) FROM Headers WHERE DataSet = '%1'), "
+                               "(SELECT count(*) FROM FileNames WHERE DataSet = '%1')")
+                    .arg(quoted)) ||
+        !q.next() || q.value(0).toInt() + q.value(1).toInt() == 0) {
+        ctx.err << "No data set named " << dataSet << Qt::endl;
+        return 1;
+    }
+    ctx.state.CurrentDataSet = dataSet;
+    ctx.state.CurrentDataSetLabel = DataSetLabel(ctx.db, dataSet, ctx.prompter);
+    if (doctors)
+        *doctors = q.value(0).toInt();
+    return 0;
 }
 
 QString lastImportedDataSet(const QSqlDatabase& db)
