@@ -3,6 +3,7 @@
 #include "db/database.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -64,6 +65,21 @@ QString DatabaseTest::writeFile(const QString& name, const QByteArray& content)
     EXPECT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(content);
     return p;
+}
+
+CliRun runCli(const QString& ini, const QString& db, const QStringList& args, const QString& locale)
+{
+    QProcess p;
+    if (!locale.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LC_ALL"), locale);
+        p.setProcessEnvironment(env);
+    }
+    p.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"),
+            QStringList{QStringLiteral("--ini"), ini, QStringLiteral("--db"), db} + args);
+    EXPECT_TRUE(p.waitForFinished(120000)) << args.join(u' ').toStdString();
+    return CliRun{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                  QString::fromUtf8(p.readAllStandardError())};
 }
 
 QString sourcePath(const QString& relative)

@@ -50,6 +50,16 @@ protected:
     ScriptedPrompter m_prompter;
 };
 
+// velmarpay-cli run to its end: exit code and what it printed.
+struct CliRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+// Runs the built velmarpay-cli on the given ini and database; LC_ALL set when a locale is named.
+CliRun runCli(const QString& ini, const QString& db, const QStringList& args, const QString& locale = QString());
+
 // Path of a file under the source tree (samples, test data).
 QString sourcePath(const QString& relative);
 

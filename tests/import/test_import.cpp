@@ -7,7 +7,6 @@
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QProcess>
 
 using namespace velmar;
 using namespace velmar::test;
@@ -212,19 +211,14 @@ TEST_F(Import, ExistenceCheckFailureIsReported)
 // The command line on the bundled sample: import, refuse, overwrite, list.
 TEST_F(Import, CommandLineOnTheSample)
 {
-    const QString cli = QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli");
     const QString db = path(QStringLiteral("cli.mdb"));
     auto run = [&](QStringList args, QString* out = nullptr, QString* err = nullptr) {
-        QProcess p;
-        p.start(cli, QStringList{QStringLiteral("--db"), db, QStringLiteral("--ini"),
-                                 sourcePath(QStringLiteral("samples/velmarpay.ini"))} +
-                         args);
-        EXPECT_TRUE(p.waitForFinished(60000));
+        const CliRun r = runCli(sourcePath(QStringLiteral("samples/velmarpay.ini")), db, args);
         if (out)
-            *out = QString::fromUtf8(p.readAllStandardOutput());
+            *out = r.out;
         if (err)
-            *err = QString::fromUtf8(p.readAllStandardError());
-        return p.exitCode();
+            *err = r.err;
+        return r.exitCode;
     };
     const QString sample = sourcePath(QStringLiteral("samples/sample.pay"));
     QString out, err;

@@ -1,6 +1,5 @@
 #include "payments/paymentstest.h"
 
-#include <QProcess>
 
 using namespace velmar::test;
 using namespace Qt::StringLiterals;
@@ -18,15 +17,8 @@ protected:
     {
         const QString ini =
             writeFile(u"velmarpay.ini"_s, "[DEFAULTS]\nSolo=1\nSuperannuation=5\nEmployerannuation=14\n");
-        QProcess p;
-        p.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"),
-                QStringList{u"--ini"_s, ini, u"--db"_s, m_dbPath, u"figures"_s} + args);
-        EXPECT_TRUE(p.waitForFinished(30000));
-        Run r;
-        r.exitCode = p.exitCode();
-        r.out = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
+        const CliRun cli = runCli(ini, m_dbPath, QStringList{u"figures"_s} + args);
+        return Run{cli.exitCode, cli.out.split(u'\n', Qt::SkipEmptyParts), cli.err};
     }
     void SetUp() override
     {

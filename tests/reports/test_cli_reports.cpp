@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 using namespace velmar::test;
@@ -15,12 +14,7 @@ namespace {
 class ReportCommands : public ::testing::Test
 {
 protected:
-    struct Run
-    {
-        int exitCode = -1;
-        QString out;
-        QString err;
-    };
+    using Run = CliRun;
 
     void SetUp() override
     {
@@ -43,19 +37,7 @@ protected:
 
     Run cli(const QStringList& args, const QString& locale = QString())
     {
-        QProcess p;
-        if (!locale.isEmpty()) {
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("LC_ALL"), locale);
-            p.setProcessEnvironment(env);
-        }
-        p.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"),
-                QStringList{QStringLiteral("--ini"), path(QStringLiteral("velmarpay.ini")), QStringLiteral("--db"),
-                            path(QStringLiteral("velmarpay.mdb"))} +
-                    args);
-        EXPECT_TRUE(p.waitForFinished(120000));
-        return Run{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-                   QString::fromUtf8(p.readAllStandardError())};
+        return runCli(path(QStringLiteral("velmarpay.ini")), path(QStringLiteral("velmarpay.mdb")), args, locale);
     }
 
     QString path(const QString& name) const { return m_dir.filePath(name); }

@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -16,12 +15,7 @@ namespace {
 class SendCommands : public ::testing::Test
 {
 protected:
-    struct Run
-    {
-        int exitCode = -1;
-        QString out;
-        QString err;
-    };
+    using Run = CliRun;
 
     void SetUp() override
     {
@@ -47,14 +41,7 @@ protected:
 
     Run cli(const QStringList& args)
     {
-        QProcess p;
-        p.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"),
-                QStringList{QStringLiteral("--ini"), path(QStringLiteral("velmarpay.ini")), QStringLiteral("--db"),
-                            path(QStringLiteral("velmarpay.mdb"))} +
-                    args);
-        EXPECT_TRUE(p.waitForFinished(120000));
-        return Run{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-                   QString::fromUtf8(p.readAllStandardError())};
+        return runCli(path(QStringLiteral("velmarpay.ini")), path(QStringLiteral("velmarpay.mdb")), args);
     }
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
