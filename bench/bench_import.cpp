@@ -2,9 +2,9 @@
 // database and prints records per second and peak memory. A smaller run first shows whether
 // memory grows with the file.
 //   bench_import [DOCTORS SHIFTS]
-#include "app/appsettings.h"
-#include "app/appstate.h"
-#include "app/prompter.h"
+#include "core/appsettings.h"
+#include "core/appstate.h"
+#include "core/prompter.h"
 #include "db/database.h"
 #include "import/payimport.h"
 

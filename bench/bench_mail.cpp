@@ -2,7 +2,7 @@
 // SMTP server (tests/mail/smtp_server.py) and reports the rate and the client's CPU time.
 //
 //   bench_mail [--messages N] [--size BYTES] [--server-script PATH]
-#include "app/appsettings.h"
+#include "core/appsettings.h"
 #include "mail/mailstatus.h"
 #include "mail/paymentmail.h"
 #include "mail/smtpsession.h"

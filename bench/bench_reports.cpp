@@ -2,15 +2,15 @@
 //  - every doctor's invoice written as a PDF file of its own (500 doctors, 20 shifts each by default);
 //  - the pension summary of 100,000 shift records (5,000 doctors in 50 host PCTs) written as PDF.
 //   bench_reports [INVOICE_DOCTORS SUMMARY_DOCTORS]
-#include "app/appsettings.h"
-#include "app/appstate.h"
-#include "app/prompter.h"
+#include "core/appsettings.h"
+#include "core/appstate.h"
+#include "core/prompter.h"
 #include "db/database.h"
 #include "db/sqltransaction.h"
-#include "reports/batchprint.h"
-#include "reports/documents.h"
-#include "reports/pensionsummaryreport.h"
-#include "reports/reportoutput.h"
+#include "documents/batchprint.h"
+#include "documents/documents.h"
+#include "documents/pensionsummaryreport.h"
+#include "report/reportoutput.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/appsettings.h"
-#include "app/appstate.h"
-#include "app/prompter.h"
+#include "core/appsettings.h"
+#include "core/appstate.h"
+#include "core/prompter.h"
 
 #include <QSqlDatabase>
 #include <QStringList>

@@ -1,7 +1,7 @@
 #include "cli/cli.h"
 
-#include "app/datasets.h"
 #include "import/payimport.h"
+#include "payments/datasets.h"
 
 namespace velmar::cli {
 namespace {

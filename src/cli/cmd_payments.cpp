@@ -1,6 +1,6 @@
 #include "cli/cli.h"
 
-#include "app/textformat.h"
+#include "core/textformat.h"
 #include "db/database.h"
 #include "payments/payments.h"
 

@@ -1,13 +1,13 @@
 #include "cli/cli.h"
 #include "cli/consoleoutput.h"
 
-#include "app/datasets.h"
 #include "db/database.h"
+#include "documents/batchprint.h"
+#include "documents/documents.h"
+#include "payments/datasets.h"
 #include "payments/payments.h"
-#include "reports/batchprint.h"
-#include "reports/documents.h"
-#include "reports/reportoutput.h"
-#include "reports/reporttableexport.h"
+#include "report/reportoutput.h"
+#include "report/reporttableexport.h"
 
 #include <QDir>
 #include <QSqlQuery>

@@ -1,14 +1,14 @@
 #include "cli/cli.h"
 #include "cli/consoleoutput.h"
 
-#include "app/datasets.h"
 #include "db/database.h"
+#include "documents/batchprint.h"
+#include "documents/documents.h"
 #include "mail/mailstatus.h"
+#include "payments/datasets.h"
 #include "payments/payments.h"
-#include "reports/batchprint.h"
-#include "reports/documents.h"
-#include "reports/paymentsender.h"
-#include "reports/reportoutput.h"
+#include "report/reportoutput.h"
+#include "sending/paymentsender.h"
 
 #include <QSqlQuery>
 #include <QSqlRecord>

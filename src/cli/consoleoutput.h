@@ -1,7 +1,7 @@
 #pragma once
 
+#include "documents/batchprint.h"
 #include "mail/mailstatus.h"
-#include "reports/batchprint.h"
 
 #include <QTextStream>
 

@@ -1,7 +1,7 @@
 #include "cli/cli.h"
 
-#include "app/datasets.h"
 #include "db/database.h"
+#include "payments/datasets.h"
 
 #include <QCoreApplication>
 #include <QDir>

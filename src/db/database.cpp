@@ -1,6 +1,6 @@
 #include "db/database.h"
 
-#include "app/prompter.h"
+#include "core/prompter.h"
 #include "schema_sql.h"
 
 #include <QFile>

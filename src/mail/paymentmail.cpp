@@ -1,7 +1,7 @@
 #include "mail/paymentmail.h"
 
-#include "app/appsettings.h"
-#include "app/clock.h"
+#include "core/appsettings.h"
+#include "core/clock.h"
 #include "mail/base64encoder.h"
 
 #include <QFile>

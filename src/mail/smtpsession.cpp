@@ -1,6 +1,6 @@
 #include "mail/smtpsession.h"
 
-#include "app/appsettings.h"
+#include "core/appsettings.h"
 #include "mail/base64encoder.h"
 #include "mail/mailstatus.h"
 

@@ -1,9 +1,9 @@
 #include "payments/payments.h"
 
-#include "app/appsettings.h"
-#include "app/inifile.h"
-#include "app/prompter.h"
-#include "app/textformat.h"
+#include "core/appsettings.h"
+#include "core/inifile.h"
+#include "core/prompter.h"
+#include "core/textformat.h"
 #include "db/database.h"
 
 #include <QSqlQuery>

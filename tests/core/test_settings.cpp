@@ -1,6 +1,6 @@
-#include "app/appsettings.h"
-#include "app/inifile.h"
-#include "app/textformat.h"
+#include "core/appsettings.h"
+#include "core/inifile.h"
+#include "core/textformat.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "common/testsupport.h"
 
-#include "app/appsettings.h"
-#include "app/appstate.h"
-#include "app/datasets.h"
+#include "core/appsettings.h"
+#include "core/appstate.h"
 #include "import/payimport.h"
+#include "payments/datasets.h"
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -1,6 +1,6 @@
 // Against a real SMTP server: the messages are read back with Python's email package.
-#include "app/appsettings.h"
-#include "app/clock.h"
+#include "core/appsettings.h"
+#include "core/clock.h"
 #include "mail/paymentmail.h"
 
 #include "common/testsupport.h"

@@ -1,6 +1,5 @@
 #include "payments/paymentstest.h"
 
-
 using namespace velmar::test;
 using namespace Qt::StringLiterals;
 

@@ -1,7 +1,7 @@
 #include "payments/paymentstest.h"
 
-#include "app/appsettings.h"
-#include "app/textformat.h"
+#include "core/appsettings.h"
+#include "core/textformat.h"
 #include "payments/payments.h"
 
 #include <QSqlRecord>

@@ -1,0 +1,58 @@
+#include "core/appsettings.h"
+
+#include "core/inifile.h"
+
+namespace velmar {
+
+AppSettings AppSettings::fromIni(const IniFile& ini)
+{
+    AppSettings s;
+    const QString layout = QStringLiteral("LAYOUT");
+    const QString defaults = QStringLiteral("DEFAULTS");
+    const QString email = QStringLiteral("EMail");
+
+    s.Name = ini.readString(layout, QStringLiteral("Name"), QString());
+    s.Address = ini.readString(layout, QStringLiteral("Address"), QString());
+    s.Telephone = ini.readString(layout, QStringLiteral("Telephone"), QString());
+
+    s.Superannuation = ini.readNumber(defaults, QStringLiteral("Superannuation"), QStringLiteral("0"));
+    s.Employerannuation = ini.readNumber(defaults, QStringLiteral("Employerannuation"), QStringLiteral("14"));
+    s.NoSuperannuation = s.Superannuation < 0.1;
+
+    s.ProForma = ini.readFlag(defaults, QStringLiteral("ProForma"), false);
+    s.PartSuperannuation = ini.readFlag(defaults, QStringLiteral("PartSuperannuation"), false);
+    if (s.ProForma) {
+        const QString section = QStringLiteral("ProForma");
+        s.Add1 = ini.readString(section, QStringLiteral("Add1"), QString());
+        s.Add2 = ini.readString(section, QStringLiteral("Add2"), QString());
+        s.Add3 = ini.readString(section, QStringLiteral("Add3"), QString());
+        s.Add4 = ini.readString(section, QStringLiteral("Add4"), QString());
+        s.Add5 = ini.readString(section, QStringLiteral("Add5"), QString());
+        s.Add6 = ini.readString(section, QStringLiteral("Add6"), QString());
+    }
+
+    s.EMailText = ini.sectionValues(QStringLiteral("EMailText"));
+
+    s.FromAddress = ini.readString(email, QStringLiteral("FromAddress"), QString());
+    s.FromName = ini.readString(email, QStringLiteral("FromName"), QString());
+    s.Server = ini.readString(email, QStringLiteral("Server"), QString());
+    s.Login = ini.readString(email, QStringLiteral("Login"), QString());
+    s.Password = ini.readString(email, QStringLiteral("Password"), QString());
+    s.TEST = ini.readString(email, QStringLiteral("TEST"), QString());
+    s.SMTPPort = ini.readInteger(email, QStringLiteral("SMTPPort"), 25);
+
+    s.Solo = ini.readFlag(defaults, QStringLiteral("Solo"), false);
+    if (s.Solo) {
+        const QString section = QStringLiteral("Solo");
+        s.NHSPSAuthority = ini.readString(section, QStringLiteral("NHSPSAuthority"), QString());
+        s.NHSEACode = ini.readString(section, QStringLiteral("NHSEACode"), QString());
+    }
+    return s;
+}
+
+AppSettings AppSettings::load(const QString& iniPath)
+{
+    return fromIni(IniFile(iniPath));
+}
+
+} // namespace velmar

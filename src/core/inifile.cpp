@@ -1,0 +1,244 @@
+#include "core/inifile.h"
+
+#include <QFile>
+#include <QVarLengthArray>
+
+#include <charconv>
+#include <limits>
+
+#include <cmath>
+
+namespace velmar {
+
+namespace {
+
+constexpr int kMaxValueLength = 2047;
+
+bool isBlank(QChar c)
+{
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f';
+}
+
+QString stripValue(QString value)
+{
+    value = value.trimmed();
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
+        value = value.mid(1, value.size() - 2);
+    return value.left(kMaxValueLength);
+}
+
+int hexDigit(QChar c)
+{
+    if (c >= u'0' && c <= u'9')
+        return c.unicode() - '0';
+    if (c >= u'a' && c <= u'f')
+        return c.unicode() - 'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c.unicode() - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+double StrToNumber(const QString& text)
+{
+    int i = 0;
+    const int n = text.size();
+    while (i < n && isBlank(text.at(i)))
+        ++i;
+    // The longest leading decimal number, gathered as ASCII for a locale-free conversion.
+    QVarLengthArray<char, 64> number;
+    auto isDigit = [&](int at) { return at < n && text.at(at) >= u'0' && text.at(at) <= u'9'; };
+    bool negative = false;
+    if (i < n && (text.at(i) == u'+' || text.at(i) == u'-')) {
+        negative = text.at(i) == u'-';
+        ++i;
+    }
+    int digits = 0;
+    for (; isDigit(i); ++i, ++digits)
+        number.append(char(text.at(i).unicode()));
+    if (i < n && text.at(i) == u'.') {
+        number.append('.');
+        for (++i; isDigit(i); ++i, ++digits)
+            number.append(char(text.at(i).unicode()));
+    }
+    if (digits == 0)
+        return 0;
+    if (i < n && (text.at(i) == u'e' || text.at(i) == u'E')) {
+        int j = i + 1;
+        QVarLengthArray<char, 16> exponent{'e'};
+        if (j < n && (text.at(j) == u'+' || text.at(j) == u'-'))
+            exponent.append(char(text.at(j++).unicode()));
+        if (isDigit(j)) {
+            for (; isDigit(j); ++j)
+                exponent.append(char(text.at(j).unicode()));
+            number.append(exponent.constData(), exponent.size());
+        }
+    }
+    double value = 0;
+    const auto [end, ec] = std::from_chars(number.constData(), number.constData() + number.size(), value);
+    if (ec == std::errc::result_out_of_range)
+        value = number.front() == '.' || number.contains('e') ? QByteArray(number.constData(), number.size()).toDouble()
+                                                              : std::numeric_limits<double>::infinity();
+    return negative ? -value : value;
+}
+
+long StrToLong(const QString& text)
+{
+    int i = 0;
+    const int n = text.size();
+    while (i < n && isBlank(text.at(i)))
+        ++i;
+    bool negative = false;
+    if (i < n && (text.at(i) == u'+' || text.at(i) == u'-')) {
+        negative = text.at(i) == u'-';
+        ++i;
+    }
+    long value = 0;
+    while (i < n && text.at(i).unicode() >= '0' && text.at(i).unicode() <= '9') {
+        value = value * 10 + (text.at(i).unicode() - '0');
+        ++i;
+    }
+    return negative ? -value : value;
+}
+
+bool StrToIntStrict(const QString& raw, int* out)
+{
+    const QString text = raw.trimmed();
+    qint64 value = 0;
+    bool negative = false;
+    int i = 0;
+    int base = 10;
+    if (text.startsWith(u'-')) {
+        negative = true;
+        ++i;
+    } else if (text.startsWith(u'+')) {
+        ++i;
+    }
+    if (text.mid(i).startsWith(u'$')) {
+        base = 16;
+        i += 1;
+    } else if (text.size() - i > 2 && (text.mid(i, 2) == u"0x" || text.mid(i, 2) == u"0X")) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= text.size())
+        return false;
+    for (; i < text.size(); ++i) {
+        const int d = hexDigit(text.at(i));
+        if (d < 0 || d >= base)
+            return false;
+        value = value * base + d;
+        if (value > 0xFFFFFFFFLL)
+            return false;
+    }
+    if (base == 10 && value > (negative ? 2147483648LL : 2147483647LL))
+        return false;
+    // Hexadecimal values fill all 32 bits, as $FFFFFFFF is -1.
+    *out = static_cast<int>(static_cast<quint32>(negative ? -value : value));
+    return true;
+}
+
+IniFile::IniFile(const QString& path)
+{
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly))
+        parse(QString::fromUtf8(file.readAll()));
+}
+
+IniFile IniFile::fromText(const QString& text)
+{
+    IniFile ini;
+    ini.parse(text);
+    return ini;
+}
+
+void IniFile::parse(const QString& text)
+{
+    Section* current = nullptr;
+    const QStringList lines = text.split(u'\n');
+    for (const QString& rawLine : lines) {
+        const QString line = rawLine.trimmed();
+        if (line.isEmpty() || line.startsWith(u';'))
+            continue;
+        if (line.startsWith(u'[')) {
+            const int close = line.indexOf(u']');
+            const QString name = line.mid(1, close < 0 ? -1 : close - 1).trimmed();
+            current = const_cast<Section*>(findSection(name));
+            if (!current) {
+                m_sections.append(Section{name, {}});
+                current = &m_sections.last();
+            }
+            continue;
+        }
+        const int eq = line.indexOf(u'=');
+        if (!current || eq <= 0)
+            continue;
+        current->entries.append({line.left(eq).trimmed(), line.mid(eq + 1)});
+    }
+}
+
+const IniFile::Section* IniFile::findSection(const QString& name) const
+{
+    for (const Section& s : m_sections)
+        if (s.name.compare(name, Qt::CaseInsensitive) == 0)
+            return &s;
+    return nullptr;
+}
+
+const QString* IniFile::findRaw(const QString& section, const QString& key) const
+{
+    const Section* s = findSection(section);
+    if (!s)
+        return nullptr;
+    for (const auto& entry : s->entries)
+        if (entry.first.compare(key, Qt::CaseInsensitive) == 0)
+            return &entry.second;
+    return nullptr;
+}
+
+bool IniFile::hasKey(const QString& section, const QString& key) const
+{
+    return findRaw(section, key) != nullptr;
+}
+
+QString IniFile::readString(const QString& section, const QString& key, const QString& defaultValue) const
+{
+    const QString* raw = findRaw(section, key);
+    return raw ? stripValue(*raw) : defaultValue;
+}
+
+double IniFile::readNumber(const QString& section, const QString& key, const QString& defaultValue) const
+{
+    return StrToNumber(readString(section, key, defaultValue));
+}
+
+int IniFile::readInteger(const QString& section, const QString& key, int defaultValue) const
+{
+    int value = 0;
+    return StrToIntStrict(readString(section, key, QString()), &value) ? value : defaultValue;
+}
+
+bool IniFile::readFlag(const QString& section, const QString& key, bool defaultValue) const
+{
+    return readInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+QStringList IniFile::keys(const QString& section) const
+{
+    QStringList result;
+    if (const Section* s = findSection(section))
+        for (const auto& entry : s->entries)
+            result.append(entry.first);
+    return result;
+}
+
+QStringList IniFile::sectionValues(const QString& section) const
+{
+    QStringList result;
+    for (const QString& key : keys(section))
+        result.append(readString(section, key, QString()));
+    return result;
+}
+
+} // namespace velmar

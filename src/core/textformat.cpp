@@ -1,0 +1,48 @@
+#include "core/textformat.h"
+
+#include <QVarLengthArray>
+
+#include <charconv>
+#include <clocale>
+#include <cstdio>
+#include <locale.h>
+
+namespace velmar {
+
+namespace {
+
+// "%0.2f" by the C library's own rounding, but always with a full stop: the C locale for this
+// thread only, whatever the program or the user set.
+QVarLengthArray<char, 64> formatTwoDecimals(double value)
+{
+    static const locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", locale_t(nullptr));
+    QVarLengthArray<char, 64> text(64);
+    const locale_t previous = uselocale(cLocale);
+    int n = std::snprintf(text.data(), text.size(), "%0.2f", value);
+    if (n >= text.size()) {
+        // Only absurd amounts get here; format them in full rather than cut.
+        text.resize(n + 1);
+        n = std::snprintf(text.data(), text.size(), "%0.2f", value);
+    }
+    uselocale(previous);
+    text.resize(n < 0 ? 0 : n);
+    return text;
+}
+
+} // namespace
+
+QString FormatMoney(double value)
+{
+    const auto text = formatTwoDecimals(value);
+    return QString::fromLatin1(text.constData(), text.size());
+}
+
+double RoundedToPence(double value)
+{
+    const auto text = formatTwoDecimals(value);
+    double result = value;
+    std::from_chars(text.constData(), text.constData() + text.size(), result);
+    return result;
+}
+
+} // namespace velmar

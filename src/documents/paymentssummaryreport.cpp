@@ -1,0 +1,199 @@
+#include "documents/paymentssummaryreport.h"
+
+#include "core/appsettings.h"
+#include "core/appstate.h"
+#include "core/textformat.h"
+#include "db/database.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace velmar {
+
+QString SummaryDisplayName(const QString& sname, const QString& fname)
+{
+    return sname + QStringLiteral(", ") + fname.left(1);
+}
+
+SummaryExpressions summaryExpressions(const QString& annuityColumn)
+{
+    // 60.0 keeps part-hours of the adjustment.
+    SummaryExpressions e;
+    e.adjustment = QStringLiteral("[Extra]*[AdjustmentTime]*[AdjustmentRate]/60.0");
+    e.adjTotal = QStringLiteral("([Total]+%1)").arg(e.adjustment);
+    e.annuityAmount = QStringLiteral("(%1*%2/100.0)").arg(e.adjTotal, annuityColumn);
+    return e;
+}
+
+QStringList PaymentsSummaryReport::statementLines(const QString& dataSet)
+{
+    const SummaryExpressions e = summaryExpressions(QStringLiteral("[annuity]"));
+    return {
+        QStringLiteral("SELECT sname, fname, Details.id, Total, AdjustmentTime, AdjustmentRate,"),
+        QStringLiteral("Headers.annuity, %1 AS Adjustment,").arg(e.adjustment),
+        QStringLiteral("%1 AS AdjTotal, %2 AS AnnuityAmount,").arg(e.adjTotal, e.annuityAmount),
+        QStringLiteral("%1-%2 AS Net").arg(e.adjTotal, e.annuityAmount),
+        QStringLiteral("FROM Details INNER JOIN Headers ON (Details.DataSet = Headers.DataSet)"),
+        QStringLiteral("AND (Details.id = Headers.id)"),
+        QStringLiteral("WHERE (((Details.DataSet)='%1'))").arg(QuoteForSql(dataSet)),
+        QStringLiteral("ORDER BY sname, fname, Details.id"),
+    };
+}
+
+PaymentsSummaryReport::PaymentsSummaryReport(const AppSettings& settings, const AppState& state, const QSqlDatabase& db)
+    : m_settings(settings), m_state(state), m_db(db), m_report(QStringLiteral("TSummary"))
+{
+    m_report.setPage(QPageLayout::Portrait, QMarginsF(12.7, 12.7, 12.7, 12.7));
+    const double width = m_report.bandWidth();
+    const auto across = [width](double y) { return QRectF(0, y, width, 0); };
+    const auto rightAt = [](double right, double y) { return QRectF(0, y, right, 0); };
+
+    ReportBand& pageHeader = m_report.addBand(BandKind::PageHeader, QStringLiteral("QRBand6"), 10.0);
+    pageHeader.addLabel(QStringLiteral("QRLabel7"), QString(), across(0), arial(20, true), Qt::AlignHCenter);
+
+    ReportBand& title = m_report.addBand(BandKind::Title, QStringLiteral("QRBand1"), 14.0);
+    title.addLabel(QStringLiteral("QRCName"), QString(), across(0), arial(16, true), Qt::AlignHCenter);
+    title.addLabel(QStringLiteral("QRAddress"), QString(), across(7.0), arial(12, true), Qt::AlignHCenter);
+
+    struct Column
+    {
+        const char* heading;
+        const char* headingText;
+        double left;
+        const char* detail;
+        const char* total;
+        double right; // amounts; 0 for the name
+    };
+    const Column columns[] = {
+        {"QRLabel1", "Name", 0, "QRName", "QRTName", 0},
+        {"QRLabel2", "Fees", 42.7, "QRFees", "QRTFees", 52.3},
+        {"QRLabel3", "Adjustments", 65.0, "QRAdjustments", "QRTAdjustments", 88.1},
+        {"QRLabel4", "Net Fees", 101.6, "QRNetFees", "QRTNetFees", 118.6},
+        {"QRLabel5", "Annuity", 134.1, "QRAnnuity", "QRTAnnuity", 147.6},
+        {"QRLabel6", "Net Payment", 162.6, "QRNetPayment", "QRTNetPayment", 184.9},
+    };
+    ReportBand& heading = m_report.addBand(BandKind::ColumnHeader, QStringLiteral("QRBand2"), 6.0);
+    ReportBand& detail = m_report.addBand(BandKind::Detail, QStringLiteral("QRBand3"), 5.0);
+    ReportBand& summary = m_report.addBand(BandKind::Summary, QStringLiteral("QRBand4"), 10.0);
+    int column = 0;
+    for (const Column& c : columns) {
+        heading
+            .addLabel(QString::fromUtf8(c.heading), QString::fromUtf8(c.headingText), c.left, 0, arial(10, true, true))
+            .column = column;
+        const Qt::Alignment alignment = c.right > 0 ? Qt::AlignRight : Qt::AlignLeft;
+        detail.addLabel(QString::fromUtf8(c.detail), QString(), rightAt(c.right, 0.5), arial(10), alignment).column =
+            column;
+        summary.addLabel(QString::fromUtf8(c.total), QString(), rightAt(c.right, 2.5), arial(10, true), alignment)
+            .column = column;
+        ++column;
+    }
+
+    ReportBand& footer = m_report.addBand(BandKind::PageFooter, QStringLiteral("QRBand5"), 6.0);
+    footer
+        .addSystemData(QStringLiteral("QRSysData2"), SystemDataKind::Date, QRectF(0, 1.0, 0, 0), arial(10),
+                       Qt::AlignLeft)
+        .OnPrint = [](QString& text) { text = QStringLiteral("Printed: ") + text; };
+    footer.addSystemData(QStringLiteral("QRSysData1"), SystemDataKind::PageNumber, rightAt(183.9, 1.0), arial(10),
+                         Qt::AlignRight);
+
+    const auto total = [this](const char* name, std::function<double(const Totals&)> value) {
+        (*this)[QString::fromUtf8(name)].OnPrint = [this, value](QString& text) {
+            text = FormatMoney(value(m_totals));
+        };
+    };
+    (*this)[QStringLiteral("QRTName")].OnPrint = [](QString& text) { text = QStringLiteral("Total"); };
+    total("QRTFees", [](const Totals& t) { return t.fees; });
+    total("QRTAdjustments", [](const Totals& t) { return t.adjustments; });
+    total("QRTNetFees", [](const Totals& t) { return t.netFees; });
+    total("QRTNetPayment", [](const Totals& t) { return t.netPayment; });
+    (*this)[QStringLiteral("QRTAnnuity")].OnPrint = [this](QString& text) {
+        text = m_settings.NoSuperannuation ? QString() : FormatMoney(m_totals.annuity);
+    };
+
+    m_report.BeforePrint = [this] { return QuickRep1BeforePrint(); };
+    m_report.OnNeedData = [this] { return QuickRep1NeedData(); };
+}
+
+ReportControl& PaymentsSummaryReport::operator[](const QString& name) const
+{
+    ReportControl* c = m_report.control(name);
+    Q_ASSERT_X(c, "PaymentsSummaryReport", "no such control");
+    return *c;
+}
+
+bool PaymentsSummaryReport::QuickRep1BeforePrint()
+{
+    // Every preview or print is a run of its own.
+    RestartReport = true;
+    return true;
+}
+
+bool PaymentsSummaryReport::QuickRep1NeedData()
+{
+    if (RestartReport) {
+        m_totals = Totals();
+        m_rows.clear();
+        m_next = 0;
+        QSqlQuery q(m_db);
+        q.setForwardOnly(true);
+        if (!q.exec(statementLines(ReportDataSet).join(u'\n'))) {
+            m_report.raiseError(q.lastError().text());
+            return false;
+        }
+        const QSqlRecord r = q.record();
+        const int sname = r.indexOf(QStringLiteral("sname")), fname = r.indexOf(QStringLiteral("fname")),
+                  id = r.indexOf(QStringLiteral("id")), annuity = r.indexOf(QStringLiteral("annuity")),
+                  total = r.indexOf(QStringLiteral("Total")), adjustment = r.indexOf(QStringLiteral("Adjustment")),
+                  adjTotal = r.indexOf(QStringLiteral("AdjTotal"));
+        while (q.next()) {
+            m_rows.push_back(Row{q.value(sname).toString(), q.value(fname).toString(), q.value(id).toString(),
+                                 q.value(annuity).toDouble(), q.value(total).toDouble(), q.value(adjustment).toDouble(),
+                                 q.value(adjTotal).toDouble()});
+        }
+        (*this)[QStringLiteral("QRLabel7")].caption =
+            QStringLiteral("Payment's Summary for ") + m_state.CurrentDataSetLabel;
+        (*this)[QStringLiteral("QRCName")].caption = m_settings.Name;
+        (*this)[QStringLiteral("QRAddress")].caption = m_settings.Address;
+        RestartReport = false;
+    }
+    if (m_next >= m_rows.size())
+        return false;
+
+    const Row& first = m_rows[m_next];
+    const QString doctorId = first.id;
+    const QString name = SummaryDisplayName(first.sname, first.fname);
+    double annuityRate = 0, fees = 0, adjustments = 0, netFees = 0;
+    while (m_next < m_rows.size() && m_rows[m_next].id == doctorId) {
+        const Row& row = m_rows[m_next];
+        annuityRate = row.annuity;
+        fees += row.total;
+        adjustments += row.adjustment;
+        netFees += row.adjTotal;
+        ++m_next;
+    }
+    m_report.SetProgress(int(m_next * 100 / m_rows.size()));
+
+    const double annuity = m_settings.NoSuperannuation ? 0 : annuityRate * netFees * 0.01;
+    const double netPayment = netFees - annuity;
+    m_totals.fees += fees;
+    m_totals.adjustments += adjustments;
+    m_totals.netFees += netFees;
+    m_totals.annuity += annuity;
+    m_totals.netPayment += netPayment;
+
+    (*this)[QStringLiteral("QRName")].caption = name;
+    (*this)[QStringLiteral("QRFees")].caption = FormatMoney(fees);
+    (*this)[QStringLiteral("QRAdjustments")].caption = FormatMoney(adjustments);
+    (*this)[QStringLiteral("QRNetFees")].caption = FormatMoney(netFees);
+    if (m_settings.NoSuperannuation) {
+        (*this)[QStringLiteral("QRAnnuity")].caption.clear();
+        (*this)[QStringLiteral("QRLabel5")].caption.clear();
+    } else {
+        (*this)[QStringLiteral("QRAnnuity")].caption = FormatMoney(annuity);
+    }
+    (*this)[QStringLiteral("QRNetPayment")].caption = FormatMoney(netPayment);
+    return true;
+}
+
+} // namespace velmar

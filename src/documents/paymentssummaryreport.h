@@ -1,0 +1,74 @@
+#pragma once
+
+#include "report/report.h"
+
+#include <QSqlDatabase>
+#include <QStringList>
+
+#include <vector>
+
+namespace velmar {
+
+struct AppSettings;
+struct AppState;
+
+// The payments summary: one line per doctor of a data set (fees, adjustments, net fees, annuity,
+// net payment) and a line of totals. A4 portrait. Fed line by line through OnNeedData.
+class PaymentsSummaryReport
+{
+public:
+    PaymentsSummaryReport(const AppSettings& settings, const AppState& state, const QSqlDatabase& db);
+
+    Report& report() { return m_report; }
+    ReportControl& operator[](const QString& name) const;
+
+    // Set by the caller before each run.
+    QString ReportDataSet;
+    bool RestartReport = true;
+
+    struct Totals
+    {
+        double fees = 0;
+        double adjustments = 0;
+        double netFees = 0;
+        double annuity = 0;
+        double netPayment = 0;
+    };
+    // Grand totals of the last run; they stay until the next run starts.
+    Totals totals() const { return m_totals; }
+
+    static QStringList statementLines(const QString& dataSet);
+
+private:
+    bool QuickRep1BeforePrint();
+    bool QuickRep1NeedData();
+
+    struct Row
+    {
+        QString sname, fname, id;
+        double annuity, total, adjustment, adjTotal;
+    };
+
+    const AppSettings& m_settings;
+    const AppState& m_state;
+    QSqlDatabase m_db;
+    Report m_report;
+    std::vector<Row> m_rows;
+    size_t m_next = 0;
+    Totals m_totals;
+};
+
+// Display name of a summary line: "sname, F".
+QString SummaryDisplayName(const QString& sname, const QString& fname);
+
+// The money columns both summaries compute in SQL, given how the annuity column is named.
+// Written out in full where reused: a select list cannot refer to its own aliases.
+struct SummaryExpressions
+{
+    QString adjustment;
+    QString adjTotal;
+    QString annuityAmount;
+};
+SummaryExpressions summaryExpressions(const QString& annuityColumn);
+
+} // namespace velmar

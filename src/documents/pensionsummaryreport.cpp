@@ -1,0 +1,234 @@
+#include "documents/pensionsummaryreport.h"
+
+#include "core/appsettings.h"
+#include "core/appstate.h"
+#include "core/textformat.h"
+#include "db/database.h"
+#include "documents/paymentssummaryreport.h"
+#include "payments/payments.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace velmar {
+
+namespace {
+
+constexpr double kSubtotalOffset = 7.5;
+
+} // namespace
+
+QStringList PensionSummaryReport::statementLines(const QString& dataSet)
+{
+    const SummaryExpressions e = summaryExpressions(QStringLiteral("[Headers].[annuity]"));
+    return {
+        QStringLiteral("SELECT sname, fname, Details.id as id, Total, AdjustmentTime, AdjustmentRate,"),
+        QStringLiteral("Headers.annuity, %1 AS Adjustment,").arg(e.adjustment),
+        QStringLiteral("%1 AS AdjTotal, %2 AS AnnuityAmount,").arg(e.adjTotal, e.annuityAmount),
+        // The columns the report reads besides, by name (not every column of both tables, which would
+        // only be fetched to be thrown away).
+        QStringLiteral("%1-%2 AS Net, pct, nosolo, superfee").arg(e.adjTotal, e.annuityAmount),
+        QStringLiteral("FROM Details INNER JOIN Headers ON (Details.DataSet = Headers.DataSet)"),
+        QStringLiteral("AND (Details.id = Headers.id)"),
+        QStringLiteral("WHERE (((Details.DataSet)='%1'))").arg(QuoteForSql(dataSet)),
+        QStringLiteral("ORDER BY pct, sname, fname, Details.id"),
+    };
+}
+
+PensionSummaryReport::PensionSummaryReport(const AppSettings& settings, const AppState& state, const QSqlDatabase& db)
+    : m_settings(settings), m_state(state), m_db(db), m_report(QStringLiteral("TSoloSummary"))
+{
+    m_report.setPage(QPageLayout::Landscape, QMarginsF(12.7, 12.7, 12.7, 12.7));
+    const double width = m_report.bandWidth();
+    const auto across = [width](double y) { return QRectF(0, y, width, 0); };
+    const auto rightAt = [](double right, double y) { return QRectF(0, y, right, 0); };
+
+    m_report.addBand(BandKind::PageHeader, QStringLiteral("QRBand1"), 5.0);
+    ReportBand& title = m_report.addBand(BandKind::Title, QStringLiteral("QRBand2"), 14.0);
+    title.addLabel(QStringLiteral("QRCName"), QString(), across(0), arial(16, true), Qt::AlignHCenter);
+    title.addLabel(QStringLiteral("QRAddress"), QString(), across(7.0), arial(12, true), Qt::AlignHCenter);
+
+    struct Column
+    {
+        const char* upper;
+        const char* lower;
+        const char* suffix; // QR<suffix>, PQR<suffix>, QRT<suffix>
+        double right;       // 0 for the name, left-aligned at 0
+    };
+    const Column columns[] = {
+        {nullptr, "Name", "Name", 0},
+        {nullptr, "Fees", "Fees", 59.4},
+        {nullptr, "Adjustments", "Adjustments", 88.4},
+        {nullptr, "Net Fees", "NetFees", 111.4},
+        {"Superannuable", "Fees", "Superannuable", 136.8},
+        {nullptr, "Annuity", "Annuity", 163.5},
+        {"Extra", "Annuity", "Extra", 181.6},
+        {nullptr, "Net Payment", "NetPayment", 212.1},
+        {"Employer", "Contribution", "Employer", 239.9},
+        {nullptr, "Total", "Total", 270.4},
+    };
+    ReportBand& heading = m_report.addBand(BandKind::ColumnHeader, QStringLiteral("QRBand3"), 10.0);
+    m_detail = &m_report.addBand(BandKind::Detail, QStringLiteral("QRBand4"), kLineHeight);
+    ReportBand& summary = m_report.addBand(BandKind::Summary, QStringLiteral("QRBand5"), 10.0);
+    int column = 0;
+    int headingLabel = 0;
+    // The columns follow the sums: the name, the eight sums, the total.
+    for (const Column& c : columns) {
+        const Qt::Alignment alignment = c.right > 0 ? Qt::AlignRight : Qt::AlignLeft;
+        const QRectF at = c.right > 0 ? rightAt(c.right, 0) : QRectF();
+        if (c.upper) {
+            heading
+                .addLabel(QStringLiteral("QRLabel%1").arg(++headingLabel), QString::fromUtf8(c.upper), at,
+                          arial(10, true), alignment)
+                .column = column;
+        }
+        heading
+            .addLabel(QStringLiteral("QRLabel%1").arg(++headingLabel), QString::fromUtf8(c.lower),
+                      at.translated(0, 4.5), arial(10, true, true), alignment)
+            .column = column;
+        const QString suffix = QString::fromUtf8(c.suffix);
+        ReportControl& line = m_detail->addLabel(QStringLiteral("QR") + suffix, QString(), at, arial(10), alignment);
+        ReportControl& sub = m_detail->addLabel(QStringLiteral("PQR") + suffix, QString(),
+                                                at.translated(0, kSubtotalOffset), arial(10, true), alignment);
+        summary.addLabel(QStringLiteral("QRT") + suffix, QString(), at.translated(0, 2.5), arial(10, true), alignment)
+            .column = column;
+        line.column = column;
+        sub.column = column;
+        m_line[column] = &line;
+        m_subtotal[column] = &sub;
+        ++column;
+    }
+
+    ReportBand& footer = m_report.addBand(BandKind::PageFooter, QStringLiteral("QRBand6"), 6.0);
+    footer.addSystemData(QStringLiteral("QRSysData2"), SystemDataKind::Date, QRectF(0, 1.0, 0, 0), arial(10),
+                         Qt::AlignLeft);
+    footer.addSystemData(QStringLiteral("QRSysData1"), SystemDataKind::PageNumber, rightAt(269.2, 1.0), arial(10),
+                         Qt::AlignRight);
+
+    (*this)[QStringLiteral("QRTName")].OnPrint = [](QString& text) { text = QStringLiteral("Total"); };
+    const std::pair<const char*, Sum> totals[] = {
+        {"QRTFees", Fees},
+        {"QRTAdjustments", Adjustments},
+        {"QRTNetFees", NetFees},
+        {"QRTSuperannuable", Superannuable},
+        {"QRTExtra", Extra},
+        {"QRTEmployer", Employer},
+        {"QRTNetPayment", NetPayment},
+    };
+    for (const auto& [name, sum] : totals) {
+        const Sum s = sum;
+        (*this)[QString::fromUtf8(name)].OnPrint = [this, s](QString& text) { text = FormatMoney(m_grand[s]); };
+    }
+    (*this)[QStringLiteral("QRTAnnuity")].OnPrint = [this](QString& text) {
+        text = m_settings.NoSuperannuation ? QString() : FormatMoney(m_grand[Annuity]);
+    };
+    (*this)[QStringLiteral("QRTTotal")].OnPrint = [this](QString& text) {
+        text = FormatMoney(m_grand[Employer] + m_grand[Annuity] + m_grand[Extra]);
+    };
+
+    m_report.BeforePrint = [this] { return QuickRep1BeforePrint(); };
+    m_report.OnNeedData = [this] { return QuickRep1NeedData(); };
+}
+
+ReportControl& PensionSummaryReport::operator[](const QString& name) const
+{
+    ReportControl* c = m_report.control(name);
+    Q_ASSERT_X(c, "PensionSummaryReport", "no such control");
+    return *c;
+}
+
+bool PensionSummaryReport::QuickRep1BeforePrint()
+{
+    RestartReport = true;
+    return true;
+}
+
+bool PensionSummaryReport::QuickRep1NeedData()
+{
+    if (RestartReport) {
+        m_grand.fill(0);
+        m_sub.fill(0);
+        m_rows.clear();
+        m_next = 0;
+        QSqlQuery q(m_db);
+        q.setForwardOnly(true);
+        if (!q.exec(statementLines(ReportDataSet).join(u'\n'))) {
+            m_report.raiseError(q.lastError().text());
+            return false;
+        }
+        const QSqlRecord r = q.record();
+        const int pct = r.indexOf(QStringLiteral("pct")), id = r.indexOf(QStringLiteral("id")),
+                  sname = r.indexOf(QStringLiteral("sname")), fname = r.indexOf(QStringLiteral("fname")),
+                  nosolo = r.indexOf(QStringLiteral("nosolo")), annuity = r.indexOf(QStringLiteral("annuity")),
+                  total = r.indexOf(QStringLiteral("Total")), superfee = r.indexOf(QStringLiteral("superfee")),
+                  adjustment = r.indexOf(QStringLiteral("Adjustment")),
+                  adjTotal = r.indexOf(QStringLiteral("AdjTotal"));
+        while (q.next()) {
+            m_rows.push_back(Row{q.value(pct).toString(), q.value(id).toString(), q.value(sname).toString(),
+                                 q.value(fname).toString(), q.value(nosolo).toString() == u"Y",
+                                 q.value(annuity).toDouble(), q.value(total).toDouble(), q.value(superfee).toDouble(),
+                                 q.value(adjustment).toDouble(), q.value(adjTotal).toDouble()});
+        }
+        m_title = QStringLiteral("Payment's Summary for ") + m_state.CurrentDataSetLabel;
+        (*this)[QStringLiteral("QRCName")].caption = m_settings.Name;
+        (*this)[QStringLiteral("QRAddress")].caption = m_settings.Address;
+        RestartReport = false;
+    }
+    if (m_next >= m_rows.size())
+        return false;
+
+    const Row& first = m_rows[m_next];
+    const QString pct = first.pct;
+    const QString doctorId = first.id;
+    const QString name = SummaryDisplayName(first.sname, first.fname);
+    bool noPension = false;
+    double annuityRate = 0;
+    Sums line{};
+    while (m_next < m_rows.size() && m_rows[m_next].id == doctorId) {
+        const Row& row = m_rows[m_next];
+        noPension = row.noPension;
+        annuityRate = row.annuity;
+        line[Fees] += row.total;
+        line[Superannuable] += row.superfee;
+        line[Adjustments] += row.adjustment;
+        line[NetFees] += row.adjTotal;
+        ++m_next;
+    }
+    m_report.SetProgress(int(m_next * 100 / m_rows.size()));
+
+    if (noPension) {
+        line[NetPayment] = line[NetFees];
+    } else {
+        const double base = m_settings.PartSuperannuation ? line[Superannuable] : line[NetFees];
+        line[Annuity] = m_settings.NoSuperannuation ? 0 : m_settings.Superannuation * base * 0.01;
+        line[Extra] = RoundMoney(annuityRate * base * 0.01);
+        line[Employer] = RoundMoney(m_settings.Employerannuation * base * 0.01);
+        line[NetPayment] = RoundMoney(line[NetFees] - line[Annuity] - line[Extra]);
+    }
+    for (int i = 0; i < SumCount; ++i) {
+        m_grand[i] += line[i];
+        m_sub[i] += line[i];
+    }
+
+    m_line[0]->caption = name;
+    for (int i = 0; i < SumCount; ++i)
+        m_line[i + 1]->caption = FormatMoney(line[i]);
+    m_line[SumCount + 1]->caption = FormatMoney(line[Annuity] + line[Extra] + line[Employer]);
+
+    if (m_next >= m_rows.size() || m_rows[m_next].pct != pct) {
+        m_subtotal[0]->caption = pct;
+        for (int i = 0; i < SumCount; ++i)
+            m_subtotal[i + 1]->caption = FormatMoney(m_sub[i]);
+        m_subtotal[SumCount + 1]->caption = FormatMoney(m_sub[Annuity] + m_sub[Extra] + m_sub[Employer]);
+        m_sub.fill(0);
+        m_detail->height = kGroupEndHeight;
+    } else {
+        for (ReportControl* c : m_subtotal)
+            c->caption.clear();
+        m_detail->height = kLineHeight;
+    }
+    return true;
+}
+
+} // namespace velmar

@@ -1,0 +1,34 @@
+#include "gui/messageboxprompter.h"
+
+#include <QMessageBox>
+
+namespace velmar {
+
+namespace {
+int showBox(QWidget* parent, QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons,
+            QMessageBox::StandardButton defaultButton)
+{
+    QMessageBox box(icon, applicationTitle(), text, buttons, parent);
+    box.setDefaultButton(defaultButton);
+    box.setTextFormat(Qt::PlainText); // texts from files and the database are never markup
+    return box.exec();
+}
+} // namespace
+
+void MessageBoxPrompter::information(const QString& text)
+{
+    showBox(m_parent, QMessageBox::Information, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+void MessageBoxPrompter::error(const QString& text)
+{
+    showBox(m_parent, QMessageBox::Critical, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+bool MessageBoxPrompter::question(const QString& text)
+{
+    return showBox(m_parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) ==
+           QMessageBox::Yes;
+}
+
+} // namespace velmar

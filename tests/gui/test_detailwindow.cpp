@@ -1,0 +1,511 @@
+#include "payments/paymentstest.h"
+
+#include "core/appsettings.h"
+#include "core/appstate.h"
+#include "core/clock.h"
+#include "gui/detailwindow.h"
+#include "gui/filedialogs.h"
+#include "gui/recordeditor.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <functional>
+#include <memory>
+
+using namespace velmar;
+using namespace velmar::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+AppSettings plainSettings(double superannuation = 6)
+{
+    AppSettings s;
+    s.Superannuation = superannuation;
+    s.NoSuperannuation = superannuation < 0.1;
+    return s;
+}
+
+AppSettings pensionSettings(double superannuation = 5)
+{
+    AppSettings s = plainSettings(superannuation);
+    s.Solo = true;
+    return s;
+}
+
+} // namespace
+
+class DetailWindowTest : public PaymentsTest
+{
+protected:
+    void SetUp() override
+    {
+        PaymentsTest::SetUp();
+        m_state.CurrentDataSet = QStringLiteral("Nov06");
+        m_state.CurrentDoctorId = QStringLiteral("100");
+    }
+    void TearDown() override
+    {
+        m_editor.reset();
+        m_window.reset();
+        FileDialogs::reset();
+        PaymentsTest::TearDown();
+    }
+
+    // The worked example: Net 100.004 and 50.003 (40.003 plus half an hour at 20.00).
+    void insertExample(const Doctor& d)
+    {
+        insertDoctor(d);
+        insertShift({.recno = 1, .total = 100.004, .superfee = 80, .nonsuperfee = 20.004});
+        insertShift({.recno = 2,
+                     .date = QStringLiteral("2006-11-07"),
+                     .total = 40.003,
+                     .adjustmentTime = 30,
+                     .adjustmentRate = 20,
+                     .extra = 1,
+                     .superfee = 50.003});
+    }
+
+    void open(const AppSettings& settings)
+    {
+        m_editor.reset(); // a child of the window
+        m_window.reset();
+        m_settings = settings;
+        m_window = std::make_unique<DetailWindow>(m_settings, m_state, m_db, m_prompter);
+        m_editor = std::make_unique<RecordEditor>(m_settings, m_state, m_db, m_prompter, m_window.get());
+        m_window->setEditor(m_editor.get());
+        m_window->show();
+    }
+    // What the main window does to show another doctor.
+    void reshow()
+    {
+        m_window->hide();
+        m_window->show();
+    }
+
+    template <typename T = QWidget> T* child(const char* name) const
+    {
+        T* w = m_window->findChild<T*>(QString::fromUtf8(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    QString text(const char* name) const { return child<QLabel>(name)->text(); }
+    bool shown(const char* name) const { return !child<QWidget>(name)->isHidden(); }
+    QTableView* grid() const { return child<QTableView>("DBGrid1"); }
+    int gridRows() const { return grid()->model()->rowCount(); }
+    QString cell(int row, const QString& column) const
+    {
+        const QAbstractItemModel* m = grid()->model();
+        for (int c = 0; c < m->columnCount(); ++c)
+            if (m->headerData(c, Qt::Horizontal).toString() == column)
+                return m->index(row, c).data().toString();
+        ADD_FAILURE() << "no column " << column.toStdString();
+        return QString();
+    }
+    int storedRows() { return scalar(QStringLiteral("SELECT count(*) FROM Details")).toInt(); }
+
+    // Runs action on the editor once it is open modally; the action must close it.
+    void onEditor(std::function<void(RecordEditor&)> action)
+    {
+        QTimer::singleShot(0, [this, action] {
+            QDeadlineTimer deadline(5000);
+            while (QApplication::activeModalWidget() != m_editor.get() && !deadline.hasExpired())
+                QTest::qWait(10);
+            if (QApplication::activeModalWidget() != m_editor.get()) {
+                ADD_FAILURE() << "the editor did not open";
+                return;
+            }
+            m_editorTitle = m_editor->windowTitle();
+            action(*m_editor);
+            if (m_editor->isVisible()) {
+                ADD_FAILURE() << "the editor was left open";
+                m_editor->reject();
+            }
+        });
+    }
+    template <typename T = QLineEdit> T* field(const char* name) const
+    {
+        return m_editor->findChild<T*>(QString::fromUtf8(name));
+    }
+    void retype(const char* name, const QString& text) const
+    {
+        QLineEdit* edit = field(name);
+        edit->selectAll();
+        if (text.isEmpty())
+            QTest::keyClick(edit, Qt::Key_Delete);
+        else
+            QTest::keyClicks(edit, text);
+    }
+
+    AppSettings m_settings;
+    AppState m_state;
+    std::unique_ptr<DetailWindow> m_window;
+    std::unique_ptr<RecordEditor> m_editor;
+    QString m_editorTitle;
+};
+
+TEST_F(DetailWindowTest, ShowsDoctorAndGrid)
+{
+    insertExample({});
+    open(plainSettings());
+    EXPECT_EQ(m_window->objectName(), u"TDetail"_s);
+    EXPECT_EQ(m_window->windowTitle(), u"Payment Detail"_s);
+    EXPECT_FALSE(m_window->isModal());
+    EXPECT_EQ(text("name"), u"Dr Ann Smith"_s);
+    // add2 and county are single spaces: three lines.
+    EXPECT_EQ(text("add1"), u"1 High St\nLeeds\nLS1 1AA"_s);
+
+    ASSERT_EQ(gridRows(), 2);
+    const QAbstractItemModel* m = grid()->model();
+    ASSERT_EQ(m->columnCount(), 28);
+    const QStringList titles{u"recno"_s,      u"DataSet"_s, u"Shift_Date"_s, u"Location"_s, u"Shift"_s,
+                             u"Times"_s,      u"Rate"_s,    u"Total"_s,      u"Adj_Time"_s, u"AdjustmentRate"_s,
+                             u"Adjustment"_s, u"Net"_s,     u"Notes"_s,      u"recno"_s};
+    for (int c = 0; c < titles.size(); ++c)
+        EXPECT_EQ(m->headerData(c, Qt::Horizontal).toString(), titles[c]);
+    EXPECT_TRUE(grid()->isColumnHidden(0));
+    EXPECT_TRUE(grid()->isColumnHidden(1));
+    EXPECT_FALSE(grid()->isColumnHidden(2));
+    for (int c = 6; c <= 11; ++c)
+        EXPECT_EQ(grid()->columnWidth(c), 60) << c;
+    EXPECT_GT(grid()->columnWidth(3), 20);
+    EXPECT_EQ(cell(0, u"Shift_Date"_s), u"05/11/2006"_s);
+    EXPECT_EQ(cell(1, u"Adj_Time"_s), u"0.5"_s);
+    EXPECT_EQ(cell(1, u"Adjustment"_s), u"10"_s);
+    EXPECT_EQ(cell(1, u"Net"_s), u"50.003"_s);
+
+    // Another doctor chosen in the main window: hide and show loads him.
+    insertDoctor({.id = u"101"_s, .fname = u"Bob"_s, .sname = u"Jones"_s, .add2 = u"Flat 2"_s});
+    m_state.CurrentDoctorId = u"101"_s;
+    reshow();
+    EXPECT_EQ(text("name"), u"Dr Bob Jones"_s);
+    EXPECT_EQ(text("add1").split(u'\n').size(), 4);
+    EXPECT_EQ(gridRows(), 0);
+    EXPECT_EQ(text("lbTotal"), u"0.00"_s);
+    EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
+}
+
+TEST_F(DetailWindowTest, TotalsWithoutPensionForms)
+{
+    insertExample({.annuity = 10});
+    open(plainSettings(6));
+    EXPECT_EQ(text("lbTotal"), u"150.01"_s);
+    EXPECT_EQ(text("lblSuperAnnuation"), u"Superannuation @ 10.00%"_s);
+    EXPECT_EQ(text("lbAnnuation"), u"15.00"_s);
+    EXPECT_EQ(text("Label5"), u"Payment:"_s);
+    EXPECT_EQ(text("lbPayment"), u"135.01"_s);
+    EXPECT_TRUE(shown("lbAnnuation"));
+    EXPECT_TRUE(shown("Label5"));
+    EXPECT_FALSE(shown("Label4a"));
+    EXPECT_FALSE(shown("lbExtra"));
+    EXPECT_FALSE(child<QAction>("Send1")->isVisible());
+    EXPECT_FALSE(child<QAction>("PreviewSoloForm1")->isVisible());
+    EXPECT_FALSE(child<QAction>("CreateSoloPDF1")->isVisible());
+    EXPECT_TRUE(child<QAction>("PrintThisPage1")->isVisible());
+}
+
+TEST_F(DetailWindowTest, TotalsSplitFeesShowsBothSums)
+{
+    insertExample({.annuity = 10});
+    AppSettings s = plainSettings(6);
+    s.PartSuperannuation = true;
+    s.ProForma = true;
+    open(s);
+    EXPECT_EQ(text("lbTotal"), u"130.00 / 20.00"_s);
+    EXPECT_EQ(text("lbAnnuation"), u"13.00"_s);
+    EXPECT_EQ(text("lbPayment"), u"117.00"_s);
+    EXPECT_TRUE(child<QAction>("Send1")->isVisible());
+}
+
+TEST_F(DetailWindowTest, TotalsWithoutSuperannuationRate)
+{
+    insertExample({.annuity = 2});
+    open(plainSettings(0));
+    EXPECT_EQ(text("lbTotal"), u"150.01"_s);
+    for (const char* name : {"lbAnnuation", "lbPayment", "lblSuperAnnuation", "Label5", "Label4a", "lbExtra"})
+        EXPECT_FALSE(shown(name)) << name;
+    EXPECT_TRUE(shown("lbTotal"));
+
+    // In pension-form mode the additional contribution stays.
+    open(pensionSettings(0));
+    for (const char* name : {"lbAnnuation", "lbPayment", "lblSuperAnnuation", "Label5"})
+        EXPECT_FALSE(shown(name)) << name;
+    EXPECT_TRUE(shown("Label4a"));
+    EXPECT_EQ(text("Label4a"), u"Additional Contribution @ 2.00%"_s);
+    EXPECT_EQ(text("lbExtra"), u"3.00"_s);
+    EXPECT_TRUE(child<QAction>("PreviewSoloForm1")->isVisible());
+    EXPECT_TRUE(child<QAction>("CreateSoloPDF1")->isVisible());
+}
+
+TEST_F(DetailWindowTest, TotalsInPensionFormMode)
+{
+    insertExample({.annuity = 2});
+    insertDoctor({.id = u"101"_s, .annuity = 2, .nosolo = u"Y"_s});
+    insertShift({.recno = 3, .id = u"101"_s, .total = 100});
+    insertDoctor({.id = u"102"_s, .annuity = 2, .paygross = u"Y"_s});
+    insertShift({.recno = 4, .id = u"102"_s, .total = 100});
+    open(pensionSettings(5));
+    EXPECT_EQ(text("lbTotal"), u"150.01"_s);
+    EXPECT_EQ(text("lblSuperAnnuation"), u"Superannuation:"_s);
+    EXPECT_EQ(text("lbAnnuation"), u"7.50"_s);
+    EXPECT_EQ(text("lbExtra"), u"3.00"_s);
+    EXPECT_EQ(text("Label5"), u"Net:"_s);
+    EXPECT_EQ(text("lbPayment"), u"139.51"_s);
+    for (const char* name : {"lbAnnuation", "lbPayment", "lblSuperAnnuation", "Label5", "Label4a", "lbExtra"})
+        EXPECT_TRUE(shown(name)) << name;
+
+    m_state.CurrentDoctorId = u"101"_s; // not in the scheme
+    reshow();
+    for (const char* name : {"lbAnnuation", "lbPayment", "lblSuperAnnuation", "Label5"})
+        EXPECT_FALSE(shown(name)) << name;
+    EXPECT_EQ(text("lbExtra"), u"0.00"_s);
+
+    m_state.CurrentDoctorId = u"102"_s; // paid gross
+    reshow();
+    EXPECT_TRUE(shown("lbPayment"));
+    EXPECT_EQ(text("Label5"), u"GROSS:"_s);
+    EXPECT_EQ(text("lbPayment"), u"100.00"_s);
+}
+
+TEST_F(DetailWindowTest, FailedQueryKeepsPreviousDoctor)
+{
+    insertExample({});
+    open(plainSettings());
+    exec(u"ALTER TABLE Details RENAME TO Gone"_s);
+    m_state.CurrentDoctorId = u"101"_s;
+    reshow();
+    ASSERT_EQ(m_prompter.messages.size(), 1);
+    EXPECT_TRUE(m_prompter.messages[0].startsWith(
+        u"error: Error reading from database: 1:SELECT * FROM Headers WHERE DataSet = 'Nov06' AND id = '101'\n"
+        " - 2:SELECT recno, DataSet,"_s));
+    EXPECT_EQ(text("name"), u"Dr Ann Smith"_s);
+    EXPECT_EQ(text("lbTotal"), u"150.01"_s);
+    EXPECT_EQ(gridRows(), 0);
+}
+
+TEST_F(DetailWindowTest, AddThenCancelLeavesNothing)
+{
+    insertExample({});
+    open(plainSettings());
+    onEditor([this](RecordEditor& e) {
+        retype("total", u"500"_s);
+        QTest::keyClick(&e, Qt::Key_Escape);
+    });
+    child<QPushButton>("Button2")->click();
+    EXPECT_EQ(m_editorTitle, u"Add New Record"_s);
+    EXPECT_EQ(storedRows(), 2);
+    EXPECT_EQ(gridRows(), 2);
+    EXPECT_EQ(text("lbTotal"), u"150.01"_s);
+    EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
+}
+
+TEST_F(DetailWindowTest, AddThenOkStoresTodayAndTypedValues)
+{
+    insertExample({});
+    open(plainSettings());
+    FixedClock clock(QDateTime(QDate(2007, 1, 9), QTime(10, 0)));
+    onEditor([this](RecordEditor& e) {
+        EXPECT_EQ(field<MaskedEdit>("dt")->maskedText(), u"09/01/07"_s);
+        EXPECT_EQ(e.RecordNumber, 3);
+        retype("location", u"O'Brien's Surgery"_s);
+        retype("total", u"25.5"_s);
+        QTest::keyClick(field("total"), Qt::Key_Return);
+    });
+    child<QPushButton>("Button2")->click();
+    ASSERT_EQ(gridRows(), 3);
+    EXPECT_EQ(cell(2, u"Shift_Date"_s), u"09/01/2007"_s);
+    EXPECT_EQ(cell(2, u"Location"_s), u"O'Brien's Surgery"_s);
+    EXPECT_EQ(cell(2, u"Total"_s), u"25.5"_s);
+    EXPECT_EQ(text("lbTotal"), u"175.51"_s);
+    EXPECT_EQ(rows(u"SELECT recno, id, Shift_Date, Location, Times, superfee FROM Details WHERE recno = 3"_s),
+              QStringList{u"3|100|2007-01-09|O'Brien's Surgery| |0"_s});
+    EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
+}
+
+TEST_F(DetailWindowTest, InvalidDateKeepsEditorOpenAndCancelRemovesTheAdd)
+{
+    insertExample({});
+    open(plainSettings());
+    onEditor([this](RecordEditor& e) {
+        retype("location", u"Kept"_s);
+        retype("dt", u"310206"_s);
+        QTest::mouseClick(field<QPushButton>("OKBtn"), Qt::LeftButton);
+        EXPECT_TRUE(e.isVisible());
+        EXPECT_EQ(field("location")->text(), u"Kept"_s);
+        field<QPushButton>("CancelBtn")->click();
+    });
+    child<QPushButton>("Button2")->click();
+    EXPECT_EQ(m_prompter.messages, QStringList{u"error: Invalid date: tmp: 31/02/06, day: 31, month: 2, year: 6"_s});
+    EXPECT_EQ(storedRows(), 2);
+    EXPECT_EQ(gridRows(), 2);
+}
+
+TEST_F(DetailWindowTest, EditWritesAndTotalsFollow)
+{
+    insertExample({});
+    open(plainSettings());
+    child<QToolButton>("nbNext")->click();
+    onEditor([this](RecordEditor& e) {
+        EXPECT_EQ(e.RecordNumber, 2);
+        EXPECT_EQ(field("total")->text(), u"40.00"_s);
+        retype("total", u"60"_s);
+        retype("notes", u"it's late"_s);
+        field<QPushButton>("OKBtn")->click();
+    });
+    // The keyboard's way to the editor.
+    QTest::keyClick(grid(), Qt::Key_Return);
+    EXPECT_EQ(m_editorTitle, u"Edit Record"_s);
+    EXPECT_EQ(rows(u"SELECT Total, Notes, AdjustmentTime, Extra FROM Details WHERE recno = 2"_s),
+              QStringList{u"60|it's late|30|1"_s});
+    EXPECT_EQ(rows(u"SELECT Total FROM Details WHERE recno = 1"_s), QStringList{u"100.004"_s});
+    EXPECT_EQ(text("lbTotal"), u"170.00"_s);
+    EXPECT_EQ(m_window->currentShiftRow()->value(u"recno"_s).toInt(), 2);
+}
+
+TEST_F(DetailWindowTest, FailedUpdateIsReportedAndUndoesTheAdd)
+{
+    insertExample({});
+    open(plainSettings());
+    exec(u"CREATE TRIGGER refuse BEFORE UPDATE ON Details BEGIN SELECT RAISE(ABORT, 'no'); END"_s);
+    onEditor([this](RecordEditor&) { field<QPushButton>("OKBtn")->click(); });
+    child<QPushButton>("Button2")->click();
+    ASSERT_EQ(m_prompter.messages.size(), 1);
+    EXPECT_TRUE(m_prompter.messages[0].startsWith(u"error: Error updating data: UPDATE Details\nSET Shift_Date"_s));
+    EXPECT_TRUE(m_prompter.messages[0].endsWith(u"WHERE DataSet = 'Nov06' AND recno = 3\n"_s));
+    EXPECT_EQ(storedRows(), 2);
+}
+
+TEST_F(DetailWindowTest, FailedInsertOpensNoEditor)
+{
+    insertExample({});
+    open(plainSettings());
+    exec(u"CREATE TRIGGER refuse BEFORE INSERT ON Details BEGIN SELECT RAISE(ABORT, 'no'); END"_s);
+    bool opened = false;
+    QObject::connect(m_editor.get(), &QDialog::finished, [&] { opened = true; });
+    child<QPushButton>("Button2")->click();
+    EXPECT_FALSE(opened);
+    ASSERT_EQ(m_prompter.messages.size(), 1);
+    EXPECT_EQ(m_prompter.messages[0], u"error: SQL Error: INSERT into Details\nVALUES(3, 'Nov06', '100','"_s +
+                                          Clock::today().toString(Qt::ISODate) +
+                                          u"',' ',' ',' ','0.00','0.00', 0, '0.00', 0, ' ', 0, 0)\n"_s);
+    EXPECT_EQ(rows(u"SELECT Total FROM Details ORDER BY recno"_s), (QStringList{u"100.004"_s, u"40.003"_s}));
+}
+
+TEST_F(DetailWindowTest, DeleteAsksFirst)
+{
+    insertExample({});
+    open(plainSettings());
+    child<QToolButton>("nbLast")->click();
+    EXPECT_FALSE(child<QToolButton>("nbNext")->isEnabled());
+
+    m_prompter.answers = {false};
+    child<QToolButton>("nbDelete")->click();
+    EXPECT_EQ(storedRows(), 2);
+
+    m_prompter.answers = {true};
+    QTest::keyClick(grid(), Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(m_prompter.messages, (QStringList{u"question: Delete record?"_s, u"question: Delete record?"_s}));
+    EXPECT_EQ(rows(u"SELECT recno FROM Details"_s), QStringList{u"1"_s});
+    EXPECT_EQ(gridRows(), 1);
+    EXPECT_EQ(text("lbTotal"), u"100.00"_s);
+
+    m_prompter.answers = {true};
+    child<QToolButton>("nbDelete")->click();
+    EXPECT_EQ(gridRows(), 0);
+    EXPECT_FALSE(child<QToolButton>("nbDelete")->isEnabled());
+    EXPECT_EQ(text("lbTotal"), u"0.00"_s);
+}
+
+TEST_F(DetailWindowTest, EmptyGridEditorChangesNothing)
+{
+    insertDoctor({});
+    open(plainSettings());
+    onEditor([this](RecordEditor&) {
+        EXPECT_EQ(field("location")->text(), QString());
+        field<QPushButton>("OKBtn")->click();
+    });
+    QTest::mouseDClick(grid()->viewport(), Qt::LeftButton);
+    EXPECT_EQ(m_editorTitle, u"Edit Record"_s);
+    EXPECT_EQ(storedRows(), 0);
+    EXPECT_TRUE(m_prompter.messages.isEmpty());
+}
+
+TEST_F(DetailWindowTest, SendingBlocksClosing)
+{
+    insertExample({});
+    AppSettings s = plainSettings();
+    s.ProForma = true;
+    open(s);
+    bool busyWhileSending = false;
+    bool closedWhileSending = true;
+    QObject::connect(m_window.get(), &DetailWindow::sendRequested,
+                     [&](const QSqlRecord& doctor, const QList<QSqlRecord>& shiftRows) {
+                         EXPECT_EQ(doctor.value(u"id"_s).toString(), u"100"_s);
+                         EXPECT_EQ(shiftRows.size(), 2);
+                         busyWhileSending = m_window->sendingBusy() && !child<QPushButton>("Button1")->isEnabled();
+                         child<QAction>("Close1")->trigger();
+                         closedWhileSending = !m_window->isVisible();
+                     });
+
+    m_prompter.answers = {false};
+    child<QAction>("Send1")->trigger();
+    EXPECT_FALSE(busyWhileSending);
+
+    m_prompter.answers = {true};
+    child<QAction>("Send1")->trigger();
+    EXPECT_TRUE(busyWhileSending);
+    EXPECT_FALSE(closedWhileSending);
+    EXPECT_EQ(m_prompter.messages, (QStringList{u"question: Send Pro-Forma Invoice to ann@example.org?"_s,
+                                                u"question: Send Pro-Forma Invoice to ann@example.org?"_s}));
+    EXPECT_TRUE(child<QPushButton>("Button1")->isEnabled());
+    child<QPushButton>("Button1")->click();
+    EXPECT_FALSE(m_window->isVisible());
+}
+
+TEST_F(DetailWindowTest, DocumentEntriesHandOverDoctorAndFigures)
+{
+    insertExample({.annuity = 2});
+    open(pensionSettings(5));
+    QSignalSpy print(m_window.get(), &DetailWindow::printRequested);
+    QSignalSpy pension(m_window.get(), &DetailWindow::pensionFormRequested);
+    QSignalSpy setup(m_window.get(), &DetailWindow::printerSetupRequested);
+
+    child<QAction>("PrintPreview1")->trigger();
+    child<QAction>("PrintThisPage1")->trigger();
+    ASSERT_EQ(print.size(), 2);
+    EXPECT_TRUE(print[0][2].toBool());
+    EXPECT_FALSE(print[1][2].toBool());
+    EXPECT_EQ(print[0][0].value<QSqlRecord>().value(u"sname"_s).toString(), u"Smith"_s);
+
+    child<QAction>("PreviewSoloForm1")->trigger();
+    EXPECT_TRUE(m_state.PreviewPensionForm);
+    FileDialogs::setNextFileName(QString()); // cancelled
+    child<QAction>("CreateSoloPDF1")->trigger();
+    FileDialogs::setNextFileName(path(u"solo.pdf"_s));
+    child<QAction>("CreateSoloPDF1")->trigger();
+    ASSERT_EQ(pension.size(), 2);
+    EXPECT_EQ(pension[0][0].toString(), QString());
+    EXPECT_EQ(pension[1][0].toString(), path(u"solo.pdf"_s));
+    const auto figures = pension[1][2].value<PaymentFigures>();
+    EXPECT_DOUBLE_EQ(figures.superannuableFees, 150.007);
+    EXPECT_EQ(figures.superannuation, 7.5);
+    EXPECT_EQ(figures.additionalContribution, 3.0);
+    EXPECT_EQ(figures.employerContribution, 21.0);
+    ASSERT_EQ(FileDialogs::requests().size(), 2);
+    EXPECT_EQ(FileDialogs::requests()[0].nameFilters, QStringList{u"Adobe PDF files (*.pdf)"_s});
+    EXPECT_EQ(FileDialogs::requests()[0].defaultSuffix, u"pdf"_s);
+
+    child<QAction>("PrinterSetup1")->trigger();
+    EXPECT_EQ(setup.size(), 1);
+}

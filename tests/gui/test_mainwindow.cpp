@@ -1,0 +1,482 @@
+#include "uitestsupport.h"
+
+#include "common/testsupport.h"
+
+#include "core/appsettings.h"
+#include "core/appstate.h"
+#include "db/database.h"
+#include "gui/aboutbox.h"
+#include "gui/datasetpicker.h"
+#include "gui/filedialogs.h"
+#include "gui/mainwindow.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QUrlQuery>
+
+#include <memory>
+
+using namespace velmar;
+using namespace velmar::test;
+
+namespace {
+
+// Stands in for the doctor detail window: counts how often it is shown.
+class ShowCounter : public QWidget
+{
+public:
+    int shows = 0;
+
+protected:
+    void showEvent(QShowEvent*) override { ++shows; }
+};
+
+QByteArray payFile(const char* label, const char* dataSet, const char* doctors)
+{
+    return QByteArray("A,\"") + label + "\"\nB," + dataSet + "\n" + doctors;
+}
+
+} // namespace
+
+class MainWindowTest : public DatabaseTest
+{
+protected:
+    void SetUp() override
+    {
+        DatabaseTest::SetUp();
+        FileDialogs::reset();
+    }
+    void TearDown() override
+    {
+        m_window.reset(); // it holds the connection
+        DatabaseTest::TearDown();
+    }
+
+    void makeWindow()
+    {
+        m_window = std::make_unique<MainWindow>(m_settings, m_state, m_db, m_prompter);
+        m_ids = m_window->findChild<QListWidget*>(QStringLiteral("ids"));
+        ASSERT_NE(m_ids, nullptr);
+    }
+
+    void addDoctor(const QString& dataSet, const QString& id, const QString& fname, const QString& sname)
+    {
+        exec(QStringLiteral("INSERT INTO Headers (DataSet, id, fname, sname) VALUES('%1', '%2', '%3', '%4')")
+                 .arg(QuoteForSql(dataSet), QuoteForSql(id), QuoteForSql(fname), QuoteForSql(sname)));
+    }
+
+    QStringList entries() const
+    {
+        QStringList result;
+        for (int i = 0; i < m_ids->count(); ++i)
+            result.append(m_ids->item(i)->text());
+        return result;
+    }
+
+    void doubleClickRow(int row) { doubleClickItem(m_ids, m_ids->item(row)); }
+
+    QAction* action(const char* name) const { return m_window->findChild<QAction*>(QString::fromUtf8(name)); }
+
+    AppSettings m_settings;
+    AppState m_state;
+    std::unique_ptr<MainWindow> m_window;
+    QListWidget* m_ids = nullptr;
+};
+
+TEST_F(MainWindowTest, DoctorListShowsSurnameInitialAndIdInSurnameOrder)
+{
+    addDoctor(QStringLiteral("02_2005"), QStringLiteral("1234"), QStringLiteral("John"), QStringLiteral("Smith"));
+    addDoctor(QStringLiteral("02_2005"), QStringLiteral("55"), QStringLiteral(" "), QStringLiteral("Adams"));
+    addDoctor(QStringLiteral("02_2005"), QStringLiteral("7"), QStringLiteral("Bridget"), QStringLiteral("O'Connor"));
+    addDoctor(QStringLiteral("03_2005"), QStringLiteral("9"), QStringLiteral("Other"), QStringLiteral("Run"));
+    makeWindow();
+    EXPECT_EQ(m_window->objectName(), QStringLiteral("TForm1"));
+    EXPECT_EQ(m_window->windowTitle(), QStringLiteral("Velmar Payment System"));
+    EXPECT_TRUE(entries().isEmpty());
+
+    m_state.CurrentDataSet = QStringLiteral("02_2005");
+    m_window->RefreshDoctorList();
+    // A first name that is a single blank leaves a blank after the comma.
+    EXPECT_EQ(entries(), (QStringList{QStringLiteral("Adams,  (55)"), QStringLiteral("O'Connor,B (7)"),
+                                      QStringLiteral("Smith,J (1234)")}));
+    EXPECT_TRUE(m_prompter.messages.isEmpty());
+
+    // Refilling replaces the entries rather than adding to them.
+    m_state.CurrentDataSet = QStringLiteral("03_2005");
+    m_window->RefreshDoctorList();
+    EXPECT_EQ(entries(), QStringList{QStringLiteral("Run,O (9)")});
+}
+
+TEST_F(MainWindowTest, DoubleClickMakesTheDoctorCurrentAndShowsTheDetailWindowAgain)
+{
+    addDoctor(QStringLiteral("d"), QStringLiteral("1234"), QStringLiteral("John"), QStringLiteral("Smith"));
+    // A surname with "(" does not disturb the id; an id with "(" is cut after its own last "(".
+    addDoctor(QStringLiteral("d"), QStringLiteral("88"), QStringLiteral("Ann"), QStringLiteral("Lee (Jnr)"));
+    addDoctor(QStringLiteral("d"), QStringLiteral("X(12)"), QStringLiteral("Ted"), QStringLiteral("Young"));
+    m_state.CurrentDataSet = QStringLiteral("d");
+    makeWindow();
+    ShowCounter detail;
+    m_window->setDetailWindow(&detail);
+    m_window->show();
+    m_window->RefreshDoctorList();
+    ASSERT_EQ(entries(), (QStringList{QStringLiteral("Lee (Jnr),A (88)"), QStringLiteral("Smith,J (1234)"),
+                                      QStringLiteral("Young,T (X(12))")}));
+
+    doubleClickRow(1);
+    EXPECT_EQ(m_state.CurrentDoctorId, QStringLiteral("1234"));
+    EXPECT_EQ(m_window->statusText(), QStringLiteral("1234"));
+    EXPECT_TRUE(detail.isVisible());
+    EXPECT_EQ(detail.shows, 1);
+    EXPECT_FALSE(detail.isModal());
+
+    // The same doctor again: hidden and shown once more, so it loads afresh.
+    doubleClickRow(1);
+    EXPECT_EQ(detail.shows, 2);
+    EXPECT_EQ(m_state.CurrentDoctorId, QStringLiteral("1234"));
+
+    doubleClickRow(0);
+    EXPECT_EQ(m_state.CurrentDoctorId, QStringLiteral("88"));
+    doubleClickRow(2);
+    EXPECT_EQ(m_state.CurrentDoctorId, QStringLiteral("12)"));
+    EXPECT_EQ(m_window->statusText(), QStringLiteral("12)"));
+    EXPECT_EQ(detail.shows, 4);
+
+    // Enter on an entry acts as a double-click.
+    m_ids->setFocus();
+    m_ids->setCurrentRow(0);
+    QTest::keyClick(m_ids, Qt::Key_Return);
+    EXPECT_EQ(m_state.CurrentDoctorId, QStringLiteral("88"));
+    EXPECT_EQ(detail.shows, 5);
+    EXPECT_TRUE(m_prompter.messages.isEmpty());
+}
+
+TEST_F(MainWindowTest, DoubleClickWithNothingSelectedDoesNothing)
+{
+    makeWindow();
+    ShowCounter detail;
+    m_window->setDetailWindow(&detail);
+    m_window->show();
+    m_state.CurrentDoctorId = QStringLiteral("previous");
+
+    // Both clicks of a double-click on the empty list.
+    QTest::mouseClick(m_ids->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseDClick(m_ids->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    m_window->idsDblClick();
+    QTest::keyClick(m_ids, Qt::Key_Return);
+    EXPECT_EQ(m_state.CurrentDoctorId, QStringLiteral("previous"));
+    EXPECT_TRUE(m_window->statusText().isEmpty());
+    EXPECT_EQ(detail.shows, 0);
+    EXPECT_TRUE(m_prompter.messages.isEmpty());
+
+    // Entries but none selected.
+    addDoctor(QStringLiteral("d"), QStringLiteral("1"), QStringLiteral("A"), QStringLiteral("B"));
+    m_state.CurrentDataSet = QStringLiteral("d");
+    m_window->RefreshDoctorList();
+    m_window->idsDblClick();
+    EXPECT_EQ(m_state.CurrentDoctorId, QStringLiteral("previous"));
+    EXPECT_EQ(detail.shows, 0);
+
+    // Without a detail window the doctor still becomes current.
+    m_window->setDetailWindow(nullptr);
+    doubleClickRow(0);
+    EXPECT_EQ(m_state.CurrentDoctorId, QStringLiteral("1"));
+}
+
+TEST_F(MainWindowTest, SendMenuOnlyInProFormaMode)
+{
+    makeWindow();
+    auto* send = m_window->findChild<QMenu*>(QStringLiteral("Send1"));
+    ASSERT_NE(send, nullptr);
+    EXPECT_FALSE(send->menuAction()->isVisible());
+
+    m_settings.ProForma = true;
+    makeWindow();
+    send = m_window->findChild<QMenu*>(QStringLiteral("Send1"));
+    ASSERT_NE(send, nullptr);
+    EXPECT_TRUE(send->menuAction()->isVisible());
+    EXPECT_EQ(send->title(), QStringLiteral("Send"));
+}
+
+TEST_F(MainWindowTest, MenuEntriesCarryTheirTextsAndRequestTheirJobs)
+{
+    m_settings.ProForma = true;
+    addDoctor(QStringLiteral("d"), QStringLiteral("1"), QStringLiteral("A"), QStringLiteral("B"));
+    m_state.CurrentDataSet = QStringLiteral("d");
+    makeWindow();
+    m_window->RefreshDoctorList();
+    EXPECT_EQ(m_window->menuBar()->objectName(), QStringLiteral("MainMenu1"));
+    EXPECT_EQ(m_window->statusBar()->objectName(), QStringLiteral("StatusBar1"));
+
+    const QList<std::pair<const char*, const char*>> texts = {
+        {"Open1", "&Load New File"},
+        {"OpenExisting1", "&Open Existing File"},
+        {"Exit1", "E&xit"},
+        {"PrintAll1", "Print All Invoices"},
+        {"Summary1", "Summary Preview"},
+        {"SummaryPrint1", "Summary Print"},
+        {"PrinterSetup1", "Printer Setup"},
+        {"SendAll1", "Send Pro-Forma's to Everyone"},
+        {"OnLineHelpSystem1", "On Line Help System"},
+        {"About1", "&About"},
+        {"System1", "System"},
+    };
+    for (const auto& [name, text] : texts) {
+        QAction* a = action(name);
+        ASSERT_NE(a, nullptr) << name;
+        EXPECT_EQ(a->text(), QString::fromUtf8(text)) << name;
+    }
+
+    QSignalSpy summary(m_window.get(), &MainWindow::summaryRequested);
+    QSignalSpy printAll(m_window.get(), &MainWindow::printAllRequested);
+    QSignalSpy setup(m_window.get(), &MainWindow::printerSetupRequested);
+    QSignalSpy sendAll(m_window.get(), &MainWindow::sendAllRequested);
+    action("Summary1")->trigger();
+    action("SummaryPrint1")->trigger();
+    action("PrintAll1")->trigger();
+    action("PrinterSetup1")->trigger();
+    action("SendAll1")->trigger();
+    ASSERT_EQ(summary.size(), 2);
+    EXPECT_FALSE(summary[0][0].toBool());
+    EXPECT_TRUE(summary[1][0].toBool());
+    EXPECT_EQ(printAll.size(), 1);
+    EXPECT_EQ(setup.size(), 1);
+    EXPECT_EQ(sendAll.size(), 1);
+    EXPECT_TRUE(m_prompter.messages.isEmpty());
+
+    m_window->show();
+    QSignalSpy closed(m_window.get(), &MainWindow::closed);
+    action("Exit1")->trigger();
+    EXPECT_FALSE(m_window->isVisible());
+    EXPECT_EQ(closed.size(), 1);
+}
+
+TEST_F(MainWindowTest, SummaryWithAnEmptyListAsksForAFileFirst)
+{
+    makeWindow();
+    QSignalSpy summary(m_window.get(), &MainWindow::summaryRequested);
+    action("Summary1")->trigger();
+    action("SummaryPrint1")->trigger();
+    EXPECT_EQ(summary.size(), 0);
+    EXPECT_EQ(m_prompter.messages, (QStringList{QStringLiteral("info: Please open a file before printing"),
+                                                QStringLiteral("info: Please open a file before printing")}));
+}
+
+TEST_F(MainWindowTest, StatusLineIsWrittenByOthersAndSurvivesMenuBrowsing)
+{
+    makeWindow();
+    m_window->show();
+    m_window->showStatus(QStringLiteral("250 OK"));
+    EXPECT_EQ(m_window->statusText(), QStringLiteral("250 OK"));
+    // Hovering a menu entry sends an empty status tip.
+    QStatusTipEvent tip{QString()};
+    QCoreApplication::sendEvent(m_window.get(), &tip);
+    EXPECT_EQ(m_window->statusText(), QStringLiteral("250 OK"));
+    EXPECT_TRUE(m_window->findChild<QLabel*>(QStringLiteral("StatusText"))->isVisible());
+}
+
+class OpenDataSetTest : public MainWindowTest
+{
+protected:
+    void SetUp() override
+    {
+        MainWindowTest::SetUp();
+        exec(QStringLiteral("INSERT INTO FileNames VALUES('b_2005', 'First B')"));
+        exec(QStringLiteral("INSERT INTO FileNames VALUES('A_2005', 'The A run')"));
+        exec(QStringLiteral("INSERT INTO FileNames VALUES('c_2005', 'C''s run')"));
+        exec(QStringLiteral("INSERT INTO FileNames VALUES('b_2005', 'Second B')"));
+        addDoctor(QStringLiteral("c_2005"), QStringLiteral("31"), QStringLiteral("Cora"), QStringLiteral("Cole"));
+        addDoctor(QStringLiteral("b_2005"), QStringLiteral("21"), QStringLiteral("Ben"), QStringLiteral("Bell"));
+        // Doctors of a data set missing from FileNames cannot be chosen.
+        addDoctor(QStringLiteral("lost"), QStringLiteral("1"), QStringLiteral("L"), QStringLiteral("Lost"));
+        makeWindow();
+        m_picker = new DataSetPicker(m_window.get());
+        m_window->setDataSetPicker(m_picker);
+        m_state.CurrentDataSet = QStringLiteral("previous");
+        m_state.CurrentDataSetLabel = QStringLiteral("previous label");
+    }
+
+    // Opens the picker from the menu and lets the action operate it.
+    void openWith(const std::function<void(QWidget*, QListWidget*)>& action)
+    {
+        onNextModal([this, action](QWidget* w) {
+            EXPECT_EQ(w, m_picker);
+            auto* lb = w->findChild<QListWidget*>(QStringLiteral("lb"));
+            m_listed.clear();
+            for (int i = 0; i < lb->count(); ++i)
+                m_listed.append(lb->item(i)->text());
+            action(w, lb);
+        });
+        this->action("OpenExisting1")->trigger();
+    }
+
+    void selectRow(QListWidget* lb, int row) { lb->setCurrentRow(row, QItemSelectionModel::ClearAndSelect); }
+
+    DataSetPicker* m_picker = nullptr;
+    QStringList m_listed;
+};
+
+TEST_F(OpenDataSetTest, ListsEveryFileNamesRowAlphabetically)
+{
+    openWith([](QWidget* w, QListWidget*) { clickChild(w, "CancelBtn"); });
+    EXPECT_EQ(m_listed, (QStringList{QStringLiteral("A_2005"), QStringLiteral("b_2005"), QStringLiteral("b_2005"),
+                                     QStringLiteral("c_2005")}));
+    // Cancel changes nothing.
+    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("previous"));
+    EXPECT_EQ(m_state.CurrentDataSetLabel, QStringLiteral("previous label"));
+    EXPECT_TRUE(m_prompter.messages.isEmpty());
+}
+
+TEST_F(OpenDataSetTest, OkWithoutASelectionSaysSoAndChangesNothing)
+{
+    openWith([](QWidget* w, QListWidget*) { clickChild(w, "OKBtn"); });
+    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("info: No file has been selected!")});
+    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("previous"));
+    EXPECT_EQ(m_state.CurrentDataSetLabel, QStringLiteral("previous label"));
+    EXPECT_TRUE(entries().isEmpty());
+}
+
+TEST_F(OpenDataSetTest, ChosenDataSetBecomesCurrentWithItsLabelAndDoctors)
+{
+    openWith([this](QWidget* w, QListWidget* lb) {
+        selectRow(lb, 3);
+        clickChild(w, "OKBtn");
+    });
+    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("c_2005"));
+    EXPECT_EQ(m_state.CurrentDataSetLabel, QStringLiteral("C's run"));
+    EXPECT_EQ(entries(), QStringList{QStringLiteral("Cole,C (31)")});
+
+    // A double-click chooses too; a data set with two FileNames rows takes the first label.
+    openWith([](QWidget*, QListWidget* lb) { doubleClickItem(lb, lb->item(2)); });
+    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("b_2005"));
+    EXPECT_EQ(m_state.CurrentDataSetLabel, QStringLiteral("First B"));
+    EXPECT_EQ(entries(), QStringList{QStringLiteral("Bell,B (21)")});
+
+    // The picker starts without a selection each time.
+    openWith([](QWidget* w, QListWidget*) { clickChild(w, "OKBtn"); });
+    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("info: No file has been selected!")});
+    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("b_2005"));
+}
+
+class LoadFileTest : public MainWindowTest
+{
+protected:
+    QString march() const { return m_dir.filePath(QStringLiteral("march.PAY")); }
+    void SetUp() override
+    {
+        MainWindowTest::SetUp();
+        writeFile(QStringLiteral("march.PAY"),
+                  payFile("March run", "03_2005",
+                          "H,2001,Dr,Ann,Zeta,\"1 Road\",,Town,County,PC1,5,a@example.org,NI1,1,PCT,N,N\n"
+                          "H,2002,Dr,Bob,Young,\"2 Road\",,Town,County,PC2,5,b@example.org,NI2,2,PCT,N,N\n"
+                          "D,2001,05/03/2005,Base,Day,08:00-18:00,45.00,450.00,0,0.00,,,450.00,0.00\n"));
+        writeFile(QStringLiteral("april.pay"),
+                  payFile("April run", "04_2005",
+                          "H,3001,Dr,Cat,Able,\"3 Road\",,Town,County,PC3,5,c@example.org,NI3,3,PCT,N,N\n"));
+        makeWindow();
+    }
+};
+
+TEST_F(LoadFileTest, LoadNewFileImportsTheChosenFileAndListsItsDoctors)
+{
+    FileDialogs::setNextFileName(march());
+    action("Open1")->trigger();
+    ASSERT_EQ(FileDialogs::requests().size(), 1);
+    const FileDialogRequest request = FileDialogs::requests().constFirst();
+    EXPECT_EQ(request.defaultSuffix, QStringLiteral("pay"));
+    ASSERT_EQ(request.nameFilters.size(), 2);
+    EXPECT_TRUE(request.nameFilters[0].startsWith(QStringLiteral("Payment Files (*.pay)")));
+    EXPECT_TRUE(request.nameFilters[0].contains(QStringLiteral("*.PAY")));
+    EXPECT_TRUE(request.nameFilters[1].startsWith(QStringLiteral("All Files (*.*)")));
+
+    EXPECT_TRUE(m_prompter.messages.filter(QStringLiteral("error:")).isEmpty())
+        << m_prompter.messages.join(u'\n').toStdString();
+    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("03_2005"));
+    EXPECT_EQ(m_state.CurrentDataSetLabel, QStringLiteral("March run"));
+    EXPECT_EQ(entries(), (QStringList{QStringLiteral("Young,B (2002)"), QStringLiteral("Zeta,A (2001)")}));
+}
+
+TEST_F(LoadFileTest, CancelledDialogImportsNothing)
+{
+    m_state.CurrentDataSet = QStringLiteral("previous");
+    FileDialogs::setNextFileName(QString());
+    action("Open1")->trigger();
+    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("previous"));
+    EXPECT_EQ(scalar(QStringLiteral("SELECT count(*) FROM FileNames")).toInt(), 0);
+    EXPECT_TRUE(m_prompter.messages.isEmpty());
+}
+
+TEST_F(LoadFileTest, RefusedOverwriteKeepsTheListOfTheEarlierDataSet)
+{
+    FileDialogs::setNextFileName(m_dir.filePath(QStringLiteral("april.pay")));
+    action("Open1")->trigger();
+    ASSERT_EQ(entries(), QStringList{QStringLiteral("Able,C (3001)")});
+    FileDialogs::setNextFileName(march());
+    action("Open1")->trigger();
+    FileDialogs::setNextFileName(m_dir.filePath(QStringLiteral("april.pay")));
+    m_prompter.answers = {false};
+    // The import asks whether to overwrite; No leaves the list as it was.
+    action("Open1")->trigger();
+    EXPECT_TRUE(m_prompter.messages.contains(QStringLiteral("question: 04_2005 already exist - Overwrite?")));
+    EXPECT_EQ(entries(), (QStringList{QStringLiteral("Young,B (2002)"), QStringLiteral("Zeta,A (2001)")}));
+}
+
+TEST_F(LoadFileTest, FirstCommandLineArgumentIsImportedOnFirstShow)
+{
+    m_window->setCommandLineArguments({march(), m_dir.filePath(QStringLiteral("april.pay"))});
+    // Nothing happens before the window is shown.
+    QTest::qWait(20);
+    EXPECT_TRUE(entries().isEmpty());
+    m_window->show();
+    ASSERT_TRUE(waitUntil([this] { return m_ids->count() == 2; }));
+    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("03_2005"));
+    EXPECT_EQ(rows(QStringLiteral("SELECT DataSet FROM FileNames")), QStringList{QStringLiteral("03_2005")});
+
+    // Showing the window again does not import again.
+    m_window->hide();
+    m_window->show();
+    QTest::qWait(20);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT count(*) FROM FileNames")).toInt(), 1);
+    EXPECT_TRUE(m_prompter.messages.filter(QStringLiteral("question:")).isEmpty());
+}
+
+TEST_F(MainWindowTest, HelpEntriesOpenTheHelpPageAndTheAboutBoxes)
+{
+    makeWindow();
+    UrlCatcher catcher;
+    action("OnLineHelpSystem1")->trigger();
+    ASSERT_EQ(catcher.urls.size(), 1);
+    const QUrl help = catcher.urls.constFirst();
+    EXPECT_EQ(help.path(), QStringLiteral("/page.php"));
+    EXPECT_EQ(QUrlQuery(help).queryItemValue(QStringLiteral("pageid")), QStringLiteral("VelmarPay1"));
+    EXPECT_FALSE(help.host().isEmpty());
+
+    AboutBox about(m_window.get(), QStringLiteral(VELMAR_BIN_DIR "/velmarpay"));
+    m_window->setAboutBox(&about);
+    QString productName;
+    onNextModal([&](QWidget* w) {
+        EXPECT_EQ(w, &about);
+        productName = w->findChild<QLabel*>(QStringLiteral("ProductName"))->text();
+        QTest::keyClick(w, Qt::Key_Return); // OK is the default button
+    });
+    action("About1")->trigger();
+    EXPECT_EQ(productName, QStringLiteral("Velmar Payments System"));
+
+    QString title;
+    QString text;
+    onNextModal([&](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        ASSERT_NE(box, nullptr);
+        title = box->windowTitle();
+        text = box->text();
+        box->accept();
+    });
+    action("System1")->trigger();
+    EXPECT_EQ(title, QStringLiteral("Velmar Payment System"));
+    EXPECT_EQ(text.count(u'\n'), 1) << text.toStdString();
+}
