@@ -65,6 +65,9 @@ int main(int argc, char* argv[])
     const AppSettings settings = AppSettings::load(besideExecutable(executable, QStringLiteral(".ini")));
     AppState state;
     MessageBoxPrompter prompter;
+    // A refused setting is told and its default used.
+    for (const QString& refused : settings.refused)
+        prompter.error(refused);
 
     const QString connection = QStringLiteral("velmarpay");
     QSqlDatabase db;
