@@ -88,6 +88,7 @@ int main(int argc, char* argv[])
         mainWindow.setDetailWindow(&detail);
         RecordEditor editor(settings, state, db, prompter, &detail);
         detail.setEditor(&editor);
+        QObject::connect(&mainWindow, &MainWindow::dataSetChanged, &detail, &DetailWindow::closeForOtherDataSet);
         // The report forms (invoice, summaries, pension forms), their printers and the progress window.
         ReportsController reports(settings, state, db, prompter, &mainWindow);
         reports.attach(mainWindow, detail);
