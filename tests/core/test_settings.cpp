@@ -2,6 +2,9 @@
 #include "core/inifile.h"
 #include "core/textformat.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 using namespace velmar;
@@ -94,6 +97,22 @@ TEST(Settings, EMailTextInFileOrder)
 {
     const AppSettings s = settingsFrom("[EMailText]\nLine2=World\nLine1=Hello\nLine3=a=b\n; comment\n[EMail]\n");
     EXPECT_EQ(s.EMailText, (QStringList{QStringLiteral("World"), QStringLiteral("Hello"), QStringLiteral("a=b")}));
+}
+
+TEST(Settings, TrustFileWithoutAFolderIsBesideTheIni)
+{
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("velmarpay.ini"));
+    for (const auto& [value, expected] :
+         {std::pair{QStringLiteral("ca.pem"), dir.filePath(QStringLiteral("ca.pem"))},
+          std::pair{QStringLiteral("/etc/velmar/ca.pem"), QStringLiteral("/etc/velmar/ca.pem")},
+          std::pair{QString(), QString()}}) {
+        QFile file(ini);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QStringLiteral("[EMail]\nTrustFile=%1\n").arg(value).toUtf8());
+        file.close();
+        EXPECT_EQ(AppSettings::load(ini).TrustFile, expected);
+    }
 }
 
 TEST(Settings, MoneyFormatIgnoresLocale)

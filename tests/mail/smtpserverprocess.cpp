@@ -16,10 +16,39 @@ const QString python = QStringLiteral("/usr/bin/python3");
 
 bool SmtpServerProcess::start(const QString& outDir, const QString& login, const QString& password)
 {
+    return start(outDir, Options{login, password, {}, {}, {}});
+}
+
+bool SmtpServerProcess::makeCertificate(const QString& folder, const QString& commonName, const QString& altNames)
+{
+    QDir().mkpath(folder);
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                   QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                   QStringLiteral("/CN=") + commonName, QStringLiteral("-addext"),
+                   QStringLiteral("subjectAltName=") + altNames, QStringLiteral("-keyout"),
+                   folder + QStringLiteral("/key.pem"), QStringLiteral("-out"), folder + QStringLiteral("/cert.pem")});
+    if (openssl.waitForFinished(30000) && openssl.exitStatus() == QProcess::NormalExit && openssl.exitCode() == 0)
+        return true;
+    qWarning("openssl: %s", openssl.readAll().constData());
+    return false;
+}
+
+bool SmtpServerProcess::start(const QString& outDir, const Options& options)
+{
     m_outDir = outDir;
     QStringList args{sourcePath(QStringLiteral("tests/mail/smtp_server.py")), QStringLiteral("--outdir"), outDir};
-    if (!login.isEmpty())
-        args << QStringLiteral("--login") << login << QStringLiteral("--password") << password;
+    if (!options.login.isEmpty())
+        args << QStringLiteral("--login") << options.login << QStringLiteral("--password") << options.password;
+    if (!options.token.isEmpty())
+        args << QStringLiteral("--token") << options.token;
+    for (const auto& [flag, folder] :
+         {std::pair{QStringLiteral("--starttls"), options.startTls}, std::pair{QStringLiteral("--tls"), options.tls}})
+        if (!folder.isEmpty())
+            args << flag << folder + QStringLiteral("/cert.pem") << folder + QStringLiteral("/key.pem");
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(python, args);
     if (!m_process.waitForStarted(5000))

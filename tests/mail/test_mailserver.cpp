@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -134,11 +135,15 @@ TEST_F(MailServerTest, MessageWithOneAttachment)
 
     const QJsonObject msg = SmtpServerProcess::parse(files.first());
     ASSERT_FALSE(msg.isEmpty());
-    EXPECT_EQ(msg[u"headers"].toObject(), QJsonDocument::fromJson(R"({
+    QJsonObject headers = msg[u"headers"].toObject();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^<[0-9a-f]{16}\\.[0-9a-f]{16}@velmar\\.test>$"))
+                    .match(headers.take(QStringLiteral("Message-ID")).toString())
+                    .hasMatch());
+    EXPECT_EQ(headers, QJsonDocument::fromJson(R"({
         "From": "\"Velmar Pay\" <pay@velmar.test>", "To": "<dr.jones@example.test>",
         "Subject": "Velmar Payment Details", "Date": "Thu, 5 Jun 2025 14:03:09 +0100",
         "MIME-Version": "1.0", "X-Mailer": "Velmar Payment System V1.0"})")
-                                              .object());
+                           .object());
     EXPECT_EQ(msg[u"date_iso"].toString(), QStringLiteral("2025-06-05T14:03:09+01:00"));
     EXPECT_EQ(msg[u"content_type"].toString(), QStringLiteral("multipart/mixed"));
     EXPECT_EQ(msg[u"boundary"].toString().size(), 45);
@@ -225,7 +230,7 @@ struct CliRun
 
 TEST_F(MailServerTest, SendTestCommandPrintsTheDialogue)
 {
-    auto run = [&](const QString& password) {
+    auto run = [&](const QString& password, const QStringList& options) {
         const QString ini = write(QStringLiteral("velmarpay.ini"),
                                   QStringLiteral("[EMail]\nServer=127.0.0.1\nSMTPPort=%1\nLogin=clerk\nPassword=%2\n"
                                                  "FromAddress=pay@velmar.test\n")
@@ -234,9 +239,10 @@ TEST_F(MailServerTest, SendTestCommandPrintsTheDialogue)
                                       .toUtf8());
         QProcess cli;
         cli.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"),
-                  {QStringLiteral("--ini"), ini, QStringLiteral("send-test"), QStringLiteral("--to"),
-                   QStringLiteral("clerk@velmar.test"), QStringLiteral("--pdf"), mail.pdfPath, QStringLiteral("--pdf"),
-                   mail.soloPdfPath});
+                  QStringList{QStringLiteral("--ini"), ini, QStringLiteral("send-test"), QStringLiteral("--to"),
+                              QStringLiteral("clerk@velmar.test"), QStringLiteral("--pdf"), mail.pdfPath,
+                              QStringLiteral("--pdf"), mail.soloPdfPath} +
+                      options);
         CliRun result;
         if (cli.waitForFinished(30000))
             result.exitCode = cli.exitCode();
@@ -245,13 +251,19 @@ TEST_F(MailServerTest, SendTestCommandPrintsTheDialogue)
         return result;
     };
 
-    const CliRun sent = run(QStringLiteral("secret"));
+    const CliRun sent = run(QStringLiteral("secret"), {QStringLiteral("--verbose")});
     EXPECT_EQ(sent.exitCode, 0) << sent.err.toStdString();
     EXPECT_TRUE(sent.out.startsWith(QStringLiteral("Logging in to 127.0.0.1\nS: 220 ")));
     EXPECT_TRUE(sent.out.contains(QStringLiteral("\nC: EHLO Webmaster\n")));
     EXPECT_TRUE(sent.out.contains(QStringLiteral("\nC: RCPT TO:<clerk@velmar.test>\n")));
     EXPECT_TRUE(sent.out.contains(QStringLiteral("\nC: .\nS: 250 ")));
     EXPECT_TRUE(sent.out.contains(QStringLiteral("\nSMTP Connection Closed\n")));
+    // Neither the credentials nor the documents are in the dialogue: one line stands for each.
+    EXPECT_EQ(sent.out.count(QStringLiteral("\nC: <credentials hidden>\n")), 2);
+    EXPECT_FALSE(sent.out.contains(QStringLiteral("c2VjcmV0"))) << sent.out.toStdString();
+    EXPECT_TRUE(sent.out.contains(QStringLiteral("\nC: <attachment payment.pdf, 49 KB>\n")));
+    EXPECT_TRUE(sent.out.contains(QStringLiteral("\nC: <attachment solo.pdf, 1001 bytes>\n")));
+    EXPECT_LT(sent.out.count(u'\n'), 100);
     const QStringList files = server.messageFiles();
     ASSERT_EQ(files.size(), 1);
     const QJsonArray parts = SmtpServerProcess::parse(files.first())[u"parts"].toArray();
@@ -259,7 +271,8 @@ TEST_F(MailServerTest, SendTestCommandPrintsTheDialogue)
     EXPECT_EQ(parts.at(1)[u"filename"].toString(), QStringLiteral("payment.pdf"));
     EXPECT_EQ(parts.at(2)[u"sha256"].toString(), sha256(pensionForm));
 
-    const CliRun refused = run(QStringLiteral("wrong"));
+    const CliRun refused = run(QStringLiteral("wrong"), {});
+    EXPECT_TRUE(refused.out.isEmpty()) << refused.out.toStdString();
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_TRUE(refused.err.startsWith(QStringLiteral("Login to SMTP Server failed - incorrect authentication: 535")));
     EXPECT_TRUE(refused.err.endsWith(QStringLiteral(" logging into email server\n"))) << refused.err.toStdString();

@@ -1,4 +1,5 @@
 #include "core/appsettings.h"
+#include "mail/mimetext.h"
 #include "mail/paymentmail.h"
 
 #include "scriptedserver.h"
@@ -43,11 +44,12 @@ protected:
 
     QStringList compose()
     {
-        QStringList lines;
+        ComposedMessage message;
         QString error;
-        EXPECT_TRUE(ComposePaymentMessage(settings, mail, mail.recipient, boundary, date, &lines, &error))
+        EXPECT_TRUE(ComposePaymentMessage(settings, mail, mail.recipient, boundary,
+                                          QStringLiteral("<1a2b.3c4d@velmar.test>"), date, &message, &error))
             << error.toStdString();
-        return lines;
+        return message.lines;
     }
 
     QTemporaryDir dir;
@@ -63,6 +65,7 @@ TEST_F(ComposeTest, MessageWithBothAttachmentsLineByLine)
 To: <dr.jones@example.test>
 Subject: Velmar Payment Details
 Date: Thu, 5 Jun 2025 14:03:09 +0100
+Message-ID: <1a2b.3c4d@velmar.test>
 MIME-Version: 1.0
 Content-Type: multipart/mixed;
         boundary="----=_NextPart_ABC_123456_123456789.ABCDEF123"
@@ -129,6 +132,72 @@ TEST_F(ComposeTest, LineBreaksInBodyTextBecomeLinesOfTheirOwn)
         EXPECT_FALSE(line.contains(u'\r') || line.contains(u'\n'));
 }
 
+TEST_F(ComposeTest, TextOutsideAsciiIsDeclaredAndEncoded)
+{
+    settings.FromName = QStringLiteral("Velmar Öffice");
+    mail.salutationName = QStringLiteral("Dr Nuñez");
+    settings.EMailText = {QStringLiteral("Payé — £100")};
+    mail.proFormaPdfName = QStringLiteral("Nuñez_X.pdf");
+    const QStringList lines = compose();
+    EXPECT_EQ(lines.first(), QStringLiteral("From: =?utf-8?B?VmVsbWFyIMOWZmZpY2U=?= <pay@velmar.test>"));
+    EXPECT_EQ(lines.mid(13, 7),
+              QStringList({QStringLiteral("Content-Type: text/plain;"), QStringLiteral("        charset=\"utf-8\""),
+                           QStringLiteral("Content-Transfer-Encoding: quoted-printable"), QString(),
+                           QStringLiteral("Dear Dr Nu=C3=B1ez,"), QString(),
+                           QStringLiteral("Pay=C3=A9 =E2=80=94 =C2=A3100")}));
+    EXPECT_EQ(lines.mid(22, 7), QStringList({QStringLiteral("Content-Type: application/pdf;"),
+                                             QStringLiteral("        name*=utf-8''Nu%C3%B1ez_X.pdf;"),
+                                             QStringLiteral("        name=\"Nunez_X.pdf\""),
+                                             QStringLiteral("Content-Transfer-Encoding: base64"),
+                                             QStringLiteral("Content-Disposition: attachment;"),
+                                             QStringLiteral("        filename*=utf-8''Nu%C3%B1ez_X.pdf;"),
+                                             QStringLiteral("        filename=\"Nunez_X.pdf\"")}));
+
+    // Quotes and backslashes inside quoted strings are escaped.
+    settings.FromName = QStringLiteral("Velmar \"Pay\\Office\"");
+    mail.proFormaPdfName = QStringLiteral("Quo\"te_X.pdf");
+    const QStringList quoted = compose();
+    EXPECT_EQ(quoted.first(), QStringLiteral("From: \"Velmar \\\"Pay\\\\Office\\\"\" <pay@velmar.test>"));
+    EXPECT_TRUE(quoted.contains(QStringLiteral("        filename=\"Quo\\\"te_X.pdf\"")));
+}
+
+TEST(MimeText, QuotedPrintableKeepsLinesShortAndEndsVisible)
+{
+    EXPECT_EQ(QuotedPrintableLines(QStringLiteral("a=b\tc end ")), QStringList{QStringLiteral("a=3Db\tc end=20")});
+    EXPECT_EQ(QuotedPrintableLines(QString()), QStringList{QString()});
+    const QStringList lines = QuotedPrintableLines(QStringLiteral("x") + QString(40, u'é'));
+    ASSERT_EQ(lines.size(), 4);
+    QString joined;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        EXPECT_LE(lines.at(i).size(), 76);
+        // Every line but the last ends in a soft break, never inside an "=XX" (between two is fine).
+        const bool last = i + 1 == lines.size();
+        EXPECT_EQ(lines.at(i).endsWith(u'='), !last);
+        const QString text = last ? lines.at(i) : lines.at(i).chopped(1);
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^x?(=[0-9A-F]{2})*$")).match(text).hasMatch())
+            << text.toStdString();
+        joined += text;
+    }
+    EXPECT_EQ(joined, QStringLiteral("x") + QStringLiteral("=C3=A9").repeated(40));
+}
+
+TEST(MimeText, EncodedWordsStayShortAndNeverSplitACharacter)
+{
+    const QString name = QStringLiteral("Ó Súilleabháin — Payment Office of the Northbridge Out-of-Hours Service 😀");
+    const QStringList words = EncodedWords(name);
+    ASSERT_GT(words.size(), 1);
+    QByteArray all;
+    for (const QString& word : words) {
+        EXPECT_LE(word.size(), 75);
+        ASSERT_TRUE(word.startsWith(QStringLiteral("=?utf-8?B?")) && word.endsWith(QStringLiteral("?=")));
+        const QByteArray bytes = QByteArray::fromBase64(word.mid(10, word.size() - 12).toLatin1());
+        EXPECT_EQ(QString::fromUtf8(bytes).toUtf8(), bytes); // whole characters only
+        all += bytes;
+    }
+    EXPECT_EQ(QString::fromUtf8(all), name);
+    EXPECT_EQ(AsciiFallback(QStringLiteral("Ó Súilleabháin £1 😀")), QStringLiteral("O Suilleabhain _1 _"));
+}
+
 TEST(MailDate, EnglishNamesAndTheRealOffsetWhateverTheLocale)
 {
     const QLocale previous;
@@ -187,19 +256,25 @@ struct Refusal
 
 TEST_F(TransactionTest, RefusalAtEachStepIsReportedAndResetSoTheNextMessageGoesThrough)
 {
+    // Replies of several lines, as real servers give them: the last line decides and is quoted.
     const QList<Refusal> refusals{
-        {"MAIL", "550 sender refused\r\n", "Error Sending mail (protocol 10): 550 sender refused", false},
-        {"RCPT", "550 no such user\r\n", "Error Sending mail to (protocol 11): 550 no such user", false},
-        {"DATA", "451 try later\r\n", "Error Sending mail (protocol 12): 451 try later", true},
-        {"END", "554 rejected\r\n", "Error Sending mail (protocol 20): 554 rejected", true},
+        {"MAIL", "550-5.1.0 sender\r\n550 5.1.0 refused\r\n", "Error Sending mail (protocol 10): 550 5.1.0 refused",
+         false},
+        {"RCPT", "550-5.1.1 no such\r\n550-5.1.1 user\r\n550 5.1.1 here\r\n",
+         "Error Sending mail to (protocol 11): 550 5.1.1 here", false},
+        {"DATA", "451-4.3.0 try\r\n451 4.3.0 later\r\n", "Error Sending mail (protocol 12): 451 4.3.0 later", true},
+        {"END", "554-5.7.1 rejected\r\n554 5.7.1 as spam\r\n", "Error Sending mail (protocol 20): 554 5.7.1 as spam",
+         true},
     };
     for (const Refusal& refusal : refusals) {
         SCOPED_TRACE(refusal.message);
         server.script(QString::fromLatin1(refusal.step), {refusal.reply});
+        server.script(QStringLiteral("RSET"), {"250-2.0.0 flushed\r\n250 2.0.0 OK\r\n"});
         const qsizetype mark = server.received.size();
         const MailResult result = send();
         EXPECT_EQ(result.text, QString::fromLatin1(refusal.message));
-        EXPECT_FALSE(result.raised);
+        EXPECT_EQ(result.outcome, MailOutcome::Failed);
+        EXPECT_FALSE(result.standsAlone);
         const QList<QByteArray> sent = server.received.mid(mark);
         EXPECT_EQ(sent.last(), "RSET");
         EXPECT_EQ(sent.contains("DATA"), refusal.dataSent);
@@ -211,11 +286,46 @@ TEST_F(TransactionTest, RefusalAtEachStepIsReportedAndResetSoTheNextMessageGoesT
     }
 }
 
-TEST_F(TransactionTest, NoReplyToTheEndOfData)
+TEST_F(TransactionTest, UnknownAnswerToTheEndOfDataIsNotConfirmedAndEndsTheConnection)
 {
     session.setTimeout(200);
     server.script(QStringLiteral("END"), {});
-    EXPECT_EQ(send().text, QStringLiteral("Error Sending mail (protocol 20): "));
+    MailResult result = send();
+    EXPECT_EQ(result.outcome, MailOutcome::Unconfirmed);
+    EXPECT_EQ(result.text, QStringLiteral("Delivery of the message to dr.jones@example.test is not confirmed: "
+                                          "no reply within 0.2 seconds"));
+    EXPECT_TRUE(result.standsAlone);
+    EXPECT_FALSE(session.isConnected());
+
+    session.setTimeout(5000);
+    ASSERT_TRUE(session.SmtpLogin(settings).ok());
+    server.script(QStringLiteral("END"), {"250-queued\r\n", ScriptedServer::hangUpChunk()});
+    result = send();
+    EXPECT_EQ(result.outcome, MailOutcome::Unconfirmed);
+    EXPECT_TRUE(
+        result.text.startsWith(QStringLiteral("Delivery of the message to dr.jones@example.test is not confirmed: ")));
+    EXPECT_FALSE(session.isConnected());
+}
+
+TEST_F(TransactionTest, ReplyTooLongOrLateEndsTheConnectionForGood)
+{
+    server.script(QStringLiteral("RCPT"), {"550 " + QByteArray(1100, 'x') + "\r\n250 OK\r\n"});
+    const qsizetype mark = server.received.size();
+    MailResult result = send();
+    EXPECT_EQ(result.text, QStringLiteral("Error Sending mail to (protocol 11): "));
+    EXPECT_EQ(result.reason, QStringLiteral("Line is longer than 1024 bytes."));
+    EXPECT_FALSE(session.isConnected());
+    EXPECT_TRUE(server.waitForHangUp());
+    // No RSET on a dialogue out of step: nothing more went.
+    EXPECT_EQ(server.received.mid(mark),
+              QList<QByteArray>({"MAIL FROM:<pay@velmar.test>", "RCPT TO:<dr.jones@example.test>"}));
+
+    ASSERT_TRUE(session.SmtpLogin(settings).ok());
+    session.setTimeout(200);
+    server.script(QStringLiteral("MAIL"), {});
+    result = send();
+    EXPECT_EQ(result.text, QStringLiteral("Error Sending mail (protocol 10): "));
+    EXPECT_FALSE(session.isConnected());
 }
 
 TEST_F(TransactionTest, ServerHangingUpMidDataIsAFailure)
@@ -223,36 +333,92 @@ TEST_F(TransactionTest, ServerHangingUpMidDataIsAFailure)
     mail.pdfPath = writeFile(dir, QStringLiteral("big.pdf"), QByteArray(300 * 1024, 'M'));
     server.hangUpAfterDataLines = 5;
     const MailResult result = send();
-    EXPECT_FALSE(result.ok());
-    EXPECT_TRUE(result.raised) << result.text.toStdString();
+    EXPECT_EQ(result.outcome, MailOutcome::Failed);
+    EXPECT_FALSE(result.text.isEmpty());
     EXPECT_TRUE(server.messages.isEmpty());
     // The caller disconnects; a new login works.
     session.Disconnect();
     EXPECT_TRUE(session.SmtpLogin(settings).ok());
 }
 
-TEST_F(TransactionTest, LineBreakInAnAddressOrAttachmentNameIsNeverSent)
+TEST_F(TransactionTest, OnlySingleAddressesAreSentTo)
+{
+    struct Case
+    {
+        QString recipient, test, from;
+        std::string message;
+    };
+    const QString ok = QStringLiteral("dr.jones@example.test");
+    const QString from = settings.FromAddress;
+    const QList<Case> cases{
+        {QStringLiteral(" "), {}, from, "Dr Jones has no e-mail address"},
+        {QStringLiteral("a@example.org> NOTIFY=SUCCESS ORCPT=rfc822;x@example.net"),
+         {},
+         from,
+         "The e-mail address of Dr Jones is not a single address: a@example.org> NOTIFY=SUCCESS "
+         "ORCPT=rfc822;x@example.net"},
+        {QStringLiteral("a@example.org, b@example.org"),
+         {},
+         from,
+         "The e-mail address of Dr Jones is not a single address: a@example.org, b@example.org"},
+        {QStringLiteral("dr@example.test\r\nRSET"),
+         {},
+         from,
+         "The e-mail address of Dr Jones is not a single address: dr@example.test\r\nRSET"},
+        {QStringLiteral("jones.example.test"),
+         {},
+         from,
+         "The e-mail address of Dr Jones is not a single address: jones.example.test"},
+        {QString(251, u'a') + QStringLiteral("@b.c"),
+         {},
+         from,
+         "The e-mail address of Dr Jones is not a single address: " + std::string(251, 'a') + "@b.c"},
+        {ok, QStringLiteral("test@a;b"), from,
+         "The e-mail address of the test address (TEST) is not a single address: test@a;b"},
+        {ok, {}, QString(), "The sender (FromAddress) has no e-mail address"},
+        {ok,
+         {},
+         QStringLiteral("pay@@velmar.test"),
+         "The e-mail address of the sender (FromAddress) is not a single address: pay@@velmar.test"},
+    };
+    const qsizetype mark = server.received.size();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        mail.recipient = c.recipient;
+        settings.TEST = c.test;
+        settings.FromAddress = c.from;
+        const MailResult result = send();
+        EXPECT_EQ(result.text.toStdString(), c.message);
+        EXPECT_TRUE(result.standsAlone);
+    }
+    EXPECT_EQ(server.received.size(), mark);
+
+    // Blanks around the address are no part of it.
+    mail.recipient = QStringLiteral(" dr.jones@example.test ");
+    settings.TEST.clear();
+    settings.FromAddress = from;
+    EXPECT_TRUE(send().ok());
+    EXPECT_TRUE(server.received.contains("RCPT TO:<dr.jones@example.test>"));
+}
+
+TEST_F(TransactionTest, LineBreakInAnAttachmentNameIsNeverSent)
 {
     const qsizetype mark = server.received.size();
-    mail.recipient = QStringLiteral("dr@example.test>\r\nRCPT TO:<other@example.test");
-    const QString refusal =
-        QStringLiteral("Error Sending mail to (protocol 11): an address or attachment name holds a line break");
-    EXPECT_EQ(send().text, refusal);
-    mail.recipient = QStringLiteral("dr.jones@example.test");
     mail.proFormaPdfName = QStringLiteral("Jones\n.pdf");
-    EXPECT_EQ(send().text, refusal);
+    EXPECT_EQ(send().text,
+              QStringLiteral("Error Sending mail to (protocol 11): an address or attachment name holds a line break"));
     EXPECT_EQ(server.received.size(), mark);
 
     mail.proFormaPdfName = QStringLiteral("Jones.pdf");
     EXPECT_TRUE(send().ok());
 }
 
-TEST_F(TransactionTest, UnreadableAttachmentIsRaisedBeforeAnythingIsSent)
+TEST_F(TransactionTest, UnreadableAttachmentFailsBeforeAnythingIsSent)
 {
     const qsizetype mark = server.received.size();
     mail.pdfPath = dir.filePath(QStringLiteral("missing.pdf"));
     const MailResult result = send();
-    EXPECT_TRUE(result.raised);
+    EXPECT_EQ(result.outcome, MailOutcome::Failed);
     EXPECT_TRUE(result.text.contains(QStringLiteral("missing.pdf")));
     EXPECT_EQ(server.received.size(), mark);
 }
