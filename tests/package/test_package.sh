@@ -32,9 +32,10 @@ expected="./usr/bin/velmarpay
 files=$(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ {print $6}' | sort)
 [ "$files" = "$expected" ] || fail "package contents differ:"$'\n'"$files"
 
-# The fonts and the database driver by name, the Qt libraries found by dpkg-shlibdeps.
+# The fonts, the database driver and the certificate store by name, the Qt libraries (the network
+# one with its TLS backend) found by dpkg-shlibdeps.
 depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//')
-for dep in fonts-liberation2 libqt6sql6-sqlite libqt6widgets6 libqt6printsupport6; do
+for dep in fonts-liberation2 libqt6sql6-sqlite ca-certificates libqt6widgets6 libqt6printsupport6 libqt6network6; do
   grep -qx "$dep" <<<"$depends" || fail "Depends lacks $dep: $(dpkg-deb -f "$deb" Depends)"
 done
 
