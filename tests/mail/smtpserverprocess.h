@@ -35,7 +35,8 @@ public:
     // The envelope of a received message: mail_from and rcpt_tos.
     static QJsonObject envelope(const QString& emlPath);
     // A throw-away self-signed certificate for the subject's common name and alternative names
-    // ("IP:127.0.0.1"), made with openssl into folder/cert.pem and folder/key.pem.
+    // ("IP:127.0.0.1"), made with openssl into folder/cert.pem and folder/key.pem
+    // (tests/mail/make_certificate.sh).
     static bool makeCertificate(const QString& folder, const QString& commonName, const QString& altNames);
 
 private:

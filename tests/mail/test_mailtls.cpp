@@ -1,9 +1,9 @@
 // Against a real SMTP server that requires STARTTLS or speaks TLS from the connect, with
 // throw-away certificates: what is sent arrives as typed, and only to a server that proves itself.
 #include "core/appsettings.h"
-#include "mail/mailstatus.h"
 #include "mail/paymentmail.h"
 
+#include "recordingstatus.h"
 #include "smtpserverprocess.h"
 
 #include <QDir>
@@ -15,13 +15,6 @@
 
 namespace velmar::test {
 namespace {
-
-class RecordingStatus : public MailStatus
-{
-public:
-    void showStatus(const QString& text) override { texts.append(text); }
-    QStringList texts;
-};
 
 class SecureMailTest : public ::testing::Test
 {

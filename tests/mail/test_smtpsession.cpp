@@ -1,8 +1,8 @@
 #include "core/appsettings.h"
-#include "mail/mailstatus.h"
 #include "mail/passwordcommand.h"
 #include "mail/smtpsession.h"
 
+#include "recordingstatus.h"
 #include "scriptedserver.h"
 
 #include <QElapsedTimer>
@@ -14,13 +14,6 @@
 
 namespace velmar::test {
 namespace {
-
-class RecordingStatus : public MailStatus
-{
-public:
-    void showStatus(const QString& text) override { texts.append(text); }
-    QStringList texts;
-};
 
 class SmtpLoginTest : public ::testing::Test
 {

@@ -5,7 +5,7 @@
 #include "sending/paymentsender.h"
 
 #include "documents/reportsfixture.h"
-#include "mail/mailstatus.h"
+#include "recordingstatus.h"
 #include "scriptedserver.h"
 #include "smtpserverprocess.h"
 
@@ -13,8 +13,6 @@
 #include <QJsonArray>
 #include <QProcess>
 #include <QTemporaryDir>
-
-#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -36,19 +34,6 @@ QMap<QString, QString> saveAttachments(const QString& emlPath, const QString& fo
         files.insert(name, QDir(folder).filePath(name));
     return files;
 }
-
-class RecordedStatus : public MailStatus
-{
-public:
-    void showStatus(const QString& text) override
-    {
-        lines.append(text);
-        if (onLine)
-            onLine(text);
-    }
-    QStringList lines;
-    std::function<void(const QString&)> onLine;
-};
 
 class RecordedProgress : public ProgressDisplay
 {
@@ -108,7 +93,7 @@ protected:
         }
         PdfFileOutput output{QString()};
         RecordedProgress progress;
-        RecordedStatus status;
+        RecordingStatus status;
         Documents documents;
         BatchPrint batch;
         PaymentSender sender;
@@ -136,8 +121,8 @@ TEST_F(SendTest, OneDoctorGetsInvoiceAndPensionFormAsSoundPdfs)
               QStringList{QStringLiteral("info: Email with Pro Forma attachment sent to: oakes@example.test")});
     EXPECT_FALSE(state.SendingMode);
     EXPECT_FALSE(rig.sender.session().isConnected());
-    EXPECT_EQ(rig.status.lines.first(), QStringLiteral("Logging in to 127.0.0.1"));
-    EXPECT_EQ(rig.status.lines.last(), QStringLiteral("SMTP Connection Closed"));
+    EXPECT_EQ(rig.status.texts.first(), QStringLiteral("Logging in to 127.0.0.1"));
+    EXPECT_EQ(rig.status.texts.last(), QStringLiteral("SMTP Connection Closed"));
     // The run's private folder is gone with the run.
     EXPECT_TRUE(rig.documents.invoicePdfPath().isEmpty());
 
@@ -177,11 +162,11 @@ TEST_F(SendTest, EveryoneOnOneConnectionInSurnameOrder)
     m_prompter.answers = {false, true};
     Rig rig(*this);
     EXPECT_EQ(rig.sender.SendAll(true), -1); // declined: not even a login
-    EXPECT_TRUE(rig.status.lines.isEmpty());
+    EXPECT_TRUE(rig.status.texts.isEmpty());
     EXPECT_EQ(rig.sender.SendAll(true), 2);
 
     EXPECT_EQ(recipients(), (QStringList{QStringLiteral("fenwick@example.test"), QStringLiteral("moss@example.test")}));
-    EXPECT_EQ(rig.status.lines.count(QStringLiteral("Logging in to 127.0.0.1")), 1);
+    EXPECT_EQ(rig.status.texts.count(QStringLiteral("Logging in to 127.0.0.1")), 1);
     ASSERT_EQ(m_prompter.messages.size(), 3);
     EXPECT_EQ(m_prompter.messages.at(1), QStringLiteral("question: Send Pro Forma Invoices to ALL?"));
     // The refused doctor is reported and the run goes on; nobody is told a message went that did not.
