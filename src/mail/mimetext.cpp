@@ -19,10 +19,13 @@ QString QuotedString(const QString& text)
     return u'"' + quoted + u'"';
 }
 
-QStringList EncodedWords(const QString& text)
+namespace {
+
+QStringList encodedWords(const QString& text)
 {
-    // "=?utf-8?B?" and "?=" leave 63 characters: 45 bytes of Base64 give 60.
-    constexpr qsizetype maxBytes = 45;
+    // 39 bytes give 52 characters of Base64, 64 with "=?utf-8?B?" and "?=": short enough to
+    // follow "From: " within the 76 characters a line with encoded-words may have.
+    constexpr qsizetype maxBytes = 39;
     QStringList words;
     QByteArray chunk;
     const auto flush = [&] {
@@ -39,6 +42,46 @@ QStringList EncodedWords(const QString& text)
     }
     if (!chunk.isEmpty() || words.isEmpty())
         flush();
+    return words;
+}
+
+// Letters, digits and the few signs a word of a name may hold unquoted; "=?" would start an
+// encoded-word.
+bool isAtom(const QString& word)
+{
+    static const QString signs = QStringLiteral("!#$%&'*+-/=?^_`{|}~");
+    if (word.isEmpty() || word.contains(QStringLiteral("=?")))
+        return false;
+    for (const QChar c : word)
+        if (c.unicode() > 127 || (!c.isLetterOrNumber() && !signs.contains(c)))
+            return false;
+    return true;
+}
+
+} // namespace
+
+QStringList DisplayNameWords(const QString& name)
+{
+    if (IsAscii(name))
+        return {QuotedString(name)};
+    // Neighbouring words that need encoding go into the same encoded-words, blanks and all:
+    // readers differ on the blank between two encoded-words, never on one beside a plain word.
+    QStringList words;
+    QStringList run;
+    const auto endRun = [&] {
+        if (!run.isEmpty())
+            words.append(encodedWords(run.join(u' ')));
+        run.clear();
+    };
+    for (const QString& word : name.split(u' ')) {
+        if (isAtom(word)) {
+            endRun();
+            words.append(word);
+        } else {
+            run.append(word);
+        }
+    }
+    endRun();
     return words;
 }
 

@@ -10,9 +10,10 @@ namespace velmar {
 bool IsAscii(const QString& text);
 // Inside double quotes, with '"' and '\' escaped.
 QString QuotedString(const QString& text);
-// RFC 2047 encoded-words (UTF-8, Base64) of at most 75 characters each, never splitting a
-// character; one header line each, the words after the first to follow as continuation lines.
-QStringList EncodedWords(const QString& text);
+// A display name as the words of a header, to be joined by blanks: a quoted string when it is
+// ASCII; otherwise its plain words as they are and the rest as RFC 2047 encoded-words (UTF-8,
+// Base64) of at most 75 characters, never splitting a character.
+QStringList DisplayNameWords(const QString& name);
 // The nearest ASCII: letters lose their accents, anything else becomes '_'.
 QString AsciiFallback(const QString& text);
 // An RFC 2231 extended parameter value: utf-8'' and the percent-encoded bytes.

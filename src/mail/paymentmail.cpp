@@ -154,16 +154,18 @@ bool ComposePaymentMessage(const AppSettings& settings, const PaymentMail& mail,
 {
     *message = ComposedMessage();
     QStringList& out = message->lines;
-    const QString from = QStringLiteral(" <") + settings.FromAddress + u'>';
-    if (IsAscii(settings.FromName)) {
-        out.append(QStringLiteral("From: ") + QuotedString(settings.FromName) + from);
-    } else {
-        const QStringList words = EncodedWords(settings.FromName);
-        out.append(QStringLiteral("From: ") + words.first());
-        for (qsizetype i = 1; i < words.size(); ++i)
-            out.append(u' ' + words.at(i));
-        out.last().append(from);
+    // Lines that hold encoded-words stay within 76 characters: longer ones are folded.
+    QStringList words = DisplayNameWords(settings.FromName);
+    words.append(u'<' + settings.FromAddress + u'>');
+    QString from = QStringLiteral("From:");
+    for (const QString& word : std::as_const(words)) {
+        if (from.size() + 1 + word.size() > 76 && from != u"From:") {
+            out.append(from);
+            from.clear();
+        }
+        from += u' ' + word;
     }
+    out.append(from);
     out.append(QStringLiteral("To: <%1>").arg(recipient));
     out.append(QStringLiteral("Subject: Velmar Payment Details"));
     out.append(QStringLiteral("Date: ") + FormatMailDate(date));

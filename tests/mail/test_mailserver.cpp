@@ -1,9 +1,11 @@
-// Against a real SMTP server: the messages are read back with Python's email package.
+// Against a real SMTP server, plain or over TLS with throw-away certificates: the messages are read
+// back with Python's email package.
 #include "core/appsettings.h"
 #include "core/clock.h"
 #include "mail/paymentmail.h"
 
 #include "common/testsupport.h"
+#include "recordingstatus.h"
 #include "smtpserverprocess.h"
 
 #include <QCryptographicHash>
@@ -89,6 +91,43 @@ protected:
         ASSERT_TRUE(result.ok()) << result.text.toStdString();
     }
 
+    // Throw-away certificates, made once: "local" for 127.0.0.1, "other" for another host.
+    static QString certificate(const char* name)
+    {
+        static QTemporaryDir folder;
+        static const bool made =
+            SmtpServerProcess::makeCertificate(folder.filePath(QStringLiteral("local")), QStringLiteral("127.0.0.1"),
+                                               QStringLiteral("IP:127.0.0.1,DNS:localhost")) &&
+            SmtpServerProcess::makeCertificate(folder.filePath(QStringLiteral("other")), QStringLiteral("other.test"),
+                                               QStringLiteral("DNS:other.test"));
+        EXPECT_TRUE(made);
+        return folder.filePath(QString::fromLatin1(name));
+    }
+
+    // The server again, requiring STARTTLS (or speaking TLS from the connect) with a certificate,
+    // which the settings trust; the login may also use the XOAUTH2 token "ya29.good".
+    void restartSecure(const char* name = "local", bool fromTheConnect = false)
+    {
+        server.stop();
+        SmtpServerProcess::Options options{
+            QStringLiteral("clerk"), QStringLiteral("secret"), QStringLiteral("ya29.good"), certificate(name), {}};
+        if (fromTheConnect)
+            std::swap(options.startTls, options.tls);
+        ASSERT_TRUE(server.start(outDir, options));
+        settings.SMTPPort = server.port();
+        settings.Security = fromTheConnect ? QStringLiteral("TLS") : QString();
+        settings.TrustFile = certificate(name) + QStringLiteral("/cert.pem");
+        settings.Login = QStringLiteral("clerk");
+        settings.Password = QStringLiteral("secret");
+    }
+
+    QStringList authAttempts() const
+    {
+        QFile file(outDir + QStringLiteral("/auth.jsonl"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                                              : QStringList();
+    }
+
     QTemporaryDir dir;
     QString outDir;
     SmtpServerProcess server;
@@ -97,7 +136,8 @@ protected:
     QByteArray invoice;
     QByteArray pensionForm;
     FixedClock clock{QDateTime(QDate(2025, 6, 5), QTime(14, 3, 9), Qt::OffsetFromUTC, 3600)};
-    SmtpSession session;
+    RecordingStatus status;
+    SmtpSession session{&status};
 };
 
 TEST_F(MailServerTest, LoginWithAndWithoutAuthentication)
@@ -219,6 +259,100 @@ TEST_F(MailServerTest, TestAddressReceivesEveryMessage)
               QStringList{QStringLiteral("test@velmar.test")});
     EXPECT_EQ(SmtpServerProcess::parse(files.first())[u"headers"][u"To"].toString(),
               QStringLiteral("<test@velmar.test>"));
+}
+
+TEST_F(MailServerTest, StartTlsThenEhloAgainThenSignInAndTheTextArrivesAsTyped)
+{
+    restartSecure();
+    login();
+    EXPECT_TRUE(session.isEncrypted());
+    const qsizetype tls = status.texts.indexOf(QStringLiteral("C: STARTTLS"));
+    ASSERT_GT(tls, 0);
+    EXPECT_EQ(status.texts.indexOf(QStringLiteral("C: EHLO Webmaster"), tls), tls + 2);
+    EXPECT_GT(status.texts.indexOf(QStringLiteral("C: AUTH LOGIN")), tls);
+
+    // Long enough for two encoded words and for soft line breaks.
+    settings.FromName = QStringLiteral("Velmar Öffice — Payments for the Out-of-Hours Service");
+    const QString longLine = QStringLiteral("Payé — Zürich café £100; ").repeated(4);
+    settings.EMailText = {longLine, QStringLiteral("Café — £100 = 2 × £50")};
+    mail.salutationName = QStringLiteral("Dr Nuñez");
+    mail.proFormaPdfName = QStringLiteral("Ó Súilleabháin_X.pdf");
+    mail.pensionFormWanted = true;
+    mail.soloPdfName = QStringLiteral("Quo\"te_Solo_X.pdf");
+    sendOne();
+
+    ASSERT_EQ(server.messageFiles().size(), 1);
+    const QJsonObject msg = SmtpServerProcess::parse(server.messageFiles().first());
+    EXPECT_EQ(msg[u"from_name"].toString(), settings.FromName);
+    EXPECT_TRUE(msg[u"defects"].toArray().isEmpty());
+    const QJsonArray parts = msg[u"parts"].toArray();
+    ASSERT_EQ(parts.size(), 3);
+    EXPECT_EQ(parts.at(0)[u"charset"].toString(), QStringLiteral("utf-8"));
+    EXPECT_EQ(strings(parts.at(0)[u"lines"]), QStringList({QStringLiteral("Dear Dr Nuñez,"), QString(), longLine,
+                                                           QStringLiteral("Café — £100 = 2 × £50")}));
+    for (const char* key : {"filename", "name"}) {
+        EXPECT_EQ(parts.at(1)[QLatin1String(key)].toString(), mail.proFormaPdfName);
+        EXPECT_EQ(parts.at(2)[QLatin1String(key)].toString(), mail.soloPdfName);
+    }
+    EXPECT_EQ(parts.at(1)[u"sha256"].toString(), sha256(invoice));
+}
+
+TEST_F(MailServerTest, TlsFromTheConnectWithPlainSignIn)
+{
+    restartSecure("local", true);
+    settings.AuthMethod = QStringLiteral("PLAIN");
+    login();
+    EXPECT_TRUE(session.isEncrypted());
+    EXPECT_FALSE(status.texts.contains(QStringLiteral("C: STARTTLS")));
+    sendOne();
+    EXPECT_EQ(server.messageFiles().size(), 1);
+    EXPECT_EQ(authAttempts(), QStringList{QStringLiteral(
+                                  R"({"mechanism": "PLAIN", "ok": true, "login": "clerk", "password": "secret"})")});
+}
+
+TEST_F(MailServerTest, Xoauth2TokenFromThePasswordCommand)
+{
+    restartSecure();
+    settings.AuthMethod = QStringLiteral("XOAUTH2");
+    settings.Password.clear();
+    settings.PasswordCommand = QStringLiteral("printf 'ya29.good\\nnext line\\n'");
+    login();
+    session.Disconnect();
+
+    settings.PasswordCommand = QStringLiteral("echo ya29.expired");
+    EXPECT_EQ(session.SmtpLogin(settings).text,
+              QStringLiteral("Login to SMTP Server failed - incorrect authentication: 535 5.7.8 Username and Password "
+                             "not accepted; {\"status\": \"401\", \"schemes\": \"bearer\"}"));
+    EXPECT_EQ(status.texts.count(QStringLiteral("C: <credentials hidden>")), 2);
+    EXPECT_FALSE(status.texts.join(u'\n').contains(QStringLiteral("ya29")));
+    EXPECT_EQ(authAttempts().size(), 2);
+}
+
+TEST_F(MailServerTest, AServerThatCannotProveItselfGetsNothing)
+{
+    struct Case
+    {
+        const char* certificate;
+        bool fromTheConnect;
+        bool trusted;
+        const char* reason;
+    };
+    for (const Case& c :
+         {Case{"local", false, false, "The certificate is self-signed, and untrusted"},
+          Case{"local", true, false, "The certificate is self-signed, and untrusted"},
+          Case{"other", false, true, "The host name did not match any of the valid hosts for this certificate"}}) {
+        SCOPED_TRACE(c.reason);
+        restartSecure(c.certificate, c.fromTheConnect);
+        if (!c.trusted)
+            settings.TrustFile.clear();
+        const MailResult result = session.SmtpLogin(settings);
+        EXPECT_EQ(result.text,
+                  QStringLiteral("The certificate of 127.0.0.1 is not trusted: ") + QString::fromUtf8(c.reason));
+        EXPECT_TRUE(result.standsAlone);
+        EXPECT_FALSE(session.isConnected());
+    }
+    EXPECT_TRUE(authAttempts().isEmpty());
+    EXPECT_FALSE(status.texts.contains(QStringLiteral("C: <credentials hidden>")));
 }
 
 struct CliRun

@@ -46,61 +46,21 @@ TEST_F(SmtpLoginTest, WithoutLoginStopsAfterEhloAndTracesTheDialogue)
     EXPECT_TRUE(server.waitForHangUp());
 }
 
-TEST_F(SmtpLoginTest, AuthLoginSendsBase64CredentialsAndJudgesPromptsByFirstCharacter)
-{
-    settings.Login = QStringLiteral("clerk");
-    settings.Password = QStringLiteral("secret");
-    server.script(QStringLiteral("AUTH"), {"300 anything starting with 3\r\n"});
-    const MailResult result = session.SmtpLogin(settings);
-    EXPECT_TRUE(result.ok()) << result.text.toStdString();
-    EXPECT_EQ(server.received, QList<QByteArray>({"EHLO Webmaster", "AUTH LOGIN", "Y2xlcms=", "c2VjcmV0"}));
-    EXPECT_EQ(status.texts.count(QStringLiteral("C: <credentials hidden>")), 2);
-    EXPECT_FALSE(status.texts.join(u'\n').contains(QStringLiteral("c2VjcmV0")));
-}
-
-TEST_F(SmtpLoginTest, EveryReplyIsReadToItsLastLine)
+TEST_F(SmtpLoginTest, AuthLoginSendsHiddenBase64CredentialsAndReadsEveryReplyWhole)
 {
     settings.Login = QStringLiteral("clerk");
     settings.Password = QStringLiteral("secret");
     server.script(QStringLiteral("GREETING"), {"220-mail.example.test ESMTP\r\n220-", "no spam\r\n220 ready\r\n"});
-    server.script(QStringLiteral("AUTH"), {"334-a\r\n334 VXNlcm5hbWU6\r\n"});
+    // The prompts are judged by their first character only.
+    server.script(QStringLiteral("AUTH"), {"300-a\r\n300 anything starting with 3\r\n"});
     server.script(QStringLiteral("USER"), {"334-b\r\n", "334 UGFzc3dvcmQ6\r\n"});
     server.script(QStringLiteral("PASS"), {"235-welcome\r\n235-to\r\n235 2.7.0 OK\r\n"});
     const MailResult result = session.SmtpLogin(settings);
     EXPECT_TRUE(result.ok()) << result.text.toStdString();
     EXPECT_EQ(server.received, QList<QByteArray>({"EHLO Webmaster", "AUTH LOGIN", "Y2xlcms=", "c2VjcmV0"}));
-    EXPECT_EQ(status.texts.last(), QStringLiteral("S: 235 2.7.0 OK"));
-}
-
-TEST_F(SmtpLoginTest, PlainAndXoauth2SendTheirCredentialsInOneHiddenLine)
-{
-    settings.Login = QStringLiteral("clerk@velmar.test");
-    settings.Password = QStringLiteral("secret");
-    settings.AuthMethod = QStringLiteral("plain");
-    ASSERT_TRUE(session.SmtpLogin(settings).ok());
-    session.Disconnect();
-    settings.AuthMethod = QStringLiteral("XOAUTH2");
-    settings.PasswordCommand = QStringLiteral("printf 'ya29.token\\nsecond line\\n'");
-    ASSERT_TRUE(session.SmtpLogin(settings).ok());
-    EXPECT_EQ(server.received.mid(1, 1),
-              QList<QByteArray>{"AUTH PLAIN " + QByteArray("\0clerk@velmar.test\0secret", 25).toBase64()});
-    EXPECT_EQ(server.received.mid(3),
-              QList<QByteArray>{"AUTH XOAUTH2 " +
-                                QByteArray("user=clerk@velmar.test\1auth=Bearer ya29.token\1\1").toBase64()});
     EXPECT_EQ(status.texts.count(QStringLiteral("C: <credentials hidden>")), 2);
-    session.Disconnect();
-
-    // A refused token: the server's reasons come as a challenge, answered by an empty line.
-    server.script(QStringLiteral("AUTH"), {"334 eyJzdGF0dXMiOiI0MDEifQ==\r\n"});
-    server.script(QStringLiteral("PASS"), {"535-5.7.8 Username and\r\n535 5.7.8 Password not accepted\r\n"});
-    EXPECT_EQ(session.SmtpLogin(settings).text,
-              QStringLiteral("Login to SMTP Server failed - incorrect authentication: 535 5.7.8 Password not accepted; "
-                             "{\"status\":\"401\"}"));
-    EXPECT_EQ(server.received.last(), QByteArray());
-    server.script(QStringLiteral("AUTH"), {"504 5.5.4 Unrecognized authentication type\r\n"});
-    EXPECT_EQ(
-        session.SmtpLogin(settings).text,
-        QStringLiteral("Error connecting to SMTP Server (protocol 3): 504 5.5.4 Unrecognized authentication type"));
+    EXPECT_FALSE(status.texts.join(u'\n').contains(QStringLiteral("c2VjcmV0")));
+    EXPECT_EQ(status.texts.last(), QStringLiteral("S: 235 2.7.0 OK"));
 }
 
 TEST_F(SmtpLoginTest, SettingsThatCannotWorkStopBeforeConnecting)
