@@ -1,5 +1,7 @@
 // Sends many pro-forma messages, each with two PDF attachments, on one connection to a local
-// SMTP server (tests/mail/smtp_server.py) and reports the rate and the client's CPU time.
+// SMTP server (tests/mail/smtp_server.py), first in plain text, then after STARTTLS (with a
+// throw-away certificate from tests/mail/make_certificate.sh), and reports the rate and the
+// client's CPU time of each.
 //
 //   bench_mail [--messages N] [--size BYTES] [--server-script PATH]
 #include "core/appsettings.h"
@@ -9,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -81,22 +84,19 @@ int main(int argc, char* argv[])
             script = args.at(i + 1);
     }
 
-    QProcess server;
-    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start(QStringLiteral("/usr/bin/python3"), {script});
-    QByteArray ready;
-    const QDeadlineTimer deadline(15000);
-    while (!ready.contains('\n') && !deadline.hasExpired() && server.waitForReadyRead(1000))
-        ready.append(server.readAll());
-    if (!ready.startsWith("READY ")) {
-        err << "the SMTP server did not start: " << script << Qt::endl;
+    QTemporaryDir dir;
+    const QString cert = dir.filePath(QStringLiteral("cert.pem"));
+    QProcess maker;
+    maker.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    maker.start(QStringLiteral("/bin/sh"), {QFileInfo(script).dir().filePath(QStringLiteral("make_certificate.sh")),
+                                            dir.path(), QStringLiteral("127.0.0.1"), QStringLiteral("IP:127.0.0.1")});
+    if (!maker.waitForFinished(30000) || maker.exitCode() != 0) {
+        err << "could not make a certificate with " << maker.arguments().first() << Qt::endl;
         return 1;
     }
 
-    QTemporaryDir dir;
     velmar::AppSettings settings;
     settings.Server = QStringLiteral("127.0.0.1");
-    settings.SMTPPort = ready.mid(6).trimmed().toInt();
     settings.FromAddress = QStringLiteral("pay@velmar.test");
     settings.FromName = QStringLiteral("Velmar Pay");
     settings.EMailText = {QStringLiteral("Please find attached your payment details for this month."),
@@ -109,35 +109,61 @@ int main(int argc, char* argv[])
     mail.proFormaPdfName = QStringLiteral("Jones_0625.pdf");
     mail.soloPdfName = QStringLiteral("Jones_Solo_0625.pdf");
 
-    LastLineStatus status;
-    velmar::SmtpSession session(&status);
-    const velmar::MailResult login = session.SmtpLogin(settings);
-    if (!login.ok()) {
-        err << login.text << Qt::endl;
-        return 1;
-    }
-
-    QElapsedTimer wall;
-    const double cpuStart = cpuSeconds();
-    wall.start();
-    for (int i = 0; i < messages; ++i) {
-        mail.recipient = QStringLiteral("doctor%1@example.test").arg(i);
-        const velmar::MailResult sent = velmar::SendPaymentMail(session, settings, mail);
-        if (!sent.ok()) {
-            err << "message " << i << ": " << sent.text << Qt::endl;
+    out << QString::asprintf("%d messages each, two attachments of %d bytes each, one connection\n", messages, size);
+    double plainRate = 0;
+    for (const bool tls : {false, true}) {
+        QStringList serverArgs{script};
+        if (tls)
+            serverArgs << QStringLiteral("--starttls") << cert << dir.filePath(QStringLiteral("key.pem"));
+        QProcess server;
+        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        server.start(QStringLiteral("/usr/bin/python3"), serverArgs);
+        QByteArray ready;
+        const QDeadlineTimer deadline(15000);
+        while (!ready.contains('\n') && !deadline.hasExpired() && server.waitForReadyRead(1000))
+            ready.append(server.readAll());
+        if (!ready.startsWith("READY ")) {
+            err << "the SMTP server did not start: " << script << Qt::endl;
             return 1;
         }
-    }
-    const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
-    const double cpu = cpuSeconds() - cpuStart;
-    session.Disconnect();
-    server.closeWriteChannel();
-    if (!server.waitForFinished(10000))
-        server.kill();
+        settings.SMTPPort = ready.mid(6).trimmed().toInt();
+        settings.Security = tls ? QStringLiteral("STARTTLS") : QStringLiteral("None");
+        settings.TrustFile = tls ? cert : QString();
 
-    out << QString::asprintf("%d messages, two attachments of %d bytes each, one connection\n", messages, size);
-    out << QString::asprintf("lines traced on the status: %lld\n", status.count);
-    out << QString::asprintf("wall time: %.2f s  (%.1f messages per second)\n", seconds, messages / seconds);
-    out << QString::asprintf("client CPU: %.2f s  (%.2f ms per message)\n", cpu, cpu * 1000.0 / messages);
+        LastLineStatus status;
+        velmar::SmtpSession session(&status);
+        const velmar::MailResult login = session.SmtpLogin(settings);
+        if (!login.ok()) {
+            err << login.text << Qt::endl;
+            return 1;
+        }
+        QElapsedTimer wall;
+        const double cpuStart = cpuSeconds();
+        wall.start();
+        for (int i = 0; i < messages; ++i) {
+            mail.recipient = QStringLiteral("doctor%1@example.test").arg(i);
+            const velmar::MailResult sent = velmar::SendPaymentMail(session, settings, mail);
+            if (!sent.ok()) {
+                err << "message " << i << ": " << sent.text << Qt::endl;
+                return 1;
+            }
+        }
+        const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+        const double cpu = cpuSeconds() - cpuStart;
+        session.Disconnect();
+        server.closeWriteChannel();
+        if (!server.waitForFinished(10000))
+            server.kill();
+
+        const double rate = messages / seconds;
+        out << QString::asprintf("%-9s wall %.2f s (%.1f messages/s), client CPU %.2f s (%.2f ms per message), "
+                                 "%lld lines traced\n",
+                                 tls ? "STARTTLS:" : "plain:", seconds, rate, cpu, cpu * 1000.0 / messages,
+                                 status.count);
+        if (tls)
+            out << QString::asprintf("TLS costs %.1f %% of the plain rate\n", (1.0 - rate / plainRate) * 100.0);
+        else
+            plainRate = rate;
+    }
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "core/appsettings.h"
 #include "core/appstate.h"
+#include "core/filelocations.h"
 #include "core/prompter.h"
 #include "db/database.h"
 #include "gui/aboutbox.h"
@@ -39,15 +40,15 @@ public:
     }
 };
 
-// The executable's path with the extension, if any, replaced.
-QString besideExecutable(const QString& executable, const QString& extension)
+// The executable's path without its extension.
+QString programBase(const QString& executable)
 {
     const QFileInfo info(executable);
     QString name = info.fileName();
     const int dot = name.lastIndexOf(u'.');
     if (dot > 0)
         name.truncate(dot);
-    return info.absoluteDir().filePath(name + extension);
+    return info.absoluteDir().filePath(name);
 }
 
 } // namespace
@@ -61,8 +62,9 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(applicationTitle());
     QApplication::setWindowIcon(programIcon());
 
-    const QString executable = QCoreApplication::applicationFilePath();
-    const AppSettings settings = AppSettings::load(besideExecutable(executable, QStringLiteral(".ini")));
+    const FileLocations files =
+        LocateFiles(LocationInputs::fromEnvironment(programBase(QCoreApplication::applicationFilePath())));
+    const AppSettings settings = LoadSettings(files);
     AppState state;
     MessageBoxPrompter prompter;
     // A refused setting is told and its default used.
@@ -71,8 +73,8 @@ int main(int argc, char* argv[])
 
     const QString connection = QStringLiteral("velmarpay");
     QSqlDatabase db;
-    QString error;
-    if (OpenDatabase(besideExecutable(executable, QStringLiteral(".mdb")), connection, &db, &error))
+    QString error = MissingDatabaseMessage(files);
+    if (QFileInfo::exists(files.dbPath) && OpenDatabase(files.dbPath, connection, &db, &error))
         UpgradeSchema(db, prompter);
     else
         prompter.error(error); // the window still comes up; every database action then reports its own failure
@@ -81,6 +83,7 @@ int main(int argc, char* argv[])
     {
         // Every window is created here, once, in this order, and lives until the program ends.
         MainWindow mainWindow(settings, state, db, prompter);
+        mainWindow.setFilesInUse(DescribeFileLocations(files));
         prompter.setParentWidget(&mainWindow);
         DataSetPicker picker(&mainWindow);
         mainWindow.setDataSetPicker(&picker);

@@ -2,6 +2,7 @@
 
 #include "core/appsettings.h"
 #include "core/appstate.h"
+#include "core/filelocations.h"
 #include "core/prompter.h"
 
 #include <QSqlDatabase>
@@ -30,8 +31,7 @@ private:
 
 struct Context
 {
-    QString iniPath;
-    QString dbPath;
+    FileLocations files; // the settings file and database in use
     AppSettings settings;
     AppState state;
     QSqlDatabase db; // open when the command asked for it

@@ -12,6 +12,7 @@ namespace {
 
 int sendTest(Context& ctx, QStringList& args)
 {
+    const bool verbose = takeFlag(args, QStringLiteral("--verbose"));
     QString to;
     takeOption(args, QStringLiteral("--to"), &to);
     QStringList pdfs;
@@ -21,16 +22,15 @@ int sendTest(Context& ctx, QStringList& args)
     if (unexpectedArguments(ctx, args))
         return 2;
     if (to.isEmpty() || pdfs.isEmpty() || pdfs.size() > 2) {
-        ctx.err << "usage: send-test --to ADDRESS --pdf FILE [--pdf FILE]" << Qt::endl;
+        ctx.err << "usage: send-test --to ADDRESS --pdf FILE [--pdf FILE] [--verbose]" << Qt::endl;
         return 2;
     }
 
     ConsoleStatus status(ctx.out);
-    SmtpSession session(&status);
+    SmtpSession session(verbose ? &status : nullptr);
     MailResult result = session.SmtpLogin(ctx.settings);
     if (!result.ok()) {
-        ctx.err << (result.raised ? result.text : QStringLiteral("%1 logging into email server").arg(result.text))
-                << Qt::endl;
+        ctx.err << result.within(QStringLiteral(" logging into email server")) << Qt::endl;
         return 1;
     }
 
@@ -47,8 +47,7 @@ int sendTest(Context& ctx, QStringList& args)
     result = SendPaymentMail(session, ctx.settings, mail);
     session.Disconnect();
     if (!result.ok()) {
-        ctx.err << (result.raised ? result.text : QStringLiteral("%1 sending email to %2").arg(result.text, to))
-                << Qt::endl;
+        ctx.err << result.within(QStringLiteral(" sending email to ") + to) << Qt::endl;
         return 1;
     }
     ctx.out << "sent to " << (ctx.settings.TEST.isEmpty() ? to : ctx.settings.TEST) << Qt::endl;
@@ -56,8 +55,9 @@ int sendTest(Context& ctx, QStringList& args)
 }
 
 const Command sendTestCommand("send-test",
-                              "send-test --to ADDRESS --pdf FILE [--pdf FILE]  "
-                              "send one message with the EMail settings, showing the dialogue",
+                              "send-test --to ADDRESS --pdf FILE [--pdf FILE] [--verbose]\n"
+                              "                               send one message with the EMail settings;\n"
+                              "                               --verbose prints the dialogue with the server",
                               Needs::Nothing, sendTest);
 
 } // namespace

@@ -60,7 +60,8 @@ int pensionForm(Context& ctx, QStringList& args)
     if (unexpectedArguments(ctx, args))
         return 2;
     if (!ctx.settings.Solo) {
-        ctx.err << "pension-form: pension forms belong to pension-form mode (DEFAULTS Solo=1 in " << ctx.iniPath << ")"
+        const QString ini = ctx.files.iniPath.isEmpty() ? QStringLiteral("the settings") : ctx.files.iniPath;
+        ctx.err << "pension-form: pension forms belong to pension-form mode (DEFAULTS Solo=1 in " << ini << ")"
                 << Qt::endl;
         return 1;
     }

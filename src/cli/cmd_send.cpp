@@ -17,13 +17,15 @@ namespace velmar::cli {
 namespace {
 
 // What a sending run is made of, as the program's windows hold it.
+// The dialogue is printed only when verbose; each message's outcome always is.
 struct SendingRun
 {
-    explicit SendingRun(Context& ctx)
+    SendingRun(Context& ctx, bool verbose)
         : documents(ctx.settings, ctx.state, ctx.db, ctx.prompter, output), progress(ctx.out),
           batch(documents, ctx.state, ctx.db, ctx.prompter, progress), status(ctx.out),
-          sender(ctx.settings, ctx.state, documents, batch, ctx.prompter, &status)
+          sender(ctx.settings, ctx.state, documents, batch, ctx.prompter, verbose ? &status : nullptr)
     {
+        sender.messageDone = [&out = ctx.out](const SendRecord& record) { out << OutcomeLine(record) << Qt::endl; };
     }
 
     PdfFileOutput output{QString()}; // never printed to: sending writes its own files
@@ -36,6 +38,7 @@ struct SendingRun
 
 int send(Context& ctx, QStringList& args)
 {
+    const bool verbose = takeFlag(args, QStringLiteral("--verbose"));
     QString doctorId;
     if (!takeOption(args, QStringLiteral("--doctor"), &doctorId) || doctorId.isEmpty()) {
         ctx.err << "send: --doctor ID is required" << Qt::endl;
@@ -50,19 +53,20 @@ int send(Context& ctx, QStringList& args)
     if (!LoadDoctor(ctx.db, ctx.state.CurrentDataSet, doctorId, &doctor, ctx.prompter) ||
         !LoadShiftRows(ctx.db, ctx.state.CurrentDataSet, doctorId, &rows, ctx.prompter))
         return 1;
-    SendingRun run(ctx);
+    SendingRun run(ctx, verbose);
     return run.sender.SendOne(doctor, rows) ? 0 : 1;
 }
 
 int sendAll(Context& ctx, QStringList& args)
 {
     ctx.prompter.answerYes = takeFlag(args, QStringLiteral("--yes"));
+    const bool verbose = takeFlag(args, QStringLiteral("--verbose"));
     int doctors = 0;
     if (const int rc = openDataSet(ctx, args, "send-all", &doctors))
         return rc;
     if (unexpectedArguments(ctx, args))
         return 2;
-    SendingRun run(ctx);
+    SendingRun run(ctx, verbose);
     const int sent = run.sender.SendAll(doctors > 0);
     if (sent < 0)
         return 1;
@@ -71,12 +75,13 @@ int sendAll(Context& ctx, QStringList& args)
 }
 
 const Command sendCommand("send",
-                          "send --dataset NAME --doctor ID\n"
+                          "send --dataset NAME --doctor ID [--verbose]\n"
                           "                               e-mail one doctor his pro-forma (and pension form)",
                           Needs::Database, send);
 const Command sendAllCommand("send-all",
-                             "send-all --dataset NAME [--yes]\n"
-                             "                               e-mail every doctor of the data set his pro-forma",
+                             "send-all --dataset NAME [--yes] [--verbose]\n"
+                             "                               e-mail every doctor of the data set his pro-forma;\n"
+                             "                               --verbose prints the dialogue with the server",
                              Needs::Database, sendAll);
 
 } // namespace

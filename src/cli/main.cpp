@@ -34,7 +34,8 @@ QMap<QString, Entry>& registry()
 
 void printUsage(QTextStream& s)
 {
-    s << "usage: velmarpay-cli [--ini FILE] [--db FILE] COMMAND [ARGS]\n\ncommands:\n";
+    s << "usage: velmarpay-cli [--ini FILE] [--db FILE] COMMAND [ARGS]\n"
+         "       velmarpay-cli --version\n\ncommands:\n";
     for (const Entry& e : registry())
         s << "  " << e.usage << "\n";
 }
@@ -148,12 +149,18 @@ int main(int argc, char* argv[])
     QStringList args = app.arguments().mid(1);
 
     // The same files as the program beside it.
-    const QString base = QCoreApplication::applicationDirPath() + QStringLiteral("/velmarpay");
-    QString iniPath = base + QStringLiteral(".ini");
-    QString dbPath = base + QStringLiteral(".mdb");
-    takeOption(args, QStringLiteral("--ini"), &iniPath);
-    takeOption(args, QStringLiteral("--db"), &dbPath);
+    QString iniOverride;
+    QString dbOverride;
+    takeOption(args, QStringLiteral("--ini"), &iniOverride);
+    takeOption(args, QStringLiteral("--db"), &dbOverride);
+    const FileLocations files = LocateFiles(
+        LocationInputs::fromEnvironment(QCoreApplication::applicationDirPath() + QStringLiteral("/velmarpay")),
+        iniOverride, dbOverride);
 
+    if (args.size() == 1 && args.first() == u"--version") {
+        out << "velmarpay-cli " << VELMAR_VERSION << Qt::endl;
+        return 0;
+    }
     if (args.isEmpty() || args.first() == u"--help" || args.first() == u"help") {
         printUsage(args.isEmpty() ? err : out);
         return args.isEmpty() ? 2 : 0;
@@ -167,14 +174,14 @@ int main(int argc, char* argv[])
     }
 
     CliPrompter prompter(out, err);
-    Context ctx{iniPath, dbPath, AppSettings::load(iniPath), AppState{}, QSqlDatabase(), out, err, prompter};
+    Context ctx{files, LoadSettings(files), AppState{}, QSqlDatabase(), out, err, prompter};
     // A refused setting is told and its default used; the command still runs.
     for (const QString& refused : ctx.settings.refused)
         err << refused << Qt::endl;
     const QString connection = QStringLiteral("velmarpay-cli");
     if (it->needs == Needs::Database) {
-        QString error;
-        if (!OpenDatabase(dbPath, connection, &ctx.db, &error)) {
+        QString error = MissingDatabaseMessage(files);
+        if (!QFileInfo::exists(files.dbPath) || !OpenDatabase(files.dbPath, connection, &ctx.db, &error)) {
             err << error << Qt::endl;
             return 1;
         }

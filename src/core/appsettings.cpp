@@ -2,6 +2,9 @@
 
 #include "core/inifile.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <cmath>
 
 namespace velmar {
@@ -58,6 +61,10 @@ AppSettings AppSettings::fromIni(const IniFile& ini)
     s.Password = ini.readString(email, QStringLiteral("Password"), QString());
     s.TEST = ini.readString(email, QStringLiteral("TEST"), QString());
     s.SMTPPort = ini.readInteger(email, QStringLiteral("SMTPPort"), 25);
+    s.Security = ini.readString(email, QStringLiteral("Security"), QString());
+    s.TrustFile = ini.readString(email, QStringLiteral("TrustFile"), QString());
+    s.AuthMethod = ini.readString(email, QStringLiteral("AuthMethod"), QString());
+    s.PasswordCommand = ini.readString(email, QStringLiteral("PasswordCommand"), QString());
 
     s.Solo = ini.readFlag(defaults, QStringLiteral("Solo"), false);
     if (s.Solo) {
@@ -70,7 +77,11 @@ AppSettings AppSettings::fromIni(const IniFile& ini)
 
 AppSettings AppSettings::load(const QString& iniPath)
 {
-    return fromIni(IniFile(iniPath));
+    AppSettings s = fromIni(IniFile(iniPath));
+    // A certificate kept beside the settings is named without a folder.
+    if (!s.TrustFile.isEmpty() && QDir::isRelativePath(s.TrustFile))
+        s.TrustFile = QFileInfo(iniPath).dir().filePath(s.TrustFile);
+    return s;
 }
 
 } // namespace velmar

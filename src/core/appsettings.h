@@ -33,6 +33,10 @@ struct AppSettings
     QString Password;
     QString TEST;
     int SMTPPort = 25;
+    QString Security;        // STARTTLS, TLS, None; empty: TLS on port 465, else STARTTLS when offered
+    QString TrustFile;       // PEM certificates trusted besides the system's; relative to the ini
+    QString AuthMethod;      // LOGIN (empty), PLAIN or XOAUTH2
+    QString PasswordCommand; // its first output line is the password (or the XOAUTH2 token)
     // Solo section: read only in pension-form mode
     QString NHSPSAuthority;
     QString NHSEACode;

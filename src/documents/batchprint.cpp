@@ -29,9 +29,10 @@ int BatchPrint::PrintAll1Click(bool dataSetOpen)
     }
     const bool sending = m_state.SendingMode;
     if (sending) {
-        const QString result = SmtpLogin ? SmtpLogin() : QStringLiteral("E-mail is not available");
+        const QString result =
+            SmtpLogin ? SmtpLogin() : QStringLiteral("E-mail is not available logging into email server");
         if (!result.isEmpty()) {
-            m_prompter.error(QStringLiteral("%1 logging into email server").arg(result));
+            m_prompter.error(result);
             return -1;
         }
     }

@@ -37,7 +37,7 @@ public:
     // invoice was produced; -1 when the run did not start or was ended by a database error.
     int PrintAll1Click(bool dataSetOpen);
 
-    // Sending runs only: log in before the first doctor (empty text on success, else the message)
+    // Sending runs only: log in before the first doctor (empty text on success, else the whole message)
     // and disconnect at the end.
     std::function<QString()> SmtpLogin;
     std::function<void()> Disconnect;

@@ -214,9 +214,11 @@ bool Documents::sendInvoice(const QSqlRecord& doctor, QString* error)
     mail.SoloPdfName = m_soloPdfName;
     mail.email = text(doctor, "email");
     mail.name = text(doctor, "title") + u' ' + text(doctor, "sname");
-    const QString result = m_mailer ? m_mailer(mail) : QStringLiteral("E-mail is not available");
+    mail.id = text(doctor, "id");
+    const QString result =
+        m_mailer ? m_mailer(mail) : QStringLiteral("E-mail is not available sending email to %1").arg(mail.email);
     if (!result.isEmpty())
-        m_prompter.error(QStringLiteral("%1 sending email to %2").arg(result, mail.email));
+        m_prompter.error(result);
     return true;
 }
 

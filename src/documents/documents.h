@@ -32,8 +32,9 @@ struct InvoiceMail
     bool pensionFormWanted = false;
     QString email;
     QString name; // title and surname
+    QString id;   // the doctor's
 };
-// Sends one doctor's mail; an empty text on success, otherwise the message to show.
+// Sends one doctor's mail; an empty text on success, otherwise the whole message to show.
 using PaymentMailer = std::function<QString(const InvoiceMail& mail)>;
 
 // The program's report forms and the routines that fill them. Created once; every run reuses the

@@ -125,6 +125,11 @@ void MainWindow::setCommandLineArguments(const QStringList& arguments)
     m_arguments = arguments;
 }
 
+void MainWindow::setFilesInUse(const QString& text)
+{
+    m_filesInUse = text;
+}
+
 void MainWindow::showStatus(const QString& text)
 {
     m_status->setText(text);
@@ -305,8 +310,14 @@ void MainWindow::About1Click()
 
 void MainWindow::System1Click()
 {
-    QMessageBox::about(this, applicationTitle(),
-                       QStringLiteral("Velmar Software Ltd\nPayment software for out-of-hours medical services"));
+    QMessageBox box(QMessageBox::NoIcon, applicationTitle(),
+                    QStringLiteral("Velmar Software Ltd\nPayment software for out-of-hours medical services"),
+                    QMessageBox::Ok, this);
+    box.setIconPixmap(windowIcon().pixmap(64, 64));
+    // The paths are there to be copied into a support request.
+    box.setInformativeText(m_filesInUse);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box.exec();
 }
 
 } // namespace velmar

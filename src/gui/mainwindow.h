@@ -34,6 +34,8 @@ public:
     void setAboutBox(AboutBox* about);
     // The program's arguments: the first one, if any, is imported when the window is first shown.
     void setCommandLineArguments(const QStringList& arguments);
+    // Which settings file and database are in use, shown by Help > System.
+    void setFilesInUse(const QString& text);
 
     // Also where the mail dialogue is traced.
     void showStatus(const QString& text) override;
@@ -91,6 +93,7 @@ private:
     QPointer<DataSetPicker> m_picker;
     QPointer<AboutBox> m_about;
     QStringList m_arguments;
+    QString m_filesInUse;
     bool m_shownBefore = false;
 };
 

@@ -4,7 +4,7 @@
 
 namespace velmar {
 
-// The program's icon, painted rather than shipped as a file.
+// The program's icon, the picture the desktop menu shows for it.
 QIcon programIcon();
 
 } // namespace velmar

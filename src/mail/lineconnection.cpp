@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QSslConfiguration>
 #include <QTimer>
 
 #include <algorithm>
@@ -20,7 +21,10 @@ constexpr qint64 maxPending = 1024 * 1024;
 
 } // namespace
 
-LineConnection::LineConnection(QObject* parent) : QObject(parent) {}
+LineConnection::LineConnection(QObject* parent) : QObject(parent)
+{
+    connect(&m_socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) { m_sslErrors = errors; });
+}
 
 void LineConnection::takeIncoming()
 {
@@ -51,17 +55,53 @@ bool LineConnection::waitFor(int timeoutMs, const std::function<bool()>& done)
         QTimer slice;
         slice.setSingleShot(true);
         connect(&slice, &QTimer::timeout, &loop, &QEventLoop::quit);
-        connect(&m_socket, &QTcpSocket::readyRead, &loop, &QEventLoop::quit);
-        connect(&m_socket, &QTcpSocket::bytesWritten, &loop, &QEventLoop::quit);
-        connect(&m_socket, &QTcpSocket::stateChanged, &loop, &QEventLoop::quit);
-        connect(&m_socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+        connect(&m_socket, &QSslSocket::readyRead, &loop, &QEventLoop::quit);
+        connect(&m_socket, &QSslSocket::bytesWritten, &loop, &QEventLoop::quit);
+        connect(&m_socket, &QSslSocket::stateChanged, &loop, &QEventLoop::quit);
+        connect(&m_socket, &QSslSocket::errorOccurred, &loop, &QEventLoop::quit);
+        connect(&m_socket, &QSslSocket::encrypted, &loop, &QEventLoop::quit);
         slice.start(static_cast<int>(std::min<qint64>(left, sliceMs)));
         loop.exec();
     }
     return true;
 }
 
-bool LineConnection::connectToServer(int timeoutMs, QString* error)
+bool LineConnection::prepareTls(QString* error)
+{
+    if (!QSslSocket::supportsSsl()) {
+        *error = QStringLiteral("TLS is not available: the OpenSSL library (libssl3) could not be loaded.");
+        return false;
+    }
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    // Setting any authority replaces the system's on-demand store: name both.
+    if (!m_extraTrust.isEmpty())
+        config.setCaCertificates(QSslConfiguration::systemCaCertificates() + m_extraTrust);
+    m_socket.setSslConfiguration(config);
+    m_socket.setPeerVerifyName(m_host);
+    m_sslErrors.clear();
+    return true;
+}
+
+bool LineConnection::waitForHandshake(int timeoutMs, QString* error)
+{
+    const bool settled = waitFor(
+        timeoutMs, [this] { return m_socket.isEncrypted() || m_socket.state() == QAbstractSocket::UnconnectedState; });
+    if (m_socket.isEncrypted())
+        return true;
+    *error = settled ? m_socket.errorString() : QStringLiteral("TLS handshake timed out.");
+    return false;
+}
+
+QString LineConnection::certificateErrors() const
+{
+    QStringList reasons;
+    for (const QSslError& e : m_sslErrors)
+        reasons.append(e.errorString());
+    return reasons.join(QStringLiteral("; "));
+}
+
+bool LineConnection::connectToServer(int timeoutMs, QString* error, bool encrypted)
 {
     if (m_open) {
         *error = QStringLiteral("Already connected.");
@@ -74,6 +114,18 @@ bool LineConnection::connectToServer(int timeoutMs, QString* error)
     m_socket.abort();
     m_buffer.clear();
     m_searched = 0;
+    m_sslErrors.clear();
+    if (encrypted) {
+        if (!prepareTls(error))
+            return false;
+        m_socket.connectToHostEncrypted(m_host, static_cast<quint16>(m_port), m_host);
+        if (!waitForHandshake(timeoutMs, error)) {
+            m_socket.abort();
+            return false;
+        }
+        m_open = true;
+        return true;
+    }
     m_socket.connectToHost(m_host, static_cast<quint16>(m_port));
     const bool settled = waitFor(timeoutMs, [this] {
         const auto state = m_socket.state();
@@ -86,6 +138,28 @@ bool LineConnection::connectToServer(int timeoutMs, QString* error)
     *error = settled ? m_socket.errorString() : QStringLiteral("Connection timed out.");
     m_socket.abort();
     return false;
+}
+
+bool LineConnection::startEncryption(int timeoutMs, QString* error)
+{
+    if (!m_open || peerGone()) {
+        *error = m_open ? brokenText() : QStringLiteral("Not connected.");
+        return false;
+    }
+    if (!prepareTls(error)) {
+        closeSocket();
+        return false;
+    }
+    // Whatever arrived after the server's go-ahead could have been put there by anyone on the way.
+    takeIncoming();
+    m_buffer.clear();
+    m_searched = 0;
+    m_socket.startClientEncryption();
+    if (!waitForHandshake(timeoutMs, error)) {
+        closeSocket();
+        return false;
+    }
+    return true;
 }
 
 void LineConnection::closeSocket()
@@ -145,9 +219,11 @@ bool LineConnection::writeLine(const QByteArray& line, QString* error)
     return true;
 }
 
-bool LineConnection::readLine(QByteArray* line, int timeoutMs, int maxLength, QString* error)
+bool LineConnection::readLine(QByteArray* line, int timeoutMs, int maxLength, QString* error, bool* timedOut)
 {
     line->clear();
+    if (timedOut)
+        *timedOut = false;
     if (m_open && !peerGone())
         m_socket.flush();
     for (;;) {
@@ -180,8 +256,11 @@ bool LineConnection::readLine(QByteArray* line, int timeoutMs, int maxLength, QS
             return false;
         }
         const bool arrived = waitFor(timeoutMs, [this] { return m_socket.bytesAvailable() > 0 || peerGone(); });
-        if (!arrived)
-            return true; // a time-out is no error: the reply is simply empty
+        if (!arrived) {
+            if (timedOut)
+                *timedOut = true;
+            return true; // a time-out is no error: the line is simply empty
+        }
     }
 }
 

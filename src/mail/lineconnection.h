@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
+#include <QSslCertificate>
+#include <QSslError>
+#include <QSslSocket>
 #include <QString>
-#include <QTcpSocket>
 
 #include <functional>
 
@@ -30,9 +33,21 @@ public:
     // server has closed its side. A server close that no read has noticed yet still counts as open.
     bool isOpen() const { return m_open; }
 
+    // Certificates trusted besides the system's, for a server with an authority of its own.
+    void setExtraTrust(const QList<QSslCertificate>& certificates) { m_extraTrust = certificates; }
+
     // Fails when already open (the open connection is left alone), when the host cannot be
-    // resolved, the server refuses, or the connection is not made within the time-out.
-    bool connectToServer(int timeoutMs, QString* error);
+    // resolved, the server refuses, or the connection is not made within the time-out. With
+    // encrypted, TLS starts at once and the connection opens only when the server's certificate
+    // has been verified for the host.
+    bool connectToServer(int timeoutMs, QString* error, bool encrypted = false);
+    // TLS on the open connection, once the server has agreed to start it. Anything the server
+    // sent before is dropped: it came unprotected. A failed handshake closes the connection.
+    bool startEncryption(int timeoutMs, QString* error);
+    bool isEncrypted() const { return m_socket.isEncrypted(); }
+    // After a failed handshake: why the server's certificate was refused, as Qt words it;
+    // empty when the certificate was not the reason.
+    QString certificateErrors() const;
     // Closes the connection if it is open and then emits closed(); otherwise does nothing.
     void disconnectFromServer();
 
@@ -41,11 +56,11 @@ public:
 
     // The next line up to the line feed, without it and without a CR just before it. Lines
     // already received are returned first. When no byte arrives within timeoutMs of any one
-    // wait, returns true with an empty line and leaves the connection open. Fails when more
-    // than maxLength bytes precede the line feed or are buffered without one (the bytes stay
-    // buffered), and when the server has closed its side: the connection is then closed and
-    // closed() emitted.
-    bool readLine(QByteArray* line, int timeoutMs, int maxLength, QString* error);
+    // wait, returns true with an empty line, sets *timedOut and leaves the connection open.
+    // Fails when more than maxLength bytes precede the line feed or are buffered without one
+    // (the bytes stay buffered), and when the server has closed its side: the connection is
+    // then closed and closed() emitted.
+    bool readLine(QByteArray* line, int timeoutMs, int maxLength, QString* error, bool* timedOut = nullptr);
 
 signals:
     void closed();
@@ -58,8 +73,12 @@ private:
     // returns done().
     bool waitFor(int timeoutMs, const std::function<bool()>& done);
     void closeSocket();
+    bool prepareTls(QString* error);
+    bool waitForHandshake(int timeoutMs, QString* error);
 
-    QTcpSocket m_socket;
+    QSslSocket m_socket;
+    QList<QSslCertificate> m_extraTrust;
+    QList<QSslError> m_sslErrors; // of the last handshake
     QString m_host;
     int m_port = 0;
     int m_writeTimeoutMs = 20000;

@@ -3,11 +3,13 @@
 #include "core/appsettings.h"
 #include "core/clock.h"
 #include "mail/base64encoder.h"
+#include "mail/mimetext.h"
 
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace velmar {
@@ -44,6 +46,12 @@ QString FormatMailDate(const QDateTime& time)
            QString::asprintf(" %c%02d%02d", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
 }
 
+QString MakeMessageId(QRandomGenerator& random, const QString& fromAddress)
+{
+    const auto hex = [&random] { return QString::number(random.generate64(), 16).rightJustified(16, u'0'); };
+    return u'<' + hex() + u'.' + hex() + u'@' + fromAddress.section(u'@', 1) + u'>';
+}
+
 namespace {
 
 // A body text becomes as many lines as it holds: a bare CR or LF never reaches the server.
@@ -53,7 +61,23 @@ void appendBodyLines(QStringList* lines, const QString& text)
     lines->append(text.split(lineBreak));
 }
 
-bool appendAttachment(QStringList* lines, const QString& boundary, const QString& path, const QString& name,
+// A parameter of a MIME header as continuation lines: an ASCII name as it is, any other in
+// UTF-8 first, for the readers that know RFC 2231, then as near as ASCII gets for the others.
+QStringList parameterLines(const QString& parameter, const QString& value)
+{
+    const QString indent = QStringLiteral("        ");
+    if (IsAscii(value))
+        return {indent + parameter + u'=' + QuotedString(value)};
+    return {indent + parameter + QStringLiteral("*=") + ExtendedParameterValue(value) + u';',
+            indent + parameter + u'=' + QuotedString(AsciiFallback(value))};
+}
+
+QString sizeText(qint64 bytes)
+{
+    return bytes < 1024 ? QStringLiteral("%1 bytes").arg(bytes) : QStringLiteral("%1 KB").arg(qRound(bytes / 1024.0));
+}
+
+bool appendAttachment(ComposedMessage* message, const QString& boundary, const QString& path, const QString& name,
                       QString* error)
 {
     QFile file(path);
@@ -66,14 +90,17 @@ bool appendAttachment(QStringList* lines, const QString& boundary, const QString
         *error = QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString());
         return false;
     }
-    lines->append(QStringLiteral("--") + boundary);
-    lines->append(QStringLiteral("Content-Type: application/pdf;"));
-    lines->append(QStringLiteral("        name=\"") + name + u'"');
-    lines->append(QStringLiteral("Content-Transfer-Encoding: base64"));
-    lines->append(QStringLiteral("Content-Disposition: attachment;"));
-    lines->append(QStringLiteral("        filename=\"") + name + u'"');
-    lines->append(QString());
-    lines->append(Base64Lines(content));
+    QStringList& lines = message->lines;
+    lines.append(QStringLiteral("--") + boundary);
+    lines.append(QStringLiteral("Content-Type: application/pdf;"));
+    lines.append(parameterLines(QStringLiteral("name"), name));
+    lines.append(QStringLiteral("Content-Transfer-Encoding: base64"));
+    lines.append(QStringLiteral("Content-Disposition: attachment;"));
+    lines.append(parameterLines(QStringLiteral("filename"), name));
+    lines.append(QString());
+    const QStringList data = Base64Lines(content);
+    message->attachments.append({lines.size(), data.size(), name, content.size()});
+    lines.append(data);
     return true;
 }
 
@@ -82,27 +109,67 @@ bool holdsLineBreak(const QString& text)
     return text.contains(u'\r') || text.contains(u'\n');
 }
 
+// Blanks around an address are no part of it (an empty field is stored as one blank); a line
+// break is, and makes it no single address.
+QString withoutBlanks(const QString& address)
+{
+    qsizetype first = 0;
+    qsizetype end = address.size();
+    while (first < end && (address.at(first) == u' ' || address.at(first) == u'\t'))
+        ++first;
+    while (end > first && (address.at(end - 1) == u' ' || address.at(end - 1) == u'\t'))
+        --end;
+    return address.mid(first, end - first);
+}
+
+// Whose address it is, for "The e-mail address of %1 ..." and "%1 has no e-mail address".
+MailResult checkAddress(const QString& address, const QString& whose)
+{
+    if (address.isEmpty()) {
+        const QString text = QStringLiteral("%1 has no e-mail address").arg(whose.left(1).toUpper() + whose.mid(1));
+        return MailResult::failed(text, text, true);
+    }
+    if (!IsSingleAddress(address)) {
+        const QString text = QStringLiteral("The e-mail address of %1 is not a single address: %2").arg(whose, address);
+        return MailResult::failed(text, text, true);
+    }
+    return MailResult{};
+}
+
 // After a refusal the server may still hold part of the transaction; RSET clears it so the
 // next message on this connection is not refused for it. Its own reply does not matter.
-MailResult refused(SmtpSession& session, const QString& text)
+MailResult refused(SmtpSession& session, const QString& prefix, const SmtpReply& reply)
 {
     QString ignored;
     if (session.isConnected() && session.SendLine(QStringLiteral("RSET"), &ignored))
         session.ReadReply();
-    return MailResult{text};
+    return MailResult::failed(prefix + reply.last(), reply.reason());
 }
 
 } // namespace
 
 bool ComposePaymentMessage(const AppSettings& settings, const PaymentMail& mail, const QString& recipient,
-                           const QString& boundary, const QDateTime& date, QStringList* lines, QString* error)
+                           const QString& boundary, const QString& messageId, const QDateTime& date,
+                           ComposedMessage* message, QString* error)
 {
-    QStringList& out = *lines;
-    out.clear();
-    out.append(QStringLiteral("From: \"%1\" <%2>").arg(settings.FromName, settings.FromAddress));
+    *message = ComposedMessage();
+    QStringList& out = message->lines;
+    // Lines that hold encoded-words stay within 76 characters: longer ones are folded.
+    QStringList words = DisplayNameWords(settings.FromName);
+    words.append(u'<' + settings.FromAddress + u'>');
+    QString from = QStringLiteral("From:");
+    for (const QString& word : std::as_const(words)) {
+        if (from.size() + 1 + word.size() > 76 && from != u"From:") {
+            out.append(from);
+            from.clear();
+        }
+        from += u' ' + word;
+    }
+    out.append(from);
     out.append(QStringLiteral("To: <%1>").arg(recipient));
     out.append(QStringLiteral("Subject: Velmar Payment Details"));
     out.append(QStringLiteral("Date: ") + FormatMailDate(date));
+    out.append(QStringLiteral("Message-ID: ") + messageId);
     out.append(QStringLiteral("MIME-Version: 1.0"));
     out.append(QStringLiteral("Content-Type: multipart/mixed;"));
     out.append(QStringLiteral("        boundary=\"") + boundary + u'"');
@@ -110,21 +177,34 @@ bool ComposePaymentMessage(const AppSettings& settings, const PaymentMail& mail,
     out.append(QString());
     out.append(QStringLiteral("This is a multi-part message in MIME format."));
     out.append(QString());
+
+    QStringList body;
+    appendBodyLines(&body, QStringLiteral("Dear ") + mail.salutationName + u',');
+    body.append(QString());
+    for (const QString& text : settings.EMailText)
+        appendBodyLines(&body, text);
+    body.append(QString());
+    const bool ascii = std::all_of(body.cbegin(), body.cend(), IsAscii);
     out.append(QStringLiteral("--") + boundary);
     out.append(QStringLiteral("Content-Type: text/plain;"));
-    out.append(QStringLiteral("        charset=\"us-ascii\""));
-    out.append(QStringLiteral("Content-Transfer-Encoding: 7bit"));
-    out.append(QString());
-    appendBodyLines(&out, QStringLiteral("Dear ") + mail.salutationName + u',');
-    out.append(QString());
-    for (const QString& text : settings.EMailText)
-        appendBodyLines(&out, text);
-    out.append(QString());
-    if (!appendAttachment(&out, boundary, mail.pdfPath, mail.proFormaPdfName, error))
+    if (ascii) {
+        out.append(QStringLiteral("        charset=\"us-ascii\""));
+        out.append(QStringLiteral("Content-Transfer-Encoding: 7bit"));
+        out.append(QString());
+        out.append(body);
+    } else {
+        out.append(QStringLiteral("        charset=\"utf-8\""));
+        out.append(QStringLiteral("Content-Transfer-Encoding: quoted-printable"));
+        out.append(QString());
+        for (const QString& line : std::as_const(body))
+            out.append(QuotedPrintableLines(line));
+    }
+
+    if (!appendAttachment(message, boundary, mail.pdfPath, mail.proFormaPdfName, error))
         return false;
     if (mail.pensionFormWanted) {
         out.append(QString());
-        if (!appendAttachment(&out, boundary, mail.soloPdfPath, mail.soloPdfName, error))
+        if (!appendAttachment(message, boundary, mail.soloPdfPath, mail.soloPdfName, error))
             return false;
     }
     out.append(QString());
@@ -134,52 +214,79 @@ bool ComposePaymentMessage(const AppSettings& settings, const PaymentMail& mail,
 
 MailResult SendPaymentMail(SmtpSession& session, const AppSettings& settings, const PaymentMail& mail)
 {
-    const QString recipient = settings.TEST.isEmpty() ? mail.recipient : settings.TEST;
+    // Each address goes between "<" and ">" in a command: more than one address there would
+    // reach somebody else or pass parameters to the server.
+    const QString own = withoutBlanks(mail.recipient);
+    MailResult check = checkAddress(own, mail.salutationName);
+    if (check.ok() && !settings.TEST.isEmpty())
+        check = checkAddress(settings.TEST, QStringLiteral("the test address (TEST)"));
+    if (check.ok())
+        check = checkAddress(settings.FromAddress, QStringLiteral("the sender (FromAddress)"));
+    if (!check.ok())
+        return check;
+    const QString recipient = settings.TEST.isEmpty() ? own : settings.TEST;
 
-    // A line break in a header value or command would let the text be read as further headers
-    // or commands: such a message is refused here, before anything is sent.
-    if (holdsLineBreak(settings.FromAddress) || holdsLineBreak(settings.FromName) || holdsLineBreak(recipient) ||
-        holdsLineBreak(mail.proFormaPdfName) || (mail.pensionFormWanted && holdsLineBreak(mail.soloPdfName)))
-        return MailResult{QStringLiteral("Error Sending mail to (protocol 11): "
-                                         "an address or attachment name holds a line break")};
+    // A line break in a header value would let the text be read as further headers.
+    if (holdsLineBreak(settings.FromName) || holdsLineBreak(mail.proFormaPdfName) ||
+        (mail.pensionFormWanted && holdsLineBreak(mail.soloPdfName))) {
+        const QString text = QStringLiteral("Error Sending mail to (protocol 11): "
+                                            "an address or attachment name holds a line break");
+        return MailResult::failed(text, text);
+    }
 
-    QStringList lines;
+    ComposedMessage message;
     QString error;
-    if (!ComposePaymentMessage(settings, mail, recipient, MakeBoundary(session.random()), Clock::currentDateTime(),
-                               &lines, &error))
-        return MailResult{error, true};
+    if (!ComposePaymentMessage(settings, mail, recipient, MakeBoundary(session.random()),
+                               MakeMessageId(session.random(), settings.FromAddress), Clock::currentDateTime(),
+                               &message, &error))
+        return MailResult::failed(error, error);
 
     if (!session.SendLine(QStringLiteral("MAIL FROM:<") + settings.FromAddress + u'>', &error))
-        return MailResult{error, true};
-    QString reply = session.ReadReply();
-    if (!reply.startsWith(u"250"))
-        return refused(session, QStringLiteral("Error Sending mail (protocol 10): ") + reply);
+        return MailResult::failed(error, error);
+    SmtpReply reply = session.ReadReply();
+    if (reply.code != 250)
+        return refused(session, QStringLiteral("Error Sending mail (protocol 10): "), reply);
 
     if (!session.SendLine(QStringLiteral("RCPT TO:<") + recipient + u'>', &error))
-        return MailResult{error, true};
+        return MailResult::failed(error, error);
     reply = session.ReadReply();
-    if (!reply.startsWith(u"250"))
-        return refused(session, QStringLiteral("Error Sending mail to (protocol 11): ") + reply);
+    if (reply.code != 250)
+        return refused(session, QStringLiteral("Error Sending mail to (protocol 11): "), reply);
 
     if (!session.SendLine(QStringLiteral("DATA"), &error))
-        return MailResult{error, true};
+        return MailResult::failed(error, error);
     reply = session.ReadReply();
-    if (!reply.startsWith(u"354"))
-        return refused(session, QStringLiteral("Error Sending mail (protocol 12): ") + reply);
+    if (reply.code != 354)
+        return refused(session, QStringLiteral("Error Sending mail (protocol 12): "), reply);
 
-    for (const QString& line : std::as_const(lines)) {
+    auto attachment = message.attachments.cbegin();
+    for (qsizetype i = 0; i < message.lines.size(); ++i) {
+        LineTrace trace = LineTrace::Shown;
+        if (attachment != message.attachments.cend() && i >= attachment->first) {
+            if (i == attachment->first)
+                session.showStatus(
+                    QStringLiteral("C: <attachment %1, %2>").arg(attachment->name, sizeText(attachment->size)));
+            trace = LineTrace::Untraced;
+            if (i + 1 == attachment->first + attachment->count)
+                ++attachment;
+        }
         // A leading full stop is doubled so the server never takes a body line for the end.
-        const bool sent =
-            line.startsWith(u'.') ? session.SendLine(u'.' + line, &error) : session.SendLine(line, &error);
-        if (!sent)
-            return MailResult{error, true};
+        const QString& line = message.lines.at(i);
+        if (!session.SendLine(line.startsWith(u'.') ? u'.' + line : line, &error, trace))
+            return MailResult::failed(error, error);
     }
     if (!session.SendLine(QStringLiteral("."), &error))
-        return MailResult{error, true};
+        return MailResult::failed(error, error);
     reply = session.ReadReply();
-    if (!reply.startsWith(u"250"))
-        return refused(session, QStringLiteral("Error Sending mail (protocol 20): ") + reply);
-    return MailResult{};
+    if (!reply.whole()) {
+        // The server may have taken the message and lost only its answer.
+        const QString text =
+            QStringLiteral("Delivery of the message to %1 is not confirmed: %2").arg(recipient, reply.error);
+        return MailResult{MailOutcome::Unconfirmed, text, reply.error, true};
+    }
+    if (reply.code != 250)
+        return refused(session, QStringLiteral("Error Sending mail (protocol 20): "), reply);
+    return MailResult{MailOutcome::Done, QString(), reply.last(), false};
 }
 
 } // namespace velmar

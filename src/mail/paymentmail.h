@@ -34,16 +34,37 @@ QString MakeBoundary(QRandomGenerator& random);
 // "Thu, 5 Jun 2025 14:03:09 +0100".
 QString FormatMailDate(const QDateTime& time);
 
-// The whole message as lines without line ends: headers, the text part and the Base64 PDF
-// attachments. Body lines holding a CR or LF are split into lines of their own. Fails, with the
-// file's error, when an attachment cannot be read.
+// "<" random "@" the domain of the sender's address ">": a new one for each message.
+QString MakeMessageId(QRandomGenerator& random, const QString& fromAddress);
+
+// A message as the lines that go to the server, without line ends.
+struct ComposedMessage
+{
+    // Where an attachment's Base64 lines are, so the trace can show one line for them.
+    struct Attachment
+    {
+        qsizetype first = 0;
+        qsizetype count = 0;
+        QString name;
+        qint64 size = 0;
+    };
+    QStringList lines;
+    QList<Attachment> attachments;
+};
+
+// The whole message: headers, the text part and the Base64 PDF attachments. Text outside ASCII
+// is declared and encoded; body lines holding a CR or LF are split into lines of their own.
+// Fails, with the file's error, when an attachment cannot be read.
 bool ComposePaymentMessage(const AppSettings& settings, const PaymentMail& mail, const QString& recipient,
-                           const QString& boundary, const QDateTime& date, QStringList* lines, QString* error);
+                           const QString& boundary, const QString& messageId, const QDateTime& date,
+                           ComposedMessage* message, QString* error);
 
 // Builds the message (dated by the program's Clock) and runs the mail transaction on a
-// logged-in session. With the TEST
-// setting every message goes to that address instead. A refusal at any step is followed by
-// RSET, so the next message on the connection starts clean; the connection stays open.
+// logged-in session. With the TEST setting every message goes to that address instead. The
+// doctor's address, TEST and FromAddress must each be a single address, or nothing is sent. A
+// refusal at any step is followed by RSET, so the next message on the connection starts clean;
+// a reply that cannot be read whole closes the connection, and after the final "." leaves the
+// outcome unconfirmed.
 MailResult SendPaymentMail(SmtpSession& session, const AppSettings& settings, const PaymentMail& mail);
 
 } // namespace velmar

@@ -4,67 +4,108 @@
 
 #include <QRandomGenerator>
 #include <QString>
+#include <QStringList>
 
 namespace velmar {
 
 struct AppSettings;
 class MailStatus;
 
-// The outcome of a login or of one message. An empty text is success; otherwise the text is
-// the complete message for the user. `raised` marks a failure of the connection itself or of a
-// file (the callers report it as an error of its own) as against a refusal in the dialogue
-// (reported with the caller's wording around it).
+// How a login or one message ended. Unconfirmed: the whole message went but the server's answer
+// to it never came, so it may have been delivered.
+enum class MailOutcome { Done, Failed, Unconfirmed };
+
+// The outcome of a login or of one message. An empty text is success; otherwise the text is the
+// message for the user. A refusal in the dialogue is worded to go inside the caller's own message
+// ("... logging into email server", "... sending email to ..."); a text that names what it is about
+// by itself (standsAlone) is shown as it is.
 struct MailResult
 {
+    MailOutcome outcome = MailOutcome::Done;
     QString text;
-    bool raised = false;
+    // The server's last reply line, or what went wrong with the connection or a file.
+    QString reason;
+    bool standsAlone = false;
 
-    bool ok() const { return text.isEmpty(); }
+    bool ok() const { return outcome == MailOutcome::Done; }
+    // As the user sees it: a refusal followed by the caller's words (" logging into email
+    // server"), any other text as it stands.
+    QString within(const QString& callersWords) const { return ok() || standsAlone ? text : text + callersWords; }
+    static MailResult failed(const QString& text, const QString& reason, bool standsAlone = false)
+    {
+        return MailResult{MailOutcome::Failed, text, reason, standsAlone};
+    }
 };
 
+// One reply of the server, read to its last line.
+struct SmtpReply
+{
+    QStringList lines;
+    int code = 0;  // of the last line; 0 when it holds none
+    QString error; // why the reply could not be read whole; the connection is then closed
+
+    QString last() const { return lines.isEmpty() ? QString() : lines.last(); }
+    bool whole() const { return error.isEmpty(); }
+    // The last line, or why there is none to trust.
+    QString reason() const { return whole() ? last() : error; }
+};
+
+// How a line shows in the trace.
+enum class LineTrace { Shown, Credentials, Untraced };
+
 // The connection to the SMTP server and the primitives every command and every message line
-// passes through; each traces the line on the MailStatus. One login serves one or more
-// messages; the caller disconnects at the end (no QUIT is ever sent).
+// passes through; each traces the line on the MailStatus, credentials never. One login serves one
+// or more messages; the caller disconnects at the end (no QUIT is ever sent).
 class SmtpSession
 {
 public:
     static constexpr int DefaultTimeoutMs = 20000;
     static constexpr int MaxReplyLength = 1024;
+    static constexpr int PasswordCommandTimeoutMs = 10000;
 
     explicit SmtpSession(MailStatus* status = nullptr);
     SmtpSession(const SmtpSession&) = delete;
     SmtpSession& operator=(const SmtpSession&) = delete;
 
-    // Connects to Server:SMTPPort, checks the greeting and EHLO, and with a Login performs AUTH
-    // LOGIN. A failed login closes the connection it opened, so the next attempt can connect
-    // again; a login while already connected fails and leaves that connection alone.
+    // Connects to Server:SMTPPort (with TLS as Security says), checks the greeting and EHLO, and
+    // with a Login signs in by AuthMethod. A failed login closes the connection it opened, so the
+    // next attempt can connect again; a login while already connected fails and leaves that
+    // connection alone.
     MailResult SmtpLogin(const AppSettings& settings);
     void Disconnect();
     bool isConnected() const { return m_connection.isOpen(); }
+    bool isEncrypted() const { return m_connection.isOpen() && m_connection.isEncrypted(); }
 
-    // One reply line; the empty text on a time-out, a closed connection or a line too long.
-    QString ReadReply();
+    // A reply to its last line. A time-out, a line too long or a lost connection leave the
+    // dialogue out of step for good: the connection is closed and the reply's error set.
+    SmtpReply ReadReply();
     // Sends one line with CR LF. Fails on a broken connection, and for a text holding a CR or
     // LF, which would be taken by the server as more than one line.
-    bool SendLine(const QString& line, QString* error);
+    bool SendLine(const QString& line, QString* error, LineTrace trace = LineTrace::Shown);
     // Base64 of the first 54 bytes of the value (UTF-8): one line for AUTH LOGIN.
     static QString EncodeLoginValue(const QString& value);
+    // Shows a text on the trace, as for a line exchanged.
+    void showStatus(const QString& text);
 
     // Time-out of the connect, of each wait for a reply and of a stalled write.
     void setTimeout(int ms);
     int timeout() const { return m_timeoutMs; }
 
-    // Generator of the message boundaries; tests may seed it.
+    // Generator of the message boundaries and identifiers; tests may seed it.
     QRandomGenerator& random() { return m_random; }
 
 private:
-    void showStatus(const QString& text);
-    MailResult loginFailed(const QString& text, bool raised = false);
+    MailResult loginFailed(const QString& text, const QString& reason, bool standsAlone = false);
+    MailResult replyFailed(const QString& prefix, const SmtpReply& reply);
+    bool ehlo(SmtpReply* reply, QString* error);
+    bool offers(const QString& extension) const;
+    MailResult authenticate(const AppSettings& settings, const QString& secret, const QString& method);
 
     MailStatus* m_status;
     LineConnection m_connection;
     int m_timeoutMs = DefaultTimeoutMs;
     QRandomGenerator m_random;
+    QStringList m_extensions; // keywords of the last EHLO reply
 };
 
 } // namespace velmar

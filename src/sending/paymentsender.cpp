@@ -58,6 +58,7 @@ bool PaymentSender::openFolder()
     if (m_runs++ > 0)
         return true;
     m_sent = 0;
+    m_records.clear();
     // The attachments of this run only: nobody else's files, and gone when the run ends.
     m_folder = std::make_unique<QTemporaryDir>();
     if (!m_folder->isValid()) {
@@ -81,7 +82,7 @@ void PaymentSender::closeFolder()
 
 QString PaymentSender::login()
 {
-    return m_session.SmtpLogin(m_settings).text;
+    return m_session.SmtpLogin(m_settings).within(QStringLiteral(" logging into email server"));
 }
 
 QString PaymentSender::mail(const InvoiceMail& m)
@@ -97,7 +98,10 @@ QString PaymentSender::mail(const InvoiceMail& m)
     const MailResult result = SendPaymentMail(m_session, m_settings, message);
     if (result.ok())
         ++m_sent;
-    return result.text;
+    m_records.append(SendRecord{m.id, m.name, m.email.trimmed(), result.outcome, result.reason});
+    if (messageDone)
+        messageDone(m_records.last());
+    return result.within(QStringLiteral(" sending email to ") + m.email);
 }
 
 bool PaymentSender::SendOne(const QSqlRecord& doctor, const QList<QSqlRecord>& shiftRows)
@@ -107,7 +111,7 @@ bool PaymentSender::SendOne(const QSqlRecord& doctor, const QList<QSqlRecord>& s
     const int sentBefore = m_sent;
     const QString result = login();
     if (!result.isEmpty()) {
-        m_prompter.error(QStringLiteral("%1 logging into email server").arg(result));
+        m_prompter.error(result);
         closeFolder();
         return false;
     }

@@ -6,6 +6,7 @@
 #include <QSqlRecord>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QTemporaryDir;
@@ -19,6 +20,16 @@ class Prompter;
 struct AppSettings;
 struct AppState;
 struct InvoiceMail;
+
+// What became of one doctor's message in a run.
+struct SendRecord
+{
+    QString doctorId;
+    QString name;    // title and surname
+    QString address; // his own, also when TEST sent it elsewhere
+    MailOutcome outcome = MailOutcome::Done;
+    QString reason; // the server's last reply, or what went wrong
+};
 
 // E-mails the pro-forma invoices: one doctor (the detail window's Send) or every doctor of the open
 // data set (Send Pro-Forma's to Everyone). Each run logs in once, writes the PDFs into a temporary
@@ -42,6 +53,10 @@ public:
 
     // Messages the server accepted in the last run.
     int messagesSent() const { return m_sent; }
+    // Every message of the last run, in the order tried.
+    const QList<SendRecord>& records() const { return m_records; }
+    // Told of each message as soon as its outcome is known.
+    std::function<void(const SendRecord&)> messageDone;
     SmtpSession& session() { return m_session; }
 
 private:
@@ -59,6 +74,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_folder;
     int m_runs = 0; // runs going on at once (the windows stay usable during network waits)
     int m_sent = 0;
+    QList<SendRecord> m_records;
 };
 
 } // namespace velmar

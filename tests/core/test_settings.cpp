@@ -103,6 +103,16 @@ TEST(Settings, EMailTextInFileOrder)
     EXPECT_EQ(s.EMailText, (QStringList{QStringLiteral("World"), QStringLiteral("Hello"), QStringLiteral("a=b")}));
 }
 
+TEST(Settings, TrustFileWithoutAFolderIsBesideTheIni)
+{
+    QTemporaryDir dir;
+    QFile ini(dir.filePath(QStringLiteral("velmarpay.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[EMail]\nTrustFile=ca.pem\n");
+    ini.close();
+    EXPECT_EQ(AppSettings::load(ini.fileName()).TrustFile, dir.filePath(QStringLiteral("ca.pem")));
+}
+
 TEST(Settings, MoneyFormatIgnoresLocale)
 {
     std::setlocale(LC_NUMERIC, "de_DE.UTF-8");

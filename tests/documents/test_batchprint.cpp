@@ -151,7 +151,7 @@ TEST_F(BatchPrintTest, SendingRunLogsInFirstAndDisconnectsAtTheEnd)
     batch.Disconnect = [&] { ++disconnects; };
     state.SendingMode = true;
 
-    batch.SmtpLogin = [] { return QStringLiteral("535 authentication failed"); };
+    batch.SmtpLogin = [] { return QStringLiteral("535 authentication failed logging into email server"); };
     EXPECT_EQ(batch.PrintAll1Click(true), -1);
     EXPECT_EQ(m_prompter.messages,
               QStringList{QStringLiteral("error: 535 authentication failed logging into email server")});

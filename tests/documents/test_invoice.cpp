@@ -419,7 +419,7 @@ TEST_F(SendingTest, RefusedMailIsShownAndUnwritablePdfSendsNothing)
     int calls = 0;
     documents.setPaymentMailer([&](const InvoiceMail&) {
         ++calls;
-        return QStringLiteral("550 mailbox unavailable");
+        return QStringLiteral("550 mailbox unavailable sending email to doctor@example.org");
     });
     const QString id = QStringLiteral("1001");
     const QString statement = ShiftRowsStatement(QStringLiteral("DS1"), id);

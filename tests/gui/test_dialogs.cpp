@@ -108,6 +108,8 @@ TEST(AboutBox, ShowsTheProgramsVersionInformation)
     EXPECT_EQ(about.windowTitle(), QStringLiteral("About Velmar Payment System"));
     EXPECT_EQ(labelText(about, "ProductName"), QStringLiteral("Velmar Payments System"));
     EXPECT_EQ(labelText(about, "Version"), QStringLiteral("Version: 1.0.6.1"));
+    // The icon is built into the program from its SVG.
+    EXPECT_FALSE(about.findChild<QLabel*>(QStringLiteral("ProgramIcon"))->pixmap().isNull());
     const QString copyright = labelText(about, "Copyright");
     EXPECT_TRUE(copyright.startsWith(QStringLiteral("Copyright: "))) << copyright.toStdString();
     EXPECT_GT(copyright.size(), 11);

@@ -481,14 +481,18 @@ TEST_F(MainWindowTest, HelpEntriesOpenTheHelpPageAndTheAboutBoxes)
 
     QString title;
     QString text;
+    QString files;
+    m_window->setFilesInUse(QStringLiteral("Settings: /etc/velmarpay/velmarpay.ini\nDatabase: /srv/pay.mdb"));
     onNextModal([&](QWidget* w) {
         auto* box = qobject_cast<QMessageBox*>(w);
         ASSERT_NE(box, nullptr);
         title = box->windowTitle();
         text = box->text();
+        files = box->informativeText();
         box->accept();
     });
     action("System1")->trigger();
     EXPECT_EQ(title, QStringLiteral("Velmar Payment System"));
     EXPECT_EQ(text.count(u'\n'), 1) << text.toStdString();
+    EXPECT_EQ(files, QStringLiteral("Settings: /etc/velmarpay/velmarpay.ini\nDatabase: /srv/pay.mdb"));
 }

@@ -111,7 +111,9 @@ void ScriptedServer::handle(const QByteArray& line)
     case State::Data:
         if (line == ".") {
             messages.append(m_data);
+            envelopes.append(m_envelope);
             m_data.clear();
+            m_envelope = Envelope();
             m_state = State::Command;
             reply(QStringLiteral("END"), "250 queued\r\n");
             return;
@@ -138,12 +140,18 @@ void ScriptedServer::handle(const QByteArray& line)
         reply(QStringLiteral("EHLO"), "250-scripted\r\n250-AUTH LOGIN\r\n250 HELP\r\n");
     } else if (verb == "AUTH") {
         const QByteArray scripted = next(QStringLiteral("AUTH"));
-        if (scripted.isEmpty() || scripted.startsWith('3'))
-            m_state = State::User;
-        reply(QStringLiteral("AUTH"), "334 VXNlcm5hbWU6\r\n");
+        const bool initialResponse = line.count(' ') >= 2;
+        if (scripted.isEmpty() ? !initialResponse : scripted.startsWith('3'))
+            m_state = initialResponse ? State::Password : State::User;
+        reply(QStringLiteral("AUTH"),
+              initialResponse ? "235 2.7.0 Authentication successful\r\n" : "334 VXNlcm5hbWU6\r\n");
     } else if (verb == "MAIL") {
+        m_envelope = Envelope{line.mid(10), {}};
         reply(QStringLiteral("MAIL"), "250 OK\r\n");
     } else if (verb == "RCPT") {
+        const QByteArray scripted = next(QStringLiteral("RCPT"));
+        if (scripted.isEmpty() || scripted.startsWith("250"))
+            m_envelope.recipients.append(line.mid(8));
         reply(QStringLiteral("RCPT"), "250 OK\r\n");
     } else if (verb == "DATA") {
         const QByteArray scripted = next(QStringLiteral("DATA"));
@@ -151,6 +159,7 @@ void ScriptedServer::handle(const QByteArray& line)
             m_state = State::Data;
         reply(QStringLiteral("DATA"), "354 go ahead\r\n");
     } else if (verb == "RSET") {
+        m_envelope = Envelope();
         reply(QStringLiteral("RSET"), "250 reset\r\n");
     } else {
         send({"500 unknown command\r\n"});

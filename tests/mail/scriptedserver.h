@@ -22,7 +22,9 @@ public:
     quint16 port() const { return m_server.serverPort(); }
 
     // The next replies of a step: "GREETING", "EHLO", "AUTH", "USER", "PASS", "MAIL", "RCPT",
-    // "DATA", "END" (after the final "."), "RSET". Scripted replies are used once each, in
+    // "DATA", "END" (after the final "."), "RSET". AUTH with an initial response (PLAIN,
+    // XOAUTH2) is answered by "AUTH" (default 235); a 3xx there makes the next line "PASS".
+    // Scripted replies are used once each, in
     // order, then the step's default. A reply is a list of chunks written with a pause between
     // them, so they arrive as separate packets; an empty list sends nothing, and the chunk
     // hangUpChunk() closes the connection instead.
@@ -44,6 +46,13 @@ public:
     QList<QByteArray> received;        // every line from the client, without CR LF
     QByteArray raw;                    // every byte from the client
     QList<QList<QByteArray>> messages; // completed messages, lines as sent (still dot-stuffed)
+    // The envelope of each completed message.
+    struct Envelope
+    {
+        QByteArray from;
+        QList<QByteArray> recipients;
+    };
+    QList<Envelope> envelopes;
 
 private:
     enum class State { Command, User, Password, Data };
@@ -57,6 +66,7 @@ private:
     QByteArray m_pending;
     State m_state = State::Command;
     QList<QByteArray> m_data;
+    Envelope m_envelope; // of the transaction under way
     QMap<QString, QList<QList<QByteArray>>> m_scripts;
 };
 

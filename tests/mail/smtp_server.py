@@ -4,13 +4,18 @@
 Listens on 127.0.0.1 on a free port and prints "READY <port>" once it accepts connections.
 Runs until its standard input closes (so it never outlives the program that started it).
 With --outdir every message is written as received (NNNN.eml) with its envelope (NNNN.json),
-and every AUTH attempt is appended to auth.jsonl. With --login, AUTH LOGIN is offered on plain
-TCP and only that login and --password are accepted.
+and every AUTH attempt is appended to auth.jsonl. With --login, AUTH LOGIN and PLAIN are
+offered (on plain TCP unless TLS is asked for) and only that login and --password are accepted;
+XOAUTH2 accepts that login with --token. --starttls CERT KEY requires STARTTLS before anything
+else; --tls CERT KEY speaks TLS from the connect.
 """
 import argparse
+import base64
 import json
+import logging
 import os
 import socket
+import ssl
 import sys
 import threading
 import warnings
@@ -19,11 +24,29 @@ from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult, LoginPassword
 
 
+def record_auth(outdir, record):
+    if outdir:
+        with open(os.path.join(outdir, "auth.jsonl"), "a") as f:
+            f.write(json.dumps(record) + "\n")
+
+
 class Recorder:
-    def __init__(self, outdir):
+    def __init__(self, outdir, login=None, token=None):
         self.outdir = outdir
+        self.login = login
+        self.token = token
         self.count = 0
         self.lock = threading.Lock()
+
+    async def auth_XOAUTH2(self, server, args):
+        """SASL XOAUTH2: a refused token gets the JSON challenge, then 535 once it is answered."""
+        sent = base64.b64decode(args[1]).decode("utf-8", "replace") if len(args) > 1 else ""
+        ok = self.token is not None and sent == "user=%s\x01auth=Bearer %s\x01\x01" % (self.login, self.token)
+        record_auth(self.outdir, {"mechanism": "XOAUTH2", "ok": ok, "sent": sent})
+        if ok:
+            return AuthResult(success=True, auth_data=self.login)
+        await server.challenge_auth(json.dumps({"status": "401", "schemes": "bearer"}).encode())
+        return AuthResult(success=False, handled=False, message="535 5.7.8 Username and Password not accepted")
 
     async def handle_DATA(self, server, session, envelope):
         if self.outdir:
@@ -46,13 +69,11 @@ class Authenticator:
     def __call__(self, server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword) and auth_data.login == self.login
               and auth_data.password == self.password)
-        if self.outdir:
-            record = {"mechanism": mechanism, "ok": ok}
-            if isinstance(auth_data, LoginPassword):
-                record["login"] = auth_data.login.decode("utf-8", "replace")
-                record["password"] = auth_data.password.decode("utf-8", "replace")
-            with open(os.path.join(self.outdir, "auth.jsonl"), "a") as f:
-                f.write(json.dumps(record) + "\n")
+        record = {"mechanism": mechanism, "ok": ok}
+        if isinstance(auth_data, LoginPassword):
+            record["login"] = auth_data.login.decode("utf-8", "replace")
+            record["password"] = auth_data.password.decode("utf-8", "replace")
+        record_auth(self.outdir, record)
         return AuthResult(success=ok, handled=False)
 
 
@@ -63,22 +84,39 @@ def free_port():
 
 
 def main():
-    # aiosmtpd warns about its own deprecations on every login; the tests' output stays readable.
+    # aiosmtpd warns about its own deprecations on every login and logs a refused TLS handshake as
+    # a traceback; the tests check the outcomes, and their output stays readable.
     warnings.simplefilter("ignore")
+    logging.getLogger("mail.log").setLevel(logging.CRITICAL)
     parser = argparse.ArgumentParser()
     parser.add_argument("--outdir")
     parser.add_argument("--login")
     parser.add_argument("--password", default="")
+    parser.add_argument("--token")
+    parser.add_argument("--starttls", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     args = parser.parse_args()
+
+    def context(files):
+        ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        ctx.load_cert_chain(*files)
+        return ctx
 
     options = {}
     if args.login is not None:
         options["authenticator"] = Authenticator(args.login, args.password, args.outdir)
-        options["auth_require_tls"] = False
+        # Over TLS from the connect aiosmtpd does not know that it is encrypted.
+        options["auth_require_tls"] = bool(args.starttls)
+    if args.starttls:
+        options["tls_context"] = context(args.starttls)
+        options["require_starttls"] = True
+    if args.tls:
+        options["ssl_context"] = context(args.tls)
     # Another program may take the free port between the probe and the bind: try again.
     for attempt in range(5):
         port = free_port()
-        controller = Controller(Recorder(args.outdir), hostname="127.0.0.1", port=port, **options)
+        controller = Controller(Recorder(args.outdir, args.login, args.token), hostname="127.0.0.1", port=port,
+                                **options)
         try:
             controller.start()
             break

@@ -16,10 +16,30 @@ const QString python = QStringLiteral("/usr/bin/python3");
 
 bool SmtpServerProcess::start(const QString& outDir, const QString& login, const QString& password)
 {
+    return start(outDir, Options{login, password, {}, {}, {}});
+}
+
+bool SmtpServerProcess::makeCertificate(const QString& folder, const QString& commonName, const QString& altNames)
+{
+    QProcess maker;
+    maker.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    maker.start(QStringLiteral("/bin/sh"),
+                {sourcePath(QStringLiteral("tests/mail/make_certificate.sh")), folder, commonName, altNames});
+    return maker.waitForFinished(30000) && maker.exitStatus() == QProcess::NormalExit && maker.exitCode() == 0;
+}
+
+bool SmtpServerProcess::start(const QString& outDir, const Options& options)
+{
     m_outDir = outDir;
     QStringList args{sourcePath(QStringLiteral("tests/mail/smtp_server.py")), QStringLiteral("--outdir"), outDir};
-    if (!login.isEmpty())
-        args << QStringLiteral("--login") << login << QStringLiteral("--password") << password;
+    if (!options.login.isEmpty())
+        args << QStringLiteral("--login") << options.login << QStringLiteral("--password") << options.password;
+    if (!options.token.isEmpty())
+        args << QStringLiteral("--token") << options.token;
+    for (const auto& [flag, folder] :
+         {std::pair{QStringLiteral("--starttls"), options.startTls}, std::pair{QStringLiteral("--tls"), options.tls}})
+        if (!folder.isEmpty())
+            args << flag << folder + QStringLiteral("/cert.pem") << folder + QStringLiteral("/key.pem");
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(python, args);
     if (!m_process.waitForStarted(5000))

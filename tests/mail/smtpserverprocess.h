@@ -14,8 +14,17 @@ class SmtpServerProcess
 public:
     ~SmtpServerProcess() { stop(); }
 
+    struct Options
+    {
+        QString login; // AUTH LOGIN and PLAIN offered, only login/password accepted
+        QString password;
+        QString token;    // XOAUTH2 accepted for the login with this token
+        QString startTls; // a folder made by makeCertificate: STARTTLS required first
+        QString tls;      // a folder made by makeCertificate: TLS from the connect
+    };
     // With a login, AUTH LOGIN is offered on plain TCP and only login/password are accepted.
     bool start(const QString& outDir, const QString& login = QString(), const QString& password = QString());
+    bool start(const QString& outDir, const Options& options);
     void stop();
     int port() const { return m_port; }
 
@@ -25,6 +34,10 @@ public:
     static QJsonObject parse(const QString& emlPath);
     // The envelope of a received message: mail_from and rcpt_tos.
     static QJsonObject envelope(const QString& emlPath);
+    // A throw-away self-signed certificate for the subject's common name and alternative names
+    // ("IP:127.0.0.1"), made with openssl into folder/cert.pem and folder/key.pem
+    // (tests/mail/make_certificate.sh).
+    static bool makeCertificate(const QString& folder, const QString& commonName, const QString& altNames);
 
 private:
     QProcess m_process;

@@ -1,9 +1,11 @@
-// Against a real SMTP server: the messages are read back with Python's email package.
+// Against a real SMTP server, plain or over TLS with throw-away certificates: the messages are read
+// back with Python's email package.
 #include "core/appsettings.h"
 #include "core/clock.h"
 #include "mail/paymentmail.h"
 
 #include "common/testsupport.h"
+#include "recordingstatus.h"
 #include "smtpserverprocess.h"
 
 #include <QCryptographicHash>
@@ -13,6 +15,7 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -88,6 +91,43 @@ protected:
         ASSERT_TRUE(result.ok()) << result.text.toStdString();
     }
 
+    // Throw-away certificates, made once: "local" for 127.0.0.1, "other" for another host.
+    static QString certificate(const char* name)
+    {
+        static QTemporaryDir folder;
+        static const bool made =
+            SmtpServerProcess::makeCertificate(folder.filePath(QStringLiteral("local")), QStringLiteral("127.0.0.1"),
+                                               QStringLiteral("IP:127.0.0.1,DNS:localhost")) &&
+            SmtpServerProcess::makeCertificate(folder.filePath(QStringLiteral("other")), QStringLiteral("other.test"),
+                                               QStringLiteral("DNS:other.test"));
+        EXPECT_TRUE(made);
+        return folder.filePath(QString::fromLatin1(name));
+    }
+
+    // The server again, requiring STARTTLS (or speaking TLS from the connect) with a certificate,
+    // which the settings trust; the login may also use the XOAUTH2 token "ya29.good".
+    void restartSecure(const char* name = "local", bool fromTheConnect = false)
+    {
+        server.stop();
+        SmtpServerProcess::Options options{
+            QStringLiteral("clerk"), QStringLiteral("secret"), QStringLiteral("ya29.good"), certificate(name), {}};
+        if (fromTheConnect)
+            std::swap(options.startTls, options.tls);
+        ASSERT_TRUE(server.start(outDir, options));
+        settings.SMTPPort = server.port();
+        settings.Security = fromTheConnect ? QStringLiteral("TLS") : QString();
+        settings.TrustFile = certificate(name) + QStringLiteral("/cert.pem");
+        settings.Login = QStringLiteral("clerk");
+        settings.Password = QStringLiteral("secret");
+    }
+
+    QStringList authAttempts() const
+    {
+        QFile file(outDir + QStringLiteral("/auth.jsonl"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                                              : QStringList();
+    }
+
     QTemporaryDir dir;
     QString outDir;
     SmtpServerProcess server;
@@ -96,7 +136,8 @@ protected:
     QByteArray invoice;
     QByteArray pensionForm;
     FixedClock clock{QDateTime(QDate(2025, 6, 5), QTime(14, 3, 9), Qt::OffsetFromUTC, 3600)};
-    SmtpSession session;
+    RecordingStatus status;
+    SmtpSession session{&status};
 };
 
 TEST_F(MailServerTest, LoginWithAndWithoutAuthentication)
@@ -134,11 +175,15 @@ TEST_F(MailServerTest, MessageWithOneAttachment)
 
     const QJsonObject msg = SmtpServerProcess::parse(files.first());
     ASSERT_FALSE(msg.isEmpty());
-    EXPECT_EQ(msg[u"headers"].toObject(), QJsonDocument::fromJson(R"({
+    QJsonObject headers = msg[u"headers"].toObject();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^<[0-9a-f]{16}\\.[0-9a-f]{16}@velmar\\.test>$"))
+                    .match(headers.take(QStringLiteral("Message-ID")).toString())
+                    .hasMatch());
+    EXPECT_EQ(headers, QJsonDocument::fromJson(R"({
         "From": "\"Velmar Pay\" <pay@velmar.test>", "To": "<dr.jones@example.test>",
         "Subject": "Velmar Payment Details", "Date": "Thu, 5 Jun 2025 14:03:09 +0100",
         "MIME-Version": "1.0", "X-Mailer": "Velmar Payment System V1.0"})")
-                                              .object());
+                           .object());
     EXPECT_EQ(msg[u"date_iso"].toString(), QStringLiteral("2025-06-05T14:03:09+01:00"));
     EXPECT_EQ(msg[u"content_type"].toString(), QStringLiteral("multipart/mixed"));
     EXPECT_EQ(msg[u"boundary"].toString().size(), 45);
@@ -216,6 +261,100 @@ TEST_F(MailServerTest, TestAddressReceivesEveryMessage)
               QStringLiteral("<test@velmar.test>"));
 }
 
+TEST_F(MailServerTest, StartTlsThenEhloAgainThenSignInAndTheTextArrivesAsTyped)
+{
+    restartSecure();
+    login();
+    EXPECT_TRUE(session.isEncrypted());
+    const qsizetype tls = status.texts.indexOf(QStringLiteral("C: STARTTLS"));
+    ASSERT_GT(tls, 0);
+    EXPECT_EQ(status.texts.indexOf(QStringLiteral("C: EHLO Webmaster"), tls), tls + 2);
+    EXPECT_GT(status.texts.indexOf(QStringLiteral("C: AUTH LOGIN")), tls);
+
+    // Long enough for two encoded words and for soft line breaks.
+    settings.FromName = QStringLiteral("Velmar Öffice — Payments for the Out-of-Hours Service");
+    const QString longLine = QStringLiteral("Payé — Zürich café £100; ").repeated(4);
+    settings.EMailText = {longLine, QStringLiteral("Café — £100 = 2 × £50")};
+    mail.salutationName = QStringLiteral("Dr Nuñez");
+    mail.proFormaPdfName = QStringLiteral("Ó Súilleabháin_X.pdf");
+    mail.pensionFormWanted = true;
+    mail.soloPdfName = QStringLiteral("Quo\"te_Solo_X.pdf");
+    sendOne();
+
+    ASSERT_EQ(server.messageFiles().size(), 1);
+    const QJsonObject msg = SmtpServerProcess::parse(server.messageFiles().first());
+    EXPECT_EQ(msg[u"from_name"].toString(), settings.FromName);
+    EXPECT_TRUE(msg[u"defects"].toArray().isEmpty());
+    const QJsonArray parts = msg[u"parts"].toArray();
+    ASSERT_EQ(parts.size(), 3);
+    EXPECT_EQ(parts.at(0)[u"charset"].toString(), QStringLiteral("utf-8"));
+    EXPECT_EQ(strings(parts.at(0)[u"lines"]), QStringList({QStringLiteral("Dear Dr Nuñez,"), QString(), longLine,
+                                                           QStringLiteral("Café — £100 = 2 × £50")}));
+    for (const char* key : {"filename", "name"}) {
+        EXPECT_EQ(parts.at(1)[QLatin1String(key)].toString(), mail.proFormaPdfName);
+        EXPECT_EQ(parts.at(2)[QLatin1String(key)].toString(), mail.soloPdfName);
+    }
+    EXPECT_EQ(parts.at(1)[u"sha256"].toString(), sha256(invoice));
+}
+
+TEST_F(MailServerTest, TlsFromTheConnectWithPlainSignIn)
+{
+    restartSecure("local", true);
+    settings.AuthMethod = QStringLiteral("PLAIN");
+    login();
+    EXPECT_TRUE(session.isEncrypted());
+    EXPECT_FALSE(status.texts.contains(QStringLiteral("C: STARTTLS")));
+    sendOne();
+    EXPECT_EQ(server.messageFiles().size(), 1);
+    EXPECT_EQ(authAttempts(), QStringList{QStringLiteral(
+                                  R"({"mechanism": "PLAIN", "ok": true, "login": "clerk", "password": "secret"})")});
+}
+
+TEST_F(MailServerTest, Xoauth2TokenFromThePasswordCommand)
+{
+    restartSecure();
+    settings.AuthMethod = QStringLiteral("XOAUTH2");
+    settings.Password.clear();
+    settings.PasswordCommand = QStringLiteral("printf 'ya29.good\\nnext line\\n'");
+    login();
+    session.Disconnect();
+
+    settings.PasswordCommand = QStringLiteral("echo ya29.expired");
+    EXPECT_EQ(session.SmtpLogin(settings).text,
+              QStringLiteral("Login to SMTP Server failed - incorrect authentication: 535 5.7.8 Username and Password "
+                             "not accepted; {\"status\": \"401\", \"schemes\": \"bearer\"}"));
+    EXPECT_EQ(status.texts.count(QStringLiteral("C: <credentials hidden>")), 2);
+    EXPECT_FALSE(status.texts.join(u'\n').contains(QStringLiteral("ya29")));
+    EXPECT_EQ(authAttempts().size(), 2);
+}
+
+TEST_F(MailServerTest, AServerThatCannotProveItselfGetsNothing)
+{
+    struct Case
+    {
+        const char* certificate;
+        bool fromTheConnect;
+        bool trusted;
+        const char* reason;
+    };
+    for (const Case& c :
+         {Case{"local", false, false, "The certificate is self-signed, and untrusted"},
+          Case{"local", true, false, "The certificate is self-signed, and untrusted"},
+          Case{"other", false, true, "The host name did not match any of the valid hosts for this certificate"}}) {
+        SCOPED_TRACE(c.reason);
+        restartSecure(c.certificate, c.fromTheConnect);
+        if (!c.trusted)
+            settings.TrustFile.clear();
+        const MailResult result = session.SmtpLogin(settings);
+        EXPECT_EQ(result.text,
+                  QStringLiteral("The certificate of 127.0.0.1 is not trusted: ") + QString::fromUtf8(c.reason));
+        EXPECT_TRUE(result.standsAlone);
+        EXPECT_FALSE(session.isConnected());
+    }
+    EXPECT_TRUE(authAttempts().isEmpty());
+    EXPECT_FALSE(status.texts.contains(QStringLiteral("C: <credentials hidden>")));
+}
+
 struct CliRun
 {
     int exitCode = -1;
@@ -225,7 +364,7 @@ struct CliRun
 
 TEST_F(MailServerTest, SendTestCommandPrintsTheDialogue)
 {
-    auto run = [&](const QString& password) {
+    auto run = [&](const QString& password, const QStringList& options) {
         const QString ini = write(QStringLiteral("velmarpay.ini"),
                                   QStringLiteral("[EMail]\nServer=127.0.0.1\nSMTPPort=%1\nLogin=clerk\nPassword=%2\n"
                                                  "FromAddress=pay@velmar.test\n")
@@ -234,9 +373,10 @@ TEST_F(MailServerTest, SendTestCommandPrintsTheDialogue)
                                       .toUtf8());
         QProcess cli;
         cli.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"),
-                  {QStringLiteral("--ini"), ini, QStringLiteral("send-test"), QStringLiteral("--to"),
-                   QStringLiteral("clerk@velmar.test"), QStringLiteral("--pdf"), mail.pdfPath, QStringLiteral("--pdf"),
-                   mail.soloPdfPath});
+                  QStringList{QStringLiteral("--ini"), ini, QStringLiteral("send-test"), QStringLiteral("--to"),
+                              QStringLiteral("clerk@velmar.test"), QStringLiteral("--pdf"), mail.pdfPath,
+                              QStringLiteral("--pdf"), mail.soloPdfPath} +
+                      options);
         CliRun result;
         if (cli.waitForFinished(30000))
             result.exitCode = cli.exitCode();
@@ -245,13 +385,19 @@ TEST_F(MailServerTest, SendTestCommandPrintsTheDialogue)
         return result;
     };
 
-    const CliRun sent = run(QStringLiteral("secret"));
+    const CliRun sent = run(QStringLiteral("secret"), {QStringLiteral("--verbose")});
     EXPECT_EQ(sent.exitCode, 0) << sent.err.toStdString();
     EXPECT_TRUE(sent.out.startsWith(QStringLiteral("Logging in to 127.0.0.1\nS: 220 ")));
     EXPECT_TRUE(sent.out.contains(QStringLiteral("\nC: EHLO Webmaster\n")));
     EXPECT_TRUE(sent.out.contains(QStringLiteral("\nC: RCPT TO:<clerk@velmar.test>\n")));
     EXPECT_TRUE(sent.out.contains(QStringLiteral("\nC: .\nS: 250 ")));
     EXPECT_TRUE(sent.out.contains(QStringLiteral("\nSMTP Connection Closed\n")));
+    // Neither the credentials nor the documents are in the dialogue: one line stands for each.
+    EXPECT_EQ(sent.out.count(QStringLiteral("\nC: <credentials hidden>\n")), 2);
+    EXPECT_FALSE(sent.out.contains(QStringLiteral("c2VjcmV0"))) << sent.out.toStdString();
+    EXPECT_TRUE(sent.out.contains(QStringLiteral("\nC: <attachment payment.pdf, 49 KB>\n")));
+    EXPECT_TRUE(sent.out.contains(QStringLiteral("\nC: <attachment solo.pdf, 1001 bytes>\n")));
+    EXPECT_LT(sent.out.count(u'\n'), 100);
     const QStringList files = server.messageFiles();
     ASSERT_EQ(files.size(), 1);
     const QJsonArray parts = SmtpServerProcess::parse(files.first())[u"parts"].toArray();
@@ -259,7 +405,8 @@ TEST_F(MailServerTest, SendTestCommandPrintsTheDialogue)
     EXPECT_EQ(parts.at(1)[u"filename"].toString(), QStringLiteral("payment.pdf"));
     EXPECT_EQ(parts.at(2)[u"sha256"].toString(), sha256(pensionForm));
 
-    const CliRun refused = run(QStringLiteral("wrong"));
+    const CliRun refused = run(QStringLiteral("wrong"), {});
+    EXPECT_TRUE(refused.out.isEmpty()) << refused.out.toStdString();
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_TRUE(refused.err.startsWith(QStringLiteral("Login to SMTP Server failed - incorrect authentication: 535")));
     EXPECT_TRUE(refused.err.endsWith(QStringLiteral(" logging into email server\n"))) << refused.err.toStdString();

@@ -43,11 +43,12 @@ protected:
 
     QStringList compose()
     {
-        QStringList lines;
+        ComposedMessage message;
         QString error;
-        EXPECT_TRUE(ComposePaymentMessage(settings, mail, mail.recipient, boundary, date, &lines, &error))
+        EXPECT_TRUE(ComposePaymentMessage(settings, mail, mail.recipient, boundary,
+                                          QStringLiteral("<1a2b.3c4d@velmar.test>"), date, &message, &error))
             << error.toStdString();
-        return lines;
+        return message.lines;
     }
 
     QTemporaryDir dir;
@@ -63,6 +64,7 @@ TEST_F(ComposeTest, MessageWithBothAttachmentsLineByLine)
 To: <dr.jones@example.test>
 Subject: Velmar Payment Details
 Date: Thu, 5 Jun 2025 14:03:09 +0100
+Message-ID: <1a2b.3c4d@velmar.test>
 MIME-Version: 1.0
 Content-Type: multipart/mixed;
         boundary="----=_NextPart_ABC_123456_123456789.ABCDEF123"
@@ -129,6 +131,37 @@ TEST_F(ComposeTest, LineBreaksInBodyTextBecomeLinesOfTheirOwn)
         EXPECT_FALSE(line.contains(u'\r') || line.contains(u'\n'));
 }
 
+TEST_F(ComposeTest, HeaderTextsAreQuotedOrEncoded)
+{
+    settings.FromName = QStringLiteral("Velmar \"Pay\\Office\"");
+    mail.proFormaPdfName = QStringLiteral("Quo\"te_X.pdf");
+    mail.pensionFormWanted = true;
+    mail.soloPdfName = QStringLiteral("Ó Súilleabháin_Solo_X.pdf");
+    const QStringList lines = compose();
+    EXPECT_EQ(lines.first(), QStringLiteral("From: \"Velmar \\\"Pay\\\\Office\\\"\" <pay@velmar.test>"));
+    EXPECT_TRUE(lines.contains(QStringLiteral("        filename=\"Quo\\\"te_X.pdf\"")));
+    // For readers that do not know RFC 2231, the name as near as ASCII gets, after the UTF-8 one.
+    const qsizetype utf8 =
+        lines.indexOf(QStringLiteral("        filename*=utf-8''%C3%93%20S%C3%BAilleabh%C3%A1in_Solo_X.pdf;"));
+    ASSERT_GT(utf8, 0);
+    EXPECT_EQ(lines.at(utf8 + 1), QStringLiteral("        filename=\"O Suilleabhain_Solo_X.pdf\""));
+
+    // A long name outside ASCII: folded lines of at most 76 characters, no character split.
+    settings.FromName = QStringLiteral("Ó Súilleabháin Ñúñez Öffice Zürich Café — £100 Ééé");
+    const QStringList folded = compose();
+    static const QRegularExpression encoded(QStringLiteral("=\\?utf-8\\?B\\?([^?]*)\\?="));
+    QByteArray name;
+    for (qsizetype i = 0; !folded.at(i).startsWith(QStringLiteral("To: ")); ++i) {
+        EXPECT_LE(folded.at(i).size(), 76);
+        for (const QRegularExpressionMatch& m : encoded.globalMatch(folded.at(i))) {
+            const QByteArray bytes = QByteArray::fromBase64(m.captured(1).toLatin1());
+            EXPECT_EQ(QString::fromUtf8(bytes).toUtf8(), bytes);
+            name += bytes;
+        }
+    }
+    EXPECT_EQ(QString::fromUtf8(name), settings.FromName);
+}
+
 TEST(MailDate, EnglishNamesAndTheRealOffsetWhateverTheLocale)
 {
     const QLocale previous;
@@ -187,19 +220,25 @@ struct Refusal
 
 TEST_F(TransactionTest, RefusalAtEachStepIsReportedAndResetSoTheNextMessageGoesThrough)
 {
+    // Replies of several lines, as real servers give them: the last line decides and is quoted.
     const QList<Refusal> refusals{
-        {"MAIL", "550 sender refused\r\n", "Error Sending mail (protocol 10): 550 sender refused", false},
-        {"RCPT", "550 no such user\r\n", "Error Sending mail to (protocol 11): 550 no such user", false},
-        {"DATA", "451 try later\r\n", "Error Sending mail (protocol 12): 451 try later", true},
-        {"END", "554 rejected\r\n", "Error Sending mail (protocol 20): 554 rejected", true},
+        {"MAIL", "550-5.1.0 sender\r\n550 5.1.0 refused\r\n", "Error Sending mail (protocol 10): 550 5.1.0 refused",
+         false},
+        {"RCPT", "550-5.1.1 no such\r\n550-5.1.1 user\r\n550 5.1.1 here\r\n",
+         "Error Sending mail to (protocol 11): 550 5.1.1 here", false},
+        {"DATA", "451-4.3.0 try\r\n451 4.3.0 later\r\n", "Error Sending mail (protocol 12): 451 4.3.0 later", true},
+        {"END", "554-5.7.1 rejected\r\n554 5.7.1 as spam\r\n", "Error Sending mail (protocol 20): 554 5.7.1 as spam",
+         true},
     };
     for (const Refusal& refusal : refusals) {
         SCOPED_TRACE(refusal.message);
         server.script(QString::fromLatin1(refusal.step), {refusal.reply});
+        server.script(QStringLiteral("RSET"), {"250-2.0.0 flushed\r\n250 2.0.0 OK\r\n"});
         const qsizetype mark = server.received.size();
         const MailResult result = send();
         EXPECT_EQ(result.text, QString::fromLatin1(refusal.message));
-        EXPECT_FALSE(result.raised);
+        EXPECT_EQ(result.outcome, MailOutcome::Failed);
+        EXPECT_FALSE(result.standsAlone);
         const QList<QByteArray> sent = server.received.mid(mark);
         EXPECT_EQ(sent.last(), "RSET");
         EXPECT_EQ(sent.contains("DATA"), refusal.dataSent);
@@ -211,11 +250,46 @@ TEST_F(TransactionTest, RefusalAtEachStepIsReportedAndResetSoTheNextMessageGoesT
     }
 }
 
-TEST_F(TransactionTest, NoReplyToTheEndOfData)
+TEST_F(TransactionTest, UnknownAnswerToTheEndOfDataIsNotConfirmedAndEndsTheConnection)
 {
     session.setTimeout(200);
     server.script(QStringLiteral("END"), {});
-    EXPECT_EQ(send().text, QStringLiteral("Error Sending mail (protocol 20): "));
+    MailResult result = send();
+    EXPECT_EQ(result.outcome, MailOutcome::Unconfirmed);
+    EXPECT_EQ(result.text, QStringLiteral("Delivery of the message to dr.jones@example.test is not confirmed: "
+                                          "no reply within 0.2 seconds"));
+    EXPECT_TRUE(result.standsAlone);
+    EXPECT_FALSE(session.isConnected());
+
+    session.setTimeout(5000);
+    ASSERT_TRUE(session.SmtpLogin(settings).ok());
+    server.script(QStringLiteral("END"), {"250-queued\r\n", ScriptedServer::hangUpChunk()});
+    result = send();
+    EXPECT_EQ(result.outcome, MailOutcome::Unconfirmed);
+    EXPECT_TRUE(
+        result.text.startsWith(QStringLiteral("Delivery of the message to dr.jones@example.test is not confirmed: ")));
+    EXPECT_FALSE(session.isConnected());
+}
+
+TEST_F(TransactionTest, ReplyTooLongOrLateEndsTheConnectionForGood)
+{
+    server.script(QStringLiteral("RCPT"), {"550 " + QByteArray(1100, 'x') + "\r\n250 OK\r\n"});
+    const qsizetype mark = server.received.size();
+    MailResult result = send();
+    EXPECT_EQ(result.text, QStringLiteral("Error Sending mail to (protocol 11): "));
+    EXPECT_EQ(result.reason, QStringLiteral("Line is longer than 1024 bytes."));
+    EXPECT_FALSE(session.isConnected());
+    EXPECT_TRUE(server.waitForHangUp());
+    // No RSET on a dialogue out of step: nothing more went.
+    EXPECT_EQ(server.received.mid(mark),
+              QList<QByteArray>({"MAIL FROM:<pay@velmar.test>", "RCPT TO:<dr.jones@example.test>"}));
+
+    ASSERT_TRUE(session.SmtpLogin(settings).ok());
+    session.setTimeout(200);
+    server.script(QStringLiteral("MAIL"), {});
+    result = send();
+    EXPECT_EQ(result.text, QStringLiteral("Error Sending mail (protocol 10): "));
+    EXPECT_FALSE(session.isConnected());
 }
 
 TEST_F(TransactionTest, ServerHangingUpMidDataIsAFailure)
@@ -223,36 +297,79 @@ TEST_F(TransactionTest, ServerHangingUpMidDataIsAFailure)
     mail.pdfPath = writeFile(dir, QStringLiteral("big.pdf"), QByteArray(300 * 1024, 'M'));
     server.hangUpAfterDataLines = 5;
     const MailResult result = send();
-    EXPECT_FALSE(result.ok());
-    EXPECT_TRUE(result.raised) << result.text.toStdString();
+    EXPECT_EQ(result.outcome, MailOutcome::Failed);
+    EXPECT_FALSE(result.text.isEmpty());
     EXPECT_TRUE(server.messages.isEmpty());
     // The caller disconnects; a new login works.
     session.Disconnect();
     EXPECT_TRUE(session.SmtpLogin(settings).ok());
 }
 
-TEST_F(TransactionTest, LineBreakInAnAddressOrAttachmentNameIsNeverSent)
+TEST_F(TransactionTest, OnlySingleAddressesAreSentTo)
+{
+    const QString ok = QStringLiteral("dr.jones@example.test");
+    const QString from = settings.FromAddress;
+    struct Case
+    {
+        QString recipient;
+        std::string message;
+        QString test;
+        QString from = QStringLiteral("pay@velmar.test");
+    };
+    const std::string notSingle = "The e-mail address of Dr Jones is not a single address: ";
+    const QList<Case> cases{
+        {QStringLiteral(" "), "Dr Jones has no e-mail address", {}},
+        {QStringLiteral("a@example.org> NOTIFY=SUCCESS ORCPT=rfc822;x@example.net"),
+         notSingle + "a@example.org> NOTIFY=SUCCESS ORCPT=rfc822;x@example.net",
+         {}},
+        {QStringLiteral("a@example.org, b@example.org"), notSingle + "a@example.org, b@example.org", {}},
+        {QString(251, u'a') + QStringLiteral("@b.c"), notSingle + std::string(251, 'a') + "@b.c", {}},
+        {ok, "The e-mail address of the test address (TEST) is not a single address: test@a;b",
+         QStringLiteral("test@a;b")},
+        {ok, "The sender (FromAddress) has no e-mail address", {}, QString()},
+        {ok,
+         "The e-mail address of the sender (FromAddress) is not a single address: pay@@velmar.test",
+         {},
+         QStringLiteral("pay@@velmar.test")},
+    };
+    const qsizetype mark = server.received.size();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        mail.recipient = c.recipient;
+        settings.TEST = c.test;
+        settings.FromAddress = c.from;
+        const MailResult result = send();
+        EXPECT_EQ(result.text.toStdString(), c.message);
+        EXPECT_TRUE(result.standsAlone);
+    }
+    EXPECT_EQ(server.received.size(), mark);
+
+    // Blanks around the address are no part of it.
+    mail.recipient = QStringLiteral(" dr.jones@example.test ");
+    settings.TEST.clear();
+    settings.FromAddress = from;
+    EXPECT_TRUE(send().ok());
+    EXPECT_TRUE(server.received.contains("RCPT TO:<dr.jones@example.test>"));
+}
+
+TEST_F(TransactionTest, LineBreakInAnAttachmentNameIsNeverSent)
 {
     const qsizetype mark = server.received.size();
-    mail.recipient = QStringLiteral("dr@example.test>\r\nRCPT TO:<other@example.test");
-    const QString refusal =
-        QStringLiteral("Error Sending mail to (protocol 11): an address or attachment name holds a line break");
-    EXPECT_EQ(send().text, refusal);
-    mail.recipient = QStringLiteral("dr.jones@example.test");
     mail.proFormaPdfName = QStringLiteral("Jones\n.pdf");
-    EXPECT_EQ(send().text, refusal);
+    EXPECT_EQ(send().text,
+              QStringLiteral("Error Sending mail to (protocol 11): an address or attachment name holds a line break"));
     EXPECT_EQ(server.received.size(), mark);
 
     mail.proFormaPdfName = QStringLiteral("Jones.pdf");
     EXPECT_TRUE(send().ok());
 }
 
-TEST_F(TransactionTest, UnreadableAttachmentIsRaisedBeforeAnythingIsSent)
+TEST_F(TransactionTest, UnreadableAttachmentFailsBeforeAnythingIsSent)
 {
     const qsizetype mark = server.received.size();
     mail.pdfPath = dir.filePath(QStringLiteral("missing.pdf"));
     const MailResult result = send();
-    EXPECT_TRUE(result.raised);
+    EXPECT_EQ(result.outcome, MailOutcome::Failed);
     EXPECT_TRUE(result.text.contains(QStringLiteral("missing.pdf")));
     EXPECT_EQ(server.received.size(), mark);
 }

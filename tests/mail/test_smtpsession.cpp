@@ -1,20 +1,19 @@
 #include "core/appsettings.h"
-#include "mail/mailstatus.h"
+#include "mail/passwordcommand.h"
 #include "mail/smtpsession.h"
 
+#include "recordingstatus.h"
 #include "scriptedserver.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
 namespace velmar::test {
 namespace {
-
-class RecordingStatus : public MailStatus
-{
-public:
-    void showStatus(const QString& text) override { texts.append(text); }
-    QStringList texts;
-};
 
 class SmtpLoginTest : public ::testing::Test
 {
@@ -47,14 +46,60 @@ TEST_F(SmtpLoginTest, WithoutLoginStopsAfterEhloAndTracesTheDialogue)
     EXPECT_TRUE(server.waitForHangUp());
 }
 
-TEST_F(SmtpLoginTest, AuthLoginSendsBase64CredentialsAndJudgesPromptsByFirstCharacter)
+TEST_F(SmtpLoginTest, AuthLoginSendsHiddenBase64CredentialsAndReadsEveryReplyWhole)
 {
     settings.Login = QStringLiteral("clerk");
     settings.Password = QStringLiteral("secret");
-    server.script(QStringLiteral("AUTH"), {"300 anything starting with 3\r\n"});
+    server.script(QStringLiteral("GREETING"), {"220-mail.example.test ESMTP\r\n220-", "no spam\r\n220 ready\r\n"});
+    // The prompts are judged by their first character only.
+    server.script(QStringLiteral("AUTH"), {"300-a\r\n300 anything starting with 3\r\n"});
+    server.script(QStringLiteral("USER"), {"334-b\r\n", "334 UGFzc3dvcmQ6\r\n"});
+    server.script(QStringLiteral("PASS"), {"235-welcome\r\n235-to\r\n235 2.7.0 OK\r\n"});
     const MailResult result = session.SmtpLogin(settings);
     EXPECT_TRUE(result.ok()) << result.text.toStdString();
     EXPECT_EQ(server.received, QList<QByteArray>({"EHLO Webmaster", "AUTH LOGIN", "Y2xlcms=", "c2VjcmV0"}));
+    EXPECT_EQ(status.texts.count(QStringLiteral("C: <credentials hidden>")), 2);
+    EXPECT_FALSE(status.texts.join(u'\n').contains(QStringLiteral("c2VjcmV0")));
+    EXPECT_EQ(status.texts.last(), QStringLiteral("S: 235 2.7.0 OK"));
+}
+
+TEST_F(SmtpLoginTest, SettingsThatCannotWorkStopBeforeConnecting)
+{
+    struct Case
+    {
+        QString AppSettings::*key;
+        const char* value;
+        const char* message;
+    };
+    const QList<Case> cases{
+        {&AppSettings::Security, "SSL", "The setting Security=SSL is not one of STARTTLS, TLS or None"},
+        {&AppSettings::AuthMethod, "CRAM-MD5", "The setting AuthMethod=CRAM-MD5 is not one of LOGIN, PLAIN or XOAUTH2"},
+        {&AppSettings::PasswordCommand, "echo locked >&2; exit 3",
+         "The password command failed: exit status 3: locked"},
+        {&AppSettings::PasswordCommand, "printf '\\n'", "The password command failed: it printed nothing"},
+        {&AppSettings::TrustFile, "/nonexistent/ca.pem",
+         "The trust file /nonexistent/ca.pem cannot be read: No such file or directory"},
+    };
+    settings.Login = QStringLiteral("clerk");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        AppSettings wrong = settings;
+        wrong.*c.key = QString::fromUtf8(c.value);
+        const MailResult result = session.SmtpLogin(wrong);
+        EXPECT_EQ(result.text, QString::fromUtf8(c.message));
+        EXPECT_TRUE(result.standsAlone);
+    }
+    EXPECT_EQ(server.connections, 0);
+}
+
+TEST_F(SmtpLoginTest, DemandedStartTlsThatIsNotOfferedSendsNothingMore)
+{
+    settings.Security = QStringLiteral("STARTTLS");
+    settings.Login = QStringLiteral("clerk");
+    const MailResult result = session.SmtpLogin(settings);
+    EXPECT_EQ(result.text, QStringLiteral("The server 127.0.0.1 does not offer STARTTLS"));
+    EXPECT_TRUE(server.waitForHangUp());
+    EXPECT_EQ(server.received, QList<QByteArray>{"EHLO Webmaster"});
 }
 
 TEST_F(SmtpLoginTest, LongLoginIsCutAndEmptyPasswordIsAnEmptyLine)
@@ -87,9 +132,9 @@ TEST_F(SmtpLoginTest, EachFailureHasItsMessageAndClosesTheConnection)
     const QList<LoginFailure> failures{
         {"GREETING", {"554 no service\r\n"}, "Error connecting to SMTP Server (protocol 1): 554 no service"},
         {"GREETING", {"22\r\n"}, "Error connecting to SMTP Server (protocol 1): 22"},
-        // Only the first greeting line is read: the second is taken for the EHLO reply.
-        {"GREETING", {"220-first\r\n220 second\r\n"}, "Error connecting to SMTP Server (protocol 2): 220 second"},
+        {"GREETING", {"220-first\r\n554 second\r\n"}, "Error connecting to SMTP Server (protocol 1): 554 second"},
         {"EHLO", {"500 what\r\n"}, "Error connecting to SMTP Server (protocol 2): 500 what"},
+        {"EHLO", {QByteArray(1100, '2') + "\r\n"}, "Error connecting to SMTP Server (protocol 2): "},
         {"EHLO", {"250-a\r\n250OK\r\n"}, "Error connecting to SMTP Server (protocol 2): 250OK"},
         {"AUTH", {"504 unrecognised\r\n"}, "Error connecting to SMTP Server (protocol 3): 504 unrecognised"},
         {"USER", {"535 no\r\n"}, "Error connecting to SMTP Server (protocol 4)"},
@@ -104,7 +149,7 @@ TEST_F(SmtpLoginTest, EachFailureHasItsMessageAndClosesTheConnection)
         server.script(QString::fromLatin1(failure.step), failure.reply);
         const MailResult result = session.SmtpLogin(settings);
         EXPECT_EQ(result.text, QString::fromLatin1(failure.message));
-        EXPECT_FALSE(result.raised);
+        EXPECT_FALSE(result.standsAlone);
         EXPECT_FALSE(session.isConnected());
         EXPECT_TRUE(server.waitForHangUp());
         // Closed, so the next login connects again.
@@ -150,6 +195,22 @@ TEST_F(SmtpLoginTest, ConnectErrorsUseTheirOwnPrefix)
     const MailResult refused = session.SmtpLogin(settings);
     EXPECT_TRUE(refused.text.startsWith(QStringLiteral("Error connecting to SMPT Server: ")));
     EXPECT_GT(refused.text.size(), QStringLiteral("Error connecting to SMPT Server: ").size());
+}
+
+TEST(PasswordCommand, TimeOutEndsTheCommandAndWhatItStarted)
+{
+    QTemporaryDir dir;
+    const QString marker = dir.filePath(QStringLiteral("late"));
+    QString secret;
+    QString error;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(
+        RunPasswordCommand(QStringLiteral("sleep 1; touch '%1'; echo late").arg(marker), 200, &secret, &error));
+    EXPECT_EQ(error, QStringLiteral("it did not finish within 0.2 seconds"));
+    EXPECT_LT(clock.elapsed(), 900);
+    QTest::qWait(1300);
+    EXPECT_FALSE(QFile::exists(marker));
 }
 
 } // namespace

@@ -5,15 +5,14 @@
 #include "sending/paymentsender.h"
 
 #include "documents/reportsfixture.h"
-#include "mail/mailstatus.h"
+#include "recordingstatus.h"
+#include "scriptedserver.h"
 #include "smtpserverprocess.h"
 
 #include <QDir>
 #include <QJsonArray>
 #include <QProcess>
 #include <QTemporaryDir>
-
-#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -35,19 +34,6 @@ QMap<QString, QString> saveAttachments(const QString& emlPath, const QString& fo
         files.insert(name, QDir(folder).filePath(name));
     return files;
 }
-
-class RecordedStatus : public MailStatus
-{
-public:
-    void showStatus(const QString& text) override
-    {
-        lines.append(text);
-        if (onLine)
-            onLine(text);
-    }
-    QStringList lines;
-    std::function<void(const QString&)> onLine;
-};
 
 class RecordedProgress : public ProgressDisplay
 {
@@ -107,7 +93,7 @@ protected:
         }
         PdfFileOutput output{QString()};
         RecordedProgress progress;
-        RecordedStatus status;
+        RecordingStatus status;
         Documents documents;
         BatchPrint batch;
         PaymentSender sender;
@@ -135,8 +121,8 @@ TEST_F(SendTest, OneDoctorGetsInvoiceAndPensionFormAsSoundPdfs)
               QStringList{QStringLiteral("info: Email with Pro Forma attachment sent to: oakes@example.test")});
     EXPECT_FALSE(state.SendingMode);
     EXPECT_FALSE(rig.sender.session().isConnected());
-    EXPECT_EQ(rig.status.lines.first(), QStringLiteral("Logging in to 127.0.0.1"));
-    EXPECT_EQ(rig.status.lines.last(), QStringLiteral("SMTP Connection Closed"));
+    EXPECT_EQ(rig.status.texts.first(), QStringLiteral("Logging in to 127.0.0.1"));
+    EXPECT_EQ(rig.status.texts.last(), QStringLiteral("SMTP Connection Closed"));
     // The run's private folder is gone with the run.
     EXPECT_TRUE(rig.documents.invoicePdfPath().isEmpty());
 
@@ -161,10 +147,12 @@ TEST_F(SendTest, RefusedMessageIsNotReportedAsSent)
     Rig rig(*this);
     EXPECT_FALSE(rig.sender.SendOne(doctorRow(QStringLiteral("3")), shiftRows(QStringLiteral("3"))));
     EXPECT_TRUE(server.messageFiles().isEmpty());
-    ASSERT_EQ(m_prompter.messages.size(), 1);
-    EXPECT_TRUE(m_prompter.messages.first().startsWith(QStringLiteral("error: ")));
-    EXPECT_TRUE(m_prompter.messages.first().contains(QStringLiteral(" sending email to x@example.test")));
+    EXPECT_EQ(m_prompter.messages,
+              QStringList{QStringLiteral(
+                  "error: The e-mail address of Dr Moss is not a single address: x@example.test\r\nRSET")});
     EXPECT_FALSE(rig.sender.session().isConnected());
+    ASSERT_EQ(rig.sender.records().size(), 1);
+    EXPECT_EQ(rig.sender.records().first().outcome, MailOutcome::Failed);
 }
 
 TEST_F(SendTest, EveryoneOnOneConnectionInSurnameOrder)
@@ -174,15 +162,16 @@ TEST_F(SendTest, EveryoneOnOneConnectionInSurnameOrder)
     m_prompter.answers = {false, true};
     Rig rig(*this);
     EXPECT_EQ(rig.sender.SendAll(true), -1); // declined: not even a login
-    EXPECT_TRUE(rig.status.lines.isEmpty());
+    EXPECT_TRUE(rig.status.texts.isEmpty());
     EXPECT_EQ(rig.sender.SendAll(true), 2);
 
     EXPECT_EQ(recipients(), (QStringList{QStringLiteral("fenwick@example.test"), QStringLiteral("moss@example.test")}));
-    EXPECT_EQ(rig.status.lines.count(QStringLiteral("Logging in to 127.0.0.1")), 1);
+    EXPECT_EQ(rig.status.texts.count(QStringLiteral("Logging in to 127.0.0.1")), 1);
     ASSERT_EQ(m_prompter.messages.size(), 3);
     EXPECT_EQ(m_prompter.messages.at(1), QStringLiteral("question: Send Pro Forma Invoices to ALL?"));
     // The refused doctor is reported and the run goes on; nobody is told a message went that did not.
-    EXPECT_TRUE(m_prompter.messages.at(2).contains(QStringLiteral(" sending email to x@example.test")));
+    EXPECT_EQ(m_prompter.messages.at(2),
+              QStringLiteral("error: The e-mail address of Dr Oakes is not a single address: x@example.test\n"));
     EXPECT_FALSE(state.SendingMode);
     EXPECT_FALSE(rig.sender.session().isConnected());
     // A doctor outside the pension scheme gets his invoice alone; each gets his own documents.
@@ -193,6 +182,58 @@ TEST_F(SendTest, EveryoneOnOneConnectionInSurnameOrder)
     PdfText form;
     ASSERT_TRUE(form.load(moss.value(QStringLiteral("Moss_Solo_DS1.pdf"))));
     EXPECT_TRUE(form.contains(QStringLiteral("Carl Moss")));
+}
+
+TEST_F(SendTest, RefusalOfManyLinesKeepsEveryMessageWithItsOwnDoctor)
+{
+    // Every reply has several lines; the second doctor is refused with five.
+    ScriptedServer scripted;
+    scripted.script(QStringLiteral("GREETING"), {"220-scripted.test ESMTP\r\n", "220 ready\r\n"});
+    scripted.script(QStringLiteral("EHLO"), {"250-scripted.test\r\n250-AUTH LOGIN PLAIN\r\n250 8BITMIME\r\n"});
+    for (int i = 0; i < 3; ++i) {
+        scripted.script(QStringLiteral("MAIL"), {"250-2.1.0 sender\r\n250 2.1.0 OK\r\n"});
+        scripted.script(QStringLiteral("DATA"), {"354-go\r\n", "354 ahead\r\n"});
+        scripted.script(QStringLiteral("END"), {"250-2.0.0 queued\r\n250 2.0.0 as 1\r\n"});
+        scripted.script(QStringLiteral("RSET"), {"250-2.0.0 flushed\r\n250 2.0.0 OK\r\n"});
+    }
+    const QByteArray recipientOk = "250-2.1.5 recipient\r\n250 2.1.5 OK\r\n";
+    scripted.script(QStringLiteral("RCPT"), {recipientOk});
+    scripted.script(QStringLiteral("RCPT"), {"550-5.1.1 The account that you tried to reach does not exist.\r\n"
+                                             "550-5.1.1 Please try\r\n",
+                                             "550-5.1.1 double-checking the recipient's email\r\n"
+                                             "550-5.1.1 address for typos or\r\n550 5.1.1 unnecessary spaces.\r\n"});
+    scripted.script(QStringLiteral("RCPT"), {recipientOk});
+    settings.SMTPPort = scripted.port();
+    settings.Solo = true;
+    m_prompter.answers = {true};
+    Rig rig(*this);
+    EXPECT_EQ(rig.sender.SendAll(true), 2);
+
+    // Surname order: Fenwick, Moss (refused), Oakes.
+    ASSERT_EQ(scripted.envelopes.size(), 2);
+    const QList<QByteArray> to{"<fenwick@example.test>", "<oakes@example.test>"};
+    const QList<QStringList> attachments{{QStringLiteral("Fenwick_DS1.pdf")},
+                                         {QStringLiteral("Oakes_DS1.pdf"), QStringLiteral("Oakes_Solo_DS1.pdf")}};
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(scripted.envelopes.at(i).from, "<pay@velmar.test>");
+        EXPECT_EQ(scripted.envelopes.at(i).recipients, QList<QByteArray>{to.at(i)});
+        QStringList names;
+        for (const QByteArray& line : scripted.messages.at(i))
+            if (line.startsWith("        filename=\""))
+                names.append(QString::fromUtf8(line.mid(18).chopped(1)));
+        EXPECT_EQ(names, attachments.at(i));
+        EXPECT_FALSE(scripted.messages.at(i).contains("RSET"));
+    }
+    EXPECT_EQ(m_prompter.messages.last(), QStringLiteral("error: Error Sending mail to (protocol 11): 550 5.1.1 "
+                                                         "unnecessary spaces. sending email to moss@example.test"));
+    ASSERT_EQ(rig.sender.records().size(), 3);
+    const QStringList ids{QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("1")};
+    const QList<MailOutcome> outcomes{MailOutcome::Done, MailOutcome::Failed, MailOutcome::Done};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(rig.sender.records().at(i).doctorId, ids.at(i));
+        EXPECT_EQ(rig.sender.records().at(i).outcome, outcomes.at(i));
+    }
+    EXPECT_EQ(rig.sender.records().at(1).reason, QStringLiteral("550 5.1.1 unnecessary spaces."));
 }
 
 TEST_F(SendTest, SendStartedDuringAnotherLeavesItIntact)

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Builds the package from the build tree given, checks what it holds, and runs the unpacked
+# velmarpay-cli as a new user would on a fresh installation. Nothing is installed on the machine.
+set -euo pipefail
+build=$(realpath "$1")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+for tool in cpack dpkg-deb desktop-file-validate; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (./scripts/setup-deps installs it)"
+done
+
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/pkg" >"$work/cpack.log" 2>&1 || {
+  cat "$work/cpack.log" >&2
+  fail "cpack"
+}
+debs=("$work"/pkg/*.deb)
+[ ${#debs[@]} -eq 1 ] || fail "expected one package, got: ${debs[*]}"
+deb=${debs[0]}
+
+# Exactly these files, nothing from the tests or benchmarks.
+expected="./usr/bin/velmarpay
+./usr/bin/velmarpay-cli
+./usr/share/applications/velmarpay.desktop
+./usr/share/doc/velmarpay/examples/sample.pay
+./usr/share/doc/velmarpay/examples/velmarpay.ini
+./usr/share/icons/hicolor/256x256/apps/velmarpay.png
+./usr/share/icons/hicolor/scalable/apps/velmarpay.svg"
+files=$(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ {print $6}' | sort)
+[ "$files" = "$expected" ] || fail "package contents differ:"$'\n'"$files"
+
+# The fonts, the database driver and the certificate store by name, the Qt libraries (the network
+# one with its TLS backend) found by dpkg-shlibdeps.
+depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//')
+for dep in fonts-liberation2 libqt6sql6-sqlite ca-certificates libqt6widgets6 libqt6printsupport6 libqt6network6; do
+  grep -qx "$dep" <<<"$depends" || fail "Depends lacks $dep: $(dpkg-deb -f "$deb" Depends)"
+done
+
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+bin=$root/usr/bin
+
+# The version is the one the about box shows: the file version compiled into the program.
+version=$(grep -a -o 'StringFileInfo\\[0-9A-F]\{8\}\\FileVersion=[0-9.]*' "$bin/velmarpay" | head -1 | sed 's/.*=//')
+[ -n "$version" ] || fail "no version information in velmarpay"
+[ "$(basename "$deb")" = "velmarpay_${version}_$(dpkg --print-architecture).deb" ] || fail "package name $(basename "$deb")"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version $(dpkg-deb -f "$deb" Version), about box $version"
+
+entry=$root/usr/share/applications/velmarpay.desktop
+desktop-file-validate "$entry" || fail "desktop entry does not validate"
+grep -qx 'Categories=Office;Finance;' "$entry" || fail "desktop entry categories"
+program=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
+[ -x "$bin/$program" ] || fail "desktop entry starts $program, which the package does not hold"
+icon=$(sed -n 's/^Icon=//p' "$entry")
+grep -q '<svg' "$root/usr/share/icons/hicolor/scalable/apps/$icon.svg" || fail "no SVG icon named $icon"
+png=$root/usr/share/icons/hicolor/256x256/apps/$icon.png
+# PNG signature, then the IHDR width and height as big-endian 32-bit numbers.
+[ "$(od -An -tx1 -N8 "$png" | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "$png is no PNG"
+[ "$(od -An -tu1 -j16 -N8 "$png" | tr -s ' ' | sed 's/^ //')" = "0 0 1 0 0 0 1 0" ] || fail "$png is not 256x256"
+! ldd "$bin/velmarpay" | grep 'not found' || fail "velmarpay needs libraries the system lacks"
+
+# A new user on a fresh installation: HOME and the XDG folders are empty temporary ones.
+[ ! -e /etc/velmarpay/velmarpay.ini ] || fail "this machine has /etc/velmarpay/velmarpay.ini; the run would use it"
+export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
+mkdir -p "$HOME"
+cli=$bin/velmarpay-cli
+[ "$("$cli" --version)" = "velmarpay-cli $version" ] || fail "--version printed: $("$cli" --version)"
+
+db=$XDG_DATA_HOME/velmarpay/velmarpay.mdb
+ini=$XDG_CONFIG_HOME/velmarpay/velmarpay.ini
+if "$cli" datasets >"$work/out" 2>"$work/err"; then fail "datasets worked without a database"; fi
+grep -qF "No database found at $db." "$work/err" || fail "first start did not say where it looked: $(cat "$work/err")"
+grep -qF '"velmarpay-cli init-db" creates it there.' "$work/err" || fail "first start did not say how: $(cat "$work/err")"
+
+"$cli" init-db >"$work/out" || fail "init-db"
+[ -f "$db" ] || fail "init-db did not create $db: $(cat "$work/out")"
+cmp -s "$ini" "$root/usr/share/doc/velmarpay/examples/velmarpay.ini" || fail "init-db did not write the sample settings to $ini"
+imported=$("$cli" import "$root/usr/share/doc/velmarpay/examples/sample.pay") || fail "import"
+[[ $imported == "Imported 02_2005 "*": 12 doctors"* ]] || fail "import printed: $imported"
+[ "$("$cli" doctors | wc -l)" -eq 12 ] || fail "the imported doctors are not in $db"
+[ "$(ls "$bin")" = "velmarpay"$'\n'"velmarpay-cli" ] || fail "something was written beside the programs: $(ls "$bin")"
+
+# Without the XDG variables the files go to the usual folders of the home.
+HOME=$work/home2 XDG_CONFIG_HOME= XDG_DATA_HOME= "$cli" init-db >/dev/null || fail "init-db without XDG variables"
+[ -f "$work/home2/.local/share/velmarpay/velmarpay.mdb" ] && [ -f "$work/home2/.config/velmarpay/velmarpay.ini" ] ||
+  fail "without XDG variables the files are not under ~/.config and ~/.local/share"
+echo "package $(basename "$deb") checked"
