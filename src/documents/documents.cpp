@@ -122,6 +122,9 @@ bool Documents::ProduceInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>
     }
     addressLabel.caption = FormatAddressLines(address);
     titleLabel.caption = QStringLiteral("Shift Payment for ") + m_state.CurrentDataSetLabel;
+    form[QStringLiteral("QRSysData2")].caption = text(doctor, "title") + u' ' + text(doctor, "fname") + u' ' +
+                                                 text(doctor, "sname") + QStringLiteral(" - ") +
+                                                 m_state.CurrentDataSet + QStringLiteral(" - ");
 
     const PaymentFigures figures = ComputePaymentFigures(m_settings, doctor, shiftRows);
     m_figures = figures;

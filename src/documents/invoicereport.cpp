@@ -25,16 +25,24 @@ InvoiceReport::InvoiceReport() : m_report(QStringLiteral("TfrmPrint"))
     const auto across = [width](double y) { return QRectF(0, y, width, 0); };
     const auto toRight = [](double right, double y) { return QRectF(0, y, right, 0); };
 
+    // The recipient's lines stop short of the date at the right.
+    const double recipientWidth = 140.0;
     ReportBand& title = m_report.addBand(BandKind::Title, QStringLiteral("QRBand1"), 72.5);
-    title.addLabel(QStringLiteral("Header1"), QString(), across(0), times(22), Qt::AlignHCenter);
-    title.addLabel(QStringLiteral("Header2"), QString(), across(8.3), times(12), Qt::AlignHCenter);
-    title.addLabel(QStringLiteral("Header3"), QString(), across(14.8), times(11), Qt::AlignHCenter);
+    title.addLabel(QStringLiteral("Header1"), QString(), across(0), times(22), Qt::AlignHCenter).fit = TextFit::Text;
+    title.addLabel(QStringLiteral("Header2"), QString(), across(8.3), times(12), Qt::AlignHCenter).fit = TextFit::Text;
+    title.addLabel(QStringLiteral("Header3"), QString(), across(14.8), times(11), Qt::AlignHCenter).fit = TextFit::Text;
     title.addLabel(QStringLiteral("QRLabel8"), QStringLiteral("To:"), 0, 21.1, arial(10));
-    title.addLabel(QStringLiteral("lblName"), QString(), 10.6, 21.1, arial(10));
-    title.addLabel(QStringLiteral("lblAddress"), QString(), 10.6, 25.2, arial(10));
+    title
+        .addLabel(QStringLiteral("lblName"), QString(), QRectF(10.6, 21.1, recipientWidth, 0), arial(10), Qt::AlignLeft)
+        .fit = TextFit::Text;
+    title
+        .addLabel(QStringLiteral("lblAddress"), QString(), QRectF(10.6, 25.2, recipientWidth, 0), arial(10),
+                  Qt::AlignLeft)
+        .fit = TextFit::Text;
     title.addSystemData(QStringLiteral("QRSysData1"), SystemDataKind::Date, across(21.1), arial(10), Qt::AlignRight,
                         QStringLiteral("Date: "));
-    title.addLabel(QStringLiteral("lblLabel"), QString(), across(61.1), arial(16, true, true), Qt::AlignHCenter);
+    title.addLabel(QStringLiteral("lblLabel"), QString(), across(61.1), arial(16, true, true), Qt::AlignHCenter).fit =
+        TextFit::Text;
 
     ReportBand& heading = m_report.addBand(BandKind::ColumnHeader, QStringLiteral("QRBand2"), 4.1);
     const ReportFont headingFont = arial(9, true, true);
@@ -71,10 +79,13 @@ InvoiceReport::InvoiceReport() : m_report(QStringLiteral("TfrmPrint"))
         {"QRDBText9", "Net", 173.0, 11.6, Qt::AlignRight, &QRDBText6Print},
     };
     for (const Column& c : columns) {
+        // The amounts are the ones with a print handler. They keep a millimetre clear of the column
+        // at their left, which ends where they begin: two full columns would read as one number.
+        const double lead = c.onPrint ? 1.0 : 0.0;
         ReportControl& text = detail.addDataText(QString::fromUtf8(c.name), QString::fromUtf8(c.field),
-                                                 QRectF(c.x, 2.0, c.w, 4.0), rowFont, c.alignment);
-        if (c.onPrint)
-            text.OnPrint = c.onPrint;
+                                                 QRectF(c.x + lead, 2.0, c.w - lead, 4.0), rowFont, c.alignment);
+        text.OnPrint = c.onPrint;
+        text.fit = c.onPrint ? TextFit::Number : TextFit::Text;
     }
     detail.control(QStringLiteral("QRDBText3"))->isDate = true;
 
@@ -98,10 +109,22 @@ InvoiceReport::InvoiceReport() : m_report(QStringLiteral("TfrmPrint"))
         {27.6, "QRLabel13", "Net Payment", "lblNet"},
     };
     const ReportFont totalFont = arial(10, true);
+    // Amounts keep clear of the longest caption ("Additional Contrib @ 12.50%").
+    const double amountLeft = 158.0;
     for (const Line& l : lines) {
         total.addLabel(QString::fromUtf8(l.caption), QString::fromUtf8(l.captionText), 105.9, l.y, totalFont);
-        total.addLabel(QString::fromUtf8(l.amount), QString(), across(l.y), totalFont, Qt::AlignRight);
+        total
+            .addLabel(QString::fromUtf8(l.amount), QString(), QRectF(amountLeft, l.y, width - amountLeft, 0), totalFont,
+                      Qt::AlignRight)
+            .fit = TextFit::Number;
     }
+
+    // Every page says whose invoice it is: the pages of a long one may be parted.
+    ReportBand& footer = m_report.addBand(BandKind::PageFooter, QStringLiteral("QRBand4"), 5.0);
+    footer
+        .addSystemData(QStringLiteral("QRSysData2"), SystemDataKind::PageOfPages, across(1.0), arial(8),
+                       Qt::AlignHCenter)
+        .fit = TextFit::Text;
 }
 
 ReportControl& InvoiceReport::operator[](const QString& name) const

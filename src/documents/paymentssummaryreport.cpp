@@ -17,6 +17,28 @@ QString SummaryDisplayName(const QString& sname, const QString& fname)
     return sname + QStringLiteral(", ") + fname.left(1);
 }
 
+QRectF SummaryColumns::next(double right)
+{
+    // Amounts keep this far from the column before them.
+    constexpr double gap = 2.0;
+    const QRectF room =
+        right > 0 ? QRectF(m_previousRight + gap, 0, right - m_previousRight - gap, 0) : QRectF(0, 0, m_nameRight, 0);
+    m_previousRight = room.right();
+    return room;
+}
+
+ReportControl& SummaryColumns::addCell(ReportBand& band, const QString& name, const QRectF& room, double y,
+                                       const ReportFont& font, int column, const QString& rowKind)
+{
+    const bool amount = room.left() > 0;
+    ReportControl& cell =
+        band.addLabel(name, QString(), room.translated(0, y), font, amount ? Qt::AlignRight : Qt::AlignLeft);
+    cell.fit = amount ? TextFit::Number : TextFit::Text;
+    cell.column = column;
+    cell.rowKind = rowKind;
+    return cell;
+}
+
 SummaryExpressions summaryExpressions(const QString& annuityColumn)
 {
     // 60.0 keeps part-hours of the adjustment.
@@ -53,11 +75,14 @@ PaymentsSummaryReport::PaymentsSummaryReport(const AppSettings& settings, const 
     const auto rightAt = [](double right, double y) { return QRectF(0, y, right, 0); };
 
     ReportBand& pageHeader = m_report.addBand(BandKind::PageHeader, QStringLiteral("QRBand6"), 10.0);
-    pageHeader.addLabel(QStringLiteral("QRLabel7"), QString(), across(0), arial(20, true), Qt::AlignHCenter);
+    pageHeader.addLabel(QStringLiteral("QRLabel7"), QString(), across(0), arial(20, true), Qt::AlignHCenter).fit =
+        TextFit::Text;
 
     ReportBand& title = m_report.addBand(BandKind::Title, QStringLiteral("QRBand1"), 14.0);
-    title.addLabel(QStringLiteral("QRCName"), QString(), across(0), arial(16, true), Qt::AlignHCenter);
-    title.addLabel(QStringLiteral("QRAddress"), QString(), across(7.0), arial(12, true), Qt::AlignHCenter);
+    title.addLabel(QStringLiteral("QRCName"), QString(), across(0), arial(16, true), Qt::AlignHCenter).fit =
+        TextFit::Text;
+    title.addLabel(QStringLiteral("QRAddress"), QString(), across(7.0), arial(12, true), Qt::AlignHCenter).fit =
+        TextFit::Text;
 
     struct Column
     {
@@ -79,16 +104,20 @@ PaymentsSummaryReport::PaymentsSummaryReport(const AppSettings& settings, const 
     ReportBand& heading = m_report.addBand(BandKind::ColumnHeader, QStringLiteral("QRBand2"), 6.0);
     ReportBand& detail = m_report.addBand(BandKind::Detail, QStringLiteral("QRBand3"), 5.0);
     ReportBand& summary = m_report.addBand(BandKind::Summary, QStringLiteral("QRBand4"), 10.0);
+    // The name stops where amounts of six figures begin.
+    SummaryColumns rooms(36.0);
     int column = 0;
     for (const Column& c : columns) {
-        heading
-            .addLabel(QString::fromUtf8(c.heading), QString::fromUtf8(c.headingText), c.left, 0, arial(10, true, true))
-            .column = column;
-        const Qt::Alignment alignment = c.right > 0 ? Qt::AlignRight : Qt::AlignLeft;
-        detail.addLabel(QString::fromUtf8(c.detail), QString(), rightAt(c.right, 0.5), arial(10), alignment).column =
-            column;
-        summary.addLabel(QString::fromUtf8(c.total), QString(), rightAt(c.right, 2.5), arial(10, true), alignment)
-            .column = column;
+        ReportControl& title = heading.addLabel(QString::fromUtf8(c.heading), QString::fromUtf8(c.headingText), c.left,
+                                                0, arial(10, true, true));
+        title.column = column;
+        // The annuity heading prints nothing without superannuation; the column keeps its name.
+        title.columnName = title.caption;
+        const QRectF room = rooms.next(c.right);
+        SummaryColumns::addCell(detail, QString::fromUtf8(c.detail), room, 0.5, arial(10), column,
+                                QStringLiteral("doctor"));
+        SummaryColumns::addCell(summary, QString::fromUtf8(c.total), room, 2.5, arial(10, true), column,
+                                QStringLiteral("total"));
         ++column;
     }
 

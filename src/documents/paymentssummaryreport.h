@@ -61,6 +61,23 @@ private:
 // Display name of a summary line: "sname, F".
 QString SummaryDisplayName(const QString& sname, const QString& fname);
 
+// The columns of a summary's lines: the name left-aligned from 0 to nameRight, each amount
+// right-aligned at its column's right edge in the room the column before it leaves. Within its
+// room a long name shrinks and is then cut; an amount only shrinks.
+class SummaryColumns
+{
+public:
+    explicit SummaryColumns(double nameRight) : m_nameRight(nameRight) {}
+    // The next column's room; right is 0 for the name. Columns are given left to right.
+    QRectF next(double right);
+    static ReportControl& addCell(ReportBand& band, const QString& name, const QRectF& room, double y,
+                                  const ReportFont& font, int column, const QString& rowKind);
+
+private:
+    double m_nameRight;
+    double m_previousRight = 0;
+};
+
 // The money columns both summaries compute in SQL, given how the annuity column is named.
 // Written out in full where reused: a select list cannot refer to its own aliases.
 struct SummaryExpressions

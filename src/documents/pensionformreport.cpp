@@ -37,6 +37,13 @@ PensionFormReport::PensionFormReport(Variant variant)
     const auto box = [&b, &shapes](double x, double y, double w, double h) {
         b.addRectangle(QStringLiteral("QRShape%1").arg(++shapes), QRectF(x, y, w, h));
     };
+    // A value written into a box keeps inside it: a text shrinks and is then cut, an amount shrinks.
+    const auto boxValue = [&b](const char* name, double x, double y, double boxRight, TextFit fit) {
+        constexpr double inset = 0.8;
+        ReportControl& value =
+            b.addLabel(text(name), QString(), QRectF(x, y, boxRight - inset - x, 0), formFont(10), Qt::AlignLeft);
+        value.fit = fit;
+    };
 
     // Heading and instructions
     label("QRLabel1", 0, 2.0, formFont(11, true), v("NHS Pension Scheme - ", "HPSS Superannuation Scheme - "));
@@ -89,16 +96,16 @@ PensionFormReport::PensionFormReport(Variant variant)
     label("QRLabel12", 0, 101.8, formFont(10), text("Date"));
 
     box(65.0, 36.3, 76.0, 3.6);
-    label("qrName", 67.3, 36.2, formFont(10), QString());
+    boxValue("qrName", 67.3, 36.2, 65.0 + 76.0, TextFit::Text);
     const double ninoX[] = {65.1, 71.5, 78.9, 85.3, 92.7, 99.1, 106.5, 112.8, 120.3};
     for (int i = 0; i < 9; ++i) {
         box(ninoX[i], 44.5, 3.6, 3.6);
         b.addLabel(QStringLiteral("qrNHS%1").arg(i + 1), QString(), ninoX[i] + 0.9, 44.5, formFont(10));
     }
     box(65.1, 52.4, 38.1, 3.6);
-    label("qrNHSPS_No", 67.3, 52.4, formFont(10), QString());
+    boxValue("qrNHSPS_No", 67.3, 52.4, 65.1 + 38.1, TextFit::Text);
     box(65.0, 60.2, 76.0, 3.6);
-    label("qrHostPCT", 67.3, 60.3, formFont(10), QString());
+    boxValue("qrHostPCT", 67.3, 60.3, 65.0 + 76.0, TextFit::Text);
     box(65.0, 85.6, 76.0, 10.3); // signature
     box(65.0, 100.7, 76.0, 4.0); // date
     b.addRule(QStringLiteral("QRHRule1"), QRectF(0, 106.7, 184.5, 0));
@@ -142,7 +149,7 @@ PensionFormReport::PensionFormReport(Variant variant)
           v("Total NHS Pension Scheme contributions (D+E+F)", "Total HPSS Superannation Scheme contributions (D+E+F)"));
 
     box(95.6, 121.9, 55.5, 3.6);
-    label("qrMonthName", 96.5, 121.9, formFont(10), QString());
+    boxValue("qrMonthName", 96.5, 121.9, 95.6 + 55.5, TextFit::Text);
 
     struct MoneyBox
     {
@@ -159,7 +166,8 @@ PensionFormReport::PensionFormReport(Variant variant)
         box(127.9, m.y, 31.9, 3.6);
         b.addLabel(QStringLiteral("QRLabel%1").arg(m.poundLabel), QStringLiteral("\u00a3"), 129.9, m.y,
                    formFont(11, true));
-        b.addLabel(QStringLiteral("qrVal%1").arg(QChar::fromLatin1(m.letter)), QString(), 133.3, m.y, formFont(10));
+        const QByteArray value = "qrVal" + QByteArray(1, m.letter);
+        boxValue(value.constData(), 133.3, m.y, 127.9 + 31.9, TextFit::Number);
         b.addLabel(QStringLiteral("QRLabel%1").arg(m.letterLabel), QString(QChar::fromLatin1(m.letter)), 174.9, m.y,
                    formFont(10));
     }
@@ -202,9 +210,9 @@ PensionFormReport::PensionFormReport(Variant variant)
     const double blockW = sd ? 73.7 : 66.4;
     box(blockX, 223.9, blockW, 8.9); // signature
     box(blockX, 238.8, blockW, 3.6);
-    label("qrAuthority", sd ? 64.8 : 75.5, 238.8, formFont(10), QString());
+    boxValue("qrAuthority", sd ? 64.8 : 75.5, 238.8, blockX + blockW, TextFit::Text);
     box(blockX, 246.4, sd ? 22.9 : 43.2, 3.6);
-    label("qrEACode", sd ? 64.8 : 74.9, 246.4, formFont(10), QString());
+    boxValue("qrEACode", sd ? 64.8 : 74.9, 246.4, blockX + (sd ? 22.9 : 43.2), TextFit::Text);
     box(blockX, sd ? 253.1 : 254.5, 43.9, 3.6); // date of payment
 
     const ReportFont noteFont = formFont(8, false, true);

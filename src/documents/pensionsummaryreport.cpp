@@ -46,10 +46,15 @@ PensionSummaryReport::PensionSummaryReport(const AppSettings& settings, const Ap
     const auto across = [width](double y) { return QRectF(0, y, width, 0); };
     const auto rightAt = [](double right, double y) { return QRectF(0, y, right, 0); };
 
-    m_report.addBand(BandKind::PageHeader, QStringLiteral("QRBand1"), 5.0);
+    // The title names the pay run, as the payments summary's does.
+    ReportBand& pageHeader = m_report.addBand(BandKind::PageHeader, QStringLiteral("QRBand1"), 10.0);
+    pageHeader.addLabel(QStringLiteral("QRLabel7"), QString(), across(0), arial(20, true), Qt::AlignHCenter).fit =
+        TextFit::Text;
     ReportBand& title = m_report.addBand(BandKind::Title, QStringLiteral("QRBand2"), 14.0);
-    title.addLabel(QStringLiteral("QRCName"), QString(), across(0), arial(16, true), Qt::AlignHCenter);
-    title.addLabel(QStringLiteral("QRAddress"), QString(), across(7.0), arial(12, true), Qt::AlignHCenter);
+    title.addLabel(QStringLiteral("QRCName"), QString(), across(0), arial(16, true), Qt::AlignHCenter).fit =
+        TextFit::Text;
+    title.addLabel(QStringLiteral("QRAddress"), QString(), across(7.0), arial(12, true), Qt::AlignHCenter).fit =
+        TextFit::Text;
 
     struct Column
     {
@@ -73,6 +78,8 @@ PensionSummaryReport::PensionSummaryReport(const AppSettings& settings, const Ap
     ReportBand& heading = m_report.addBand(BandKind::ColumnHeader, QStringLiteral("QRBand3"), 10.0);
     m_detail = &m_report.addBand(BandKind::Detail, QStringLiteral("QRBand4"), kLineHeight);
     ReportBand& summary = m_report.addBand(BandKind::Summary, QStringLiteral("QRBand5"), 10.0);
+    // The name (or the host PCT of a subtotal) stops where fees of six figures begin.
+    SummaryColumns rooms(43.0);
     int column = 0;
     int headingLabel = 0;
     // The columns follow the sums: the name, the eight sums, the total.
@@ -90,15 +97,13 @@ PensionSummaryReport::PensionSummaryReport(const AppSettings& settings, const Ap
                       at.translated(0, 4.5), arial(10, true, true), alignment)
             .column = column;
         const QString suffix = QString::fromUtf8(c.suffix);
-        ReportControl& line = m_detail->addLabel(QStringLiteral("QR") + suffix, QString(), at, arial(10), alignment);
-        ReportControl& sub = m_detail->addLabel(QStringLiteral("PQR") + suffix, QString(),
-                                                at.translated(0, kSubtotalOffset), arial(10, true), alignment);
-        summary.addLabel(QStringLiteral("QRT") + suffix, QString(), at.translated(0, 2.5), arial(10, true), alignment)
-            .column = column;
-        line.column = column;
-        sub.column = column;
-        m_line[column] = &line;
-        m_subtotal[column] = &sub;
+        const QRectF room = rooms.next(c.right);
+        m_line[column] = &SummaryColumns::addCell(*m_detail, QStringLiteral("QR") + suffix, room, 0, arial(10), column,
+                                                  QStringLiteral("doctor"));
+        m_subtotal[column] = &SummaryColumns::addCell(*m_detail, QStringLiteral("PQR") + suffix, room, kSubtotalOffset,
+                                                      arial(10, true), column, QStringLiteral("subtotal"));
+        SummaryColumns::addCell(summary, QStringLiteral("QRT") + suffix, room, 2.5, arial(10, true), column,
+                                QStringLiteral("total"));
         ++column;
     }
 
@@ -172,7 +177,8 @@ bool PensionSummaryReport::QuickRep1NeedData()
                                  q.value(annuity).toDouble(), q.value(total).toDouble(), q.value(superfee).toDouble(),
                                  q.value(adjustment).toDouble(), q.value(adjTotal).toDouble()});
         }
-        m_title = QStringLiteral("Payment's Summary for ") + m_state.CurrentDataSetLabel;
+        (*this)[QStringLiteral("QRLabel7")].caption =
+            QStringLiteral("Payment's Summary for ") + m_state.CurrentDataSetLabel;
         (*this)[QStringLiteral("QRCName")].caption = m_settings.Name;
         (*this)[QStringLiteral("QRAddress")].caption = m_settings.Address;
         RestartReport = false;

@@ -22,8 +22,6 @@ public:
 
     Report& report() { return m_report; }
     ReportControl& operator[](const QString& name) const;
-    // The title lies outside every band and is not printed; its caption is kept all the same.
-    QString titleCaption() const { return m_title; }
 
     QString ReportDataSet;
     bool RestartReport = false;
@@ -53,7 +51,6 @@ private:
     const AppState& m_state;
     QSqlDatabase m_db;
     Report m_report;
-    QString m_title;
     ReportBand* m_detail = nullptr;
     std::array<ReportControl*, SumCount + 2> m_line{};     // name, the sums, total
     std::array<ReportControl*, SumCount + 2> m_subtotal{}; // the same for the group line

@@ -93,9 +93,17 @@ QString Report::controlText(const ReportControl& control, int pageNumber) const
         }
         break;
     case ControlKind::SystemData:
-        text = control.caption + (control.systemData == SystemDataKind::Date
-                                      ? printDate().toString(QStringLiteral("dd/MM/yyyy"))
-                                      : QString::number(pageNumber));
+        switch (control.systemData) {
+        case SystemDataKind::Date:
+            text = control.caption + printDate().toString(QStringLiteral("dd/MM/yyyy"));
+            break;
+        case SystemDataKind::PageNumber:
+            text = control.caption + QString::number(pageNumber);
+            break;
+        case SystemDataKind::PageOfPages:
+            text = control.caption + QStringLiteral("page %1 of %2").arg(pageNumber).arg(m_pageTotal);
+            break;
+        }
         break;
     case ControlKind::HorizontalRule:
     case ControlKind::Rectangle:
@@ -243,12 +251,43 @@ private:
     int m_page = 0;
 };
 
+namespace {
+
+class PageCounter : public ReportSink
+{
+public:
+    bool beginPage(int) override { return true; }
+    void printBand(const ReportBand&, double, const QList<PrintedControl>&) override {}
+};
+
+} // namespace
+
+bool Report::needsPageTotal() const
+{
+    for (const auto& b : m_bands) {
+        for (const auto& c : b->controls()) {
+            if (c->enabled && c->kind == ControlKind::SystemData && c->systemData == SystemDataKind::PageOfPages)
+                return true;
+        }
+    }
+    return false;
+}
+
 bool Report::run(ReportSink& sink, QString* error)
 {
-    m_error.clear();
-    m_pageCount = 0;
-    ReportRun runner(*this, sink);
-    const bool ok = runner.run();
+    m_pageTotal = 0;
+    bool ok = true;
+    if (needsPageTotal()) {
+        PageCounter counter;
+        m_error.clear();
+        ok = ReportRun(*this, counter).run();
+        m_pageTotal = m_pageCount;
+    }
+    if (ok) {
+        m_error.clear();
+        m_pageCount = 0;
+        ok = ReportRun(*this, sink).run();
+    }
     m_currentRow = nullptr;
     if (!ok && error)
         *error = m_error;

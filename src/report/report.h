@@ -79,6 +79,7 @@ public:
 private:
     friend class ReportRun;
     QString controlText(const ReportControl& control, int pageNumber) const;
+    bool needsPageTotal() const;
 
     QString m_name;
     QPageLayout::Orientation m_orientation = QPageLayout::Portrait;
@@ -90,6 +91,7 @@ private:
     QDate m_printDate;
     QString m_documentName;
     int m_pageCount = 0;
+    int m_pageTotal = 0;
 };
 
 // "dd/mm/yyyy" of an ISO date text; any other text as it stands.

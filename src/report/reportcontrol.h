@@ -28,13 +28,21 @@ inline ReportFont arial(double size, bool bold = false, bool underline = false)
 }
 
 enum class ControlKind { Label, DataText, SystemData, HorizontalRule, Rectangle };
-enum class SystemDataKind { Date, PageNumber };
+// PageOfPages prints "page N of M": the run is then laid out twice, the first time to count the pages.
+enum class SystemDataKind { Date, PageNumber, PageOfPages };
+
+// What a text wider than its rectangle does. Text shrinks down to kSmallestFitSize and is then cut
+// with an ellipsis; a number shrinks as far as it must and is never cut (a cut amount reads as
+// another, valid-looking one).
+enum class TextFit { None, Text, Number };
+constexpr double kSmallestFitSize = 6; // points
 
 // One printable control of a band. Positions are millimetres from the band's top left.
 //
 // Text is placed by its rectangle: left-aligned text starts at the left edge, right-aligned text
 // ends at the right edge, centred text is centred between the two. Auto-sized text is never cut;
-// otherwise it is clipped to the rectangle's width. Word wrap breaks lines at the width.
+// otherwise it is clipped to the rectangle's width. Word wrap breaks lines at the width. A fitted
+// text (fit) keeps within the width whatever its length, on the baseline its own size would have.
 struct ReportControl
 {
     ReportControl(ControlKind kind, const QString& name) : kind(kind), name(name) {}
@@ -52,6 +60,7 @@ struct ReportControl
     bool autoSize = true;
     bool wordWrap = false;
     bool enabled = true;
+    TextFit fit = TextFit::None;
     // Label: its text. System data: the text printed before the date or page number.
     QString caption;
     // Data text: the column of the report's current row.
@@ -61,6 +70,10 @@ struct ReportControl
     SystemDataKind systemData = SystemDataKind::Date;
     // Column of the report's table export (spreadsheet lines); -1 when the control is not in it.
     int column = -1;
+    // Column header: the column's name in the table whatever the heading prints (it may print nothing).
+    QString columnName;
+    // Detail and summary: what kind of line the control's row is ("total"), the table's first column.
+    QString rowKind;
     // May rewrite the text about to be printed.
     std::function<void(QString& text)> OnPrint;
 };

@@ -6,6 +6,9 @@
 #include <QPagedPaintDevice>
 #include <QPainter>
 
+#include <algorithm>
+#include <cmath>
+
 namespace velmar {
 
 namespace {
@@ -91,6 +94,31 @@ QStringList ReportPainter::textLines(const QString& text, const QFontMetricsF& m
     return lines;
 }
 
+ReportPainter::FittedLine ReportPainter::fitLine(const ReportControl& c, FontEntry& fe, const QString& line,
+                                                 double width)
+{
+    const double w = widthOf(fe, line);
+    if (w <= width || width <= 0)
+        return {&fe, line, w};
+    // Widths grow with the size; the estimate is then checked, a tenth of a point at a time.
+    ReportFont smaller = c.font;
+    const double floor = c.fit == TextFit::Text ? std::min(kSmallestFitSize, c.font.size) : 0.5;
+    smaller.size = std::max(floor, std::floor(c.font.size * width / w * 10) / 10);
+    for (;;) {
+        FontEntry& entry = fontFor(smaller);
+        const double fitted = widthOf(entry, line);
+        if (fitted <= width)
+            return {&entry, line, fitted};
+        if (smaller.size - 0.1 < floor) {
+            if (c.fit == TextFit::Number)
+                return {&entry, line, fitted};
+            const QString cut = entry.metrics.elidedText(line, Qt::ElideRight, width);
+            return {&entry, cut, widthOf(entry, cut)};
+        }
+        smaller.size = std::round((smaller.size - 0.1) * 10) / 10;
+    }
+}
+
 void ReportPainter::paintText(const ReportControl& c, double top, const QString& text)
 {
     if (text.isEmpty())
@@ -100,26 +128,30 @@ void ReportPainter::paintText(const ReportControl& c, double top, const QString&
     const double left = mm(c.rect.left());
     const double width = mm(c.rect.width());
     const QStringList lines = textLines(text, fm, width, c.wordWrap);
-    if (m_currentFont != &fe) {
-        m_painter.setFont(fe.font);
-        m_currentFont = &fe;
-    }
     const bool aligned = c.alignment & (Qt::AlignRight | Qt::AlignHCenter);
+    const bool fitted = c.fit != TextFit::None && width > 0;
     double baseline = mm(top + c.rect.top()) + fm.ascent();
     for (const QString& line : lines) {
-        // Left-aligned text that may run on needs no measuring.
-        const double w = (aligned || !c.autoSize) ? widthOf(fe, line) : 0;
+        FittedLine out{&fe, line, 0};
+        if (fitted)
+            out = fitLine(c, fe, line, width);
+        else if (aligned || !c.autoSize) // left-aligned text that may run on needs no measuring
+            out.width = widthOf(fe, line);
+        if (m_currentFont != out.font) {
+            m_painter.setFont(out.font->font);
+            m_currentFont = out.font;
+        }
         double x = left;
         if (c.alignment & Qt::AlignRight)
-            x = left + width - w;
+            x = left + width - out.width;
         else if (c.alignment & Qt::AlignHCenter)
-            x = left + (width - w) / 2;
-        const bool clip = !c.autoSize && w > width + 0.5;
+            x = left + (width - out.width) / 2;
+        const bool clip = !fitted && !c.autoSize && out.width > width + 0.5;
         if (clip) {
             m_painter.save();
             m_painter.setClipRect(QRectF(left, baseline - fm.ascent(), width, fm.height()));
         }
-        m_painter.drawText(QPointF(x, baseline), line);
+        m_painter.drawText(QPointF(x, baseline), out.text);
         if (clip)
             m_painter.restore();
         baseline += fm.lineSpacing();

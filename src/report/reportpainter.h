@@ -47,6 +47,14 @@ private:
     FontEntry& fontFor(const ReportFont& font);
     double widthOf(FontEntry& entry, const QString& text);
     double mm(double v) const { return v * m_unitsPerMm; }
+    // A line of a fitted control as it is drawn: in which font, what is left of it, how wide.
+    struct FittedLine
+    {
+        FontEntry* font;
+        QString text;
+        double width;
+    };
+    FittedLine fitLine(const ReportControl& control, FontEntry& entry, const QString& line, double width);
     void paintText(const ReportControl& control, double top, const QString& text);
 
     QPainter& m_painter;

@@ -24,39 +24,50 @@ public:
             if (m_headingDone)
                 return;
             m_headingDone = true;
-            for (const auto& [top, cells] : lines(controls)) {
-                for (int i = 0; i < int(cells.size()); ++i) {
-                    if (cells[i].isEmpty())
+            for (const auto& [top, line] : lines(controls, true)) {
+                for (int i = 0; i < int(line.cells.size()); ++i) {
+                    if (line.cells[i].isEmpty())
                         continue;
                     while (m_table.headings.size() <= i)
                         m_table.headings.append(QString());
                     QString& h = m_table.headings[i];
-                    h = h.isEmpty() ? cells[i] : h + u' ' + cells[i];
+                    h = h.isEmpty() ? line.cells[i] : h + u' ' + line.cells[i];
                 }
             }
             return;
         }
         if (band.kind != BandKind::Detail && band.kind != BandKind::Summary)
             return;
-        for (const auto& [top, cells] : lines(controls)) {
-            if (std::any_of(cells.begin(), cells.end(), [](const QString& s) { return !s.isEmpty(); }))
-                m_table.rows.append(QStringList(cells.begin(), cells.end()));
+        for (const auto& [top, line] : lines(controls, false)) {
+            if (std::any_of(line.cells.begin(), line.cells.end(), [](const QString& s) { return !s.isEmpty(); })) {
+                m_table.rows.append(QStringList(line.cells.begin(), line.cells.end()));
+                m_table.kinds.append(line.kind);
+            }
         }
     }
 
 private:
-    // Cells of the controls with a column, grouped by line (their top, to a tenth of a millimetre).
-    static std::map<int, std::vector<QString>> lines(const QList<PrintedControl>& controls)
+    struct Line
     {
-        std::map<int, std::vector<QString>> result;
+        QString kind;
+        std::vector<QString> cells;
+    };
+
+    // Cells of the controls with a column, grouped by line (their top, to a tenth of a millimetre).
+    // A heading is its column's name where it has one, so a heading left blank still names it.
+    static std::map<int, Line> lines(const QList<PrintedControl>& controls, bool heading)
+    {
+        std::map<int, Line> result;
         for (const PrintedControl& p : controls) {
-            const int column = p.control->column;
-            if (column < 0)
+            const ReportControl& c = *p.control;
+            if (c.column < 0)
                 continue;
-            std::vector<QString>& cells = result[qRound(p.control->rect.top() * 10)];
-            if (int(cells.size()) <= column)
-                cells.resize(column + 1);
-            cells[column] = p.text;
+            Line& line = result[qRound(c.rect.top() * 10)];
+            if (int(line.cells.size()) <= c.column)
+                line.cells.resize(c.column + 1);
+            line.cells[c.column] = heading && !c.columnName.isEmpty() ? c.columnName : p.text;
+            if (line.kind.isEmpty())
+                line.kind = c.rowKind;
         }
         return result;
     }
@@ -111,9 +122,22 @@ QString ReportTableCsv(const ReportTable& table)
     int width = table.headings.size();
     for (const QStringList& row : table.rows)
         width = std::max(width, int(row.size()));
-    QString text = csvLine(table.headings, width);
-    for (const QStringList& row : table.rows)
-        text += csvLine(row, width);
+    // Every column is named: a spreadsheet's filters and sums go by the names.
+    QStringList headings = table.headings;
+    for (int i = 0; i < width; ++i) {
+        if (i >= headings.size())
+            headings.append(QString());
+        if (headings[i].isEmpty())
+            headings[i] = QStringLiteral("Column %1").arg(i + 1);
+    }
+    const bool kinds =
+        std::any_of(table.kinds.begin(), table.kinds.end(), [](const QString& k) { return !k.isEmpty(); });
+    const auto line = [&](const QString& kind, const QStringList& cells) {
+        return csvLine(kinds ? QStringList{kind} + cells : cells, width + (kinds ? 1 : 0));
+    };
+    QString text = line(QStringLiteral("Kind"), headings);
+    for (int i = 0; i < table.rows.size(); ++i)
+        text += line(table.kinds.value(i), table.rows.at(i));
     return text;
 }
 
@@ -125,7 +149,8 @@ bool WriteReportCsv(Report& report, const QString& path, QString* error)
     CheckedSaveFile file(path);
     if (!file.open(error))
         return false;
-    file.write(ReportTableCsv(table).toUtf8());
+    // The byte-order mark tells spreadsheets the text is UTF-8 (they guess a code page otherwise).
+    file.write(QByteArray("\xEF\xBB\xBF") + ReportTableCsv(table).toUtf8());
     return file.commit(error);
 }
 

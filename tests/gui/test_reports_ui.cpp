@@ -178,10 +178,11 @@ TEST_F(ReportsUiTest, PreviewPagesThroughAndSavesTheSummaryAsSpreadsheet)
         (QStringList{QStringLiteral("Adobe PDF files (*.pdf)"), QStringLiteral("CSV spreadsheet files (*.csv)")}));
     QFile file(csv);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    const QStringList lines =
+        QString::fromUtf8(file.readAll().mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 62);
-    EXPECT_EQ(lines.at(1), QStringLiteral("\"Surname01, K\",450.00,0.00,450.00,,450.00"));
-    EXPECT_EQ(lines.last(), QStringLiteral("Total,27000.00,0.00,27000.00,,27000.00"));
+    EXPECT_EQ(lines.at(1), QStringLiteral("doctor,\"Surname01, K\",450.00,0.00,450.00,,450.00"));
+    EXPECT_EQ(lines.last(), QStringLiteral("total,Total,27000.00,0.00,27000.00,,27000.00"));
     PdfText saved;
     ASSERT_TRUE(saved.load(pdf));
     EXPECT_EQ(saved.pageCount(), 2);

@@ -131,6 +131,23 @@ TEST(ReportEngine, BreaksPagesBeforeTheFooterAndRepeatsHeadersOnEveryPage)
     EXPECT_EQ(sink.printed.last().band, QStringLiteral("foot"));
 }
 
+TEST(ReportEngine, PageOfPagesCountsTheWholeRunFirst)
+{
+    auto report = bandedReport(60);
+    report->band(QStringLiteral("foot"))
+        ->addSystemData(QStringLiteral("of"), SystemDataKind::PageOfPages, QRectF(0, 4, 100, 0), ReportFont(),
+                        Qt::AlignLeft, QStringLiteral("Dr Ann Lee - DS1 - "));
+    RecordingSink sink;
+    ASSERT_TRUE(report->run(sink, nullptr));
+    const auto feet = sink.of(QStringLiteral("foot"));
+    ASSERT_EQ(feet.size(), 3);
+    for (int page = 1; page <= 3; ++page)
+        EXPECT_EQ(feet[page - 1].texts.last(), QStringLiteral("Dr Ann Lee - DS1 - page %1 of 3").arg(page));
+    // The counting pass is not printed: one title, sixty lines.
+    EXPECT_EQ(sink.of(QStringLiteral("title")).size(), 1);
+    EXPECT_EQ(sink.of(QStringLiteral("detail")).size(), 60);
+}
+
 TEST(ReportEngine, EmptyDataStillPrintsTheOtherBands)
 {
     auto report = bandedReport(0);
@@ -309,6 +326,58 @@ TEST_F(PdfExport, TextLandsWhereTheLayoutPutsItInEmbeddedFonts)
     }
 }
 
+TEST_F(PdfExport, FittedTextShrinksThenIsCutWhileNumbersOnlyShrink)
+{
+    Report report(QStringLiteral("fit"));
+    ReportBand& band = report.addBand(BandKind::Title, QStringLiteral("b"), 100);
+    const auto add = [&](const char* name, const char* text, const QRectF& rect, TextFit fit, Qt::Alignment align) {
+        band.addLabel(QString::fromUtf8(name), QString::fromUtf8(text), rect, ReportFont(), align).fit = fit;
+    };
+    add("short", "Short Name", QRectF(0, 10, 40, 0), TextFit::Text, Qt::AlignLeft);
+    add("longer", "Longer Name Shrunk", QRectF(0, 20, 25, 0), TextFit::Text, Qt::AlignLeft);
+    add("cut", "Featherstonehaugh-Worthington, Marguerite", QRectF(0, 30, 30, 0), TextFit::Text, Qt::AlignLeft);
+    add("amount", "123456.78", QRectF(40, 30, 10, 0), TextFit::Number, Qt::AlignRight);
+    add("huge", "12345678901234.56", QRectF(60, 30, 8, 0), TextFit::Number, Qt::AlignRight);
+    const QString file = path(QStringLiteral("fit.pdf"));
+    QString error;
+    ASSERT_TRUE(WriteReportPdf(report, file, &error)) << error.toStdString();
+    PdfText pdf;
+    ASSERT_TRUE(pdf.load(file));
+    const double left = 12.7;
+    const PdfWord plain = pdf.only(QStringLiteral("Short Name"));
+    const PdfWord shrunk = pdf.only(QStringLiteral("Longer Name Shrunk"));
+    EXPECT_LE(shrunk.box.right(), left + 25 + 0.1);
+    EXPECT_LT(shrunk.box.height(), plain.box.height() * 0.95);
+    EXPECT_GT(shrunk.box.height(), plain.box.height() * 6 / 10);
+    // Too long even at 6 pt: cut with an ellipsis, within the width, on the line it was given.
+    const QList<QList<PdfWord>> lines = pdf.lines();
+    QString cutText;
+    PdfWord cutWord;
+    for (const auto& line : lines) {
+        for (const PdfWord& w : line) {
+            if (w.text.startsWith(QStringLiteral("Featherstonehaugh"))) {
+                cutWord = w;
+                for (const PdfWord& rest : line)
+                    if (rest.box.left() < left + 30)
+                        cutText += rest.text + u' ';
+            }
+        }
+    }
+    cutText = cutText.trimmed();
+    EXPECT_TRUE(cutText.endsWith(QChar(0x2026))) << cutText.toStdString();
+    EXPECT_LT(cutText.size(), 41);
+    EXPECT_NEAR(cutWord.box.height(), plain.box.height() * 6 / 10, 0.3);
+    EXPECT_LE(cutWord.box.right(), left + 30 + 0.1);
+    EXPECT_NEAR(cutWord.box.bottom(), plain.box.bottom() + 20, 0.5);
+    // Numbers are never cut: every digit is there, inside the column.
+    const PdfWord amount = pdf.only(QStringLiteral("123456.78"));
+    EXPECT_GE(amount.box.left(), left + 40 - 0.1);
+    EXPECT_NEAR(amount.box.right(), left + 50, 0.2);
+    const PdfWord huge = pdf.only(QStringLiteral("12345678901234.56"));
+    EXPECT_GE(huge.box.left(), left + 60 - 0.1);
+    EXPECT_LT(huge.box.height(), cutWord.box.height());
+}
+
 TEST_F(PdfExport, FailuresLeaveTheTargetAsItWasAndNoTemporaryFileBehind)
 {
     const QString file = path(QStringLiteral("kept.pdf"));
@@ -368,17 +437,22 @@ TEST_F(PdfExport, ConcatenatesReportsWithTheirOwnPageSetUp)
     EXPECT_EQ(pdf.only(QStringLiteral("Wide")).page, 2);
 }
 
-TEST(ReportTable, CsvQuotesOnlyWhatNeedsIt)
+TEST(ReportTable, CsvQuotesOnlyWhatNeedsItAndNamesEveryColumn)
 {
     ReportTable table;
     table.headings = {QStringLiteral("Name"), QStringLiteral("Fees")};
     table.rows.append({QStringLiteral("Smith, J"), QStringLiteral("1.00")});
     table.rows.append({QStringLiteral("O'Hara \"Pat\""), QStringLiteral("-2.50"), QStringLiteral("extra")});
     table.rows.append({QStringLiteral(" padded")});
-    EXPECT_EQ(ReportTableCsv(table), QStringLiteral("Name,Fees,\r\n"
+    EXPECT_EQ(ReportTableCsv(table), QStringLiteral("Name,Fees,Column 3\r\n"
                                                     "\"Smith, J\",1.00,\r\n"
                                                     "\"O'Hara \"\"Pat\"\"\",-2.50,extra\r\n"
                                                     "\" padded\",,\r\n"));
+    // Rows that say what they are get a first column for it.
+    table.kinds = {QStringLiteral("doctor"), QStringLiteral("doctor"), QStringLiteral("total")};
+    EXPECT_TRUE(ReportTableCsv(table).startsWith(QStringLiteral("Kind,Name,Fees,Column 3\r\n"
+                                                                "doctor,\"Smith, J\",1.00,\r\n")));
+    EXPECT_TRUE(ReportTableCsv(table).endsWith(QStringLiteral("total,\" padded\",,\r\n")));
 }
 
 TEST(ReportFonts, WindowsFamiliesAreDrawnWithMetricCompatibleOnes)
