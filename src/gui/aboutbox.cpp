@@ -9,6 +9,7 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QUrl>
@@ -149,7 +150,9 @@ void AboutBox::OKButtonClick()
 
 void AboutBox::CommentsClick()
 {
-    QDesktopServices::openUrl(QUrl::fromUserInput(m_comments->text()));
+    const QUrl url = QUrl::fromUserInput(m_comments->text());
+    if (!QDesktopServices::openUrl(url))
+        QMessageBox::critical(this, applicationTitle(), QStringLiteral("Could not open %1").arg(url.toString()));
 }
 
 } // namespace velmar

@@ -53,6 +53,8 @@ void DataSetPicker::setEntries(const QStringList& dataSets)
                      [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
     m_lb->clear();
     m_lb->addItems(sorted);
+    // The entry that looks current is the one OK takes.
+    m_lb->setCurrentRow(0);
 }
 
 QStringList DataSetPicker::entries() const

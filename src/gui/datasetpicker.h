@@ -14,7 +14,7 @@ class DataSetPicker : public QDialog
 public:
     explicit DataSetPicker(QWidget* parent = nullptr);
 
-    // Replaces the entries; nothing is selected afterwards.
+    // Replaces the entries; the first one is selected.
     void setEntries(const QStringList& dataSets);
     QStringList entries() const;
     // False when no entry is selected.

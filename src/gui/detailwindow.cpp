@@ -280,6 +280,16 @@ void DetailWindow::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
+void DetailWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Escape closes it, as it closes a dialog.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        Close1Click();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
 bool DetailWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_grid->viewport() && event->type() == QEvent::MouseButtonDblClick) {
@@ -475,7 +485,13 @@ void DetailWindow::Last()
 void DetailWindow::Delete()
 {
     const std::optional<QSqlRecord> row = currentShiftRow();
-    if (!row || !m_prompter.question(QStringLiteral("Delete record?")))
+    if (!row)
+        return;
+    const auto value = [&row](const char* column) { return row->value(QString::fromUtf8(column)); };
+    const QString question = QStringLiteral("Delete the record of %1, %2, net %3?")
+                                 .arg(ShiftDateText(value("Shift_Date")), value("Shift").toString().trimmed(),
+                                      FormatMoney(value("Net").toDouble()));
+    if (!m_prompter.question(question))
         return;
     deleteRecord(m_state.CurrentDataSet, row->value(QStringLiteral("recno")).toInt());
     reloadShiftRows();

@@ -15,12 +15,14 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrlQuery>
+#include <QVBoxLayout>
 
 namespace velmar {
 
@@ -46,12 +48,24 @@ MainWindow::MainWindow(const AppSettings& settings, AppState& state, QSqlDatabas
     setWindowTitle(applicationTitle());
     setWindowIcon(programIcon());
 
-    m_ids = new QListWidget(this);
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    m_search = new QLineEdit(central);
+    m_search->setObjectName(QStringLiteral("idsSearch"));
+    m_search->setPlaceholderText(QStringLiteral("Find: surname, first name or id"));
+    m_search->setClearButtonEnabled(true);
+    m_search->installEventFilter(this);
+    connect(m_search, &QLineEdit::textChanged, this, &MainWindow::filterDoctors);
+    m_ids = new QListWidget(central);
     m_ids->setObjectName(QStringLiteral("ids"));
     m_ids->setSelectionMode(QAbstractItemView::SingleSelection);
     m_ids->installEventFilter(this);
     connect(m_ids, &QListWidget::itemDoubleClicked, this, &MainWindow::idsDblClick);
-    setCentralWidget(m_ids);
+    layout->addWidget(m_search);
+    layout->addWidget(m_ids, 1);
+    setCentralWidget(central);
 
     // A plain label rather than a status message: hovering a menu entry would clear a message.
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
@@ -172,33 +186,91 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_ids && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            idsDblClick();
+    if ((watched != m_ids && watched != m_search) || event->type() != QEvent::KeyPress)
+        return QMainWindow::eventFilter(watched, event);
+    auto* keyEvent = static_cast<QKeyEvent*>(event);
+    const int key = keyEvent->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        idsDblClick();
+        return true;
+    }
+    if (watched == m_search) {
+        // The search field steers the list below it.
+        if (key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp || key == Qt::Key_PageDown) {
+            QCoreApplication::sendEvent(m_ids, event);
             return true;
         }
+        if (key == Qt::Key_Escape && !m_search->text().isEmpty()) {
+            m_search->clear();
+            return true;
+        }
+        return false;
     }
-    return QMainWindow::eventFilter(watched, event);
+    // Typing in the list searches with the whole text, not the first letter only.
+    const QString typed = keyEvent->text();
+    const bool plain = !(keyEvent->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    if (plain && !typed.isEmpty() && typed.at(0).isPrint() && !typed.at(0).isSpace()) {
+        m_search->setFocus();
+        m_search->insert(typed);
+        return true;
+    }
+    return false;
 }
 
 void MainWindow::RefreshDoctorList()
 {
+    m_doctors = DoctorList(m_db, m_state.CurrentDataSet, m_prompter);
     m_ids->clear();
-    m_ids->addItems(DoctorListEntries(m_db, m_state.CurrentDataSet, m_prompter));
+    for (const DoctorListEntry& doctor : m_doctors)
+        m_ids->addItem(doctor.text);
+    // A new list is searched afresh; its first entry is the one Enter opens.
+    const QSignalBlocker quiet(m_search);
+    m_search->clear();
+    m_ids->setCurrentRow(0);
+}
+
+void MainWindow::filterDoctors(const QString& search)
+{
+    QListWidgetItem* firstShown = nullptr;
+    for (int i = 0; i < m_ids->count() && i < m_doctors.size(); ++i) {
+        QListWidgetItem* item = m_ids->item(i);
+        item->setHidden(!DoctorMatches(m_doctors.at(i), search));
+        if (!firstShown && !item->isHidden())
+            firstShown = item;
+    }
+    // Enter opens a doctor the clerk can see.
+    QListWidgetItem* current = m_ids->currentItem();
+    if (!current || current->isHidden() || !current->isSelected()) {
+        if (firstShown)
+            m_ids->setCurrentItem(firstShown);
+        else
+            m_ids->clearSelection();
+    }
+}
+
+void MainWindow::updateTitle()
+{
+    setWindowTitle(m_state.CurrentDataSet.isEmpty()
+                       ? applicationTitle()
+                       : QStringLiteral("%1 - %2 (%3)")
+                             .arg(applicationTitle(), m_state.CurrentDataSetLabel, m_state.CurrentDataSet));
 }
 
 void MainWindow::ImportFile(const QString& path)
 {
     bool imported = false;
+    ImportResult result;
     {
         // The import may wait on another program that holds the database.
         const BusyCursor busy;
-        imported = ImportPaymentFile(path, m_settings, m_state, m_db, m_prompter);
+        imported = ImportPaymentFile(path, m_settings, m_state, m_db, m_prompter, &result);
     }
     if (!imported)
         return;
     RefreshDoctorList();
+    updateTitle();
+    showStatus(QStringLiteral("Imported %1: %2 doctors, %3 shift records")
+                   .arg(result.dataSet, QString::number(result.doctors), QString::number(result.shifts)));
     emit dataSetChanged();
 }
 
@@ -217,6 +289,7 @@ void MainWindow::OpenDataSet()
     m_state.CurrentDataSet = dataSet;
     m_state.CurrentDataSetLabel = DataSetLabel(m_db, dataSet, m_prompter);
     RefreshDoctorList();
+    updateTitle();
     emit dataSetChanged();
 }
 
@@ -299,7 +372,9 @@ void MainWindow::SendAll1Click()
 
 void MainWindow::OnLineHelpSystem1Click()
 {
-    QDesktopServices::openUrl(helpUrl());
+    const QUrl url = helpUrl();
+    if (!QDesktopServices::openUrl(url))
+        m_prompter.error(QStringLiteral("Could not open %1").arg(url.toString()));
 }
 
 void MainWindow::About1Click()

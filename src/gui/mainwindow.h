@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mail/mailstatus.h"
+#include "payments/datasets.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -9,6 +10,7 @@
 #include <QUrl>
 
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QMenu;
 
@@ -55,6 +57,8 @@ signals:
     void dataSetChanged();
 
 public slots:
+    // Shows only the doctors whose surname, first name or id holds the text.
+    void filterDoctors(const QString& search);
     void RefreshDoctorList();
     void OpenDataSet();
     void ImportFile(const QString& path);
@@ -80,6 +84,8 @@ protected:
 private:
     void buildMenus();
     void requestSummary(bool print);
+    // "Velmar Payment System - <label> (<data set>)" once a data set is open.
+    void updateTitle();
 
     const AppSettings& m_settings;
     AppState& m_state;
@@ -87,6 +93,8 @@ private:
     Prompter& m_prompter;
 
     QListWidget* m_ids;
+    QLineEdit* m_search;
+    QList<DoctorListEntry> m_doctors; // what m_ids lists, in its order
     QLabel* m_status;
     QMenu* m_sendMenu = nullptr;
     QPointer<QWidget> m_detail;

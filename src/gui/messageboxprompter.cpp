@@ -1,15 +1,23 @@
 #include "gui/messageboxprompter.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QMessageBox>
 
 namespace velmar {
 
+QWidget* AskingWindow(QWidget* fallback)
+{
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    QWidget* active = QApplication::activeWindow();
+    return active && active->isVisible() ? active : fallback;
+}
+
 namespace {
-int showBox(QWidget* parent, QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons,
+int showBox(QWidget* fallback, QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons,
             QMessageBox::StandardButton defaultButton)
 {
-    QMessageBox box(icon, applicationTitle(), text, buttons, parent);
+    QMessageBox box(icon, applicationTitle(), text, buttons, AskingWindow(fallback));
     box.setDefaultButton(defaultButton);
     box.setTextFormat(Qt::PlainText); // texts from files and the database are never markup
     // A wait cursor shown for the work in hand is not for the question about it.
@@ -35,7 +43,7 @@ void MessageBoxPrompter::error(const QString& text)
 
 bool MessageBoxPrompter::question(const QString& text)
 {
-    return showBox(m_parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) ==
+    return showBox(m_parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
            QMessageBox::Yes;
 }
 

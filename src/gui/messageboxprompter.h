@@ -7,13 +7,19 @@
 
 namespace velmar {
 
+// The window a dialog belongs to: the one that asked for it, which is the open modal dialog or else
+// the active window; the fallback when there is neither. A dialog parented elsewhere would bring
+// that other window to the front when it closes.
+QWidget* AskingWindow(QWidget* fallback);
+
 // The program's prompter: modal message boxes captioned with the application title, OK only for
-// information and errors, Yes and No for questions.
+// information and errors, Yes and No for questions (No the default: Enter must not overwrite or
+// delete). Each box belongs to the window that asked.
 class MessageBoxPrompter : public Prompter
 {
 public:
     explicit MessageBoxPrompter(QWidget* parent = nullptr) : m_parent(parent) {}
-    // The boxes are centred on this window once it exists.
+    // The window the boxes belong to when no window of the program is active.
     void setParentWidget(QWidget* parent) { m_parent = parent; }
 
     void information(const QString& text) override;

@@ -1,5 +1,6 @@
 #include "gui/printerreportoutput.h"
 
+#include "gui/messageboxprompter.h"
 #include "gui/reportpreviewwindow.h"
 #include "report/report.h"
 #include "report/reportpainter.h"
@@ -23,7 +24,7 @@ QPrinter& PrinterReportOutput::printerFor(const QString& reportName)
 
 bool PrinterReportOutput::preview(Report& report, QString* error)
 {
-    ReportPreviewWindow window(report, printerFor(report.name()), m_parentWindow);
+    ReportPreviewWindow window(report, printerFor(report.name()), AskingWindow(m_parentWindow));
     if (!window.render(error))
         return false;
     window.exec();

@@ -305,12 +305,17 @@ void RecordEditor::FormShow()
     const auto field = [this](const char* name) { return m_row ? m_row->value(QString::fromUtf8(name)) : QVariant(); };
     const QDate date = ShiftDate(field("Shift_Date"));
     m_dt->setText(date.isValid() ? date.toString(QStringLiteral("dd/MM/yy")) : QString());
-    m_location->setText(field("Location").toString());
-    m_shift->setText(field("Shift").toString());
-    m_tm->setText(field("Times").toString());
+    // A single space is how an empty text is stored; the clerk sees an empty field.
+    const auto shown = [&field](const char* column) {
+        const QString text = field(column).toString();
+        return text == u" " ? QString() : text;
+    };
+    m_location->setText(shown("Location"));
+    m_shift->setText(shown("Shift"));
+    m_tm->setText(shown("Times"));
     m_rate->setText(FormatMoney(field("Rate").toDouble()));
     m_total->setText(FormatMoney(field("Total").toDouble()));
-    m_notes->setText(field("Notes").toString());
+    m_notes->setText(shown("Notes"));
     // Every stored time as it is, a sign or three digits of hours included: the usual mask would
     // cut -30 to 00:30 and 6000 to 10:00, and OK would store that.
     const QString time = AdjustmentTimeText(field("AdjustmentTime").toLongLong());
@@ -367,7 +372,9 @@ QStringList RecordEditor::updateStatement(QString* invalidDate) const
     };
     const auto changed = [this](const QLineEdit* edit) { return edit->text() != m_shown.value(edit); };
     const auto text = [&](const QLineEdit* edit, const char* column) {
-        return changed(edit) ? u'\'' + QuoteForSql(edit->text()) + u'\'' : stored(column);
+        if (!changed(edit))
+            return stored(column);
+        return u'\'' + QuoteForSql(edit->text().isEmpty() ? QStringLiteral(" ") : edit->text()) + u'\'';
     };
     const auto amount = [&](const QLineEdit* edit, const char* column) {
         return changed(edit) ? FormatMoney(StrToNumber(edit->text())) : stored(column);

@@ -55,7 +55,9 @@ void ReportsController::producePensionForm(const QString& fileName, const QSqlRe
 
 void ReportsController::printerSetup()
 {
-    m_output->PrinterSetup(m_mainWindow);
+    // The set-up belongs to the window whose menu asked for it.
+    const auto* asking = qobject_cast<QWidget*>(sender());
+    m_output->PrinterSetup(asking ? asking->window() : m_mainWindow.data());
 }
 
 void ReportsController::summary(bool print)

@@ -11,9 +11,9 @@
 
 namespace velmar {
 
-QStringList DoctorListEntries(const QSqlDatabase& db, const QString& dataSet, Prompter& prompter)
+QList<DoctorListEntry> DoctorList(const QSqlDatabase& db, const QString& dataSet, Prompter& prompter)
 {
-    QStringList entries;
+    QList<DoctorListEntry> entries;
     QSqlQuery q(db);
     q.setForwardOnly(true);
     // Equal surnames keep the order they were stored in.
@@ -23,13 +23,47 @@ QStringList DoctorListEntries(const QSqlDatabase& db, const QString& dataSet, Pr
         return entries;
     }
     while (q.next()) {
-        const QString fname = q.value(1).toString();
+        DoctorListEntry e{QString(), q.value(0).toString(), q.value(1).toString(), q.value(2).toString()};
         // A missing first name gives a blank, as a NUL character would show.
-        const QChar initial = fname.isEmpty() ? QChar(u' ') : fname.front();
-        entries.append(
-            QStringLiteral("%1,%2 (%3)").arg(q.value(2).toString(), QString(initial), q.value(0).toString()));
+        const QChar initial = e.fname.isEmpty() ? QChar(u' ') : e.fname.front();
+        e.text = QStringLiteral("%1,%2 (%3)").arg(e.sname, QString(initial), e.id);
+        entries.append(e);
     }
     return entries;
+}
+
+QStringList DoctorListEntries(const QSqlDatabase& db, const QString& dataSet, Prompter& prompter)
+{
+    QStringList texts;
+    for (const DoctorListEntry& e : DoctorList(db, dataSet, prompter))
+        texts.append(e.text);
+    return texts;
+}
+
+namespace {
+
+// Without case and accents: "Ó Súilleabháin" as "o suilleabhain".
+QString searchForm(const QString& text)
+{
+    const QString decomposed = text.normalized(QString::NormalizationForm_KD);
+    QString plain;
+    plain.reserve(decomposed.size());
+    for (const QChar c : decomposed) {
+        if (c.category() != QChar::Mark_NonSpacing)
+            plain += c;
+    }
+    return plain.toCaseFolded();
+}
+
+} // namespace
+
+bool DoctorMatches(const DoctorListEntry& doctor, const QString& search)
+{
+    const QString wanted = searchForm(search.trimmed());
+    if (wanted.isEmpty())
+        return true;
+    return searchForm(doctor.sname).contains(wanted) || searchForm(doctor.fname).contains(wanted) ||
+           searchForm(doctor.id).contains(wanted);
 }
 
 QString DoctorIdFromEntry(const QString& entry)

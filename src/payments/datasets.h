@@ -7,9 +7,25 @@ namespace velmar {
 
 class Prompter;
 
-// Entries of the doctor list for a data set: "sname,F (id)" in surname order.
-// A failing query is reported with the database's text; entries read before it are kept.
+// One doctor of the list: the entry "sname,F (id)" and what a search looks at.
+struct DoctorListEntry
+{
+    QString text;
+    QString id;
+    QString fname;
+    QString sname;
+};
+
+// The doctor list of a data set in surname order. A failing query is reported with the
+// database's text; entries read before it are kept.
+QList<DoctorListEntry> DoctorList(const QSqlDatabase& db, const QString& dataSet, Prompter& prompter);
+// Their texts only.
 QStringList DoctorListEntries(const QSqlDatabase& db, const QString& dataSet, Prompter& prompter);
+
+// Whether a doctor is one the clerk is looking for: the search text within his surname, first
+// name or id, case and accents aside ("sull" finds Ó Súilleabháin). Every doctor matches an empty
+// search.
+bool DoctorMatches(const DoctorListEntry& doctor, const QString& search);
 
 // The doctor id inside a list entry: text after the last "(" less its last character.
 // Empty when there is no "(".

@@ -5,6 +5,7 @@
 #include "core/clock.h"
 #include "gui/detailwindow.h"
 #include "gui/filedialogs.h"
+#include "gui/messageboxprompter.h"
 #include "gui/recordeditor.h"
 
 #include <QAction>
@@ -12,6 +13,7 @@
 #include <QDeadlineTimer>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -42,6 +44,31 @@ AppSettings pensionSettings(double superannuation = 5)
     AppSettings s = plainSettings(superannuation);
     s.Solo = true;
     return s;
+}
+
+// What the next message box showed: its parent and default button. It is answered with Escape.
+struct BoxSeen
+{
+    QWidget* parent = nullptr;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    QString text;
+};
+void answerNextBox(BoxSeen* seen)
+{
+    QTimer::singleShot(0, [seen] {
+        QDeadlineTimer deadline(5000);
+        QMessageBox* box = nullptr;
+        while (!(box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) && !deadline.hasExpired())
+            QTest::qWait(10);
+        if (!box) {
+            ADD_FAILURE() << "no message box";
+            return;
+        }
+        seen->parent = box->parentWidget();
+        seen->defaultButton = box->standardButton(box->defaultButton());
+        seen->text = box->text();
+        QTest::keyClick(box, Qt::Key_Escape);
+    });
 }
 
 } // namespace
@@ -487,7 +514,9 @@ TEST_F(DetailWindowTest, DeleteAsksFirst)
 
     m_prompter.answers = {true};
     QTest::keyClick(grid(), Qt::Key_Delete, Qt::ControlModifier);
-    EXPECT_EQ(m_prompter.messages, (QStringList{u"question: Delete record?"_s, u"question: Delete record?"_s}));
+    // The question names the record: its date, shift and net.
+    const QString question = u"question: Delete the record of 07/11/2006, Eve, net 50.00?"_s;
+    EXPECT_EQ(m_prompter.messages, (QStringList{question, question}));
     EXPECT_EQ(rows(u"SELECT recno FROM Details"_s), QStringList{u"1"_s});
     EXPECT_EQ(gridRows(), 1);
     EXPECT_EQ(text("lbTotal"), u"100.00"_s);
@@ -497,6 +526,50 @@ TEST_F(DetailWindowTest, DeleteAsksFirst)
     EXPECT_EQ(gridRows(), 0);
     EXPECT_FALSE(child<QToolButton>("nbDelete")->isEnabled());
     EXPECT_EQ(text("lbTotal"), u"0.00"_s);
+}
+
+TEST_F(DetailWindowTest, MessagesBelongToTheWindowThatAskedAndRiskyQuestionsDefaultToNo)
+{
+    insertExample({});
+    QWidget mainWindow;
+    mainWindow.show();
+    MessageBoxPrompter boxes(&mainWindow);
+    m_settings = plainSettings();
+    DetailWindow window(m_settings, m_state, m_db, boxes);
+    RecordEditor editor(m_settings, m_state, m_db, boxes, &window);
+    window.setEditor(&editor);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    BoxSeen question;
+    answerNextBox(&question);
+    window.findChild<QToolButton*>(u"nbDelete"_s)->click();
+    EXPECT_EQ(question.parent, &window);
+    EXPECT_EQ(question.defaultButton, QMessageBox::No);
+    EXPECT_EQ(question.text, u"Delete the record of 05/11/2006, Eve, net 100.00?"_s);
+    EXPECT_EQ(storedRows(), 2); // Escape is No
+
+    // The editor's own message is the editor's.
+    BoxSeen invalidDate;
+    QTimer::singleShot(0, [&] {
+        QDeadlineTimer deadline(5000);
+        while (QApplication::activeModalWidget() != &editor && !deadline.hasExpired())
+            QTest::qWait(10);
+        auto* dt = editor.findChild<QLineEdit*>(u"dt"_s);
+        dt->selectAll();
+        QTest::keyClicks(dt, u"310206"_s);
+        answerNextBox(&invalidDate);
+        editor.findChild<QPushButton*>(u"OKBtn"_s)->click();
+        editor.reject();
+    });
+    QTest::keyClick(window.findChild<QTableView*>(u"DBGrid1"_s), Qt::Key_Return);
+    EXPECT_EQ(invalidDate.parent, &editor);
+    EXPECT_TRUE(invalidDate.text.startsWith(u"Invalid date"_s));
+
+    // Escape closes the window.
+    QTest::keyClick(window.findChild<QTableView*>(u"DBGrid1"_s), Qt::Key_Escape);
+    EXPECT_FALSE(window.isVisible());
 }
 
 TEST_F(DetailWindowTest, DeletingARecordGoneElsewhereSaysSo)

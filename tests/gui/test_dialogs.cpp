@@ -78,6 +78,10 @@ TEST(MessageBoxPrompter, CaptionAndButtonsFollowTheKindOfMessage)
     BoxSeen no;
     answerNextBox(&no, QMessageBox::No);
     EXPECT_FALSE(prompter.question(QStringLiteral("Send Pro Forma Invoices to ALL?")));
+
+    // Enter must not overwrite, delete or send: No is the default.
+    onNextModal([](QWidget* w) { QTest::keyClick(w, Qt::Key_Return); });
+    EXPECT_FALSE(prompter.question(QStringLiteral("02_2005 already exist - Overwrite?")));
 }
 
 TEST(DataSetPicker, KeyboardChoosesAndCancels)
@@ -87,13 +91,18 @@ TEST(DataSetPicker, KeyboardChoosesAndCancels)
     auto* lb = picker.findChild<QListWidget*>(QStringLiteral("lb"));
     ASSERT_NE(lb, nullptr);
 
+    // The first entry is selected from the start: Enter alone takes it.
+    onNextModal([lb](QWidget*) { QTest::keyClick(lb, Qt::Key_Return); });
+    EXPECT_EQ(picker.exec(), QDialog::Accepted);
+    QString chosen;
+    ASSERT_TRUE(picker.selectedEntry(&chosen));
+    EXPECT_EQ(chosen, QStringLiteral("one"));
+
     onNextModal([lb](QWidget*) {
-        QTest::keyClick(lb, Qt::Key_Down);
         QTest::keyClick(lb, Qt::Key_Down);
         QTest::keyClick(lb, Qt::Key_Return);
     });
     EXPECT_EQ(picker.exec(), QDialog::Accepted);
-    QString chosen;
     ASSERT_TRUE(picker.selectedEntry(&chosen));
     EXPECT_EQ(chosen, QStringLiteral("two"));
 

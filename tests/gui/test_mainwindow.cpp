@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -178,6 +179,7 @@ TEST_F(MainWindowTest, DoubleClickWithNothingSelectedDoesNothing)
     addDoctor(QStringLiteral("d"), QStringLiteral("1"), QStringLiteral("A"), QStringLiteral("B"));
     m_state.CurrentDataSet = QStringLiteral("d");
     m_window->RefreshDoctorList();
+    m_ids->clearSelection();
     m_window->idsDblClick();
     EXPECT_EQ(m_state.CurrentDoctorId, QStringLiteral("previous"));
     EXPECT_EQ(detail.shows, 0);
@@ -332,13 +334,18 @@ TEST_F(OpenDataSetTest, ListsEveryFileNamesRowAlphabetically)
     EXPECT_TRUE(m_prompter.messages.isEmpty());
 }
 
-TEST_F(OpenDataSetTest, OkWithoutASelectionSaysSoAndChangesNothing)
+TEST_F(OpenDataSetTest, EnterTakesTheEntryThatLooksSelectedAndOkWithoutOneSaysSo)
 {
-    openWith([](QWidget* w, QListWidget*) { clickChild(w, "OKBtn"); });
+    openWith([](QWidget*, QListWidget* lb) { QTest::keyClick(lb, Qt::Key_Return); });
+    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("A_2005"));
+    EXPECT_EQ(m_window->windowTitle(), QStringLiteral("Velmar Payment System - The A run (A_2005)"));
+
+    openWith([](QWidget* w, QListWidget* lb) {
+        lb->clearSelection();
+        clickChild(w, "OKBtn");
+    });
     EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("info: No file has been selected!")});
-    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("previous"));
-    EXPECT_EQ(m_state.CurrentDataSetLabel, QStringLiteral("previous label"));
-    EXPECT_TRUE(entries().isEmpty());
+    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("A_2005"));
 }
 
 TEST_F(OpenDataSetTest, ChosenDataSetBecomesCurrentWithItsLabelAndDoctors)
@@ -359,11 +366,10 @@ TEST_F(OpenDataSetTest, ChosenDataSetBecomesCurrentWithItsLabelAndDoctors)
     EXPECT_EQ(m_state.CurrentDataSetLabel, QStringLiteral("First B"));
     EXPECT_EQ(entries(), QStringList{QStringLiteral("Bell,B (21)")});
 
-    // The picker starts without a selection each time.
+    // The picker starts on its first entry each time.
     openWith([](QWidget* w, QListWidget*) { clickChild(w, "OKBtn"); });
-    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("info: No file has been selected!")});
-    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("b_2005"));
-    EXPECT_EQ(changed.size(), 2);
+    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("A_2005"));
+    EXPECT_EQ(changed.size(), 3);
 }
 
 class LoadFileTest : public MainWindowTest
@@ -402,6 +408,9 @@ TEST_F(LoadFileTest, LoadNewFileImportsTheChosenFileAndListsItsDoctors)
     EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("03_2005"));
     EXPECT_EQ(m_state.CurrentDataSetLabel, QStringLiteral("March run"));
     EXPECT_EQ(entries(), (QStringList{QStringLiteral("Young,B (2002)"), QStringLiteral("Zeta,A (2001)")}));
+    // February and March no longer look the same.
+    EXPECT_EQ(m_window->windowTitle(), QStringLiteral("Velmar Payment System - March run (03_2005)"));
+    EXPECT_EQ(m_window->statusText(), QStringLiteral("Imported 03_2005: 2 doctors, 1 shift records"));
 }
 
 TEST_F(LoadFileTest, CancelledDialogImportsNothing)
@@ -457,16 +466,85 @@ TEST_F(LoadFileTest, FirstCommandLineArgumentIsImportedOnFirstShow)
     EXPECT_TRUE(m_prompter.messages.filter(QStringLiteral("question:")).isEmpty());
 }
 
+TEST_F(MainWindowTest, SearchFieldFiltersAsTheClerkTypesAndEnterOpensWhatIsShown)
+{
+    const QString d = QStringLiteral("d");
+    addDoctor(d, QStringLiteral("1234"), QStringLiteral("John"), QStringLiteral("Smith"));
+    addDoctor(d, QStringLiteral("55"), QStringLiteral(" "), QStringLiteral("Adams"));
+    addDoctor(d, QStringLiteral("7"), QStringLiteral("Bridget"), QStringLiteral("O'Connor"));
+    addDoctor(d, QStringLiteral("42"), QStringLiteral("Se\u00e1n"), QStringLiteral("\u00d3 S\u00failleabh\u00e1in"));
+    makeWindow();
+    ShowCounter detail;
+    m_window->setDetailWindow(&detail);
+    m_state.CurrentDataSet = d;
+    m_window->RefreshDoctorList();
+    auto* search = m_window->findChild<QLineEdit*>(QStringLiteral("idsSearch"));
+    ASSERT_NE(search, nullptr);
+    const auto shown = [this] {
+        QStringList ids;
+        for (int i = 0; i < m_ids->count(); ++i)
+            if (!m_ids->item(i)->isHidden())
+                ids.append(DoctorIdFromEntry(m_ids->item(i)->text()));
+        return ids;
+    };
+
+    // The first entry is selected as the list fills: Enter opens it.
+    QTest::keyClick(m_ids, Qt::Key_Return);
+    EXPECT_EQ(m_state.CurrentDoctorId, QStringLiteral("55"));
+
+    // Surname, first name or id; case and accents aside.
+    const struct
+    {
+        const char* typed;
+        QStringList ids;
+    } cases[] = {
+        {"SUIL", {QStringLiteral("42")}},
+        {"sean", {QStringLiteral("42")}},
+        {"bri", {QStringLiteral("7")}},
+        {"123", {QStringLiteral("1234")}},
+        {"o'c", {QStringLiteral("7")}},
+        {"zz", {}},
+        {"", {QStringLiteral("55"), QStringLiteral("42"), QStringLiteral("7"), QStringLiteral("1234")}},
+    };
+    for (const auto& c : cases) {
+        search->clear();
+        QTest::keyClicks(search, QString::fromUtf8(c.typed));
+        EXPECT_EQ(shown(), c.ids) << c.typed;
+    }
+
+    // Typing in the list goes to the search; Enter opens the first doctor shown.
+    QTest::keyClicks(m_ids, QStringLiteral("smi"));
+    EXPECT_EQ(search->text(), QStringLiteral("smi"));
+    QTest::keyClick(search, Qt::Key_Return);
+    EXPECT_EQ(m_state.CurrentDoctorId, QStringLiteral("1234"));
+    EXPECT_EQ(detail.shows, 2);
+    // Nothing shown, nothing opened.
+    QTest::keyClicks(search, QStringLiteral("xyz"));
+    QTest::keyClick(search, Qt::Key_Return);
+    EXPECT_EQ(detail.shows, 2);
+    // Another list starts unfiltered.
+    m_window->RefreshDoctorList();
+    EXPECT_EQ(search->text(), QString());
+    EXPECT_EQ(shown().size(), 4);
+}
+
 TEST_F(MainWindowTest, HelpEntriesOpenTheHelpPageAndTheAboutBoxes)
 {
     makeWindow();
-    UrlCatcher catcher;
+    {
+        UrlCatcher catcher;
+        action("OnLineHelpSystem1")->trigger();
+        ASSERT_EQ(catcher.urls.size(), 1);
+        const QUrl help = catcher.urls.constFirst();
+        EXPECT_EQ(help.path(), QStringLiteral("/page.php"));
+        EXPECT_EQ(QUrlQuery(help).queryItemValue(QStringLiteral("pageid")), QStringLiteral("VelmarPay1"));
+        EXPECT_FALSE(help.host().isEmpty());
+        EXPECT_TRUE(m_prompter.messages.isEmpty());
+    }
+    // Nothing to open it with (no browser here): the clerk learns where it is.
     action("OnLineHelpSystem1")->trigger();
-    ASSERT_EQ(catcher.urls.size(), 1);
-    const QUrl help = catcher.urls.constFirst();
-    EXPECT_EQ(help.path(), QStringLiteral("/page.php"));
-    EXPECT_EQ(QUrlQuery(help).queryItemValue(QStringLiteral("pageid")), QStringLiteral("VelmarPay1"));
-    EXPECT_FALSE(help.host().isEmpty());
+    EXPECT_EQ(m_prompter.messages,
+              QStringList{QStringLiteral("error: Could not open ") + MainWindow::helpUrl().toString()});
 
     AboutBox about(m_window.get(), QStringLiteral(VELMAR_BIN_DIR "/velmarpay"));
     m_window->setAboutBox(&about);

@@ -213,6 +213,22 @@ TEST_F(RecordEditorTest, TextsAreStoredAsTyped)
     EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
 }
 
+TEST_F(RecordEditorTest, SingleSpaceTextsShowEmptyAndEmptyFieldsStoreOne)
+{
+    // A record just added: every text is the stored single space.
+    insertShift({.recno = 1, .location = u" "_s, .shift = u" "_s, .times = u" "_s, .notes = u" "_s});
+    openOn(1);
+    for (const char* name : {"location", "shift", "tm", "notes"})
+        EXPECT_EQ(field(name)->text(), QString()) << name;
+    QTest::keyClicks(field("location"), u"Eastmoor Centre"_s);
+    retype("shift", QString());
+    EXPECT_EQ(confirm(u"Location, Shift, Times"_s), u"Eastmoor Centre| | "_s);
+    // A text the clerk empties is stored as the single space.
+    openOn(1);
+    retype("location", QString());
+    EXPECT_EQ(confirm(u"Location"_s), u" "_s);
+}
+
 TEST_F(RecordEditorTest, EveryOpeningReloads)
 {
     insertShift({.recno = 1, .total = 100, .adjustmentTime = 60, .adjustmentRate = 10, .extra = -1});

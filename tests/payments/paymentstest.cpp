@@ -30,10 +30,9 @@ void PaymentsTest::insertDoctor(const Doctor& d, const QString& dataSet)
 
 void PaymentsTest::insertShift(const Shift& s)
 {
-    insert(m_db,
-           QStringLiteral("INSERT INTO Details VALUES(?, ?, ?, ?, ?, 'Eve', '18:00-23:00', 20, ?, ?, ?, ?, ' ', ?, ?)"),
-           {s.recno, s.dataSet, s.id, s.date, s.location, s.total, s.adjustmentTime, s.adjustmentRate, s.extra,
-            s.superfee, s.nonsuperfee});
+    insert(m_db, QStringLiteral("INSERT INTO Details VALUES(?, ?, ?, ?, ?, ?, ?, 20, ?, ?, ?, ?, ?, ?, ?)"),
+           {s.recno, s.dataSet, s.id, s.date, s.location, s.shift, s.times, s.total, s.adjustmentTime, s.adjustmentRate,
+            s.extra, s.notes, s.superfee, s.nonsuperfee});
 }
 
 } // namespace velmar::test

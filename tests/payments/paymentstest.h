@@ -37,6 +37,9 @@ protected:
         double nonsuperfee = 0;
         QString location = QStringLiteral("Base");
         QString dataSet = QStringLiteral("Nov06");
+        QString shift = QStringLiteral("Eve");
+        QString times = QStringLiteral("18:00-23:00");
+        QString notes = QStringLiteral(" ");
     };
 
     void insertDoctor(const Doctor& d, const QString& dataSet = QStringLiteral("Nov06"));
