@@ -38,6 +38,12 @@ QString FormatMoney(double value)
     return QString::fromLatin1(text.constData(), text.size());
 }
 
+QString AdjustmentTimeText(qint64 minutes)
+{
+    const qint64 size = qAbs(minutes);
+    return QString::asprintf("%s%02lld:%02lld", minutes < 0 ? "-" : "", size / 60, size % 60);
+}
+
 double RoundedToPence(double value)
 {
     const auto text = formatTwoDecimals(value);

@@ -8,6 +8,9 @@ namespace velmar {
 // "%0.2f" with a full stop whatever the user's locale.
 QString FormatMoney(double value);
 
+// Minutes as hours and minutes: "01:30", "-00:30", "100:00".
+QString AdjustmentTimeText(qint64 minutes);
+
 // The value "%0.2f" shows, read back: what FormatMoney prints, as a number.
 double RoundedToPence(double value);
 

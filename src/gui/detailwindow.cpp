@@ -20,6 +20,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -92,6 +93,8 @@ DetailWindow::DetailWindow(const AppSettings& settings, AppState& state, QSqlDat
     m_grid->setShowGrid(true);
     m_grid->verticalHeader()->setDefaultSectionSize(m_grid->fontMetrics().height() + 6);
     m_grid->verticalHeader()->setFixedWidth(12); // the current-row indicator
+    m_grid->horizontalHeader()->setSectionsClickable(true);
+    connect(m_grid->horizontalHeader(), &QHeaderView::sectionClicked, this, &DetailWindow::sortByColumn);
     m_grid->installEventFilter(this);
     m_grid->viewport()->installEventFilter(this);
     connect(m_grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &DetailWindow::updateNavigator);
@@ -236,9 +239,9 @@ const QList<QSqlRecord>& DetailWindow::shiftRows() const
 std::optional<QSqlRecord> DetailWindow::currentShiftRow() const
 {
     const int row = m_grid->currentIndex().row();
-    if (row < 0 || row >= m_model->rows().size())
+    if (row < 0 || row >= m_model->rowCount())
         return std::nullopt;
-    return m_model->rows().at(row);
+    return m_model->rowAt(row);
 }
 
 void DetailWindow::setLoaded(bool loaded)
@@ -337,7 +340,11 @@ void DetailWindow::FormShow()
     m_doctor = doctors.isEmpty() ? doctorColumns : doctors.first();
     m_doctorLoaded = true;
     setLoaded(true);
+    // Another doctor: his records in the order they are stored.
+    m_model->sort(-1);
+    m_grid->horizontalHeader()->setSortIndicatorShown(false);
     m_model->setRows(rowColumns, rows);
+    fitColumns();
     selectRow(0);
 
     const auto text = [this](const char* name) { return m_doctor.value(QString::fromUtf8(name)).toString(); };
@@ -353,20 +360,6 @@ void DetailWindow::RefreshTotals()
 {
     for (QLabel* l : {m_lbAnnuation, m_lbPayment, m_lblSuperAnnuation, m_label5})
         l->setVisible(true);
-
-    // Columns as wide as their widest value; recno and DataSet hidden, the money columns fixed.
-    const int columns = m_model->columnCount();
-    QList<int> widths(columns, 0);
-    if (columns > 2)
-        widths[2] = 50;
-    const QFontMetrics metrics(m_grid->font());
-    for (int r = 0; r < m_model->rowCount(); ++r)
-        for (int c = 0; c < columns; ++c)
-            widths[c] = qMax(widths[c], metrics.horizontalAdvance(m_model->cellText(r, c)));
-    for (int c = 0; c < columns; ++c) {
-        m_grid->setColumnHidden(c, c < 2);
-        m_grid->setColumnWidth(c, c >= 6 && c <= 11 ? 60 : widths[c] + 20);
-    }
 
     if (!m_loaded) {
         // Rows that could not be read are no rows: no figures rather than 0.00.
@@ -419,6 +412,7 @@ bool DetailWindow::reloadShiftRows()
     }
     setLoaded(m_doctorLoaded);
     m_model->setRows(columns, rows);
+    fitColumns();
     if (current)
         selectRecord(current->value(QStringLiteral("recno")).toInt());
     if (!currentShiftRow())
@@ -441,13 +435,59 @@ void DetailWindow::selectRow(int row)
 
 void DetailWindow::selectRecord(int recno)
 {
-    const QList<QSqlRecord>& rows = m_model->rows();
-    for (int i = 0; i < rows.size(); ++i) {
-        if (rows.at(i).value(QStringLiteral("recno")).toInt() == recno) {
+    const int recnoColumn = m_model->rows().isEmpty() ? -1 : m_model->rows().first().indexOf(QStringLiteral("recno"));
+    for (int i = 0; i < m_model->rowCount(); ++i) {
+        if (m_model->rowAt(i).value(recnoColumn).toInt() == recno) {
             selectRow(i);
             return;
         }
     }
+}
+
+void DetailWindow::fitColumns()
+{
+    // Each column once: recno and DataSet, and the query's second copy of the stored columns after
+    // Notes, are not shown.
+    const int columns = m_model->columnCount();
+    const int notes = m_model->notesColumn();
+    for (int c = 0; c < columns; ++c)
+        m_grid->setColumnHidden(c, c < 2 || (notes >= 0 && c > notes));
+
+    // As wide as the heading and the widest text, measured on the rows in view and on the longest
+    // text of each column only: thousands of rows are not measured one by one.
+    const QFontMetrics metrics(m_grid->font());
+    const int rowHeight = qMax(1, m_grid->verticalHeader()->defaultSectionSize());
+    const int first = qMax(0, m_grid->rowAt(0));
+    const int last = qMin(m_model->rowCount(), first + m_grid->viewport()->height() / rowHeight + 1);
+    const int padding = 2 * m_grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_grid) + 12;
+    QHeaderView* header = m_grid->horizontalHeader();
+    for (int c = 0; c < columns; ++c) {
+        if (m_grid->isColumnHidden(c))
+            continue;
+        int width = metrics.horizontalAdvance(m_model->longestText(c));
+        for (int r = first; r < last; ++r)
+            width = qMax(width, metrics.horizontalAdvance(m_model->cellText(r, c)));
+        m_grid->setColumnWidth(c, qMax(width + padding, header->sectionSizeHint(c)));
+    }
+}
+
+void DetailWindow::sortByColumn(int column)
+{
+    if (m_grid->isColumnHidden(column))
+        return;
+    // A second click on the same heading reverses the order.
+    const Qt::SortOrder order = m_model->sortColumn() == column && m_model->sortOrder() == Qt::AscendingOrder
+                                    ? Qt::DescendingOrder
+                                    : Qt::AscendingOrder;
+    const std::optional<QSqlRecord> current = currentShiftRow();
+    m_model->sort(column, order);
+    QHeaderView* header = m_grid->horizontalHeader();
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(column, order);
+    if (current)
+        selectRecord(current->value(QStringLiteral("recno")).toInt());
+    else
+        selectRow(0);
 }
 
 void DetailWindow::updateNavigator()

@@ -77,6 +77,9 @@ public slots:
     void Next();
     void Last();
     void Delete();
+    // A click on a heading: the grid shows the rows in that column's order, a second click reverses
+    // it; what is stored keeps its order.
+    void sortByColumn(int column);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -93,6 +96,7 @@ private:
     void deleteRecord(const QString& dataSet, int recno);
     void selectRow(int row);
     void selectRecord(int recno);
+    void fitColumns();
     void updateNavigator();
 
     const AppSettings& m_settings;

@@ -83,12 +83,6 @@ void ReadHoursMinutes(const QString& text, int* hours, int* minutes)
         *minutes = -*minutes;
 }
 
-QString AdjustmentTimeText(qint64 minutes)
-{
-    const qint64 size = qAbs(minutes);
-    return QString::asprintf("%s%02lld:%02lld", minutes < 0 ? "-" : "", size / 60, size % 60);
-}
-
 MaskedEdit::MaskedEdit(const QString& pattern, QWidget* parent) : QLineEdit(parent)
 {
     setPattern(pattern);

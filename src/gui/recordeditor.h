@@ -110,7 +110,5 @@ private:
 // "%d:%d" as the C library reads it: hours, then minutes after a colon; what cannot be read is 0.
 // A minus before the hours makes both parts negative.
 void ReadHoursMinutes(const QString& text, int* hours, int* minutes);
-// Minutes as the time field shows them: "01:30", "-00:30", "100:00".
-QString AdjustmentTimeText(qint64 minutes);
 
 } // namespace velmar

@@ -109,10 +109,19 @@ PaymentFigures ComputePaymentFigures(const AppSettings& settings, const QSqlReco
     PaymentFigures f;
     // NULL reads 0 through toDouble().
     double gross = 0;
+    // The rows share one layout: the columns are looked up by name once, not for every row.
+    int net = -1, superfee = -1, nonsuperfee = -1;
+    const QSqlRecord* layout = nullptr;
     for (const QSqlRecord& row : shiftRows) {
-        gross += row.value(QStringLiteral("Net")).toDouble();
-        f.superannuableFees += row.value(QStringLiteral("superfee")).toDouble();
-        f.nonSuperannuableFees += row.value(QStringLiteral("nonsuperfee")).toDouble();
+        if (!layout || row.count() != layout->count()) {
+            layout = &row;
+            net = row.indexOf(QStringLiteral("Net"));
+            superfee = row.indexOf(QStringLiteral("superfee"));
+            nonsuperfee = row.indexOf(QStringLiteral("nonsuperfee"));
+        }
+        gross += row.value(net).toDouble();
+        f.superannuableFees += row.value(superfee).toDouble();
+        f.nonSuperannuableFees += row.value(nonsuperfee).toDouble();
     }
     if (!settings.PartSuperannuation) {
         f.superannuableFees = gross;

@@ -201,16 +201,24 @@ TEST_F(DetailWindowTest, ShowsDoctorAndGrid)
                              u"Adjustment"_s, u"Net"_s,     u"Notes"_s,      u"recno"_s};
     for (int c = 0; c < titles.size(); ++c)
         EXPECT_EQ(m->headerData(c, Qt::Horizontal).toString(), titles[c]);
-    EXPECT_TRUE(grid()->isColumnHidden(0));
-    EXPECT_TRUE(grid()->isColumnHidden(1));
-    EXPECT_FALSE(grid()->isColumnHidden(2));
-    for (int c = 6; c <= 11; ++c)
-        EXPECT_EQ(grid()->columnWidth(c), 60) << c;
-    EXPECT_GT(grid()->columnWidth(3), 20);
+    // Each column once: recno, DataSet and the query's second copy after Notes are not shown.
+    for (int c = 0; c < m->columnCount(); ++c)
+        EXPECT_EQ(grid()->isColumnHidden(c), c < 2 || c > 12) << c;
+    // Money with two decimals, the adjustment time as on the editor.
     EXPECT_EQ(cell(0, u"Shift_Date"_s), u"05/11/2006"_s);
-    EXPECT_EQ(cell(1, u"Adj_Time"_s), u"0.5"_s);
-    EXPECT_EQ(cell(1, u"Adjustment"_s), u"10"_s);
-    EXPECT_EQ(cell(1, u"Net"_s), u"50.003"_s);
+    EXPECT_EQ(cell(1, u"Adj_Time"_s), u"00:30"_s);
+    EXPECT_EQ(cell(1, u"Adjustment"_s), u"10.00"_s);
+    EXPECT_EQ(cell(1, u"Net"_s), u"50.00"_s);
+    EXPECT_EQ(cell(0, u"Rate"_s), u"20.00"_s);
+    EXPECT_EQ(m->index(0, 11).data(Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight, Qt::AlignRight);
+    // Wide enough for heading and value: "AdjustmentRate" and "Net" are shown whole.
+    const QFontMetrics metrics(grid()->font());
+    for (int c = 2; c <= 12; ++c) {
+        const QString heading = m->headerData(c, Qt::Horizontal).toString();
+        EXPECT_GE(grid()->columnWidth(c), metrics.horizontalAdvance(heading)) << heading.toStdString();
+        EXPECT_GE(grid()->columnWidth(c), metrics.horizontalAdvance(m->index(0, c).data().toString()) + 4)
+            << heading.toStdString();
+    }
 
     // Another doctor chosen in the main window: hide and show loads him.
     insertDoctor({.id = u"101"_s, .fname = u"Bob"_s, .sname = u"Jones"_s, .add2 = u"Flat 2"_s});
@@ -221,6 +229,50 @@ TEST_F(DetailWindowTest, ShowsDoctorAndGrid)
     EXPECT_EQ(gridRows(), 0);
     EXPECT_EQ(text("lbTotal"), u"0.00"_s);
     EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
+}
+
+TEST_F(DetailWindowTest, HeadingClicksSortTheViewOnlyAndASecondClickReverses)
+{
+    insertDoctor({});
+    insertShift({.recno = 1, .date = u"2006-11-20"_s, .total = 300, .location = u"base"_s});
+    insertShift({.recno = 2, .date = u"2006-11-03"_s, .total = 45, .location = u"Annex"_s});
+    insertShift({.recno = 3, .date = u"2006-11-11"_s, .total = 1200, .location = u"Clinic"_s});
+    open(plainSettings());
+    const auto column = [this](int c) {
+        QStringList shown;
+        for (int r = 0; r < gridRows(); ++r)
+            shown.append(grid()->model()->index(r, c).data().toString());
+        return shown;
+    };
+    QHeaderView* header = grid()->horizontalHeader();
+    const auto click = [&](int c) {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(c) + header->sectionSize(c) / 2, 5));
+    };
+    // First shown in stored order.
+    EXPECT_EQ(column(0), (QStringList{u"1"_s, u"2"_s, u"3"_s}));
+    grid()->selectRow(0); // recno 1 stays current through the sorting
+
+    // Numbers as numbers, dates as dates, texts without regard to case; the second click reverses.
+    const struct
+    {
+        int column;
+        QStringList recnos;
+    } cases[] = {
+        {7, {u"2"_s, u"1"_s, u"3"_s}}, // Total: 45, 300, 1200
+        {7, {u"3"_s, u"1"_s, u"2"_s}},
+        {2, {u"2"_s, u"3"_s, u"1"_s}}, // Shift_Date
+        {3, {u"2"_s, u"1"_s, u"3"_s}}, // Location: Annex, base, Clinic
+    };
+    for (const auto& c : cases) {
+        click(c.column);
+        EXPECT_EQ(column(0), c.recnos) << c.column;
+        EXPECT_EQ(m_window->currentShiftRow()->value(u"recno"_s).toInt(), 1) << c.column;
+    }
+    // Stored and printed order unchanged; the next doctor shown starts in stored order again.
+    EXPECT_EQ(m_window->shiftRows().first().value(u"recno"_s).toInt(), 1);
+    reshow();
+    EXPECT_EQ(column(0), (QStringList{u"1"_s, u"2"_s, u"3"_s}));
 }
 
 TEST_F(DetailWindowTest, TotalsWithoutPensionForms)
@@ -425,7 +477,7 @@ TEST_F(DetailWindowTest, AddThenOkStoresTodayAndTypedValues)
     ASSERT_EQ(gridRows(), 3);
     EXPECT_EQ(cell(2, u"Shift_Date"_s), u"09/01/2007"_s);
     EXPECT_EQ(cell(2, u"Location"_s), u"O'Brien's Surgery"_s);
-    EXPECT_EQ(cell(2, u"Total"_s), u"25.5"_s);
+    EXPECT_EQ(cell(2, u"Total"_s), u"25.50"_s);
     EXPECT_EQ(text("lbTotal"), u"175.51"_s);
     EXPECT_EQ(rows(u"SELECT recno, id, Shift_Date, Location, Times, superfee FROM Details WHERE recno = 3"_s),
               QStringList{u"3|100|2007-01-09|O'Brien's Surgery| |0"_s});
