@@ -173,6 +173,17 @@ void LineConnection::closeSocket()
     }
 }
 
+bool LineConnection::stillOpen()
+{
+    if (!m_open)
+        return false;
+    QCoreApplication::processEvents();
+    takeIncoming();
+    if (peerGone())
+        closeSocket();
+    return m_open;
+}
+
 void LineConnection::disconnectFromServer()
 {
     if (!m_open)
