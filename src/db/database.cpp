@@ -105,8 +105,19 @@ bool ExecuteStatement(const QSqlDatabase& db, const QStringList& lines, Prompter
     return false;
 }
 
+void AddSendLog(const QSqlDatabase& db, Prompter& prompter)
+{
+    // Asked of the driver rather than by a failing statement, which would spoil a transaction.
+    if (db.tables().contains(QStringLiteral("SendLog"), Qt::CaseInsensitive))
+        return;
+    for (const QString& statement : QString::fromUtf8(kSchemaSql).split(u';', Qt::SkipEmptyParts))
+        if (statement.contains(QStringLiteral("SendLog")))
+            ExecuteStatement(db, {statement.trimmed()}, prompter);
+}
+
 void UpgradeSchema(const QSqlDatabase& db, Prompter& prompter)
 {
+    AddSendLog(db, prompter);
     {
         QSqlQuery probe(db);
         if (probe.exec(QStringLiteral("SELECT superfee FROM Details")))

@@ -24,8 +24,11 @@ bool CreateDatabase(const QString& path, QString* error);
 // Runs the statement; on failure shows "SQL Error: %s" with the statement text and returns false.
 bool ExecuteStatement(const QSqlDatabase& db, const QStringList& lines, Prompter& prompter);
 
-// Adds superfee and nonsuperfee to an older Details table.
+// Adds superfee and nonsuperfee to an older Details table, and the send log to a database made
+// before it.
 void UpgradeSchema(const QSqlDatabase& db, Prompter& prompter);
+// Creates SendLog, as the schema has it, when the database has none.
+void AddSendLog(const QSqlDatabase& db, Prompter& prompter);
 
 // Next free recno over the whole Details table; -1 after reporting a failed query.
 int NextRecordNumber(const QSqlDatabase& db, Prompter& prompter);

@@ -9,6 +9,8 @@
 #include "gui/filedialogs.h"
 #include "gui/recordeditor.h"
 #include "payments/shiftrowsmodel.h"
+#include "sending/paymentsender.h"
+#include "sending/sendlog.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -20,6 +22,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -145,6 +148,9 @@ DetailWindow::DetailWindow(const AppSettings& settings, AppState& state, QSqlDat
 
     setCentralWidget(central);
     buildMenus();
+    m_sendStatus = makeLabel("SendStatus", QString(), this);
+    statusBar()->addWidget(m_sendStatus, 1);
+    statusBar()->setVisible(m_settings.ProForma);
 
     setTabOrder(m_grid, m_first);
     setTabOrder(m_first, m_prior);
@@ -315,6 +321,7 @@ void DetailWindow::FormShow()
     // A label breaks lines at LF; the lines themselves are the ones FormatAddressLines gives.
     m_add1->setText(QString(address).replace(u'\r', u'\n'));
     RefreshTotals();
+    showSendStatus();
 }
 
 void DetailWindow::RefreshTotals()
@@ -556,10 +563,21 @@ void DetailWindow::PrinterSetup1Click()
     emit printerSetupRequested();
 }
 
+void DetailWindow::showSendStatus()
+{
+    if (m_settings.ProForma && m_loaded)
+        m_sendStatus->setText(SendStatusText(
+            LatestAttempt(m_db, m_state.CurrentDataSet, m_doctor.value(QStringLiteral("id")).toString())));
+}
+
 void DetailWindow::Send1Click()
 {
     if (!m_loaded)
         return;
+    if (m_state.SendingMode) {
+        m_prompter.information(PaymentSender::runInProgressText());
+        return;
+    }
     const QString email = m_doctor.value(QStringLiteral("email")).toString();
     if (!m_prompter.question(QStringLiteral("Send Pro-Forma Invoice to %1?").arg(email)))
         return;

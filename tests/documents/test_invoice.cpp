@@ -415,10 +415,12 @@ TEST_F(SendingTest, RefusedMailIsShownAndUnwritablePdfSendsNothing)
 {
     PdfFileOutput unused(path(QStringLiteral("never.pdf")));
     Documents documents(settings, state, m_db, m_prompter, unused);
-    int calls = 0;
-    documents.setPaymentMailer([&](const InvoiceMail&) {
-        ++calls;
-        return QStringLiteral("550 mailbox unavailable sending email to doctor@example.org");
+    QStringList documentsErrors;
+    documents.setPaymentMailer([&](const InvoiceMail& mail) {
+        documentsErrors.append(mail.documentsError);
+        return mail.documentsError.isEmpty()
+                   ? QStringLiteral("550 mailbox unavailable sending email to doctor@example.org")
+                   : QStringLiteral("not written: ") + mail.documentsError;
     });
     const QString id = QStringLiteral("1001");
     const QString statement = ShiftRowsStatement(QStringLiteral("DS1"), id);
@@ -427,9 +429,12 @@ TEST_F(SendingTest, RefusedMailIsShownAndUnwritablePdfSendsNothing)
     EXPECT_EQ(m_prompter.messages,
               QStringList{QStringLiteral("error: 550 mailbox unavailable sending email to doctor@example.org")});
 
+    // The mail is told why there is nothing to send, and says what is shown.
     m_prompter.messages.clear();
     documents.setSendingFolder(path(QStringLiteral("missing/folder")));
     EXPECT_FALSE(documents.ProduceInvoice(doctorRow(id), shiftRows(id), statement, false));
-    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("error: Error in query: ") + StatementText({statement})});
-    EXPECT_EQ(calls, 1);
+    ASSERT_EQ(documentsErrors.size(), 2);
+    EXPECT_TRUE(documentsErrors.at(0).isEmpty());
+    ASSERT_FALSE(documentsErrors.at(1).isEmpty());
+    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("error: not written: ") + documentsErrors.at(1)});
 }

@@ -8,7 +8,8 @@ and every AUTH attempt is appended to auth.jsonl. With --login, AUTH LOGIN and P
 offered (on plain TCP unless TLS is asked for) and only that login and --password are accepted;
 XOAUTH2 accepts that login with --token. --starttls CERT KEY requires STARTTLS before anything
 else; --tls CERT KEY speaks TLS from the connect. --delay SECONDS waits that long before accepting
-each message; --drop-every N closes the connection after accepting every Nth message.
+each message; --drop-every N closes the connection after accepting every Nth message; --refuse
+ADDRESS refuses that recipient (as often as given).
 """
 import argparse
 import asyncio
@@ -33,8 +34,9 @@ def record_auth(outdir, record):
 
 
 class Recorder:
-    def __init__(self, outdir, login=None, token=None, delay=0, drop_every=0):
+    def __init__(self, outdir, login=None, token=None, delay=0, drop_every=0, refuse=()):
         self.outdir = outdir
+        self.refuse = set(refuse)
         self.login = login
         self.token = token
         self.delay = delay
@@ -51,6 +53,12 @@ class Recorder:
             return AuthResult(success=True, auth_data=self.login)
         await server.challenge_auth(json.dumps({"status": "401", "schemes": "bearer"}).encode())
         return AuthResult(success=False, handled=False, message="535 5.7.8 Username and Password not accepted")
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address in self.refuse:
+            return "550 5.1.1 No such user here"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         if self.delay:
@@ -107,6 +115,7 @@ def main():
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--delay", type=float, default=0)
     parser.add_argument("--drop-every", type=int, default=0)
+    parser.add_argument("--refuse", action="append", default=[])
     args = parser.parse_args()
 
     def context(files):
@@ -127,7 +136,7 @@ def main():
     # Another program may take the free port between the probe and the bind: try again.
     for attempt in range(5):
         port = free_port()
-        recorder = Recorder(args.outdir, args.login, args.token, args.delay, args.drop_every)
+        recorder = Recorder(args.outdir, args.login, args.token, args.delay, args.drop_every, args.refuse)
         controller = Controller(recorder, hostname="127.0.0.1", port=port, **options)
         try:
             controller.start()
