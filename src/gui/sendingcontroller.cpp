@@ -91,15 +91,14 @@ void SendingController::runEnded()
     if (m_sender.isRunning())
         return;
     m_reports.progressWindow().setCancellable(false);
-    if (m_closeAfterRun && m_mainWindow) {
-        m_closeAfterRun = false;
-        m_mainWindow->close();
-        return;
-    }
     if (m_sendLog->isVisible())
         m_sendLog->reload();
     if (m_detailWindow)
         m_detailWindow->showSendStatus();
+    if (m_closeAfterRun && m_mainWindow) {
+        m_closeAfterRun = false;
+        m_mainWindow->close();
+    }
 }
 
 } // namespace velmar
