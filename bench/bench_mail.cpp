@@ -19,6 +19,8 @@
 #include "report/reportoutput.h"
 #include "sending/paymentsender.h"
 
+#include "noprogress.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -103,15 +105,6 @@ public:
     bool question(const QString&) override { return true; }
     void summary(const QString& text, const QString&, bool) override { last = text; }
     QString last;
-};
-
-class NoProgress : public velmar::ProgressDisplay
-{
-public:
-    void SetProgressRange(int, int) override {}
-    void SetProgressPosition(int) override {}
-    void showProgress() override {}
-    void hideProgress() override {}
 };
 
 struct RunResult
