@@ -113,12 +113,9 @@ int sendAll(Context& ctx, QStringList& args)
     SendingRun run(ctx, verbose);
     const StopSignals stopSignals;
     run.sender.stopRequested = [] { return stopSignal != 0; };
-    if (!onlyFailed)
-        return run.sender.SendAll(doctors > 0) >= 0 && run.sender.summary().allSent() ? 0 : 1;
-    const int sent = run.sender.SendNotYetSent(doctors > 0, includeUnconfirmed);
-    // Nobody waiting is no failure.
-    if (sent == 0 && run.sender.records().isEmpty() && ctx.prompter.questionsRefused == 0)
-        return 0;
+    const int sent = onlyFailed ? run.sender.SendNotYetSent(doctors > 0, includeUnconfirmed)
+                                : run.sender.SendAll(doctors > 0);
+    // Nobody waiting to be sent is no failure.
     return sent >= 0 && run.sender.summary().allSent() ? 0 : 1;
 }
 

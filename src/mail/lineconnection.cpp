@@ -188,7 +188,6 @@ void LineConnection::disconnectFromServer()
 {
     if (!m_open)
         return;
-    // No QUIT: the dialogue simply ends here.
     m_socket.disconnectFromHost();
     closeSocket();
 }

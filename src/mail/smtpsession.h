@@ -55,7 +55,7 @@ enum class LineTrace { Shown, Credentials, Untraced };
 
 // The connection to the SMTP server and the primitives every command and every message line
 // passes through; each traces the line on the MailStatus, credentials never. One login serves one
-// or more messages; the caller disconnects at the end (no QUIT is ever sent).
+// or more messages; the caller ends with Quit, or just disconnects.
 class SmtpSession
 {
 public:

@@ -310,6 +310,7 @@ int PaymentSender::runBatch(bool dataSetOpen, const std::function<bool(const QSq
 
 int PaymentSender::SendAll(bool dataSetOpen)
 {
+    m_summary = SendRunSummary();
     if (refusedWhileRunning() || !m_prompter.question(QStringLiteral("Send Pro Forma Invoices to ALL?")))
         return -1;
     return runBatch(dataSetOpen, {});
@@ -317,6 +318,7 @@ int PaymentSender::SendAll(bool dataSetOpen)
 
 int PaymentSender::SendNotYetSent(bool dataSetOpen, bool includeUnconfirmed)
 {
+    m_summary = SendRunSummary();
     if (refusedWhileRunning())
         return -1;
     if (!dataSetOpen)

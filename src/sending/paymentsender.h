@@ -94,7 +94,7 @@ public:
 
     // Every message of the last run, in the order tried.
     const QList<SendRecord>& records() const { return m_records; }
-    // The last run of many doctors.
+    // The last run of many doctors; empty (and all sent) when there was none to make.
     const SendRunSummary& summary() const { return m_summary; }
     // Told of each message as soon as its outcome is known.
     std::function<void(const SendRecord&)> messageDone;
