@@ -67,6 +67,9 @@ int main(int argc, char* argv[])
     const AppSettings settings = LoadSettings(files);
     AppState state;
     MessageBoxPrompter prompter;
+    // A refused setting is told and its default used.
+    for (const QString& refused : settings.refused)
+        prompter.error(refused);
 
     const QString connection = QStringLiteral("velmarpay");
     QSqlDatabase db;
@@ -88,6 +91,7 @@ int main(int argc, char* argv[])
         mainWindow.setDetailWindow(&detail);
         RecordEditor editor(settings, state, db, prompter, &detail);
         detail.setEditor(&editor);
+        QObject::connect(&mainWindow, &MainWindow::dataSetChanged, &detail, &DetailWindow::closeForOtherDataSet);
         // The report forms (invoice, summaries, pension forms), their printers and the progress window.
         ReportsController reports(settings, state, db, prompter, &mainWindow);
         reports.attach(mainWindow, detail);

@@ -3,6 +3,10 @@
 #include "import/payimport.h"
 #include "payments/datasets.h"
 
+#include <QFile>
+
+#include <cstdio>
+
 namespace velmar::cli {
 namespace {
 
@@ -10,14 +14,21 @@ int import(Context& ctx, QStringList& args)
 {
     ctx.prompter.answerYes = takeFlag(args, QStringLiteral("--overwrite"));
     if (args.size() != 1) {
-        ctx.err << "usage: velmarpay-cli import FILE [--overwrite]" << Qt::endl;
+        ctx.err << "usage: velmarpay-cli import FILE|- [--overwrite]" << Qt::endl;
         return 2;
     }
     ImportResult result;
-    if (!ImportPaymentFile(args.first(), ctx.settings, ctx.state, ctx.db, ctx.prompter, &result)) {
+    bool imported = false;
+    if (args.first() == u"-") {
+        QFile in;
+        imported = in.open(stdin, QIODevice::ReadOnly) &&
+                   ImportPaymentFile(in, ctx.settings, ctx.state, ctx.db, ctx.prompter, &result);
+    } else {
+        imported = ImportPaymentFile(args.first(), ctx.settings, ctx.state, ctx.db, ctx.prompter, &result);
+    }
+    if (!imported) {
         if (ctx.prompter.questionsRefused > 0)
-            ctx.err << "Not imported: " << ctx.state.CurrentDataSet << " is stored already (use --overwrite)"
-                    << Qt::endl;
+            ctx.err << "Not imported: " << result.dataSet << " is stored already (use --overwrite)" << Qt::endl;
         return 1;
     }
     ctx.out << "Imported " << result.dataSet << " (" << result.label << "): " << result.doctors << " doctors, "
@@ -50,8 +61,8 @@ int doctors(Context& ctx, QStringList& args)
     return ctx.prompter.errors > 0 ? 1 : 0;
 }
 
-const Command importCommand("import", "import FILE [--overwrite]    import a pay file as a data set", Needs::Database,
-                            import);
+const Command importCommand("import", "import FILE|- [--overwrite]  import a pay file (- reads standard input)",
+                            Needs::Database, import);
 const Command datasetsCommand("datasets", "datasets                     list the stored data sets", Needs::Database,
                               datasets);
 const Command doctorsCommand("doctors",

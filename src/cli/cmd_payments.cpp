@@ -2,6 +2,7 @@
 
 #include "core/textformat.h"
 #include "db/database.h"
+#include "db/nameorder.h"
 #include "payments/payments.h"
 
 #include <QSqlRecord>
@@ -24,8 +25,8 @@ int figures(Context& ctx, QStringList& args)
     }
 
     // Surname order as the doctor list shows it; rowid keeps equal surnames in a stable order.
-    const QString statement =
-        QStringLiteral("SELECT * FROM Headers WHERE DataSet = '%1' ORDER by sname, rowid").arg(QuoteForSql(dataSet));
+    const QString statement = QStringLiteral("SELECT * FROM Headers WHERE DataSet = '%1' ORDER by %2, rowid")
+                                  .arg(QuoteForSql(dataSet), OrderByName(QStringLiteral("sname")));
     QList<QSqlRecord> doctors;
     if (!QueryRecords(ctx.db, statement, &doctors)) {
         ctx.err << "Error in query: " << StatementText({statement});

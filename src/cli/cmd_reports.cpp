@@ -42,10 +42,9 @@ int invoice(Context& ctx, QStringList& args)
         return 1;
     PdfFileOutput output(pdf);
     Documents documents(ctx.settings, ctx.state, ctx.db, ctx.prompter, output);
-    if (!documents.ProduceInvoice(doctor, rows, ShiftRowsStatement(ctx.state.CurrentDataSet, doctorId), false)) {
-        ctx.err << documents.lastError() << Qt::endl;
+    // A failure is on stderr already.
+    if (!documents.ProduceInvoice(doctor, rows, ShiftRowsStatement(ctx.state.CurrentDataSet, doctorId), false))
         return 1;
-    }
     ctx.out << "wrote " << pdf << Qt::endl;
     return 0;
 }

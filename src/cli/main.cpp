@@ -182,6 +182,9 @@ int main(int argc, char* argv[])
 
     CliPrompter prompter(out, err);
     Context ctx{files, LoadSettings(files), AppState{}, QSqlDatabase(), out, err, prompter};
+    // A refused setting is told and its default used; the command still runs.
+    for (const QString& refused : ctx.settings.refused)
+        err << refused << Qt::endl;
     const QString connection = QStringLiteral("velmarpay-cli");
     if (it->needs == Needs::Database) {
         QString error = MissingDatabaseMessage(files);

@@ -5,7 +5,25 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cmath>
+
 namespace velmar {
+
+namespace {
+
+// A rate is a percentage: anything else (150, -5, 1e400) is refused for the default.
+double readRate(const IniFile& ini, const QString& key, const QString& defaultValue, QStringList* refused)
+{
+    const QString section = QStringLiteral("DEFAULTS");
+    const double value = ini.readNumber(section, key, defaultValue);
+    if (std::isfinite(value) && value >= 0 && value <= 100)
+        return value;
+    refused->append(QStringLiteral("Setting %1=%2 is out of range; %3 is used")
+                        .arg(key, ini.readString(section, key, defaultValue), defaultValue));
+    return StrToNumber(defaultValue);
+}
+
+} // namespace
 
 AppSettings AppSettings::fromIni(const IniFile& ini)
 {
@@ -18,8 +36,8 @@ AppSettings AppSettings::fromIni(const IniFile& ini)
     s.Address = ini.readString(layout, QStringLiteral("Address"), QString());
     s.Telephone = ini.readString(layout, QStringLiteral("Telephone"), QString());
 
-    s.Superannuation = ini.readNumber(defaults, QStringLiteral("Superannuation"), QStringLiteral("0"));
-    s.Employerannuation = ini.readNumber(defaults, QStringLiteral("Employerannuation"), QStringLiteral("14"));
+    s.Superannuation = readRate(ini, QStringLiteral("Superannuation"), QStringLiteral("0"), &s.refused);
+    s.Employerannuation = readRate(ini, QStringLiteral("Employerannuation"), QStringLiteral("14"), &s.refused);
     s.NoSuperannuation = s.Superannuation < 0.1;
 
     s.ProForma = ini.readFlag(defaults, QStringLiteral("ProForma"), false);

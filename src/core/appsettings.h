@@ -41,6 +41,9 @@ struct AppSettings
     QString NHSPSAuthority;
     QString NHSEACode;
 
+    // "Setting %s=%s is out of range; %s is used" for each value refused, to be shown at start-up.
+    QStringList refused;
+
     static AppSettings fromIni(const IniFile& ini);
     static AppSettings load(const QString& iniPath);
 };

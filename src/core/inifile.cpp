@@ -1,12 +1,15 @@
 #include "core/inifile.h"
 
+#include "core/textformat.h"
+
 #include <QFile>
 #include <QVarLengthArray>
 
 #include <charconv>
 #include <limits>
 
-#include <cmath>
+#include <locale.h>
+#include <stdlib.h>
 
 namespace velmar {
 
@@ -77,9 +80,12 @@ double StrToNumber(const QString& text)
     }
     double value = 0;
     const auto [end, ec] = std::from_chars(number.constData(), number.constData() + number.size(), value);
-    if (ec == std::errc::result_out_of_range)
-        value = number.front() == '.' || number.contains('e') ? QByteArray(number.constData(), number.size()).toDouble()
-                                                              : std::numeric_limits<double>::infinity();
+    if (ec == std::errc::result_out_of_range) {
+        // Beyond a double either way: infinity or (next to) zero, as strtod gives them.
+        static const locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", locale_t(nullptr));
+        number.append('\0');
+        value = strtod_l(number.constData(), nullptr, cLocale);
+    }
     return negative ? -value : value;
 }
 
@@ -94,11 +100,19 @@ long StrToLong(const QString& text)
         negative = text.at(i) == u'-';
         ++i;
     }
+    // Too many digits stop at the largest long, as strtol does; wrapping round would be undefined.
+    constexpr long kMax = std::numeric_limits<long>::max();
     long value = 0;
-    while (i < n && text.at(i).unicode() >= '0' && text.at(i).unicode() <= '9') {
-        value = value * 10 + (text.at(i).unicode() - '0');
-        ++i;
+    bool saturated = false;
+    for (; i < n && text.at(i).unicode() >= '0' && text.at(i).unicode() <= '9'; ++i) {
+        const int digit = text.at(i).unicode() - '0';
+        if (value > (kMax - digit) / 10)
+            saturated = true;
+        else
+            value = value * 10 + digit;
     }
+    if (saturated)
+        return negative ? std::numeric_limits<long>::min() : kMax;
     return negative ? -value : value;
 }
 
@@ -143,7 +157,7 @@ IniFile::IniFile(const QString& path)
 {
     QFile file(path);
     if (file.open(QIODevice::ReadOnly))
-        parse(QString::fromUtf8(file.readAll()));
+        parse(DecodeTextFile(file.readAll()));
 }
 
 IniFile IniFile::fromText(const QString& text)
@@ -156,7 +170,10 @@ IniFile IniFile::fromText(const QString& text)
 void IniFile::parse(const QString& text)
 {
     Section* current = nullptr;
-    const QStringList lines = text.split(u'\n');
+    // Lines end in CR LF, LF or a lone CR.
+    QString unified = text;
+    unified.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+    const QStringList lines = unified.split(u'\n');
     for (const QString& rawLine : lines) {
         const QString line = rawLine.trimmed();
         if (line.isEmpty() || line.startsWith(u';'))

@@ -1,5 +1,6 @@
 #include "core/textformat.h"
 
+#include <QStringDecoder>
 #include <QVarLengthArray>
 
 #include <charconv>
@@ -43,6 +44,27 @@ double RoundedToPence(double value)
     double result = value;
     std::from_chars(text.constData(), text.constData() + text.size(), result);
     return result;
+}
+
+QString DecodeWindowsText(const QByteArray& bytes)
+{
+    const QString text = QString::fromUtf8(bytes);
+    static const QByteArray replacement("\xEF\xBF\xBD");
+    if (!text.contains(QChar::ReplacementCharacter) || bytes.contains(replacement))
+        return text;
+    QStringDecoder cp1252("windows-1252");
+    return cp1252.isValid() ? QString(cp1252(bytes)) : QString::fromLatin1(bytes);
+}
+
+QString DecodeTextFile(const QByteArray& bytes)
+{
+    const std::optional<QStringConverter::Encoding> marked = QStringConverter::encodingForData(bytes);
+    if (marked && *marked != QStringConverter::Utf8) {
+        QStringDecoder decoder(*marked);
+        return decoder(bytes);
+    }
+    // fromUtf8 drops a UTF-8 byte-order mark by itself.
+    return DecodeWindowsText(bytes);
 }
 
 } // namespace velmar

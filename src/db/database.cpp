@@ -1,12 +1,17 @@
 #include "db/database.h"
 
 #include "core/prompter.h"
+#include "db/nameorder.h"
+#include "db/sqltransaction.h"
 #include "schema_sql.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QSqlError>
 #include <QSqlQuery>
+
+#include <sqlite3.h>
 
 namespace velmar {
 
@@ -14,6 +19,21 @@ QString QuoteForSql(const QString& text)
 {
     QString result = text;
     return result.replace(u'\'', QStringLiteral("''"));
+}
+
+QString SqlLiteral(const QVariant& value)
+{
+    if (value.isNull())
+        return QStringLiteral("NULL");
+    switch (value.typeId()) {
+    case QMetaType::Double:
+        return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+        return QString::number(value.toLongLong());
+    default:
+        return u'\'' + QuoteForSql(value.toString()) + u'\'';
+    }
 }
 
 QString StatementText(const QStringList& lines)
@@ -36,14 +56,25 @@ bool OpenDatabase(const QString& path, const QString& connectionName, QSqlDataba
     d.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     if (!d.open()) {
         if (error)
-            *error = d.lastError().text();
+            *error = d.lastError().databaseText().isEmpty() ? d.lastError().text() : d.lastError().databaseText();
         return false;
     }
     // Opening never checks the file; reading its schema does.
-    QSqlQuery probe(d);
-    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+    QString failure;
+    {
+        QSqlQuery probe(d);
+        if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+            const QSqlError e = probe.lastError();
+            failure = DatabaseTrouble(d, e);
+            if (failure.isEmpty() || (e.nativeErrorCode().toInt() & 0xff) == SQLITE_NOTADB)
+                failure = QStringLiteral("Unrecognized database format '%1'.").arg(path);
+        } else if (!RegisterNameOrder(d)) {
+            failure = QStringLiteral("Cannot sort names in %1").arg(path);
+        }
+    }
+    if (!failure.isEmpty()) {
         if (error)
-            *error = QStringLiteral("Unrecognized database format '%1'.").arg(path);
+            *error = failure;
         d.close();
         return false;
     }
@@ -96,43 +127,122 @@ bool CreateDatabase(const QString& path, QString* error)
     return ok;
 }
 
-bool ExecuteStatement(const QSqlDatabase& db, const QStringList& lines, Prompter& prompter)
+QString DatabaseInUseMessage(const QString& path)
+{
+    return QStringLiteral("The database %1 is in use by another program. Try again when it has finished.").arg(path);
+}
+
+QString DatabaseTrouble(const QSqlDatabase& db, int sqliteCode, const QString& reason)
+{
+    switch (sqliteCode & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return DatabaseInUseMessage(db.databaseName());
+    case SQLITE_PERM:
+    case SQLITE_NOMEM:
+    case SQLITE_READONLY:
+    case SQLITE_IOERR:
+    case SQLITE_CORRUPT:
+    case SQLITE_FULL:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PROTOCOL:
+    case SQLITE_NOLFS:
+    case SQLITE_AUTH:
+    case SQLITE_NOTADB:
+        return reason;
+    default:
+        return QString();
+    }
+}
+
+QString DatabaseTrouble(const QSqlDatabase& db, const QSqlError& error)
+{
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok ? DatabaseTrouble(db, code, error.databaseText()) : QString();
+}
+
+QString StatementFailure(const QSqlDatabase& db, const QSqlError& error, const QStringList& lines)
+{
+    const QString trouble = DatabaseTrouble(db, error);
+    return trouble.isEmpty() ? QStringLiteral("SQL Error: %1").arg(StatementText(lines)) : trouble;
+}
+
+QString RecordNotFoundMessage()
+{
+    return QStringLiteral("The record was not found: it was changed or deleted elsewhere. Nothing was saved.");
+}
+
+bool ExecuteStatement(const QSqlDatabase& db, const QStringList& lines, Prompter& prompter, int* changed)
 {
     QSqlQuery q(db);
-    if (q.exec(lines.join(u'\n')))
+    if (q.exec(lines.join(u'\n'))) {
+        if (changed)
+            *changed = q.numRowsAffected();
         return true;
-    prompter.error(QStringLiteral("SQL Error: %1").arg(StatementText(lines)));
+    }
+    prompter.error(StatementFailure(db, q.lastError(), lines));
     return false;
 }
 
-void AddSendLog(const QSqlDatabase& db, Prompter& prompter)
+bool AddSendLog(const QSqlDatabase& db, Prompter& prompter)
 {
     // Asked of the driver rather than by a failing statement, which would spoil a transaction.
     if (db.tables().contains(QStringLiteral("SendLog"), Qt::CaseInsensitive))
-        return;
+        return true;
+    // The table and its index together, or neither: a later start would not add the index alone.
+    SqlTransaction transaction(db);
+    if (!transaction.isActive()) {
+        prompter.error(StatementFailure(db, transaction.lastError(), {QStringLiteral("BEGIN IMMEDIATE")}));
+        return false;
+    }
     for (const QString& statement : QString::fromUtf8(kSchemaSql).split(u';', Qt::SkipEmptyParts))
-        if (statement.contains(QStringLiteral("SendLog")))
-            ExecuteStatement(db, {statement.trimmed()}, prompter);
+        if (statement.contains(QStringLiteral("SendLog")) && !ExecuteStatement(db, {statement.trimmed()}, prompter))
+            return false;
+    if (!transaction.commit()) {
+        prompter.error(StatementFailure(db, transaction.lastError(), {QStringLiteral("COMMIT")}));
+        return false;
+    }
+    return true;
 }
 
-void UpgradeSchema(const QSqlDatabase& db, Prompter& prompter)
+bool UpgradeSchema(const QSqlDatabase& db, Prompter& prompter)
 {
-    AddSendLog(db, prompter);
+    if (!AddSendLog(db, prompter))
+        return false;
     {
         QSqlQuery probe(db);
         if (probe.exec(QStringLiteral("SELECT superfee FROM Details")))
-            return;
+            return true;
+        // A busy or broken file says nothing about the column.
+        const QString trouble = DatabaseTrouble(db, probe.lastError());
+        if (!trouble.isEmpty()) {
+            prompter.error(trouble);
+            return false;
+        }
     }
-    // Each step runs whatever became of the one before it.
-    ExecuteStatement(db, {QStringLiteral("ALTER TABLE Details ADD COLUMN superfee decimal(10,2) default 0")}, prompter);
-    ExecuteStatement(db, {QStringLiteral("ALTER TABLE Details ADD COLUMN nonsuperfee decimal(10,2) default 0")},
-                     prompter);
-    // 60.0: integer division would drop part-hours of the adjustment.
-    ExecuteStatement(
-        db,
-        {QStringLiteral("Update Details set superfee = (Total + (Extra * AdjustmentRate * AdjustmentTime / 60.0))")},
-        prompter);
-    ExecuteStatement(db, {QStringLiteral("Update Details set nonsuperfee = 0.0")}, prompter);
+    // One transaction: cut short after the columns were added, the updates would leave every
+    // superfee at 0, and the next start, finding the column, would never put it right.
+    SqlTransaction transaction(db);
+    if (!transaction.isActive()) {
+        prompter.error(StatementFailure(db, transaction.lastError(), {QStringLiteral("BEGIN IMMEDIATE")}));
+        return false;
+    }
+    const QString steps[] = {
+        QStringLiteral("ALTER TABLE Details ADD COLUMN superfee decimal(10,2) default 0"),
+        QStringLiteral("ALTER TABLE Details ADD COLUMN nonsuperfee decimal(10,2) default 0"),
+        // 60.0: integer division would drop part-hours of the adjustment.
+        QStringLiteral("Update Details set superfee = (Total + (Extra * AdjustmentRate * AdjustmentTime / 60.0))"),
+        QStringLiteral("Update Details set nonsuperfee = 0.0"),
+    };
+    for (const QString& step : steps)
+        if (!ExecuteStatement(db, {step}, prompter))
+            return false;
+    if (!transaction.commit()) {
+        prompter.error(StatementFailure(db, transaction.lastError(), {QStringLiteral("COMMIT")}));
+        return false;
+    }
+    return true;
 }
 
 int NextRecordNumber(const QSqlDatabase& db, Prompter& prompter)

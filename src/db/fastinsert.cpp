@@ -1,7 +1,6 @@
 #include "db/fastinsert.h"
 
-#include <QSqlDriver>
-#include <QVariant>
+#include "db/sqlitehandle.h"
 
 #include <sqlite3.h>
 
@@ -15,19 +14,20 @@ FastInsert::~FastInsert()
 
 bool FastInsert::prepare(const QSqlDatabase& db, const QString& sql)
 {
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return false;
-    m_handle = *static_cast<sqlite3* const*>(handle.constData());
+    m_handle = SqliteHandle(db);
     if (!m_handle)
         return false;
     const QByteArray text = sql.toUtf8();
-    return sqlite3_prepare_v2(m_handle, text.constData(), int(text.size()), &m_statement, nullptr) == SQLITE_OK;
+    m_code = sqlite3_prepare_v2(m_handle, text.constData(), int(text.size()), &m_statement, nullptr) & 0xff;
+    return m_code == SQLITE_OK;
 }
 
 void FastInsert::bind(int position, const QString& text)
 {
-    sqlite3_bind_text16(m_statement, position + 1, text.utf16(), int(text.size() * sizeof(char16_t)), SQLITE_TRANSIENT);
+    // UTF-8: given UTF-16, SQLite takes a leading U+FEFF or U+FFFE for a byte-order mark and
+    // swallows it, or reads the rest byte-swapped.
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_bind_text(m_statement, position + 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
 }
 
 void FastInsert::bind(int position, double value)
@@ -45,6 +45,7 @@ bool FastInsert::exec()
     const int rc = sqlite3_step(m_statement);
     sqlite3_reset(m_statement);
     sqlite3_clear_bindings(m_statement);
+    m_code = rc == SQLITE_DONE ? SQLITE_OK : rc & 0xff;
     return rc == SQLITE_DONE;
 }
 

@@ -26,10 +26,13 @@ public:
     // Runs the statement with the values bound since the last exec.
     bool exec();
     QString error() const;
+    // SQLite's primary result code of the last prepare or exec.
+    int errorCode() const { return m_code; }
 
 private:
     sqlite3* m_handle = nullptr;
     sqlite3_stmt* m_statement = nullptr;
+    int m_code = 0;
 };
 
 } // namespace velmar

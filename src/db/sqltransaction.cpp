@@ -1,6 +1,5 @@
 #include "db/sqltransaction.h"
 
-#include <QSqlError>
 #include <QSqlQuery>
 
 namespace velmar {
@@ -10,7 +9,7 @@ SqlTransaction::SqlTransaction(const QSqlDatabase& db) : m_db(db)
     QSqlQuery q(m_db);
     m_active = q.exec(QStringLiteral("BEGIN IMMEDIATE"));
     if (!m_active)
-        m_error = q.lastError().text();
+        m_error = q.lastError();
 }
 
 SqlTransaction::~SqlTransaction()
@@ -24,7 +23,7 @@ bool SqlTransaction::commit()
         return false;
     QSqlQuery q(m_db);
     if (!q.exec(QStringLiteral("COMMIT"))) {
-        m_error = q.lastError().text();
+        m_error = q.lastError();
         return false;
     }
     m_active = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QString>
 
 namespace velmar {
@@ -16,14 +17,16 @@ public:
     SqlTransaction& operator=(const SqlTransaction&) = delete;
 
     bool isActive() const { return m_active; }
-    QString error() const { return m_error; }
+    // Why BEGIN or COMMIT failed.
+    QSqlError lastError() const { return m_error; }
+    QString error() const { return m_error.text(); }
     bool commit();
     void rollback();
 
 private:
     QSqlDatabase m_db;
     bool m_active = false;
-    QString m_error;
+    QSqlError m_error;
 };
 
 } // namespace velmar

@@ -3,6 +3,7 @@
 #include "core/appstate.h"
 #include "core/prompter.h"
 #include "db/database.h"
+#include "db/nameorder.h"
 #include "documents/documents.h"
 #include "payments/payments.h"
 
@@ -45,8 +46,9 @@ int BatchPrint::PrintAll1Click(bool dataSetOpen)
         return result;
     };
 
-    const QString doctorsStatement = QStringLiteral("SELECT * FROM Headers WHERE DataSet = '%1' ORDER by sname")
-                                         .arg(QuoteForSql(m_state.CurrentDataSet));
+    const QString doctorsStatement =
+        QStringLiteral("SELECT * FROM Headers WHERE DataSet = '%1' ORDER by %2, rowid")
+            .arg(QuoteForSql(m_state.CurrentDataSet), OrderByName(QStringLiteral("sname")));
     QList<QSqlRecord> doctors;
     if (!QueryRecords(m_db, doctorsStatement, &doctors)) {
         m_prompter.error(QStringLiteral("Database error: %1").arg(StatementText({doctorsStatement})));

@@ -169,7 +169,8 @@ bool Documents::ProduceInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>
     bool ok = false;
     bool reported = false;
     QList<QSqlRecord> rows;
-    if (!QueryRecords(m_db, shiftRowsStatement, &rows)) {
+    const bool rowsRead = QueryRecords(m_db, shiftRowsStatement, &rows);
+    if (!rowsRead) {
         error = QStringLiteral("the shift rows cannot be read");
     } else {
         report.setDataRows(rows);
@@ -182,8 +183,12 @@ bool Documents::ProduceInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>
     }
     report.setDataRows({});
     m_lastError = ok ? QString() : error;
+    // A file that could not be written, or a printer that failed, is told as what it is; a mail
+    // that was told why its documents are missing has said so itself.
     if (!ok && !reported)
-        m_prompter.error(QStringLiteral("Error in query: %1").arg(StatementText({shiftRowsStatement})));
+        m_prompter.error(rowsRead && !error.isEmpty()
+                             ? error
+                             : QStringLiteral("Error in query: %1").arg(StatementText({shiftRowsStatement})));
     return ok;
 }
 

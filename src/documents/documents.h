@@ -61,8 +61,9 @@ public:
 
     // Previews or prints one doctor's invoice; with SendingMode on, writes his PDFs and mails them.
     // The report runs shiftRowsStatement itself; the figures come from shiftRows. Failures are
-    // shown to the user ("Error in query: ..."); the program's callers go on either way, the command
-    // line learns from the result whether the invoice was produced (lastError() says why not).
+    // shown to the user ("Error in query: ...", or why a file could not be written); the program's
+    // callers go on either way, the command line learns from the result whether the invoice was
+    // produced (lastError() says why not).
     bool ProduceInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>& shiftRows, const QString& shiftRowsStatement,
                         bool preview);
     // Fills the pension form and shows or prints it (empty file name) or writes it to the PDF file.

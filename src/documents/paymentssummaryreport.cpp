@@ -4,6 +4,7 @@
 #include "core/appstate.h"
 #include "core/textformat.h"
 #include "db/database.h"
+#include "db/nameorder.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -37,7 +38,9 @@ QStringList PaymentsSummaryReport::statementLines(const QString& dataSet)
         QStringLiteral("FROM Details INNER JOIN Headers ON (Details.DataSet = Headers.DataSet)"),
         QStringLiteral("AND (Details.id = Headers.id)"),
         QStringLiteral("WHERE (((Details.DataSet)='%1'))").arg(QuoteForSql(dataSet)),
-        QStringLiteral("ORDER BY sname, fname, Details.id"),
+        // Headers.rowid: equal names keep the order they were stored in, and each doctor's rows together.
+        QStringLiteral("ORDER BY %1, %2, Headers.rowid")
+            .arg(OrderByName(QStringLiteral("sname")), OrderByName(QStringLiteral("fname"))),
     };
 }
 

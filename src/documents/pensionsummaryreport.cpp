@@ -4,6 +4,7 @@
 #include "core/appstate.h"
 #include "core/textformat.h"
 #include "db/database.h"
+#include "db/nameorder.h"
 #include "documents/paymentssummaryreport.h"
 #include "payments/payments.h"
 
@@ -32,7 +33,8 @@ QStringList PensionSummaryReport::statementLines(const QString& dataSet)
         QStringLiteral("FROM Details INNER JOIN Headers ON (Details.DataSet = Headers.DataSet)"),
         QStringLiteral("AND (Details.id = Headers.id)"),
         QStringLiteral("WHERE (((Details.DataSet)='%1'))").arg(QuoteForSql(dataSet)),
-        QStringLiteral("ORDER BY pct, sname, fname, Details.id"),
+        QStringLiteral("ORDER BY pct, %1, %2, Headers.rowid")
+            .arg(OrderByName(QStringLiteral("sname")), OrderByName(QStringLiteral("fname"))),
     };
 }
 

@@ -151,6 +151,7 @@ DetailWindow::DetailWindow(const AppSettings& settings, AppState& state, QSqlDat
     m_sendStatus = makeLabel("SendStatus", QString(), this);
     statusBar()->addWidget(m_sendStatus, 1);
     statusBar()->setVisible(m_settings.ProForma);
+    setLoaded(false);
 
     setTabOrder(m_grid, m_first);
     setTabOrder(m_first, m_prior);
@@ -207,8 +208,10 @@ void DetailWindow::buildMenus()
 
     QMenu* print = bar->addMenu(QStringLiteral("&Print"));
     print->setObjectName(QStringLiteral("Print1"));
-    entry(print, "PrintThisPage1", QStringLiteral("Print This Page"), &DetailWindow::PrintThisPage1Click);
-    entry(print, "PrintPreview1", QStringLiteral("Print Preview"), &DetailWindow::PrintPreview1Click);
+    QAction* printPage =
+        entry(print, "PrintThisPage1", QStringLiteral("Print This Page"), &DetailWindow::PrintThisPage1Click);
+    QAction* preview =
+        entry(print, "PrintPreview1", QStringLiteral("Print Preview"), &DetailWindow::PrintPreview1Click);
     QAction* previewSolo =
         entry(print, "PreviewSoloForm1", QStringLiteral("Preview Solo Form"), &DetailWindow::PreviewSoloForm1Click);
     QAction* soloPdf =
@@ -218,6 +221,8 @@ void DetailWindow::buildMenus()
     QAction* send = entry(bar, "Send1", QStringLiteral("Send"), &DetailWindow::Send1Click);
     entry(bar, "Close1", QStringLiteral("Close"), &DetailWindow::Close1Click);
 
+    // Only what was loaded may be printed or sent.
+    m_documentActions = {printPage, preview, previewSolo, soloPdf, send};
     // Fixed for the run: the settings never change while the program runs.
     send->setVisible(m_settings.ProForma);
     previewSolo->setVisible(m_settings.Solo);
@@ -240,6 +245,22 @@ std::optional<QSqlRecord> DetailWindow::currentShiftRow() const
     if (row < 0 || row >= m_model->rows().size())
         return std::nullopt;
     return m_model->rows().at(row);
+}
+
+void DetailWindow::setLoaded(bool loaded)
+{
+    m_loaded = loaded;
+    for (QAction* action : m_documentActions)
+        action->setEnabled(loaded);
+    showSendStatus();
+}
+
+void DetailWindow::closeForOtherDataSet()
+{
+    // What they show belongs to the data set that was open before.
+    if (m_editor && m_editor->isVisible())
+        m_editor->reject();
+    close();
 }
 
 void DetailWindow::setSendingBusy(bool busy)
@@ -301,16 +322,18 @@ void DetailWindow::FormShow()
     if (!QueryRecords(m_db, doctorStatement, &doctors, &doctorColumns) ||
         !QueryRecords(m_db, rowsStatement, &rows, &rowColumns)) {
         // The texts of the previous doctor stay; nothing is computed from an empty grid.
-        m_loaded = false;
+        m_doctorLoaded = false;
+        setLoaded(false);
         m_model->clearRows();
-        updateNavigator();
+        RefreshTotals();
         m_prompter.error(QStringLiteral("Error reading from database: 1:%1 - 2:%2")
                              .arg(StatementText({doctorStatement}), StatementText({rowsStatement})));
         return;
     }
     // A doctor that is not there reads as empty texts and zero figures.
     m_doctor = doctors.isEmpty() ? doctorColumns : doctors.first();
-    m_loaded = true;
+    m_doctorLoaded = true;
+    setLoaded(true);
     m_model->setRows(rowColumns, rows);
     selectRow(0);
 
@@ -321,7 +344,6 @@ void DetailWindow::FormShow()
     // A label breaks lines at LF; the lines themselves are the ones FormatAddressLines gives.
     m_add1->setText(QString(address).replace(u'\r', u'\n'));
     RefreshTotals();
-    showSendStatus();
 }
 
 void DetailWindow::RefreshTotals()
@@ -343,8 +365,12 @@ void DetailWindow::RefreshTotals()
         m_grid->setColumnWidth(c, c >= 6 && c <= 11 ? 60 : widths[c] + 20);
     }
 
-    if (!m_loaded)
+    if (!m_loaded) {
+        // Rows that could not be read are no rows: no figures rather than 0.00.
+        for (QLabel* l : {m_lbTotal, m_lbAnnuation, m_lbExtra, m_lbPayment})
+            l->clear();
         return;
+    }
     const PaymentFigures f = ComputePaymentFigures(m_settings, m_doctor, m_model->rows());
     const double annuity = m_doctor.value(QStringLiteral("annuity")).toDouble();
 
@@ -382,11 +408,13 @@ bool DetailWindow::reloadShiftRows()
     QList<QSqlRecord> rows;
     QSqlRecord columns;
     if (!QueryRecords(m_db, statement, &rows, &columns)) {
+        setLoaded(false);
         m_model->clearRows();
         updateNavigator();
         m_prompter.error(QStringLiteral("Error in query: %1").arg(StatementText({statement})));
         return false;
     }
+    setLoaded(m_doctorLoaded);
     m_model->setRows(columns, rows);
     if (current)
         selectRecord(current->value(QStringLiteral("recno")).toInt());
@@ -456,26 +484,36 @@ void DetailWindow::Delete()
     const std::optional<QSqlRecord> row = currentShiftRow();
     if (!row || !m_prompter.question(QStringLiteral("Delete record?")))
         return;
-    const int recno = row->value(QStringLiteral("recno")).toInt();
-    ExecuteStatement(m_db,
-                     {QStringLiteral("DELETE FROM Details WHERE DataSet = '%1' AND recno = %2")
-                          .arg(QuoteForSql(m_state.CurrentDataSet))
-                          .arg(recno)},
-                     m_prompter);
+    deleteRecord(m_state.CurrentDataSet, row->value(QStringLiteral("recno")).toInt());
     reloadShiftRows();
     // The totals follow at once, so they never describe rows the grid no longer shows.
     RefreshTotals();
+}
+
+void DetailWindow::deleteRecord(const QString& dataSet, int recno)
+{
+    // One call of arg for both: a name holding "%1" must not take in the number.
+    int changed = 0;
+    if (ExecuteStatement(m_db,
+                         {QStringLiteral("DELETE FROM Details WHERE DataSet = '%1' AND recno = %2")
+                              .arg(QuoteForSql(dataSet), QString::number(recno))},
+                         m_prompter, &changed) &&
+        changed == 0)
+        m_prompter.error(RecordNotFoundMessage());
 }
 
 void DetailWindow::DBGrid1DblClick()
 {
     if (!m_editor)
         return;
+    const QString dataSet = m_state.CurrentDataSet;
     const std::optional<QSqlRecord> row = currentShiftRow();
     m_editor->RecordNumber = row ? row->value(QStringLiteral("recno")).toInt() : 0;
     m_editor->setShiftRow(row);
     m_editor->setWindowTitle(QStringLiteral("Edit Record"));
     m_editor->exec();
+    if (m_state.CurrentDataSet != dataSet)
+        return; // closed for another data set
     if (row)
         reloadShiftRows();
     RefreshTotals();
@@ -485,14 +523,15 @@ void DetailWindow::Button2Click()
 {
     if (!m_loaded || !m_editor)
         return;
+    // The record is added to, and on Cancel taken from, this data set whatever happens meanwhile.
+    const QString dataSet = m_state.CurrentDataSet;
     const int n = NextRecordNumber(m_db, m_prompter);
     if (n < 0)
         return; // reported; a record numbered -1 would collide with the next failure
     const QStringList insert{
         QStringLiteral("INSERT into Details"),
         QStringLiteral("VALUES(%1, '%2', '%3','%4',' ',' ',' ','0.00','0.00', 0, '0.00', 0, ' ', 0, 0)")
-            .arg(n)
-            .arg(QuoteForSql(m_state.CurrentDataSet), QuoteForSql(m_doctor.value(QStringLiteral("id")).toString()),
+            .arg(QString::number(n), QuoteForSql(dataSet), QuoteForSql(m_doctor.value(QStringLiteral("id")).toString()),
                  Clock::today().toString(Qt::ISODate))};
     // Without the new record the editor would open on someone else's: stop after the message.
     if (!ExecuteStatement(m_db, insert, m_prompter))
@@ -504,13 +543,10 @@ void DetailWindow::Button2Click()
     m_editor->RecordNumber = n;
     m_editor->setShiftRow(currentShiftRow());
     m_editor->setWindowTitle(QStringLiteral("Add New Record"));
-    if (m_editor->exec() != QDialog::Accepted) {
-        ExecuteStatement(m_db,
-                         {QStringLiteral("DELETE FROM Details WHERE DataSet = '%1' AND recno = %2")
-                              .arg(QuoteForSql(m_state.CurrentDataSet))
-                              .arg(n)},
-                         m_prompter);
-    }
+    if (m_editor->exec() != QDialog::Accepted)
+        deleteRecord(dataSet, n);
+    if (m_state.CurrentDataSet != dataSet)
+        return; // closed for another data set
     reloadShiftRows();
     RefreshTotals();
 }
@@ -565,9 +601,9 @@ void DetailWindow::PrinterSetup1Click()
 
 void DetailWindow::showSendStatus()
 {
-    if (m_settings.ProForma && m_loaded)
-        m_sendStatus->setText(SendStatusText(
-            LatestAttempt(m_db, m_state.CurrentDataSet, m_doctor.value(QStringLiteral("id")).toString())));
+    const QString id = m_doctor.value(QStringLiteral("id")).toString();
+    m_sendStatus->setText(
+        m_settings.ProForma && m_loaded ? SendStatusText(LatestAttempt(m_db, m_state.CurrentDataSet, id)) : QString());
 }
 
 void DetailWindow::Send1Click()

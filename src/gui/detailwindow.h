@@ -38,6 +38,7 @@ public:
     // What was loaded at the last show (the doctor's Headers row and his shift rows).
     const QSqlRecord& doctor() const { return m_doctor; }
     const QList<QSqlRecord>& shiftRows() const;
+    // False after a failed load: no totals, and nothing to print or send until a load succeeds.
     bool isLoaded() const { return m_loaded; }
     // The grid's current row; none when the grid is empty.
     std::optional<QSqlRecord> currentShiftRow() const;
@@ -56,6 +57,8 @@ signals:
     void printerSetupRequested();
 
 public slots:
+    // The current data set changed: this window and the editor close.
+    void closeForOtherDataSet();
     void FormShow();
     void RefreshTotals();
     void DBGrid1DblClick();
@@ -86,6 +89,9 @@ private:
     void buildMenus();
     QWidget* buildNavigator();
     bool reloadShiftRows();
+    void setLoaded(bool loaded);
+    // Deletes one record; a record that is no longer there is reported.
+    void deleteRecord(const QString& dataSet, int recno);
     void selectRow(int row);
     void selectRecord(int recno);
     void updateNavigator();
@@ -98,6 +104,8 @@ private:
 
     QSqlRecord m_doctor;
     bool m_loaded = false;
+    bool m_doctorLoaded = false;
+    QList<QAction*> m_documentActions;
     bool m_sendingBusy = false;
 
     QLabel* m_name;

@@ -12,6 +12,7 @@
 
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -22,6 +23,20 @@
 #include <QUrlQuery>
 
 namespace velmar {
+
+namespace {
+
+// The wait cursor while the database may keep us waiting; message boxes show the arrow.
+class BusyCursor
+{
+public:
+    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+} // namespace
 
 MainWindow::MainWindow(const AppSettings& settings, AppState& state, QSqlDatabase db, Prompter& prompter,
                        QWidget* parent)
@@ -188,8 +203,16 @@ void MainWindow::RefreshDoctorList()
 
 void MainWindow::ImportFile(const QString& path)
 {
-    if (ImportPaymentFile(path, m_settings, m_state, m_db, m_prompter))
-        RefreshDoctorList();
+    bool imported = false;
+    {
+        // The import may wait on another program that holds the database.
+        const BusyCursor busy;
+        imported = ImportPaymentFile(path, m_settings, m_state, m_db, m_prompter);
+    }
+    if (!imported)
+        return;
+    RefreshDoctorList();
+    emit dataSetChanged();
 }
 
 void MainWindow::OpenDataSet()
@@ -207,6 +230,7 @@ void MainWindow::OpenDataSet()
     m_state.CurrentDataSet = dataSet;
     m_state.CurrentDataSetLabel = DataSetLabel(m_db, dataSet, m_prompter);
     RefreshDoctorList();
+    emit dataSetChanged();
 }
 
 void MainWindow::Open1Click()

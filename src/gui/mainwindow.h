@@ -57,6 +57,8 @@ signals:
     void sendLogRequested();
     // The window was closed: the program ends, whatever other windows are open.
     void closed();
+    // Another data set (or a fresh import of this one) is now the current one.
+    void dataSetChanged();
 
 public slots:
     void RefreshDoctorList();

@@ -1,5 +1,6 @@
 #include "gui/messageboxprompter.h"
 
+#include <QGuiApplication>
 #include <QMessageBox>
 
 namespace velmar {
@@ -11,7 +12,14 @@ int showBox(QWidget* parent, QMessageBox::Icon icon, const QString& text, QMessa
     QMessageBox box(icon, applicationTitle(), text, buttons, parent);
     box.setDefaultButton(defaultButton);
     box.setTextFormat(Qt::PlainText); // texts from files and the database are never markup
-    return box.exec();
+    // A wait cursor shown for the work in hand is not for the question about it.
+    const bool waiting = QGuiApplication::overrideCursor() != nullptr;
+    if (waiting)
+        QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    const int answer = box.exec();
+    if (waiting)
+        QGuiApplication::restoreOverrideCursor();
+    return answer;
 }
 } // namespace
 

@@ -19,6 +19,8 @@
 #include <QSqlQuery>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace velmar {
 
 namespace {
@@ -70,15 +72,33 @@ void ReadHoursMinutes(const QString& text, int* hours, int* minutes)
     int pos = 0;
     if (!scanInt(text, &pos, hours))
         return;
+    // A sign is the whole time's: -01:30 is an hour and a half taken off, as it is shown.
+    const bool negative = text.left(pos).contains(u'-');
     if (pos >= text.size() || text.at(pos) != u':')
         return;
     ++pos;
     if (!scanInt(text, &pos, minutes))
         *minutes = 0;
+    if (negative)
+        *minutes = -*minutes;
+}
+
+QString AdjustmentTimeText(qint64 minutes)
+{
+    const qint64 size = qAbs(minutes);
+    return QString::asprintf("%s%02lld:%02lld", minutes < 0 ? "-" : "", size / 60, size % 60);
 }
 
 MaskedEdit::MaskedEdit(const QString& pattern, QWidget* parent) : QLineEdit(parent)
 {
+    setPattern(pattern);
+}
+
+void MaskedEdit::setPattern(const QString& pattern)
+{
+    if (pattern == m_pattern)
+        return;
+    m_pattern = pattern;
     setInputMask(pattern + QStringLiteral(";") + kBlank);
     // Wide enough for the mask and a little more, not the whole row.
     setMaximumWidth(fontMetrics().horizontalAdvance(pattern) * 2 + 16);
@@ -291,13 +311,23 @@ void RecordEditor::FormShow()
     m_rate->setText(FormatMoney(field("Rate").toDouble()));
     m_total->setText(FormatMoney(field("Total").toDouble()));
     m_notes->setText(field("Notes").toString());
-    const int adjustmentTime = field("AdjustmentTime").toInt();
-    const int hours = adjustmentTime / 60;
-    m_edAdjTime->setText(QString::asprintf("%02d:%02d", hours, adjustmentTime - 60 * hours));
+    // Every stored time as it is, a sign or three digits of hours included: the usual mask would
+    // cut -30 to 00:30 and 6000 to 10:00, and OK would store that.
+    const QString time = AdjustmentTimeText(field("AdjustmentTime").toLongLong());
+    QString pattern = time;
+    for (QChar& c : pattern)
+        c = c.isDigit() ? u'9' : c == u'-' ? u'#' : c;
+    m_edAdjTime->setPattern(pattern);
+    m_edAdjTime->setText(time);
     m_edAdjRate->setText(FormatMoney(field("AdjustmentRate").toDouble()));
     const int extra = field("Extra").toInt();
     m_rgAdjExtra->setItemIndex(extra == 1 ? 0 : extra == -1 ? 1 : -1);
     totalChange();
+    m_shown.clear();
+    for (QLineEdit* edit : std::initializer_list<QLineEdit*>{m_dt, m_location, m_shift, m_tm, m_rate, m_total,
+                                                             m_edAdjTime, m_edAdjRate, m_notes})
+        m_shown.insert(edit, edit->text());
+    m_shownExtra = m_rgAdjExtra->itemIndex();
     m_dt->setFocus();
     m_dt->selectAll();
 }
@@ -330,39 +360,64 @@ void RecordEditor::totalChange()
 
 QStringList RecordEditor::updateStatement(QString* invalidDate) const
 {
-    const QString tmp = m_dt->maskedText();
-    const int day = datePart(tmp.mid(0, 2));
-    const int month = datePart(tmp.mid(3, 2));
-    const int year = datePart(tmp.mid(6, 2));
-    const QDate date(2000 + year, month, day);
-    if (!date.isValid()) {
-        if (invalidDate)
-            *invalidDate = QStringLiteral("Invalid date: tmp: %1, day: %2, month: %3, year: %4")
-                               .arg(tmp)
-                               .arg(day)
-                               .arg(month)
-                               .arg(year);
-        return {};
+    // A field left as it was shown writes back what is stored, exactly: showing it may have
+    // rounded it (12.345 as 12.35) or the record may hold what the field cannot show.
+    const auto stored = [this](const char* column) {
+        return SqlLiteral(m_row ? m_row->value(QString::fromUtf8(column)) : QVariant());
+    };
+    const auto changed = [this](const QLineEdit* edit) { return edit->text() != m_shown.value(edit); };
+    const auto text = [&](const QLineEdit* edit, const char* column) {
+        return changed(edit) ? u'\'' + QuoteForSql(edit->text()) + u'\'' : stored(column);
+    };
+    const auto amount = [&](const QLineEdit* edit, const char* column) {
+        return changed(edit) ? FormatMoney(StrToNumber(edit->text())) : stored(column);
+    };
+
+    QString shiftDate = stored("Shift_Date");
+    if (changed(m_dt)) {
+        const QString tmp = m_dt->maskedText();
+        const QString parts[] = {tmp.mid(0, 2), tmp.mid(3, 2), tmp.mid(6, 2)};
+        const int day = datePart(parts[0]);
+        const int month = datePart(parts[1]);
+        const int year = datePart(parts[2]);
+        const QDate date(2000 + year, month, day);
+        // A blank part is no part: "01/03/  " is no date, not the 1st of March 2000.
+        const bool blank = std::any_of(std::begin(parts), std::end(parts),
+                                       [](const QString& part) { return part.trimmed().isEmpty(); });
+        if (blank || !date.isValid()) {
+            if (invalidDate)
+                *invalidDate = QStringLiteral("Invalid date: tmp: %1, day: %2, month: %3, year: %4")
+                                   .arg(tmp, QString::number(day), QString::number(month), QString::number(year));
+            return {};
+        }
+        shiftDate = u'\'' + date.toString(Qt::ISODate) + u'\'';
     }
-    int hours = 0;
-    int minutes = 0;
-    ReadHoursMinutes(m_edAdjTime->maskedText(), &hours, &minutes);
-    const auto text = [](const QLineEdit* edit) { return QuoteForSql(edit->text()); };
-    const auto amount = [](const QLineEdit* edit) { return FormatMoney(StrToNumber(edit->text())); };
+    QString adjustmentTime = stored("AdjustmentTime");
+    if (changed(m_edAdjTime)) {
+        int hours = 0;
+        int minutes = 0;
+        ReadHoursMinutes(m_edAdjTime->maskedText(), &hours, &minutes);
+        adjustmentTime = QString::number(qint64(hours) * 60 + minutes);
+    }
+    const QString extra = m_rgAdjExtra->itemIndex() != m_shownExtra ? QString::number(extraValue()) : stored("Extra");
     const int recno = m_row ? m_row->value(QStringLiteral("recno")).toInt() : 0;
     // Every text escaped: an apostrophe is stored as typed rather than breaking the statement.
-    return {QStringLiteral("UPDATE Details"),
-            QStringLiteral("SET Shift_Date = '%1',").arg(date.toString(Qt::ISODate)),
-            QStringLiteral("Location = '%1',").arg(text(m_location)),
-            QStringLiteral("Shift = '%1',").arg(text(m_shift)),
-            QStringLiteral("Times = '%1',").arg(text(m_tm)),
-            QStringLiteral("Rate = %1,").arg(amount(m_rate)),
-            QStringLiteral("Total = %1,").arg(amount(m_total)),
-            QStringLiteral("AdjustmentTime = %1,").arg(hours * 60 + minutes),
-            QStringLiteral("AdjustmentRate = %1,").arg(amount(m_edAdjRate)),
-            QStringLiteral("Extra = %1,").arg(extraValue()),
-            QStringLiteral("Notes = '%1'").arg(text(m_notes)),
-            QStringLiteral("WHERE DataSet = '%1' AND recno = %2").arg(QuoteForSql(m_state.CurrentDataSet)).arg(recno)};
+    return {
+        QStringLiteral("UPDATE Details"),
+        QStringLiteral("SET Shift_Date = %1,").arg(shiftDate),
+        QStringLiteral("Location = %1,").arg(text(m_location, "Location")),
+        QStringLiteral("Shift = %1,").arg(text(m_shift, "Shift")),
+        QStringLiteral("Times = %1,").arg(text(m_tm, "Times")),
+        QStringLiteral("Rate = %1,").arg(amount(m_rate, "Rate")),
+        QStringLiteral("Total = %1,").arg(amount(m_total, "Total")),
+        QStringLiteral("AdjustmentTime = %1,").arg(adjustmentTime),
+        QStringLiteral("AdjustmentRate = %1,").arg(amount(m_edAdjRate, "AdjustmentRate")),
+        QStringLiteral("Extra = %1,").arg(extra),
+        QStringLiteral("Notes = %1").arg(text(m_notes, "Notes")),
+        // One call of arg: a data-set name holding "%1" must not take in the number.
+        QStringLiteral("WHERE DataSet = '%1' AND recno = %2")
+            .arg(QuoteForSql(m_state.CurrentDataSet), QString::number(recno)),
+    };
 }
 
 void RecordEditor::OKBtnClick()
@@ -384,6 +439,11 @@ void RecordEditor::OKBtnClick()
     if (!q.exec(lines.join(u'\n'))) {
         m_prompter.error(QStringLiteral("Error updating data: %1").arg(StatementText(lines)));
         reject();
+        return;
+    }
+    if (q.numRowsAffected() == 0) {
+        // Deleted or re-imported elsewhere: what was typed stays, to be copied or cancelled.
+        m_prompter.error(RecordNotFoundMessage());
         return;
     }
     accept();

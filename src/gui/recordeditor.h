@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QGroupBox>
+#include <QHash>
 #include <QLineEdit>
 #include <QSqlDatabase>
 #include <QSqlRecord>
@@ -27,7 +28,12 @@ class MaskedEdit : public QLineEdit
     Q_OBJECT
 public:
     explicit MaskedEdit(const QString& pattern, QWidget* parent = nullptr);
+    // "9" a digit, "#" a digit or sign, anything else stands as it is.
+    void setPattern(const QString& pattern);
     QString maskedText() const;
+
+private:
+    QString m_pattern;
 };
 
 // A titleless group of exclusive choices that can also have none (index -1).
@@ -92,6 +98,9 @@ private:
     MaskedEdit* m_edAdjTime;
     QLineEdit* m_edAdjRate;
     RadioGroup* m_rgAdjExtra;
+    // What each field showed when the record was loaded.
+    QHash<const QLineEdit*, QString> m_shown;
+    int m_shownExtra = -1;
     QLineEdit* m_notes;
     QLabel* m_lblNet;
     QPushButton* m_ok;
@@ -99,6 +108,9 @@ private:
 };
 
 // "%d:%d" as the C library reads it: hours, then minutes after a colon; what cannot be read is 0.
+// A minus before the hours makes both parts negative.
 void ReadHoursMinutes(const QString& text, int* hours, int* minutes);
+// Minutes as the time field shows them: "01:30", "-00:30", "100:00".
+QString AdjustmentTimeText(qint64 minutes);
 
 } // namespace velmar

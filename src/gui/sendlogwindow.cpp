@@ -50,7 +50,7 @@ SendLogWindow::SendLogWindow(const AppState& state, QSqlDatabase db, Prompter& p
     m_shown = new QSortFilterProxyModel(this);
     m_shown->setSourceModel(m_model);
     m_shown->setFilterKeyColumn(OutcomeColumn);
-    // Names as people read them: case and accents do not move anyone down the list.
+    // Names as people read them when a header sorts: case and accents do not move anyone down.
     m_shown->setSortCaseSensitivity(Qt::CaseInsensitive);
     m_shown->setSortLocaleAware(true);
     m_shown->setSortRole(Qt::UserRole);
@@ -61,8 +61,9 @@ SendLogWindow::SendLogWindow(const AppState& state, QSqlDatabase db, Prompter& p
     m_grid->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_grid->setTabKeyNavigation(false);
+    // In the log's own order (by name, as everywhere) until a column header is clicked.
+    m_grid->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     m_grid->setSortingEnabled(true);
-    m_grid->sortByColumn(NameColumn, Qt::AscendingOrder);
     m_grid->horizontalHeader()->setStretchLastSection(true);
     m_grid->verticalHeader()->hide();
     m_grid->installEventFilter(this);

@@ -12,7 +12,8 @@
 #include <QDate>
 #include <QFile>
 #include <QSqlQuery>
-#include <QStringDecoder>
+
+#include <cmath>
 
 namespace velmar {
 
@@ -21,17 +22,6 @@ namespace {
 bool isSeparator(QChar c)
 {
     return c.unicode() >= 1 && c.unicode() <= 32;
-}
-
-// Pay files come from Windows systems: UTF-8 when it decodes cleanly, otherwise Windows-1252.
-QString decodeLine(const QByteArray& bytes)
-{
-    const QString text = QString::fromUtf8(bytes);
-    static const QByteArray replacement("\xEF\xBF\xBD");
-    if (!text.contains(QChar::ReplacementCharacter) || bytes.contains(replacement))
-        return text;
-    QStringDecoder cp1252("windows-1252");
-    return cp1252.isValid() ? QString(cp1252(bytes)) : QString::fromLatin1(bytes);
 }
 
 // Raised when a record lacks a field that is read; the message names the position.
@@ -62,10 +52,37 @@ QString quoted(const QString& text)
     return QStringLiteral("'") + QuoteForSql(text) + QStringLiteral("'");
 }
 
+// A number field beyond these is no pay figure but a fault of the file; it would be stored as
+// infinity, or overflow.
+constexpr double kMoneyLimit = 1e9;
+constexpr long kMinutesLimit = 10000000;
+
+// Raised for a number field that is not finite or out of range; the message quotes the field.
+struct NumberOutOfRange
+{
+    QString text;
+};
+
+double checkedNumber(const QString& text)
+{
+    const double value = StrToNumber(text);
+    if (!std::isfinite(value) || std::fabs(value) > kMoneyLimit)
+        throw NumberOutOfRange{text};
+    return value;
+}
+
 // The money value as the text statement would store it: two decimals.
 double money(const QString& text)
 {
-    return RoundedToPence(StrToNumber(text));
+    return RoundedToPence(checkedNumber(text));
+}
+
+long minutes(const QString& text)
+{
+    const long value = StrToLong(text);
+    if (value > kMinutesLimit || value < -kMinutesLimit)
+        throw NumberOutOfRange{text};
+    return value;
 }
 
 class Importer
@@ -76,16 +93,20 @@ public:
     {
     }
 
-    bool run(const QString& path, ImportResult* result);
+    bool run(QIODevice& file, ImportResult* result);
 
 private:
-    bool readHeaderLines(QIODevice& file);
+    PayLine readLine(QIODevice& file);
+    bool readHeaderLines(QIODevice& file, ImportResult* result);
     bool dataSetExists(bool* exists);
     void deleteDataSet();
     bool prepareInserts();
+    bool readRecords(QIODevice& file, int recno, ImportResult* result);
     bool insertDoctor(QStringList fields);
     bool insertShift(QStringList fields, int recno);
-    bool fail(const QStringList& statement);
+    bool insertFailed(const FastInsert& insert, const QStringList& statement);
+    // Shows the message with the number of the line the import stopped at.
+    bool failAtLine(const QString& message);
 
     const AppSettings& m_settings;
     AppState& m_state;
@@ -93,39 +114,52 @@ private:
     Prompter& m_prompter;
     QString m_name;
     QString m_label;
+    int m_line = 0;
     FastInsert m_insertHeader;
     FastInsert m_insertDetail;
 };
 
-bool Importer::readHeaderLines(QIODevice& file)
+PayLine Importer::readLine(QIODevice& file)
 {
-    const PayLine labelLine = ReadPayLine(file);
+    // The end of the file counts as a line too: an empty file is short of its line 1.
+    ++m_line;
+    return ReadPayLine(file);
+}
+
+bool Importer::failAtLine(const QString& message)
+{
+    m_prompter.error(QStringLiteral("%1 (line %2)").arg(message).arg(m_line));
+    return false;
+}
+
+bool Importer::readHeaderLines(QIODevice& file, ImportResult* result)
+{
+    const PayLine labelLine = readLine(file);
     if (labelLine.status == PayLine::Record && labelLine.fields.isEmpty())
         throw MissingField{0};
-    if (labelLine.status != PayLine::Record || labelLine.kind() != u"A") {
-        m_prompter.error(QStringLiteral("Corrupt import file"));
-        return false;
-    }
+    if (labelLine.status != PayLine::Record || labelLine.kind() != u"A")
+        return failAtLine(QStringLiteral("Corrupt import file"));
     m_label = field(labelLine.fields, 1);
-    m_state.CurrentDataSetLabel = m_label;
+    result->label = m_label;
 
-    const PayLine nameLine = ReadPayLine(file);
+    const PayLine nameLine = readLine(file);
     if (nameLine.status == PayLine::Record && nameLine.fields.isEmpty())
         throw MissingField{0};
-    if (nameLine.status != PayLine::Record || nameLine.kind() != u"B") {
-        m_prompter.error(QStringLiteral("Corrupt import file"));
-        return false;
-    }
+    if (nameLine.status != PayLine::Record || nameLine.kind() != u"B")
+        return failAtLine(QStringLiteral("Corrupt import file"));
     m_name = field(nameLine.fields, 1);
-    m_state.CurrentDataSet = m_name;
+    result->dataSet = m_name;
     return true;
 }
 
 bool Importer::dataSetExists(bool* exists)
 {
     QSqlQuery q(m_db);
-    if (!q.exec(QStringLiteral("SELECT DISTINCT DataSet FROM Headers WHERE DataSet = %1").arg(quoted(m_name))))
+    if (!q.exec(QStringLiteral("SELECT DISTINCT DataSet FROM Headers WHERE DataSet = %1").arg(quoted(m_name)))) {
+        const QString trouble = DatabaseTrouble(m_db, q.lastError());
+        m_prompter.error(trouble.isEmpty() ? QStringLiteral("Error reading from database") : trouble);
         return false;
+    }
     int rows = 0;
     while (q.next())
         ++rows;
@@ -150,10 +184,11 @@ bool Importer::prepareInserts()
            m_insertDetail.prepare(m_db, QStringLiteral("INSERT into Details VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
 }
 
-bool Importer::fail(const QStringList& statement)
+bool Importer::insertFailed(const FastInsert& insert, const QStringList& statement)
 {
-    m_prompter.error(QStringLiteral("SQL Error: %1").arg(StatementText(statement)));
-    return false;
+    // A full disk or a locked file is no fault of the row.
+    const QString trouble = DatabaseTrouble(m_db, insert.errorCode(), insert.error());
+    return failAtLine(trouble.isEmpty() ? QStringLiteral("SQL Error: %1").arg(StatementText(statement)) : trouble);
 }
 
 bool Importer::insertDoctor(QStringList fields)
@@ -161,7 +196,7 @@ bool Importer::insertDoctor(QStringList fields)
     requireFields(fields, 10, 17);
     if (fields[10] == u"999")
         fields[10] = FormatMoney(m_settings.Solo ? 0.0 : m_settings.Superannuation);
-    const QString annuity = FormatMoney(StrToNumber(fields[10]));
+    const QString annuity = FormatMoney(checkedNumber(fields[10]));
 
     m_insertHeader.bind(0, m_name);
     for (int i = 1; i <= 16; ++i) {
@@ -176,7 +211,8 @@ bool Importer::insertDoctor(QStringList fields)
     QStringList values{quoted(m_name)};
     for (int i = 1; i <= 16; ++i)
         values.append(i == 10 ? QStringLiteral("'%1'").arg(annuity) : quoted(fields[i]));
-    return fail({QStringLiteral("INSERT into Headers"), QStringLiteral("VALUES(%1)").arg(values.join(u','))});
+    return insertFailed(m_insertHeader,
+                        {QStringLiteral("INSERT into Headers"), QStringLiteral("VALUES(%1)").arg(values.join(u','))});
 }
 
 bool Importer::insertShift(QStringList fields, int recno)
@@ -186,7 +222,7 @@ bool Importer::insertShift(QStringList fields, int recno)
     const QString isoDate = PayDateToIso(fields[2]);
     const double rate = money(fields[6]);
     const double total = money(fields[7]);
-    const long adjustmentTime = StrToLong(fields[8]);
+    const long adjustmentTime = minutes(fields[8]);
     const double adjustmentRate = money(fields[9]);
     const double superfee = money(fields[12]);
     const double nonsuperfee = money(fields[13]);
@@ -212,85 +248,110 @@ bool Importer::insertShift(QStringList fields, int recno)
         if (q.exec())
             return true;
     }
-    const QString valuesLine =
+    // One call of arg: a second one would also fill a "%10" that a text brought in.
+    const QStringList statement{
+        QStringLiteral("INSERT into Details"),
         QStringLiteral("VALUES(%1, %2, %3,%4,%5,%6,%7,'%8','%9', %10, '%11', %12, %13, '%14', '%15')")
             .arg(QString::number(recno), quoted(m_name), quoted(fields[1]),
                  quoted(isoDate.isEmpty() ? fields[2] : isoDate), quoted(fields[3]), quoted(fields[4]),
-                 quoted(fields[5]), FormatMoney(rate), FormatMoney(total))
-            .arg(QString::number(adjustmentTime), FormatMoney(adjustmentRate), QString::number(extra),
-                 quoted(fields[11]), FormatMoney(superfee), FormatMoney(nonsuperfee));
-    return fail({QStringLiteral("INSERT into Details"), valuesLine});
+                 quoted(fields[5]), FormatMoney(rate), FormatMoney(total), QString::number(adjustmentTime),
+                 FormatMoney(adjustmentRate), QString::number(extra), quoted(fields[11]), FormatMoney(superfee),
+                 FormatMoney(nonsuperfee))};
+    if (isoDate.isEmpty())
+        return failAtLine(QStringLiteral("SQL Error: %1").arg(StatementText(statement)));
+    return insertFailed(m_insertDetail, statement);
 }
 
-bool Importer::run(const QString& path, ImportResult* result)
+bool Importer::readRecords(QIODevice& file, int recno, ImportResult* result)
 {
-    m_state.CurrentDataSet = path;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_prompter.error(QStringLiteral("Error opening %1").arg(path));
-        return false;
+    // Empty lines up to the very end are how many exporters end a file; before a record they are
+    // a fault, reported at the first of them.
+    int firstEmptyLine = 0;
+    for (;;) {
+        PayLine line = readLine(file);
+        if (line.status == PayLine::EndOfFile)
+            return true;
+        if (line.status == PayLine::Record && line.fields.isEmpty()) {
+            if (firstEmptyLine == 0)
+                firstEmptyLine = m_line;
+            continue;
+        }
+        if (firstEmptyLine > 0) {
+            m_line = firstEmptyLine;
+            throw MissingField{0};
+        }
+        if (line.status == PayLine::Corrupt)
+            return failAtLine(QStringLiteral("Corrupt import file"));
+        for (QString& f : line.fields)
+            if (f.isEmpty())
+                f = QStringLiteral(" ");
+        const QString kind = line.kind();
+        if (kind == u"H") {
+            if (!insertDoctor(line.fields))
+                return false;
+            ++result->doctors;
+        } else if (kind == u"D") {
+            if (!insertShift(line.fields, recno))
+                return false;
+            ++recno;
+            ++result->shifts;
+        }
     }
+}
+
+bool Importer::run(QIODevice& file, ImportResult* result)
+{
     try {
-        if (!readHeaderLines(file))
+        if (!readHeaderLines(file, result))
             return false;
-        bool exists = false;
-        if (!dataSetExists(&exists)) {
-            m_prompter.error(QStringLiteral("Error reading from database"));
-            return false;
-        }
-        if (exists && !m_prompter.question(QStringLiteral("%1 already exist - Overwrite?").arg(m_name)))
-            return false;
-
-        // All or nothing: a bad line leaves neither half a data set nor the loss of the copy it replaced.
-        SqlTransaction transaction(m_db);
-        if (!transaction.isActive())
-            return fail({QStringLiteral("BEGIN IMMEDIATE")});
-        if (exists)
-            deleteDataSet();
-        int recno = NextRecordNumber(m_db, m_prompter);
-        {
-            QSqlQuery q(m_db);
-            q.exec(QStringLiteral("INSERT INTO FileNames VALUES(%1, %2)").arg(quoted(m_name), quoted(m_label)));
-        }
-        if (!prepareInserts())
-            return fail({QStringLiteral("INSERT into Details")});
-
-        int doctors = 0;
-        int shifts = 0;
+        // The check, the removal of a stored copy and the new rows share one write transaction,
+        // so a second copy of the program importing the same file at the same time finds this
+        // data set, not nothing. The question is asked outside it, so nobody waits on the user.
+        bool overwrite = false;
         for (;;) {
-            PayLine line = ReadPayLine(file);
-            if (line.status == PayLine::EndOfFile)
-                break;
-            if (line.status == PayLine::Corrupt) {
-                m_prompter.error(QStringLiteral("Corrupt import file"));
+            SqlTransaction transaction(m_db);
+            if (!transaction.isActive()) {
+                m_prompter.error(StatementFailure(m_db, transaction.lastError(), {QStringLiteral("BEGIN IMMEDIATE")}));
                 return false;
             }
-            if (line.fields.isEmpty())
-                throw MissingField{0};
-            for (QString& f : line.fields)
-                if (f.isEmpty())
-                    f = QStringLiteral(" ");
-            const QString kind = line.kind();
-            if (kind == u"H") {
-                if (!insertDoctor(line.fields))
+            bool exists = false;
+            if (!dataSetExists(&exists))
+                return false;
+            if (exists && !overwrite) {
+                transaction.rollback();
+                if (!m_prompter.question(QStringLiteral("%1 already exist - Overwrite?").arg(m_name)))
                     return false;
-                ++doctors;
-            } else if (kind == u"D") {
-                if (!insertShift(line.fields, recno))
-                    return false;
-                ++recno;
-                ++shifts;
+                overwrite = true;
+                continue;
             }
+            if (exists)
+                deleteDataSet();
+            const int recno = NextRecordNumber(m_db, m_prompter);
+            {
+                QSqlQuery q(m_db);
+                q.exec(QStringLiteral("INSERT INTO FileNames VALUES(%1, %2)").arg(quoted(m_name), quoted(m_label)));
+            }
+            if (!prepareInserts()) {
+                m_prompter.error(QStringLiteral("SQL Error: INSERT into Details\n"));
+                return false;
+            }
+            if (!readRecords(file, recno, result))
+                return false;
+            if (!transaction.commit()) {
+                m_prompter.error(StatementFailure(m_db, transaction.lastError(), {QStringLiteral("COMMIT")}));
+                return false;
+            }
+            break;
         }
-        if (!transaction.commit())
-            return fail({QStringLiteral("COMMIT")});
-        if (result)
-            *result = ImportResult{m_name, m_label, doctors, shifts};
-        return true;
     } catch (const MissingField& missing) {
-        m_prompter.error(QStringLiteral("List index out of bounds (%1)").arg(missing.position));
-        return false;
+        return failAtLine(QStringLiteral("List index out of bounds (%1)").arg(missing.position));
+    } catch (const NumberOutOfRange& number) {
+        return failAtLine(QStringLiteral("Number out of range: %1").arg(number.text));
     }
+    // Only a stored data set becomes the current one.
+    m_state.CurrentDataSet = m_name;
+    m_state.CurrentDataSetLabel = m_label;
+    return true;
 }
 
 } // namespace
@@ -341,10 +402,9 @@ QStringList SplitPayLine(const QString& line)
 PayLine ReadPayLine(QIODevice& file)
 {
     PayLine line;
-    if (file.atEnd())
-        return line;
+    // Only an empty read ends the file: a pipe has nothing buffered until it is read.
     QByteArray bytes = file.readLine();
-    if (bytes.isEmpty() && file.atEnd())
+    if (bytes.isEmpty())
         return line;
     if (bytes.startsWith('\0')) {
         line.status = PayLine::Corrupt;
@@ -360,7 +420,7 @@ PayLine ReadPayLine(QIODevice& file)
             bytes.chop(1);
     }
     line.status = PayLine::Record;
-    line.fields = SplitPayLine(decodeLine(bytes));
+    line.fields = SplitPayLine(DecodeWindowsText(bytes));
     return line;
 }
 
@@ -439,11 +499,25 @@ QString PayDateToIso(const QString& raw)
     return date.isValid() ? date.toString(Qt::ISODate) : QString();
 }
 
+bool ImportPaymentFile(QIODevice& file, const AppSettings& settings, AppState& state, const QSqlDatabase& db,
+                       Prompter& prompter, ImportResult* result)
+{
+    ImportResult unused;
+    ImportResult& r = result ? *result : unused;
+    r = ImportResult();
+    Importer importer(settings, state, db, prompter);
+    return importer.run(file, &r);
+}
+
 bool ImportPaymentFile(const QString& path, const AppSettings& settings, AppState& state, const QSqlDatabase& db,
                        Prompter& prompter, ImportResult* result)
 {
-    Importer importer(settings, state, db, prompter);
-    return importer.run(path, result);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        prompter.error(QStringLiteral("Error opening %1").arg(path));
+        return false;
+    }
+    return ImportPaymentFile(file, settings, state, db, prompter, result);
 }
 
 } // namespace velmar

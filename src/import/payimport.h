@@ -34,16 +34,20 @@ QString PayDateToIso(const QString& text);
 
 struct ImportResult
 {
+    // As read from the file, also when the import then fails.
     QString dataSet;
     QString label;
     int doctors = 0;
     int shifts = 0;
 };
 
-// Imports a pay file as one data set, all or nothing. Sets state.CurrentDataSet and
-// CurrentDataSetLabel as it goes. Returns true when the data set was stored; the caller then
-// refreshes its doctor list. Every outcome is reported through the prompter.
+// Imports a pay file as one data set, all or nothing. Returns true when the data set was stored;
+// only then does it become state.CurrentDataSet (with its label), and the caller refreshes its
+// doctor list. Every failure is reported through the prompter, with the line it stopped at.
 bool ImportPaymentFile(const QString& path, const AppSettings& settings, AppState& state, const QSqlDatabase& db,
+                       Prompter& prompter, ImportResult* result = nullptr);
+// The same from a device open for reading, which may be a pipe.
+bool ImportPaymentFile(QIODevice& file, const AppSettings& settings, AppState& state, const QSqlDatabase& db,
                        Prompter& prompter, ImportResult* result = nullptr);
 
 } // namespace velmar

@@ -2,6 +2,7 @@
 
 #include "core/prompter.h"
 #include "db/database.h"
+#include "db/nameorder.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -15,8 +16,9 @@ QStringList DoctorListEntries(const QSqlDatabase& db, const QString& dataSet, Pr
     QStringList entries;
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT id, fname, sname FROM Headers WHERE DataSet = '%1' ORDER by sname")
-                    .arg(QuoteForSql(dataSet)))) {
+    // Equal surnames keep the order they were stored in.
+    if (!q.exec(QStringLiteral("SELECT id, fname, sname FROM Headers WHERE DataSet = '%1' ORDER by %2, rowid")
+                    .arg(QuoteForSql(dataSet), OrderByName(QStringLiteral("sname"))))) {
         prompter.error(q.lastError().text());
         return entries;
     }

@@ -1,13 +1,13 @@
 #include "report/pdfexportfilter.h"
 
 #include "core/prompter.h"
+#include "core/savefile.h"
 #include "report/report.h"
 #include "report/reportpainter.h"
 #include "report/reportrecording.h"
 
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 
 namespace velmar {
 
@@ -45,11 +45,10 @@ bool PdfExportFilter::StartConcat(QString* error)
 {
     if (m_file)
         return fail(error, QStringLiteral("%1 is already being written").arg(m_path));
-    m_file = std::make_unique<QSaveFile>(m_path);
-    if (!m_file->open(QIODevice::WriteOnly)) {
-        const QString reason = m_file->errorString();
+    m_file = std::make_unique<CheckedSaveFile>(m_path);
+    if (!m_file->open(error)) {
         m_file.reset();
-        return fail(error, QStringLiteral("Cannot create file \"%1\". %2").arg(m_path, reason));
+        return false;
     }
     m_writer = std::make_unique<QPdfWriter>(m_file.get());
     m_writer->setResolution(kPdfResolution);
@@ -68,7 +67,7 @@ bool PdfExportFilter::beginReport(const QPageLayout& layout, const QString& docu
         m_writer->setTitle(documentName);
         m_painter = std::make_unique<QPainter>();
         if (!m_painter->begin(m_writer.get()))
-            return fail(error, QStringLiteral("Cannot write file \"%1\"").arg(m_path));
+            return fail(error, CannotWriteMessage(m_path, QStringLiteral("the PDF cannot be started")));
     }
     return true;
 }
@@ -103,12 +102,9 @@ bool PdfExportFilter::EndConcat(QString* error)
     m_painter->end();
     m_painter.reset();
     m_writer.reset();
-    const bool written = m_file->error() == QFileDevice::NoError && m_file->commit();
-    const QString reason = m_file->errorString();
+    const bool written = m_file->commit(error);
     m_file.reset();
-    if (!written)
-        return fail(error, QStringLiteral("Cannot write file \"%1\". %2").arg(m_path, reason));
-    return true;
+    return written;
 }
 
 bool WriteReportPdf(Report& report, const QString& path, QString* error)

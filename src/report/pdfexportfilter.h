@@ -8,11 +8,11 @@
 
 class QPainter;
 class QPdfWriter;
-class QSaveFile;
 class QPageLayout;
 
 namespace velmar {
 
+class CheckedSaveFile;
 class Report;
 class ReportRecording;
 
@@ -45,7 +45,7 @@ private:
 
     QString m_path;
     ReportFontMap m_fonts;
-    std::unique_ptr<QSaveFile> m_file;
+    std::unique_ptr<CheckedSaveFile> m_file;
     std::unique_ptr<QPdfWriter> m_writer;
     std::unique_ptr<QPainter> m_painter;
     int m_reports = 0;

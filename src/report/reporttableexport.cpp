@@ -1,9 +1,8 @@
 #include "report/reporttableexport.h"
 
+#include "core/savefile.h"
 #include "report/report.h"
 #include "report/reportsink.h"
-
-#include <QSaveFile>
 
 #include <algorithm>
 #include <map>
@@ -123,19 +122,11 @@ bool WriteReportCsv(Report& report, const QString& path, QString* error)
     ReportTable table;
     if (!CollectReportTable(report, &table, error))
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString());
+    CheckedSaveFile file(path);
+    if (!file.open(error))
         return false;
-    }
     file.write(ReportTableCsv(table).toUtf8());
-    if (!file.commit()) {
-        if (error)
-            *error = QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    return file.commit(error);
 }
 
 } // namespace velmar

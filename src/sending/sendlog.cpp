@@ -1,5 +1,7 @@
 #include "sending/sendlog.h"
 
+#include "db/nameorder.h"
+
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -27,7 +29,8 @@ bool readEntries(const QSqlDatabase& db, const QString& dataSet, const QString& 
         statement += QStringLiteral(" AND l.id = ?");
     if (!every)
         statement += QString::fromLatin1(latestOnly);
-    statement += every ? QStringLiteral(" ORDER BY l.attempt") : QStringLiteral(" ORDER BY sname, l.id");
+    statement += every ? QStringLiteral(" ORDER BY l.attempt")
+                       : QStringLiteral(" ORDER BY %1, l.id").arg(OrderByName(QStringLiteral("sname")));
     QSqlQuery q(db);
     q.setForwardOnly(true);
     q.prepare(statement);

@@ -67,7 +67,8 @@ QString DatabaseTest::writeFile(const QString& name, const QByteArray& content)
     return p;
 }
 
-CliRun runCli(const QString& ini, const QString& db, const QStringList& args, const QString& locale)
+CliRun runCli(const QString& ini, const QString& db, const QStringList& args, const QString& locale,
+              const std::function<void()>& childSetup, const QByteArray* input)
 {
     QProcess p;
     if (!locale.isEmpty()) {
@@ -75,8 +76,14 @@ CliRun runCli(const QString& ini, const QString& db, const QStringList& args, co
         env.insert(QStringLiteral("LC_ALL"), locale);
         p.setProcessEnvironment(env);
     }
+    if (childSetup)
+        p.setChildProcessModifier(childSetup);
     p.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"),
             QStringList{QStringLiteral("--ini"), ini, QStringLiteral("--db"), db} + args);
+    if (input) {
+        p.write(*input);
+        p.closeWriteChannel();
+    }
     EXPECT_TRUE(p.waitForFinished(120000)) << args.join(u' ').toStdString();
     return CliRun{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
                   QString::fromUtf8(p.readAllStandardError())};

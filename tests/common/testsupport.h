@@ -8,6 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <ostream>
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
 namespace velmar::test {
 
 // Records every message; answers questions from a list (No when the list runs out).
@@ -58,7 +67,9 @@ struct CliRun
     QString err;
 };
 // Runs the built velmarpay-cli on the given ini and database; LC_ALL set when a locale is named.
-CliRun runCli(const QString& ini, const QString& db, const QStringList& args, const QString& locale = QString());
+// childSetup runs in the child before the program starts; input, when given, is its standard input.
+CliRun runCli(const QString& ini, const QString& db, const QStringList& args, const QString& locale = QString(),
+              const std::function<void()>& childSetup = {}, const QByteArray* input = nullptr);
 
 // Path of a file under the source tree (samples, test data).
 QString sourcePath(const QString& relative);

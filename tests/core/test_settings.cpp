@@ -3,9 +3,13 @@
 #include "core/textformat.h"
 
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
 
 using namespace velmar;
 
@@ -35,7 +39,7 @@ TEST(Settings, NumbersReadLikeStrtod)
     EXPECT_EQ(settingsFrom("[DEFAULTS]\nSuperannuation=12.5%\n").Superannuation, 12.5);
     EXPECT_EQ(settingsFrom("[DEFAULTS]\nSuperannuation=  7\n").Superannuation, 7);
     EXPECT_EQ(settingsFrom("[DEFAULTS]\nSuperannuation=abc\n").Superannuation, 0);
-    EXPECT_EQ(settingsFrom("[DEFAULTS]\nSuperannuation=-1.5e1x\n").Superannuation, -15);
+    EXPECT_EQ(StrToNumber(QStringLiteral("-1.5e1x")), -15);
     EXPECT_EQ(settingsFrom("[DEFAULTS]\nSuperannuation=\"6.5\"\n").Superannuation, 6.5);
     // Present but empty is 0, not the default of 14.
     EXPECT_EQ(settingsFrom("[DEFAULTS]\nEmployerannuation=\n").Employerannuation, 0);
@@ -123,4 +127,56 @@ TEST(Settings, MoneyFormatRoundsLikeTheCLibrary)
     EXPECT_EQ(FormatMoney(0.375), QStringLiteral("0.38"));
     EXPECT_EQ(FormatMoney(-2.5), QStringLiteral("-2.50"));
     EXPECT_EQ(FormatMoney(1e300).size(), 304);
+}
+
+TEST(Settings, RatesOutsideAPercentageAreRefusedForTheDefault)
+{
+    const struct
+    {
+        const char* ini;
+        double superannuation, employer;
+        const char* refused;
+    } cases[] = {
+        {"Superannuation=100\nEmployerannuation=0", 100, 0, nullptr},
+        {"Superannuation=150", 0, 14, "Setting Superannuation=150 is out of range; 0 is used"},
+        {"Superannuation=-0.5", 0, 14, "Setting Superannuation=-0.5 is out of range; 0 is used"},
+        {"Employerannuation=1e400", 0, 14, "Setting Employerannuation=1e400 is out of range; 14 is used"},
+    };
+    for (const auto& c : cases) {
+        const AppSettings s = settingsFrom((QByteArray("[DEFAULTS]\n") + c.ini).constData());
+        EXPECT_EQ(s.Superannuation, c.superannuation) << c.ini;
+        EXPECT_EQ(s.Employerannuation, c.employer) << c.ini;
+        EXPECT_EQ(s.refused, c.refused ? QStringList{QString::fromUtf8(c.refused)} : QStringList()) << c.ini;
+    }
+    // Beyond a double or a long: as strtod and strtol have them, never a wrapped value.
+    EXPECT_EQ(StrToNumber(QStringLiteral("0.") + QString(400, u'0') + u'1'), 0);
+    EXPECT_EQ(StrToNumber(QStringLiteral("-1e400")), -std::numeric_limits<double>::infinity());
+    EXPECT_EQ(StrToLong(QString(30, u'9')), std::numeric_limits<long>::max());
+}
+
+// The ini as Windows programs write it.
+TEST(Settings, IniEncodingsAndLineEnds)
+{
+    const QString text =
+        QString::fromUtf8("[LAYOUT]\r\nName=Médical Services £ Ltd\r\n[DEFAULTS]\r\nSuperannuation=6.5");
+    QStringEncoder cp1252("windows-1252");
+    QStringEncoder utf16le(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom);
+    QStringEncoder utf16be(QStringConverter::Utf16BE, QStringConverter::Flag::WriteBom);
+    const QByteArray cases[] = {text.toUtf8(),
+                                "\xEF\xBB\xBF" + text.toUtf8(),
+                                cp1252(text),
+                                utf16le(text),
+                                utf16be(text),
+                                QString(text).remove(u'\n').toUtf8(),
+                                QString(text).remove(u'\r').toUtf8()};
+    QTemporaryDir dir;
+    for (const QByteArray& bytes : cases) {
+        QFile file(dir.filePath(QStringLiteral("velmarpay.ini")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+        file.close();
+        const AppSettings s = AppSettings::load(file.fileName());
+        EXPECT_EQ(s.Name, QString::fromUtf8("Médical Services £ Ltd")) << bytes.toHex().toStdString();
+        EXPECT_EQ(s.Superannuation, 6.5) << bytes.toHex().toStdString();
+    }
 }

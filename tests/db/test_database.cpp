@@ -1,6 +1,8 @@
+#include "common/realpeers.h"
 #include "common/testsupport.h"
 
 #include "db/database.h"
+#include "db/nameorder.h"
 #include "db/sqltransaction.h"
 
 #include <QFile>
@@ -8,9 +10,19 @@
 
 using namespace velmar;
 using namespace velmar::test;
+using namespace Qt::StringLiterals;
 
 class DatabaseSchema : public DatabaseTest
 {
+protected:
+    // Details as it was before superfee and nonsuperfee.
+    void makeOldSchema()
+    {
+        exec(QStringLiteral("DROP TABLE Details"));
+        exec(QStringLiteral("CREATE TABLE Details (recno INTEGER, DataSet TEXT, id TEXT, Shift_Date TEXT, "
+                            "Location TEXT, Shift TEXT, Times TEXT, Rate REAL, Total REAL, AdjustmentTime INTEGER, "
+                            "AdjustmentRate REAL, Extra INTEGER, Notes TEXT)"));
+    }
 };
 
 TEST_F(DatabaseSchema, QuoteForSqlDoublesEveryApostrophe)
@@ -31,10 +43,7 @@ TEST_F(DatabaseSchema, CurrentSchemaIsLeftAloneSilently)
 
 TEST_F(DatabaseSchema, OldDatabaseGainsBothColumnsWithNetPay)
 {
-    exec(QStringLiteral("DROP TABLE Details"));
-    exec(QStringLiteral("CREATE TABLE Details (recno INTEGER, DataSet TEXT, id TEXT, Shift_Date TEXT, Location TEXT, "
-                        "Shift TEXT, Times TEXT, Rate REAL, Total REAL, AdjustmentTime INTEGER, AdjustmentRate REAL, "
-                        "Extra INTEGER, Notes TEXT)"));
+    makeOldSchema();
     // 90 minutes at 20.00 an hour: 30.00 extra, or taken off.
     exec(QStringLiteral("INSERT INTO Details VALUES(1,'d','1','2005-02-01','L','S','T',10,100,90,20,1,' ')"));
     exec(QStringLiteral("INSERT INTO Details VALUES(2,'d','1','2005-02-02','L','S','T',10,100,90,20,-1,' ')"));
@@ -45,17 +54,19 @@ TEST_F(DatabaseSchema, OldDatabaseGainsBothColumnsWithNetPay)
     EXPECT_EQ(r, (QStringList{QStringLiteral("1|130|0"), QStringLiteral("2|70|0"), QStringLiteral("3|55.5|0")}));
 }
 
-TEST_F(DatabaseSchema, FailedUpgradeStepsAreReportedAndTheRestRun)
+TEST_F(DatabaseSchema, FailedUpgradeLeavesTheOldSchemaAndIsTriedAgain)
 {
-    exec(QStringLiteral("DROP TABLE Details"));
-    exec(QStringLiteral("CREATE TABLE Details (recno INTEGER, Total REAL, nonsuperfee REAL)"));
-    UpgradeSchema(m_db, m_prompter);
-    // The second ALTER and the superfee update fail (column exists, columns missing); the others run.
-    ASSERT_EQ(m_prompter.messages.size(), 2);
-    EXPECT_EQ(m_prompter.messages[0],
-              QStringLiteral("error: SQL Error: ALTER TABLE Details ADD COLUMN nonsuperfee decimal(10,2) default 0\n"));
-    EXPECT_TRUE(m_prompter.messages[1].startsWith(QStringLiteral("error: SQL Error: Update Details set superfee")));
-    EXPECT_TRUE(scalar(QStringLiteral("SELECT count(superfee) FROM Details")).isValid());
+    makeOldSchema();
+    exec(u"INSERT INTO Details VALUES(1,'d','1','2005-02-01','L','S','T',10,100,90,20,1,' ')"_s);
+    // The third step fails, after both columns were added.
+    exec(u"CREATE TRIGGER refuse BEFORE UPDATE OF superfee ON Details BEGIN SELECT RAISE(ABORT, 'no'); END"_s);
+    EXPECT_FALSE(UpgradeSchema(m_db, m_prompter));
+    EXPECT_EQ(m_prompter.messages, QStringList{u"error: SQL Error: Update Details set superfee = (Total + (Extra * "
+                                               "AdjustmentRate * AdjustmentTime / 60.0))\n"_s});
+    EXPECT_FALSE(scalar(u"SELECT count(superfee) FROM Details"_s).isValid());
+    exec(u"DROP TRIGGER refuse"_s);
+    EXPECT_TRUE(UpgradeSchema(m_db, m_prompter));
+    EXPECT_EQ(rows(u"SELECT superfee, nonsuperfee FROM Details"_s), QStringList{u"130|0"_s});
 }
 
 TEST_F(DatabaseSchema, NextRecordNumberSpansDataSets)
@@ -79,8 +90,41 @@ TEST_F(DatabaseSchema, OpenAndCreateRefuseWrongFiles)
     EXPECT_FALSE(CreateDatabase(m_dbPath, &error));
     const QString junk = writeFile(QStringLiteral("junk.mdb"), QByteArray(4096, 'x'));
     EXPECT_FALSE(OpenDatabase(junk, QStringLiteral("junk"), &db, &error));
-    CloseDatabase(QStringLiteral("junk"));
-    CloseDatabase(QStringLiteral("m"));
+    EXPECT_EQ(error, QStringLiteral("Unrecognized database format '%1'.").arg(junk));
+    // Not a file at all: SQLite's own reason.
+    EXPECT_FALSE(OpenDatabase(m_dir.path(), QStringLiteral("folder"), &db, &error));
+    EXPECT_EQ(error, QStringLiteral("unable to open database file"));
+    for (const char* name : {"junk", "m", "folder"})
+        CloseDatabase(QString::fromUtf8(name));
+}
+
+TEST_F(DatabaseSchema, DatabaseHeldByAnotherProgramIsInUseNotCorrupt)
+{
+    const QString inUse =
+        QStringLiteral("The database %1 is in use by another program. Try again when it has finished.").arg(m_dbPath);
+    {
+        const LockHolder other(m_dbPath, QStringLiteral("BEGIN EXCLUSIVE"));
+        QString error;
+        QSqlDatabase db;
+        EXPECT_FALSE(OpenDatabase(m_dbPath, QStringLiteral("second"), &db, &error));
+        EXPECT_EQ(error, inUse);
+        CloseDatabase(QStringLiteral("second"));
+        // Nor does the upgrade take the busy file for an old one.
+        EXPECT_FALSE(UpgradeSchema(m_db, m_prompter));
+        EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("error: ") + inUse});
+    }
+    EXPECT_TRUE(UpgradeSchema(m_db, m_prompter));
+}
+
+TEST_F(DatabaseSchema, NamesSortIgnoringCaseAndAccentsEqualOnesAsStored)
+{
+    const char* stored[] = {"Zimmermann",   "de Souza", "Baker", "smith",  "Ábrahám",
+                            "van der Berg", "Carter",   "Smith", "Abraham"};
+    for (const char* name : stored)
+        exec(QStringLiteral("INSERT INTO Headers (DataSet, sname) VALUES('d', '%1')").arg(QString::fromUtf8(name)));
+    EXPECT_EQ(rows(QStringLiteral("SELECT sname FROM Headers ORDER BY %1, rowid").arg(OrderByName(u"sname"_s))),
+              (QStringList{u"Ábrahám"_s, u"Abraham"_s, u"Baker"_s, u"Carter"_s, u"de Souza"_s, u"smith"_s, u"Smith"_s,
+                           u"van der Berg"_s, u"Zimmermann"_s}));
 }
 
 TEST_F(DatabaseSchema, TransactionRollsBackUnlessCommitted)

@@ -7,14 +7,6 @@
 
 #include <QSqlRecord>
 
-#include <ostream>
-
-// Readable QStrings in test failures.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace velmar::test {
 
 struct TestDoctor

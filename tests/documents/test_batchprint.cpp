@@ -77,6 +77,22 @@ TEST_F(BatchPrintTest, PrintsEveryDoctorInSurnameOrderWithProgress)
     EXPECT_TRUE(m_prompter.messages.isEmpty());
 }
 
+// As people read names: case and accents do not count. Sending runs the same way.
+TEST_F(BatchPrintTest, SurnameOrderIgnoresCaseAndAccents)
+{
+    for (const char* name : {"van der Berg", "Ábrahám"}) {
+        TestDoctor d{.id = QString::fromUtf8(name), .fname = {}, .sname = QString::fromUtf8(name)};
+        addDoctor(d);
+        addShift(d.id, TestShift());
+    }
+    PdfFolderOutput output(folder);
+    Documents documents(settings, state, m_db, m_prompter, output);
+    BatchPrint(documents, state, m_db, m_prompter, progress).PrintAll1Click(true);
+    EXPECT_EQ(output.files(), (QStringList{QString::fromUtf8("Ábrahám_DS1.pdf"), QStringLiteral("Adams_DS1.pdf"),
+                                           QStringLiteral("Brown_DS1.pdf"), QStringLiteral("Clark_DS1.pdf"),
+                                           QStringLiteral("van der Berg_DS1.pdf")}));
+}
+
 TEST_F(BatchPrintTest, TwoDoctorsOfOneSurnameGetAFileEach)
 {
     TestDoctor d;

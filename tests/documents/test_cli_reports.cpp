@@ -1,4 +1,5 @@
 #include "common/pdftext.h"
+#include "common/realpeers.h"
 #include "common/testsupport.h"
 #include "documents/reportsfixture.h"
 
@@ -147,4 +148,38 @@ TEST_F(ReportCommands, PrintAllWritesOneInvoicePerDoctor)
     PdfText first;
     ASSERT_TRUE(first.load(QDir(folder).filePath(QStringLiteral("Ashworth_02_2005.pdf"))));
     EXPECT_TRUE(first.contains(QStringLiteral("Dr Alan Ashworth")));
+}
+
+// A full disk keeps the file that was there and says why, with a failing exit status.
+TEST_F(ReportCommands, FullDiskKeepsTheOldFileAndFails)
+{
+    writeIni(QStringLiteral("Solo=1"));
+    FullDisk disk;
+    const QString pdf = disk.filePath(QStringLiteral("out.pdf"));
+    const QString csv = disk.filePath(QStringLiteral("out.csv"));
+    for (const QString& file : {pdf, csv}) {
+        QFile old(file);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("the old file") == 12);
+    }
+    const QString doctor = QStringLiteral("--doctor");
+    // Room for part of a PDF; none for the table, which then fails only at the last flush.
+    const std::tuple<qint64, QStringList, QString> cases[] = {
+        {8192, {QStringLiteral("summary"), QStringLiteral("--pdf"), pdf}, pdf},
+        {0, {QStringLiteral("summary"), QStringLiteral("--csv"), csv}, csv},
+        {8192, {QStringLiteral("invoice"), doctor, QStringLiteral("1002"), QStringLiteral("--pdf"), pdf}, pdf},
+        {8192, {QStringLiteral("pension-form"), doctor, QStringLiteral("1002"), QStringLiteral("--pdf"), pdf}, pdf},
+    };
+    for (const auto& [room, args, target] : cases) {
+        disk.fill(room);
+        const Run r = disk.runCli(path(QStringLiteral("velmarpay.ini")), path(QStringLiteral("velmarpay.mdb")),
+                                  args + QStringList{QStringLiteral("--dataset"), QStringLiteral("02_2005")});
+        EXPECT_EQ(r.exitCode, 1) << args.first().toStdString();
+        EXPECT_EQ(r.err, QStringLiteral("Cannot write %1: %2\n").arg(target, disk.reason()));
+        QFile old(target);
+        ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+        EXPECT_EQ(old.readAll(), QByteArray("the old file"));
+        // No temporary file left behind.
+        EXPECT_EQ(QDir(disk.filePath(QString())).entryList({QStringLiteral("out*")}, QDir::Files),
+                  (QStringList{QStringLiteral("out.csv"), QStringLiteral("out.pdf")}));
+    }
 }

@@ -1,3 +1,4 @@
+#include "common/realpeers.h"
 #include "core/clock.h"
 #include "db/database.h"
 #include "documents/documents.h"
@@ -433,8 +434,21 @@ TEST_F(SendingTest, RefusedMailIsShownAndUnwritablePdfSendsNothing)
     m_prompter.messages.clear();
     documents.setSendingFolder(path(QStringLiteral("missing/folder")));
     EXPECT_FALSE(documents.ProduceInvoice(doctorRow(id), shiftRows(id), statement, false));
-    ASSERT_EQ(documentsErrors.size(), 2);
+    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("error: not written: Cannot write %1: No such file or "
+                                                              "directory")
+                                                   .arg(path(QStringLiteral("missing/folder/payment.pdf")))});
+    // A full disk: no mail with half a PDF.
+    FullDisk disk;
+    documents.setSendingFolder(disk.filePath(QString()));
+    disk.fill(4096);
+    m_prompter.messages.clear();
+    const auto undo = disk.limitWrites();
+    EXPECT_FALSE(documents.ProduceInvoice(doctorRow(id), shiftRows(id), statement, false));
+    undo();
+    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("error: not written: Cannot write %1: %2")
+                                                   .arg(disk.filePath(QStringLiteral("payment.pdf")), disk.reason())});
+    // Only the first had documents to send.
+    ASSERT_EQ(documentsErrors.size(), 3);
     EXPECT_TRUE(documentsErrors.at(0).isEmpty());
-    ASSERT_FALSE(documentsErrors.at(1).isEmpty());
-    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("error: not written: ") + documentsErrors.at(1)});
+    EXPECT_FALSE(documentsErrors.at(2).isEmpty());
 }

@@ -168,8 +168,9 @@ TEST_F(SummaryTest, PaymentsSummaryTakesOnlyDoctorsWithRecordsAndRestartsEachRun
     ASSERT_TRUE(CollectReportTable(documents.summary().report(), &second, nullptr));
     EXPECT_EQ(first.rows, second.rows);
     ASSERT_EQ(first.rows.size(), 3);
-    EXPECT_EQ(first.rows[0], cells({"Jones, A", "15.00", "0.00", "15.00", "0.75", "14.25"}));
-    EXPECT_EQ(first.rows[1], cells({"Jones, A", "20.00", "0.00", "20.00", "1.00", "19.00"}));
+    // Equal names in the order they were stored.
+    EXPECT_EQ(first.rows[0], cells({"Jones, A", "20.00", "0.00", "20.00", "1.00", "19.00"}));
+    EXPECT_EQ(first.rows[1], cells({"Jones, A", "15.00", "0.00", "15.00", "0.75", "14.25"}));
     EXPECT_EQ(first.rows[2], cells({"Total", "35.00", "0.00", "35.00", "1.75", "33.25"}));
     EXPECT_DOUBLE_EQ(documents.summary().totals().fees, 35);
 }
@@ -191,6 +192,25 @@ TEST_F(SummaryTest, DataSetNamesWithApostrophesAndEmptyDataSets)
     const ReportTable empty = table();
     EXPECT_EQ(empty.rows, QList<QStringList>{cells({"Total", "0.00", "0.00", "0.00", "", "0.00"})});
     EXPECT_TRUE(m_prompter.messages.isEmpty());
+}
+
+TEST_F(SummaryTest, BothSummariesOrderNamesIgnoringCaseAndAccents)
+{
+    const char* names[] = {"Zimmermann", "de Souza", "Baker", "Ábrahám", "van der Berg", "Carter"};
+    for (int i = 0; i < 6; ++i) {
+        doctor(QString::number(i), QString::fromUtf8(names[i]), QStringLiteral("Kim"), 0);
+        record(QString::number(i), 10);
+    }
+    for (const bool solo : {false, true}) {
+        settings.Solo = solo;
+        QStringList order;
+        for (const QStringList& row : table().rows)
+            order.append(row.first());
+        EXPECT_EQ(order.mid(0, 6), (QStringList{QString::fromUtf8("Ábrahám, K"), QStringLiteral("Baker, K"),
+                                                QStringLiteral("Carter, K"), QStringLiteral("de Souza, K"),
+                                                QStringLiteral("van der Berg, K"), QStringLiteral("Zimmermann, K")}))
+            << (solo ? "pension summary" : "payments summary");
+    }
 }
 
 class PensionSummaryTest : public SummaryTest

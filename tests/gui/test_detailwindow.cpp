@@ -290,8 +290,80 @@ TEST_F(DetailWindowTest, FailedQueryKeepsPreviousDoctor)
         u"error: Error reading from database: 1:SELECT * FROM Headers WHERE DataSet = 'Nov06' AND id = '101'\n"
         " - 2:SELECT recno, DataSet,"_s));
     EXPECT_EQ(text("name"), u"Dr Ann Smith"_s);
-    EXPECT_EQ(text("lbTotal"), u"150.01"_s);
+    // Nothing loaded: no figures, nothing to print.
+    EXPECT_EQ(text("lbTotal"), QString());
+    EXPECT_FALSE(child<QAction>("PrintPreview1")->isEnabled());
     EXPECT_EQ(gridRows(), 0);
+}
+
+// The database is locked while the grid reloads after an edit: no 0.00 totals, no invoice of them.
+TEST_F(DetailWindowTest, FailedReloadLeavesNothingToPrintUntilALoadSucceeds)
+{
+    insertExample({});
+    AppSettings s = plainSettings();
+    s.ProForma = s.Solo = true;
+    open(s);
+    QSignalSpy print(m_window.get(), &DetailWindow::printRequested);
+    onEditor([this](RecordEditor&) {
+        field<QPushButton>("OKBtn")->click();
+        exec(u"ALTER TABLE Details RENAME TO Gone"_s);
+    });
+    QTest::keyClick(grid(), Qt::Key_Return);
+    EXPECT_TRUE(m_prompter.messages.value(0).startsWith(u"error: Error in query: SELECT recno"_s));
+    for (const char* value : {"lbTotal", "lbAnnuation", "lbExtra", "lbPayment"})
+        EXPECT_EQ(text(value), QString()) << value;
+    for (const char* entry : {"PrintThisPage1", "PrintPreview1", "PreviewSoloForm1", "CreateSoloPDF1", "Send1"})
+        EXPECT_FALSE(child<QAction>(entry)->isEnabled()) << entry;
+    m_window->PrintPreview1Click();
+    EXPECT_EQ(print.size(), 0);
+
+    exec(u"ALTER TABLE Gone RENAME TO Details"_s);
+    reshow();
+    EXPECT_EQ(text("lbTotal"), u"150.01"_s);
+    EXPECT_TRUE(child<QAction>("PrintPreview1")->isEnabled());
+}
+
+// Names made for QString::arg: "%1" or "%2" in them must not take in the record number.
+TEST_F(DetailWindowTest, DataSetNamesWithPercentSignsEditDeleteAndCancelledAdd)
+{
+    for (const QString& dataSet : {u"Run %1 2005"_s, u"X%2"_s}) {
+        exec(u"DELETE FROM Details"_s);
+        m_state.CurrentDataSet = dataSet;
+        insertDoctor({}, dataSet);
+        insertShift({.recno = 1, .total = 100, .dataSet = dataSet});
+        insertShift({.recno = 2, .total = 50, .dataSet = dataSet});
+        open(plainSettings());
+        onEditor([this](RecordEditor&) {
+            retype("total", u"60"_s);
+            field<QPushButton>("OKBtn")->click();
+        });
+        QTest::keyClick(grid(), Qt::Key_Return);
+        onEditor([](RecordEditor& e) { e.reject(); });
+        child<QPushButton>("Button2")->click();
+        m_prompter.answers = {true};
+        child<QToolButton>("nbLast")->click();
+        child<QToolButton>("nbDelete")->click();
+        EXPECT_EQ(rows(u"SELECT recno, Total FROM Details"_s), QStringList{u"1|60"_s}) << dataSet.toStdString();
+        EXPECT_EQ(m_prompter.messages.size(), 1) << m_prompter.messages.join(u'\n').toStdString();
+        m_prompter.messages.clear();
+    }
+}
+
+// Another data set opened (or this one imported again) while the window and the editor are open.
+TEST_F(DetailWindowTest, ChangeOfDataSetClosesTheWindowAndTheEditor)
+{
+    insertExample({});
+    open(plainSettings());
+    onEditor([this](RecordEditor& e) {
+        m_state.CurrentDataSet = u"Dec06"_s;
+        m_window->closeForOtherDataSet();
+        EXPECT_FALSE(e.isVisible());
+    });
+    child<QPushButton>("Button2")->click();
+    EXPECT_FALSE(m_window->isVisible());
+    // The record added for the editor went again, from its own data set.
+    EXPECT_EQ(storedRows(), 2);
+    EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
 }
 
 TEST_F(DetailWindowTest, AddThenCancelLeavesNothing)
@@ -425,6 +497,17 @@ TEST_F(DetailWindowTest, DeleteAsksFirst)
     EXPECT_EQ(gridRows(), 0);
     EXPECT_FALSE(child<QToolButton>("nbDelete")->isEnabled());
     EXPECT_EQ(text("lbTotal"), u"0.00"_s);
+}
+
+TEST_F(DetailWindowTest, DeletingARecordGoneElsewhereSaysSo)
+{
+    insertExample({});
+    open(plainSettings());
+    exec(u"DELETE FROM Details WHERE recno = 1"_s);
+    m_prompter.answers = {true};
+    child<QToolButton>("nbDelete")->click();
+    EXPECT_EQ(m_prompter.messages.value(1),
+              u"error: The record was not found: it was changed or deleted elsewhere. Nothing was saved."_s);
 }
 
 TEST_F(DetailWindowTest, EmptyGridEditorChangesNothing)

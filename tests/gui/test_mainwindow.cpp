@@ -351,10 +351,12 @@ TEST_F(OpenDataSetTest, OkWithoutASelectionSaysSoAndChangesNothing)
 
 TEST_F(OpenDataSetTest, ChosenDataSetBecomesCurrentWithItsLabelAndDoctors)
 {
+    QSignalSpy changed(m_window.get(), &MainWindow::dataSetChanged);
     openWith([this](QWidget* w, QListWidget* lb) {
         selectRow(lb, 3);
         clickChild(w, "OKBtn");
     });
+    EXPECT_EQ(changed.size(), 1);
     EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("c_2005"));
     EXPECT_EQ(m_state.CurrentDataSetLabel, QStringLiteral("C's run"));
     EXPECT_EQ(entries(), QStringList{QStringLiteral("Cole,C (31)")});
@@ -369,6 +371,7 @@ TEST_F(OpenDataSetTest, ChosenDataSetBecomesCurrentWithItsLabelAndDoctors)
     openWith([](QWidget* w, QListWidget*) { clickChild(w, "OKBtn"); });
     EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("info: No file has been selected!")});
     EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("b_2005"));
+    EXPECT_EQ(changed.size(), 2);
 }
 
 class LoadFileTest : public MainWindowTest
@@ -428,10 +431,19 @@ TEST_F(LoadFileTest, RefusedOverwriteKeepsTheListOfTheEarlierDataSet)
     action("Open1")->trigger();
     FileDialogs::setNextFileName(m_dir.filePath(QStringLiteral("april.pay")));
     m_prompter.answers = {false};
-    // The import asks whether to overwrite; No leaves the list as it was.
+    QSignalSpy changed(m_window.get(), &MainWindow::dataSetChanged);
+    // The import asks whether to overwrite; No leaves the list, the data set and its label as they were.
     action("Open1")->trigger();
     EXPECT_TRUE(m_prompter.messages.contains(QStringLiteral("question: 04_2005 already exist - Overwrite?")));
     EXPECT_EQ(entries(), (QStringList{QStringLiteral("Young,B (2002)"), QStringLiteral("Zeta,A (2001)")}));
+    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("03_2005"));
+    EXPECT_EQ(m_state.CurrentDataSetLabel, QStringLiteral("March run"));
+    EXPECT_EQ(changed.size(), 0);
+    // Yes replaces it: the detail window must let go of what it showed.
+    FileDialogs::setNextFileName(march());
+    m_prompter.answers = {true};
+    action("Open1")->trigger();
+    EXPECT_EQ(changed.size(), 1);
 }
 
 TEST_F(LoadFileTest, FirstCommandLineArgumentIsImportedOnFirstShow)

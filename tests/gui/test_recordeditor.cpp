@@ -2,6 +2,7 @@
 
 #include "core/appsettings.h"
 #include "core/appstate.h"
+#include "core/textformat.h"
 #include "gui/recordeditor.h"
 #include "payments/payments.h"
 
@@ -186,11 +187,14 @@ TEST_F(RecordEditorTest, DatesAreCheckedAndKeptOpen)
     retype("dt", u"311299"_s);
     EXPECT_EQ(confirm(u"Shift_Date"_s), u"2099-12-31"_s);
 
-    // Blank parts read as 0: no month is no date.
+    // Blank parts read as 0 and are no date, a blank year too (not 2000).
     openOn(1);
     retype("dt", u"05"_s);
     field<QPushButton>("OKBtn")->click();
-    EXPECT_EQ(m_prompter.messages, QStringList{u"error: Invalid date: tmp: 05/  /  , day: 5, month: 0, year: 0"_s});
+    retype("dt", u"0103"_s);
+    field<QPushButton>("OKBtn")->click();
+    EXPECT_EQ(m_prompter.messages, (QStringList{u"error: Invalid date: tmp: 05/  /  , day: 5, month: 0, year: 0"_s,
+                                                u"error: Invalid date: tmp: 01/03/  , day: 1, month: 3, year: 0"_s}));
     EXPECT_TRUE(m_editor->isVisible());
     EXPECT_EQ(rows(u"SELECT Shift_Date FROM Details"_s), QStringList{u"2099-12-31"_s});
 }
@@ -233,6 +237,39 @@ TEST_F(RecordEditorTest, EveryOpeningReloads)
     EXPECT_EQ(rows(u"SELECT Extra, superfee, nonsuperfee FROM Details WHERE recno = 2"_s), QStringList{u"0|12|3"_s});
 }
 
+// Whatever the import stored is shown as it is, and OK without a change stores it unchanged.
+TEST_F(RecordEditorTest, UntouchedFieldsKeepWhatIsStored)
+{
+    for (const auto& [minutes, shown] : {std::pair{-30, "-00:30"}, {6000, "100:00"}, {-90, "-01:30"}, {90, "01:30"}}) {
+        exec(u"DELETE FROM Details"_s);
+        insertShift({.recno = 1, .total = 100, .adjustmentTime = minutes, .adjustmentRate = 20, .extra = 1});
+        exec(u"UPDATE Details SET Rate = 12.345"_s);
+        openOn(1);
+        EXPECT_EQ(field<MaskedEdit>("edAdjTime")->maskedText(), QString::fromUtf8(shown));
+        EXPECT_EQ(net(), u"Net Payment: "_s + FormatMoney(100 + minutes / 3.0)) << shown;
+        EXPECT_EQ(confirm(u"Rate, Total, AdjustmentTime"_s), u"12.345|100|%1"_s.arg(minutes)) << shown;
+    }
+    // Typed over, the sign is the whole time's.
+    exec(u"UPDATE Details SET AdjustmentTime = -30"_s);
+    openOn(1);
+    retype("edAdjTime", u"-0045"_s);
+    EXPECT_EQ(confirm(u"AdjustmentTime"_s), u"-45"_s);
+}
+
+TEST_F(RecordEditorTest, RecordGoneElsewhereIsToldAndTheTypingKept)
+{
+    insertShift({.recno = 1, .total = 100});
+    openOn(1);
+    exec(u"DELETE FROM Details"_s);
+    retype("notes", u"typed"_s);
+    field<QPushButton>("OKBtn")->click();
+    EXPECT_TRUE(m_editor->isVisible());
+    EXPECT_EQ(field("notes")->text(), u"typed"_s);
+    EXPECT_EQ(
+        m_prompter.messages,
+        QStringList{u"error: The record was not found: it was changed or deleted elsewhere. Nothing was saved."_s});
+}
+
 TEST(ReadHoursMinutes, ReadsLikeScanf)
 {
     const auto read = [](const char* text) {
@@ -248,4 +285,6 @@ TEST(ReadHoursMinutes, ReadsLikeScanf)
     EXPECT_EQ(read("03:  "), u"3,0"_s);
     EXPECT_EQ(read("4 :30"), u"4,0"_s);
     EXPECT_EQ(read(""), u"0,0"_s);
+    EXPECT_EQ(read("-00:30"), u"0,-30"_s);
+    EXPECT_EQ(read("-01:30"), u"-1,-30"_s);
 }

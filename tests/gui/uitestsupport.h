@@ -11,16 +11,12 @@
 #include <QUrl>
 #include <QWidget>
 
+#include "common/testsupport.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <ostream>
-
-// Readable QString values in failure messages.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace velmar::test {
 

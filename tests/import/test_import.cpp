@@ -1,15 +1,20 @@
+#include "common/realpeers.h"
 #include "common/testsupport.h"
 
 #include "core/appsettings.h"
 #include "core/appstate.h"
+#include "db/database.h"
 #include "import/payimport.h"
 #include "payments/datasets.h"
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
 
 using namespace velmar;
 using namespace velmar::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -74,20 +79,27 @@ TEST_F(Import, LabelAndNameOnlyCreatesAnEmptyDataSet)
 
 TEST_F(Import, RefusedFilesChangeNothing)
 {
+    // The open data set and its label stay what they were.
+    state.CurrentDataSet = QStringLiteral("01_2005");
+    state.CurrentDataSetLabel = QStringLiteral("January");
     EXPECT_FALSE(ImportPaymentFile(path(QStringLiteral("missing.pay")), settings, state, m_db, m_prompter));
-    EXPECT_EQ(state.CurrentDataSet, path(QStringLiteral("missing.pay")));
     EXPECT_FALSE(import(""));
     EXPECT_FALSE(import(kDoctor + kHead));
     EXPECT_FALSE(import("A,label\n" + kDoctor));
     EXPECT_FALSE(import("A\nB,x\n"));
     EXPECT_FALSE(import("\nB,x\n"));
+    EXPECT_FALSE(import(kHead + kDoctor + "H,8\n"));
     EXPECT_EQ(m_prompter.messages,
               (QStringList{QStringLiteral("error: Error opening ") + path(QStringLiteral("missing.pay")),
-                           QStringLiteral("error: Corrupt import file"), QStringLiteral("error: Corrupt import file"),
-                           QStringLiteral("error: Corrupt import file"),
-                           QStringLiteral("error: List index out of bounds (1)"),
-                           QStringLiteral("error: List index out of bounds (0)")}));
+                           QStringLiteral("error: Corrupt import file (line 1)"),
+                           QStringLiteral("error: Corrupt import file (line 1)"),
+                           QStringLiteral("error: Corrupt import file (line 2)"),
+                           QStringLiteral("error: List index out of bounds (1) (line 1)"),
+                           QStringLiteral("error: List index out of bounds (0) (line 1)"),
+                           QStringLiteral("error: List index out of bounds (10) (line 4)")}));
     EXPECT_EQ(count("FileNames") + count("Headers") + count("Details"), 0);
+    EXPECT_EQ(state.CurrentDataSet, QStringLiteral("01_2005"));
+    EXPECT_EQ(state.CurrentDataSetLabel, QStringLiteral("January"));
 }
 
 TEST_F(Import, BadLinesRollBackEverything)
@@ -100,16 +112,25 @@ TEST_F(Import, BadLinesRollBackEverything)
         QByteArray line;
         const char* message;
     } cases[] = {
-        {"H,8,Dr,Ann\n", "error: List index out of bounds (10)"},
-        {"H,8,Dr,Ann,Lee,a,b,c,d,e,5,f\n", "error: List index out of bounds (12)"},
-        {"D,7,01/03/2005,Base\n", "error: List index out of bounds (10)"},
-        {"D,7,01/03/2005,Base,S,T,1,2,3,4,Y,n,5\n", "error: List index out of bounds (13)"},
-        {"\n", "error: List index out of bounds (0)"},
-        {"   \t\n", "error: List index out of bounds (0)"},
-        {QByteArray("\0D,7\n", 5), "error: Corrupt import file"},
+        {"H,8,Dr,Ann\n", "error: List index out of bounds (10) (line 6)"},
+        {"H,8,Dr,Ann,Lee,a,b,c,d,e,5,f\n", "error: List index out of bounds (12) (line 6)"},
+        {"D,7,01/03/2005,Base\n", "error: List index out of bounds (10) (line 6)"},
+        {"D,7,01/03/2005,Base,S,T,1,2,3,4,Y,n,5\n", "error: List index out of bounds (13) (line 6)"},
+        // An empty line with records after it.
+        {"\n", "error: List index out of bounds (0) (line 6)"},
+        {"   \t\r\n\n", "error: List index out of bounds (0) (line 6)"},
+        {QByteArray("\0D,7\n", 5), "error: Corrupt import file (line 6)"},
         {"D,7,30/02/2005,Base,S,T,1,2,3,4,Y,n,5,6\n",
          "error: SQL Error: INSERT into Details\nVALUES(3, '03_2005', '7','30/02/2005','Base','S','T','1.00','2.00', "
-         "3, '4.00', 1, 'n', '5.00', '6.00')\n"},
+         "3, '4.00', 1, 'n', '5.00', '6.00')\n (line 6)"},
+        // Numbers that are no pay figures: not finite, or beyond 1e9 (money, rates), 1e7 (minutes).
+        {"D,7,01/03/2005,Base,S,T,1,1e400,3,4,Y,n,5,6\n", "error: Number out of range: 1e400 (line 6)"},
+        {"D,7,01/03/2005,Base,S,T,-1000000000.5,2,3,4,Y,n,5,6\n", "error: Number out of range: -1000000000.5 (line 6)"},
+        {"D,7,01/03/2005,Base,S,T,1,2," + QByteArray(30, '9') + ",4,Y,n,5,6\n",
+         "error: Number out of range: 999999999999999999999999999999 (line 6)"},
+        {"D,7,01/03/2005,Base,S,T,1,2,-10000001,4,Y,n,5,6\n", "error: Number out of range: -10000001 (line 6)"},
+        {"D,7,01/03/2005,Base,S,T,1,2,3,4,Y,n,5,2e9\n", "error: Number out of range: 2e9 (line 6)"},
+        {"H,8,Dr,Ann,Lee,a,b,c,d,e,1e10,f,g,h,i,j,k\n", "error: Number out of range: 1e10 (line 6)"},
     };
     m_prompter.answers = QList<bool>(std::size(cases), true);
     for (const auto& c : cases) {
@@ -139,6 +160,50 @@ TEST_F(Import, OverwriteAskedAndAnswered)
     // The old rows are gone before numbering starts.
     EXPECT_EQ(rows(QStringLiteral("SELECT recno FROM Details ORDER BY recno")),
               (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
+}
+
+TEST_F(Import, NumbersAtTheLimitsAreStored)
+{
+    const QByteArray tiny = "0." + QByteArray(400, '0') + "1";
+    ASSERT_TRUE(import(kHead + "D,7,01/03/2005,Base,S,T,1000000000," + tiny + ",10000000,-1e9,Y,n,0,0\n"))
+        << m_prompter.messages.join(u'\n').toStdString();
+    EXPECT_EQ(rows(QStringLiteral("SELECT Rate, Total, AdjustmentTime, AdjustmentRate FROM Details")),
+              QStringList{QStringLiteral("1e+09|0|10000000|-1e+09")});
+}
+
+// Many exporters end a file with blank lines, a CR LF too many or a Ctrl+Z.
+TEST_F(Import, EmptyLinesToTheEndEndTheFile)
+{
+    for (const QByteArray& ending : {QByteArray("\r\n"), QByteArray("\n\n\n"), QByteArray("  \t\r\n \r\n"),
+                                     QByteArray("\x1a"), QByteArray("\r\n\x1a")}) {
+        m_prompter.answers = {true};
+        EXPECT_TRUE(import(kHead + kDoctor + kShift + ending)) << m_prompter.messages.join(u'\n').toStdString();
+        EXPECT_EQ(count("Details"), 1);
+    }
+}
+
+// Random texts, U+FEFF and U+FFFE leading some, are stored byte for byte as the file has them
+// (compared as stored: Qt's reading converts a lone U+FFFE).
+TEST_F(Import, StoredTextsEqualTheFilesText)
+{
+    QRandomGenerator random(20050301);
+    QByteArray content = kHead;
+    QStringList expected;
+    for (int i = 0; i < 200; ++i) {
+        QString name = i % 3 ? QString(QChar(i % 3 == 1 ? 0xFEFF : 0xFFFE)) : QString();
+        while (name.size() < 8) {
+            const char32_t c = random.bounded(2) ? random.bounded(33, 0x3000) : random.bounded(0x3000, 0x10FFFF);
+            // No quote or comma; surrogates are no characters of their own.
+            if (c != u'"' && c != u',' && (c < 0xD800 || c > 0xDFFF))
+                name += QString::fromUcs4(&c, 1);
+        }
+        expected.append(QString::fromLatin1(name.toUtf8().toHex().toUpper()));
+        content += "H," + QByteArray::number(i) + ",Dr,\"" + name.toUtf8() + "\",\"" + name.toUtf8() +
+                   "\",a,b,c,d,e,5,f,g,h,i,j,k\n";
+    }
+    ASSERT_TRUE(import(content)) << m_prompter.messages.join(u'\n').toStdString();
+    EXPECT_EQ(rows(u"SELECT hex(fname) FROM Headers ORDER BY rowid"_s), expected);
+    EXPECT_EQ(rows(u"SELECT hex(sname) FROM Headers ORDER BY rowid"_s), expected);
 }
 
 TEST_F(Import, DataSetOnlyInFileNamesCountsAsNew)
@@ -239,4 +304,83 @@ TEST_F(Import, CommandLineOnTheSample)
     EXPECT_EQ(named, out);
     EXPECT_NE(run({QStringLiteral("import"), path(QStringLiteral("none.pay"))}, &out, &err), 0);
     EXPECT_TRUE(err.startsWith(QStringLiteral("Error opening "))) << err.toStdString();
+}
+
+// Two copies of the program importing the same file into one database at the same moment.
+TEST_F(Import, TwoCopiesImportingAtOnceStoreTheDataSetOnce)
+{
+    const QString db = path(u"shared.mdb"_s);
+    for (int round = 0; round < 20; ++round) {
+        const bool overwrite = round % 2 == 1;
+        QFile::remove(db);
+        ASSERT_TRUE(QFile::copy(m_dbPath, db));
+        QStringList args{u"--db"_s, db, u"import"_s, sourcePath(u"samples/sample.pay"_s)};
+        if (overwrite)
+            args.append(u"--overwrite"_s);
+        QProcess copies[2];
+        for (QProcess& p : copies)
+            p.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"), args);
+        int succeeded = 0;
+        for (QProcess& p : copies) {
+            ASSERT_TRUE(p.waitForFinished(30000));
+            succeeded += p.exitCode() == 0;
+            // The one that came second found the first one's data set.
+            if (p.exitCode() != 0) {
+                EXPECT_TRUE(p.readAllStandardError().contains("02_2005 already exist - Overwrite? No"));
+            }
+        }
+        EXPECT_EQ(succeeded, overwrite ? 2 : 1) << "round " << round;
+        exec(u"ATTACH '%1' AS shared"_s.arg(db));
+        EXPECT_EQ(rows(u"SELECT (SELECT count(*) FROM shared.FileNames), (SELECT count(*) FROM shared.Headers), "
+                       "(SELECT count(*) FROM shared.Details)"_s),
+                  QStringList{u"1|12|59"_s})
+            << "round " << round;
+        exec(u"DETACH shared"_s);
+    }
+}
+
+// A pay file read from a pipe, named "-" or /dev/stdin.
+TEST_F(Import, StandardInputIsReadToTheEnd)
+{
+    QFile sample(sourcePath(u"samples/sample.pay"_s));
+    ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+    const QByteArray content = sample.readAll();
+    for (const QString& name : {u"-"_s, u"/dev/stdin"_s}) {
+        const CliRun r = runCli(path(u"none.ini"_s), m_dbPath, {u"import"_s, name, u"--overwrite"_s}, {}, {}, &content);
+        EXPECT_EQ(r.out, u"Imported 02_2005 (February 2005 Pay Run): 12 doctors, 59 shift records\n"_s)
+            << r.err.toStdString();
+    }
+    EXPECT_EQ(count("Details"), 59);
+}
+
+// Another program holding the database, and a full disk: told as what they are, not as a bad line.
+TEST_F(Import, BusyOrFullDatabaseIsToldAsSuch)
+{
+    const QString inUse =
+        u"error: The database %1 is in use by another program. Try again when it has finished."_s.arg(m_dbPath);
+    for (const bool reading : {false, true}) {
+        // Writing, or reading while the import would commit.
+        const LockHolder other(m_dbPath, reading ? u"BEGIN"_s : u"BEGIN IMMEDIATE"_s, reading);
+        m_prompter.messages.clear();
+        EXPECT_FALSE(import(kHead + kDoctor));
+        EXPECT_EQ(m_prompter.messages, QStringList{inUse});
+    }
+    EXPECT_EQ(count("FileNames") + count("Headers"), 0);
+
+    FullDisk disk;
+    QString error;
+    QSqlDatabase db;
+    ASSERT_TRUE(CreateDatabase(disk.filePath(u"full.mdb"_s), &error) &&
+                OpenDatabase(disk.filePath(u"full.mdb"_s), u"full"_s, &db, &error))
+        << error.toStdString();
+    disk.fill();
+    m_prompter.messages.clear();
+    const auto undo = disk.limitWrites();
+    EXPECT_FALSE(ImportPaymentFile(sourcePath(u"samples/sample.pay"_s), settings, state, db, m_prompter));
+    undo();
+    EXPECT_TRUE(m_prompter.messages.value(0).startsWith(disk.isMounted() ? u"error: database or disk is full"_s
+                                                                         : u"error: disk I/O error"_s))
+        << m_prompter.messages.join(u'\n').toStdString();
+    db = QSqlDatabase();
+    CloseDatabase(u"full"_s);
 }

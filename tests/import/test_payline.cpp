@@ -1,3 +1,4 @@
+#include "common/testsupport.h"
 #include "import/payimport.h"
 
 #include <QBuffer>

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+
+namespace velmar {
+
+// People's names in the order a reader expects (English, case and accents ignored): "Ábrahám",
+// "Baker", "de Souza", "Zimmermann". Names that compare equal are left to the statement's next key.
+bool RegisterNameOrder(const QSqlDatabase& db);
+
+// The ORDER BY term that sorts a column of names that way.
+QString OrderByName(const QString& column);
+
+} // namespace velmar
