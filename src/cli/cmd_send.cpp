@@ -113,8 +113,8 @@ int sendAll(Context& ctx, QStringList& args)
     SendingRun run(ctx, verbose);
     const StopSignals stopSignals;
     run.sender.stopRequested = [] { return stopSignal != 0; };
-    const int sent = onlyFailed ? run.sender.SendNotYetSent(doctors > 0, includeUnconfirmed)
-                                : run.sender.SendAll(doctors > 0);
+    const int sent =
+        onlyFailed ? run.sender.SendNotYetSent(doctors > 0, includeUnconfirmed) : run.sender.SendAll(doctors > 0);
     // Nobody waiting to be sent is no failure.
     return sent >= 0 && run.sender.summary().allSent() ? 0 : 1;
 }
