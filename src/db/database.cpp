@@ -185,8 +185,31 @@ bool ExecuteStatement(const QSqlDatabase& db, const QStringList& lines, Prompter
     return false;
 }
 
+bool AddSendLog(const QSqlDatabase& db, Prompter& prompter)
+{
+    // Asked of the driver rather than by a failing statement, which would spoil a transaction.
+    if (db.tables().contains(QStringLiteral("SendLog"), Qt::CaseInsensitive))
+        return true;
+    // The table and its index together, or neither: a later start would not add the index alone.
+    SqlTransaction transaction(db);
+    if (!transaction.isActive()) {
+        prompter.error(StatementFailure(db, transaction.lastError(), {QStringLiteral("BEGIN IMMEDIATE")}));
+        return false;
+    }
+    for (const QString& statement : QString::fromUtf8(kSchemaSql).split(u';', Qt::SkipEmptyParts))
+        if (statement.contains(QStringLiteral("SendLog")) && !ExecuteStatement(db, {statement.trimmed()}, prompter))
+            return false;
+    if (!transaction.commit()) {
+        prompter.error(StatementFailure(db, transaction.lastError(), {QStringLiteral("COMMIT")}));
+        return false;
+    }
+    return true;
+}
+
 bool UpgradeSchema(const QSqlDatabase& db, Prompter& prompter)
 {
+    if (!AddSendLog(db, prompter))
+        return false;
     {
         QSqlQuery probe(db);
         if (probe.exec(QStringLiteral("SELECT superfee FROM Details")))
