@@ -37,8 +37,7 @@ int BatchPrint::PrintAll1Click(bool dataSetOpen)
         }
     }
 
-    int done = 0;
-    m_doctorsInRun = 0;
+    m_run = Outcome();
     const auto endRun = [&](int result) {
         if (sending && Disconnect)
             Disconnect();
@@ -56,25 +55,41 @@ int BatchPrint::PrintAll1Click(bool dataSetOpen)
     }
     if (sending && Wanted)
         doctors.removeIf([this](const QSqlRecord& doctor) { return !Wanted(doctor); });
-    m_doctorsInRun = int(doctors.size());
+    m_run.doctors = int(doctors.size());
     m_progress.SetProgressRange(0, int(doctors.size()));
     m_progress.showProgress();
-    for (int i = 0; i < doctors.size(); ++i) {
-        if (sending && StopRequested && StopRequested())
+    int i = 0;
+    for (; i < doctors.size(); ++i) {
+        if (StopRequested && StopRequested())
             break;
         m_progress.SetProgressPosition(i);
         const QSqlRecord& doctor = doctors.at(i);
-        const QString statement =
-            ShiftRowsStatement(m_state.CurrentDataSet, doctor.value(QStringLiteral("id")).toString());
+        const auto text = [&doctor](const char* column) { return doctor.value(QString::fromUtf8(column)).toString(); };
+        const QString name = text("title") + u' ' + text("fname") + u' ' + text("sname");
+        m_progress.setProgressText(name);
+        const QString statement = ShiftRowsStatement(m_state.CurrentDataSet, text("id"));
         QList<QSqlRecord> shiftRows;
         if (!QueryRecords(m_db, statement, &shiftRows)) {
             m_prompter.error(QStringLiteral("Database error: %1").arg(StatementText({statement})));
+            m_run.untried = m_run.doctors - i;
             return endRun(-1);
         }
-        if (m_documents.ProduceInvoice(doctor, shiftRows, statement, false))
-            ++done;
+        if (m_documents.ProduceInvoice(doctor, shiftRows, statement, false)) {
+            ++m_run.done;
+            continue;
+        }
+        m_run.failed.append(name);
+        if (!sending && m_documents.lastFailure() == Documents::Failure::Output) {
+            m_run.outputFailed = true;
+            ++i;
+            break;
+        }
     }
-    return endRun(done);
+    m_run.untried = m_run.doctors - i;
+    // The bar ends where the run did: full when every doctor was done.
+    if (i > 0)
+        m_progress.SetProgressPosition(i);
+    return endRun(m_run.done);
 }
 
 } // namespace velmar

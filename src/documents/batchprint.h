@@ -3,6 +3,7 @@
 #include <QSqlDatabase>
 #include <QSqlRecord>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -21,13 +22,17 @@ public:
     virtual void SetProgressPosition(int position) = 0;
     virtual void showProgress() = 0;
     virtual void hideProgress() = 0;
+    // Who is being done now.
+    virtual void setProgressText(const QString& /*text*/) {}
 };
 
 // "(position - low) * 100 / (high - low)" followed by "%", truncated toward zero; "0%" for an empty range.
 QString ProgressPercentText(int low, int high, int position);
 
 // Print All Invoices: every doctor of the current data set in surname order through the invoice
-// routine, with the progress shown. With SendingMode on the same run mails them instead.
+// routine, with the progress shown. With SendingMode on the same run mails them instead. A printing
+// run stops at the first failure of the printer (or file) it prints to: the next doctor would
+// fail the same way.
 class BatchPrint
 {
 public:
@@ -42,13 +47,22 @@ public:
     // and disconnect at the end.
     std::function<QString()> SmtpLogin;
     std::function<void()> Disconnect;
-    // Sending runs only: the doctors the run takes (every one when unset), and whether it is to
-    // stop before the next one.
+    // Sending runs only: the doctors the run takes (every one when unset).
     std::function<bool(const QSqlRecord& doctor)> Wanted;
+    // Whether the run is to stop before the next doctor (Cancel).
     std::function<bool()> StopRequested;
 
-    // Doctors the last run set out to do.
-    int doctorsInRun() const { return m_doctorsInRun; }
+    // How the last run went.
+    struct Outcome
+    {
+        int doctors = 0;    // the run set out to do
+        int done = 0;       // invoices produced
+        QStringList failed; // doctors whose invoice was not produced
+        int untried = 0;    // doctors not reached: the run was cancelled or the output failed
+        bool outputFailed = false;
+    };
+    const Outcome& lastRun() const { return m_run; }
+    int doctorsInRun() const { return m_run.doctors; }
 
 private:
     Documents& m_documents;
@@ -56,7 +70,7 @@ private:
     QSqlDatabase m_db;
     Prompter& m_prompter;
     ProgressDisplay& m_progress;
-    int m_doctorsInRun = 0;
+    Outcome m_run;
 };
 
 } // namespace velmar

@@ -186,6 +186,7 @@ bool Documents::ProduceInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>
     }
     report.setDataRows({});
     m_lastError = ok ? QString() : error;
+    m_lastFailure = ok ? Failure::None : rowsRead ? Failure::Output : Failure::Query;
     // A file that could not be written, or a printer that failed, is told as what it is; a mail
     // that was told why its documents are missing has said so itself.
     if (!ok && !reported)

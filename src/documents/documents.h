@@ -87,6 +87,10 @@ public:
     // The figures of the last invoice.
     PaymentFigures lastFigures() const { return m_figures; }
     QString lastError() const { return m_lastError; }
+    // Why the last invoice was not produced: its rows could not be read, or the printer (or file)
+    // it went to failed.
+    enum class Failure { None, Query, Output };
+    Failure lastFailure() const { return m_lastFailure; }
 
 private:
     bool sendInvoice(const QSqlRecord& doctor, QString* error, bool* reported);
@@ -108,6 +112,7 @@ private:
     QString m_proFormaPdfName;
     QString m_soloPdfName;
     QString m_lastError;
+    Failure m_lastFailure = Failure::None;
 };
 
 } // namespace velmar

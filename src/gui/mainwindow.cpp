@@ -12,6 +12,9 @@
 
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -19,6 +22,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrlQuery>
@@ -77,6 +81,18 @@ MainWindow::MainWindow(const AppSettings& settings, AppState& state, QSqlDatabas
 
     buildMenus();
     m_sendMenu->menuAction()->setVisible(m_settings.ProForma);
+
+    // Shown when an import runs longer than about a second: the share of the file read.
+    m_importProgress = new QProgressDialog(this);
+    m_importProgress->setObjectName(QStringLiteral("ImportProgress"));
+    m_importProgress->setWindowTitle(QStringLiteral("Progress"));
+    m_importProgress->setCancelButton(nullptr);
+    m_importProgress->setWindowModality(Qt::WindowModal);
+    m_importProgress->setAutoClose(false);
+    m_importProgress->setAutoReset(false);
+    m_importProgress->setMinimumDuration(0);
+    m_importProgress->reset(); // it shows when the import says so, not by a timer of its own
+    m_importProgress->hide();
 
     move(260, 180);
     resize(257, 379);
@@ -274,9 +290,27 @@ void MainWindow::ImportFile(const QString& path)
     bool imported = false;
     ImportResult result;
     {
-        // The import may wait on another program that holds the database.
+        // The import may wait on another program that holds the database, or read for a while.
         const BusyCursor busy;
-        imported = ImportPaymentFile(path, m_settings, m_state, m_db, m_prompter, &result);
+        // The windows repaint where a closed file dialog stood, and while the file is read; the
+        // user's clicks wait for the end.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QElapsedTimer clock;
+        const auto progress = [&](qint64 read, qint64 size) {
+            if (!clock.isValid())
+                clock.start();
+            if (m_importProgress->isHidden() && clock.elapsed() >= m_importProgressDelay) {
+                m_importProgress->setLabelText(
+                    QStringLiteral("Importing %1").arg(QDir::toNativeSeparators(QFileInfo(path).fileName())));
+                m_importProgress->setMaximum(size > 0 ? 100 : 0);
+                m_importProgress->show();
+            }
+            if (!m_importProgress->isHidden())
+                m_importProgress->setValue(size > 0 ? int(read * 100 / size) : 0);
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        };
+        imported = ImportPaymentFile(path, m_settings, m_state, m_db, m_prompter, &result, progress);
+        m_importProgress->hide();
     }
     if (!imported)
         return;

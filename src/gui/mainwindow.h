@@ -15,6 +15,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QMenu;
+class QProgressDialog;
 
 namespace velmar {
 
@@ -38,6 +39,8 @@ public:
     void setAboutBox(AboutBox* about);
     // The program's arguments: the first one, if any, is imported when the window is first shown.
     void setCommandLineArguments(const QStringList& arguments);
+    // How long an import runs before its progress window shows.
+    void setImportProgressDelay(int milliseconds) { m_importProgressDelay = milliseconds; }
     // Which settings file and database are in use, shown by Help > System.
     void setFilesInUse(const QString& text);
     // Asked before the window closes (and the program with it); false keeps it open.
@@ -104,6 +107,8 @@ private:
     QLineEdit* m_search;
     QList<DoctorListEntry> m_doctors; // what m_ids lists, in its order
     QLabel* m_status;
+    QProgressDialog* m_importProgress;
+    int m_importProgressDelay = 1000;
     QMenu* m_sendMenu = nullptr;
     QPointer<QWidget> m_detail;
     QPointer<DataSetPicker> m_picker;

@@ -5,6 +5,7 @@
 #include "report/report.h"
 #include "report/reportpainter.h"
 
+#include <QFileInfo>
 #include <QPrintDialog>
 #include <QPrinter>
 
@@ -34,8 +35,47 @@ bool PrinterReportOutput::preview(Report& report, QString* error)
 bool PrinterReportOutput::print(Report& report, QString* error)
 {
     QPrinter& printer = printerFor(report.name());
-    printer.setDocName(report.documentName());
-    return PaintReport(report, printer, error);
+    const bool toFile = printer.outputFormat() == QPrinter::PdfFormat;
+    QString reason;
+    if (toFile ? printer.outputFileName().isEmpty() : printer.printerName().isEmpty()) {
+        reason = QStringLiteral("no printer is set up (Printer Setup chooses one)");
+    } else if (m_batch && toFile) {
+        const QString folder = QFileInfo(printer.outputFileName()).absolutePath();
+        if (!m_batchFiles || folder != m_batchFolder) {
+            m_batchFolder = folder;
+            m_batchFiles = std::make_unique<PdfFolderOutput>(folder);
+        }
+        if (m_batchFiles->print(report, &reason))
+            return true;
+    } else {
+        printer.setDocName(report.documentName());
+        bool deviceFailed = false;
+        if (PaintReport(report, printer, &reason, &deviceFailed))
+            return true;
+        if (!deviceFailed) {
+            *error = reason; // the report's own failure
+            return false;
+        }
+    }
+    *error = QStringLiteral("Printing failed: %1").arg(reason);
+    return false;
+}
+
+void PrinterReportOutput::beginBatch()
+{
+    m_batch = true;
+    m_batchFolder.clear();
+    m_batchFiles.reset();
+}
+
+QStringList PrinterReportOutput::endBatch(QString* folder)
+{
+    m_batch = false;
+    *folder = m_batchFolder;
+    const QStringList files = m_batchFiles ? m_batchFiles->files() : QStringList();
+    m_batchFiles.reset();
+    m_batchFolder.clear();
+    return files;
 }
 
 void PrinterReportOutput::PrinterSetup(QWidget* parent)

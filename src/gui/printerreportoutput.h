@@ -22,6 +22,7 @@ public:
     ~PrinterReportOutput() override;
 
     bool preview(Report& report, QString* error) override;
+    // A printer that fails says so: "Printing failed: " and why.
     bool print(Report& report, QString* error) override;
 
     // The printer of a report form (by the report's name), created on first use.
@@ -32,9 +33,19 @@ public:
     // After a set-up: hands the invoice's printer to the forms that follow it.
     void sharePrinterChoice();
 
+    // A batch of reports (Print All). Meanwhile a report whose printer writes a PDF file is written
+    // to a file of its own beside the chosen one, named after the report, rather than each
+    // replacing the one before.
+    void beginBatch();
+    // Ends the batch: the folder the files went to (empty when none did) and their names.
+    QStringList endBatch(QString* folder);
+
 private:
     QPointer<QWidget> m_parentWindow;
     std::map<QString, std::unique_ptr<QPrinter>> m_printers;
+    bool m_batch = false;
+    QString m_batchFolder;
+    std::unique_ptr<PdfFolderOutput> m_batchFiles;
 };
 
 } // namespace velmar

@@ -15,6 +15,10 @@ ProgressWindow::ProgressWindow(QWidget* parent)
     setObjectName(QStringLiteral("TfrmProgress"));
     setWindowTitle(QStringLiteral("Progress"));
     setFixedSize(373, 86);
+    m_doctor = new QLabel(this);
+    m_doctor->setObjectName(QStringLiteral("lblDoctor"));
+    m_doctor->setGeometry(16, 4, 337, 16);
+    m_doctor->setTextFormat(Qt::PlainText);
     m_bar = new QProgressBar(this);
     m_bar->setObjectName(QStringLiteral("Bar"));
     m_bar->setGeometry(16, 24, 337, 16);
@@ -27,7 +31,7 @@ ProgressWindow::ProgressWindow(QWidget* parent)
     m_cancel->setObjectName(QStringLiteral("btnCancel"));
     m_cancel->setGeometry(149, 84, 75, 25);
     connect(m_cancel, &QPushButton::clicked, this, [this] {
-        // It takes the message in flight to stop: say so rather than seem to ignore the click.
+        // The doctor in hand is finished first: say so rather than seem to ignore the click.
         m_cancel->setEnabled(false);
         m_cancel->setText(QStringLiteral("Stopping…"));
         emit cancelRequested();
@@ -56,8 +60,16 @@ void ProgressWindow::SetProgressPosition(int position)
     QCoreApplication::processEvents();
 }
 
+void ProgressWindow::setProgressText(const QString& text)
+{
+    // A long name is cut rather than widening the window.
+    m_text = text;
+    m_doctor->setText(m_doctor->fontMetrics().elidedText(text, Qt::ElideRight, m_doctor->width()));
+}
+
 void ProgressWindow::showProgress()
 {
+    setProgressText(QString());
     m_cancel->setEnabled(true);
     m_cancel->setText(QStringLiteral("Cancel"));
     show();

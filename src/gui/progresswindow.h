@@ -22,13 +22,16 @@ public:
     void SetProgressPosition(int position) override;
     void showProgress() override;
     void hideProgress() override;
+    // The doctor being done, above the bar.
+    void setProgressText(const QString& text) override;
+    QString progressText() const { return m_text; }
 
     QString percentText() const;
-    // Sending runs have a Cancel button; a run of printing goes to its end.
+    // Runs that can stop after the doctor in hand have a Cancel button.
     void setCancellable(bool cancellable);
 
 signals:
-    // Cancel was pressed (or Escape): the run is to stop after the message in flight.
+    // Cancel was pressed (or Escape): the run is to stop after the doctor in hand.
     void cancelRequested();
 
 protected:
@@ -38,6 +41,8 @@ protected:
 private:
     QProgressBar* m_bar;
     QLabel* m_percent;
+    QLabel* m_doctor;
+    QString m_text;
     QPushButton* m_cancel;
     int m_low = 0;
     int m_high = 0;

@@ -10,6 +10,7 @@
 #include "gui/progresswindow.h"
 #include "sending/paymentsender.h"
 
+#include <QDir>
 #include <QListWidget>
 
 namespace velmar {
@@ -22,6 +23,7 @@ ReportsController::ReportsController(const AppSettings& settings, AppState& stat
       m_progress(new ProgressWindow(mainWindow)),
       m_batch(std::make_unique<BatchPrint>(*m_documents, state, db, prompter, *m_progress))
 {
+    connect(m_progress, &ProgressWindow::cancelRequested, this, &ReportsController::cancelPrinting);
 }
 
 ReportsController::~ReportsController()
@@ -79,11 +81,47 @@ bool ReportsController::refusedWhileSending()
 
 void ReportsController::printAll()
 {
-    if (refusedWhileSending())
+    if (refusedWhileSending() || m_printing)
         return;
     // The run only needs to know whether the main window lists any doctor.
     const auto* ids = m_mainWindow ? m_mainWindow->findChild<QListWidget*>(QStringLiteral("ids")) : nullptr;
-    m_batch->PrintAll1Click(ids && ids->count() > 0);
+    if (!ids || ids->count() == 0) {
+        m_batch->PrintAll1Click(false);
+        return;
+    }
+    m_printing = true;
+    m_cancelPrinting = false;
+    m_batch->StopRequested = [this] { return m_cancelPrinting; };
+    m_progress->setCancellable(true);
+    m_output->beginBatch();
+    const int done = m_batch->PrintAll1Click(true);
+    QString folder;
+    const QStringList files = m_output->endBatch(&folder);
+    m_progress->setCancellable(false);
+    m_batch->StopRequested = {};
+    m_printing = false;
+    if (done < 0)
+        return; // a database error, told already
+
+    const BatchPrint::Outcome& run = m_batch->lastRun();
+    QStringList lines{QStringLiteral("Printed %1 invoices").arg(run.done)};
+    if (!run.failed.isEmpty())
+        lines.append(QStringLiteral("Not printed: %1").arg(run.failed.join(QStringLiteral(", "))));
+    if (run.untried > 0)
+        lines.append(QStringLiteral("%1 after %2: %3 more not printed")
+                         .arg(run.outputFailed ? QStringLiteral("Stopped") : QStringLiteral("Cancelled"),
+                              run.outputFailed ? run.failed.constLast() : m_progress->progressText())
+                         .arg(run.untried));
+    // A printer that writes a file wrote one per doctor: where they are.
+    if (!files.isEmpty())
+        lines.append(QStringLiteral("One PDF file per doctor in %1").arg(QDir::toNativeSeparators(folder)));
+    m_prompter.summary(lines.join(u'\n'), files.join(u'\n'), !run.failed.isEmpty() || run.untried > 0);
+}
+
+void ReportsController::cancelPrinting()
+{
+    if (m_printing)
+        m_cancelPrinting = true;
 }
 
 } // namespace velmar

@@ -42,7 +42,10 @@ public slots:
     void producePensionForm(const QString& fileName, const QSqlRecord& doctor, const PaymentFigures& figures);
     void printerSetup();
     void summary(bool print);
+    // Print All Invoices: the progress shows each doctor and offers Cancel (the run stops after the
+    // doctor in hand); the run ends with "Printed N invoices" and what was not printed.
     void printAll();
+    void cancelPrinting();
 
 private:
     bool refusedWhileSending();
@@ -54,6 +57,8 @@ private:
     std::unique_ptr<Documents> m_documents;
     QPointer<ProgressWindow> m_progress; // a child of the main window, which may go first
     std::unique_ptr<BatchPrint> m_batch;
+    bool m_printing = false;
+    bool m_cancelPrinting = false;
 };
 
 } // namespace velmar

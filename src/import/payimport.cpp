@@ -88,8 +88,9 @@ long minutes(const QString& text)
 class Importer
 {
 public:
-    Importer(const AppSettings& settings, AppState& state, const QSqlDatabase& db, Prompter& prompter)
-        : m_settings(settings), m_state(state), m_db(db), m_prompter(prompter)
+    Importer(const AppSettings& settings, AppState& state, const QSqlDatabase& db, Prompter& prompter,
+             const ImportProgress& progress)
+        : m_settings(settings), m_state(state), m_db(db), m_prompter(prompter), m_progress(progress)
     {
     }
 
@@ -112,6 +113,7 @@ private:
     AppState& m_state;
     QSqlDatabase m_db;
     Prompter& m_prompter;
+    const ImportProgress& m_progress;
     QString m_name;
     QString m_label;
     int m_line = 0;
@@ -267,10 +269,21 @@ bool Importer::readRecords(QIODevice& file, int recno, ImportResult* result)
     // Empty lines up to the very end are how many exporters end a file; before a record they are
     // a fault, reported at the first of them.
     int firstEmptyLine = 0;
+    const qint64 size = file.isSequential() ? 0 : file.size();
+    const auto report = [&] {
+        if (m_progress)
+            m_progress(file.isSequential() ? 0 : file.pos(), size);
+    };
+    report();
     for (;;) {
+        // Often enough for a progress bar, seldom enough to cost nothing.
+        if (m_line % 512 == 0)
+            report();
         PayLine line = readLine(file);
-        if (line.status == PayLine::EndOfFile)
+        if (line.status == PayLine::EndOfFile) {
+            report();
             return true;
+        }
         if (line.status == PayLine::Record && line.fields.isEmpty()) {
             if (firstEmptyLine == 0)
                 firstEmptyLine = m_line;
@@ -500,24 +513,24 @@ QString PayDateToIso(const QString& raw)
 }
 
 bool ImportPaymentFile(QIODevice& file, const AppSettings& settings, AppState& state, const QSqlDatabase& db,
-                       Prompter& prompter, ImportResult* result)
+                       Prompter& prompter, ImportResult* result, const ImportProgress& progress)
 {
     ImportResult unused;
     ImportResult& r = result ? *result : unused;
     r = ImportResult();
-    Importer importer(settings, state, db, prompter);
+    Importer importer(settings, state, db, prompter, progress);
     return importer.run(file, &r);
 }
 
 bool ImportPaymentFile(const QString& path, const AppSettings& settings, AppState& state, const QSqlDatabase& db,
-                       Prompter& prompter, ImportResult* result)
+                       Prompter& prompter, ImportResult* result, const ImportProgress& progress)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         prompter.error(QStringLiteral("Error opening %1").arg(path));
         return false;
     }
-    return ImportPaymentFile(file, settings, state, db, prompter, result);
+    return ImportPaymentFile(file, settings, state, db, prompter, result, progress);
 }
 
 } // namespace velmar

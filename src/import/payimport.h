@@ -4,6 +4,8 @@
 #include <QSqlDatabase>
 #include <QStringList>
 
+#include <functional>
+
 namespace velmar {
 
 class Prompter;
@@ -41,13 +43,17 @@ struct ImportResult
     int shifts = 0;
 };
 
+// How far the import has read: bytes read of the file's size (0 when unknown, as for a pipe).
+// Called as the records are read, from 0 to the end.
+using ImportProgress = std::function<void(qint64 read, qint64 size)>;
+
 // Imports a pay file as one data set, all or nothing. Returns true when the data set was stored;
 // only then does it become state.CurrentDataSet (with its label), and the caller refreshes its
 // doctor list. Every failure is reported through the prompter, with the line it stopped at.
 bool ImportPaymentFile(const QString& path, const AppSettings& settings, AppState& state, const QSqlDatabase& db,
-                       Prompter& prompter, ImportResult* result = nullptr);
+                       Prompter& prompter, ImportResult* result = nullptr, const ImportProgress& progress = {});
 // The same from a device open for reading, which may be a pipe.
 bool ImportPaymentFile(QIODevice& file, const AppSettings& settings, AppState& state, const QSqlDatabase& db,
-                       Prompter& prompter, ImportResult* result = nullptr);
+                       Prompter& prompter, ImportResult* result = nullptr, const ImportProgress& progress = {});
 
 } // namespace velmar

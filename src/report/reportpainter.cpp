@@ -181,8 +181,10 @@ void ReportPainter::printBand(const ReportBand&, double top, const QList<Printed
         paint(*p.control, top, p.text);
 }
 
-bool PaintReport(Report& report, QPagedPaintDevice& device, QString* error)
+bool PaintReport(Report& report, QPagedPaintDevice& device, QString* error, bool* deviceFailed)
 {
+    if (deviceFailed)
+        *deviceFailed = false;
     if (!device.setPageLayout(report.pageLayout())) {
         // A printer whose least margins are wider than the report's: keep paper and orientation.
         device.setPageSize(report.pageLayout().pageSize());
@@ -192,11 +194,16 @@ bool PaintReport(Report& report, QPagedPaintDevice& device, QString* error)
     if (!painter.begin(&device)) {
         if (error)
             *error = QStringLiteral("Could not start printing %1").arg(report.documentName());
+        if (deviceFailed)
+            *deviceFailed = true;
         return false;
     }
     ReportFontMap fonts;
     ReportPainter sink(painter, device, fonts);
     const bool ok = report.run(sink, error);
+    // A page the device refused fails the run with the painter's error.
+    if (deviceFailed)
+        *deviceFailed = !ok && !sink.error().isEmpty();
     painter.end();
     return ok;
 }

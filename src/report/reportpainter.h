@@ -68,8 +68,9 @@ private:
 };
 
 // Paints a whole report on a printer or other paged device: sets its page layout, begins a
-// painter, runs the report. False with the error when the device or the report fails.
-bool PaintReport(Report& report, QPagedPaintDevice& device, QString* error);
+// painter, runs the report. False with the error when the device or the report fails;
+// deviceFailed tells which.
+bool PaintReport(Report& report, QPagedPaintDevice& device, QString* error, bool* deviceFailed = nullptr);
 
 class ReportRecording;
 // Paints recorded pages; newPageFirst as for ReportPainter. False when the device refuses a page.

@@ -23,6 +23,7 @@ public:
     void SetProgressPosition(int position) override { events.append(ProgressPercentText(low, high, position)); }
     void showProgress() override { events.append(QStringLiteral("show")); }
     void hideProgress() override { events.append(QStringLiteral("hide")); }
+    void setProgressText(const QString& text) override { events.append(text); }
     int low = 0;
     int high = 0;
     QStringList events;
@@ -67,8 +68,12 @@ TEST_F(BatchPrintTest, PrintsEveryDoctorInSurnameOrderWithProgress)
     Documents documents(settings, state, m_db, m_prompter, output);
     BatchPrint batch(documents, state, m_db, m_prompter, progress);
     EXPECT_EQ(batch.PrintAll1Click(true), 3);
-    EXPECT_EQ(progress.events, (QStringList{QStringLiteral("range 0-3"), QStringLiteral("show"), QStringLiteral("0%"),
-                                            QStringLiteral("33%"), QStringLiteral("66%"), QStringLiteral("hide")}));
+    // Who is being printed, and 100 % at the end.
+    EXPECT_EQ(progress.events,
+              (QStringList{QStringLiteral("range 0-3"), QStringLiteral("show"), QStringLiteral("0%"),
+                           QStringLiteral("Dr Kim Adams"), QStringLiteral("33%"), QStringLiteral("Dr Kim Brown"),
+                           QStringLiteral("66%"), QStringLiteral("Dr Kim Clark"), QStringLiteral("100%"),
+                           QStringLiteral("hide")}));
     EXPECT_EQ(output.files(), (QStringList{QStringLiteral("Adams_DS1.pdf"), QStringLiteral("Brown_DS1.pdf"),
                                            QStringLiteral("Clark_DS1.pdf")}));
     PdfText clark;
@@ -107,6 +112,39 @@ TEST_F(BatchPrintTest, TwoDoctorsOfOneSurnameGetAFileEach)
     EXPECT_EQ(QDir(folder).entryList(QDir::Files),
               (QStringList{QStringLiteral("Adams_DS1.pdf"), QStringLiteral("Adams_DS1_2.pdf"),
                            QStringLiteral("Brown_DS1.pdf"), QStringLiteral("Clark_DS1.pdf")}));
+}
+
+TEST_F(BatchPrintTest, CancelStopsAfterTheDoctorInHandAndAFailingPrinterStopsTheRun)
+{
+    PdfFolderOutput output(folder);
+    Documents documents(settings, state, m_db, m_prompter, output);
+    BatchPrint batch(documents, state, m_db, m_prompter, progress);
+    batch.StopRequested = [&] { return output.files().size() == 1; };
+    EXPECT_EQ(batch.PrintAll1Click(true), 1);
+    EXPECT_EQ(batch.lastRun().untried, 2);
+    EXPECT_EQ(progress.events.mid(progress.events.size() - 2),
+              (QStringList{QStringLiteral("33%"), QStringLiteral("hide")}));
+
+    // No printer: told once, and the other doctors are not tried.
+    struct NoPrinter : ReportOutput
+    {
+        bool preview(Report&, QString*) override { return false; }
+        bool print(Report&, QString* error) override
+        {
+            ++calls;
+            *error = QStringLiteral("Printing failed: no printer is set up");
+            return false;
+        }
+        int calls = 0;
+    } noPrinter;
+    Documents printing(settings, state, m_db, m_prompter, noPrinter);
+    BatchPrint failing(printing, state, m_db, m_prompter, progress);
+    EXPECT_EQ(failing.PrintAll1Click(true), 0);
+    EXPECT_EQ(noPrinter.calls, 1);
+    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("error: Printing failed: no printer is set up")});
+    EXPECT_TRUE(failing.lastRun().outputFailed);
+    EXPECT_EQ(failing.lastRun().failed, QStringList{QStringLiteral("Dr Kim Adams")});
+    EXPECT_EQ(failing.lastRun().untried, 2);
 }
 
 TEST_F(BatchPrintTest, NoOpenDataSetOrNoDoctorsLeft)

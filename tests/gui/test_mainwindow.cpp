@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QUrlQuery>
@@ -419,6 +420,40 @@ TEST_F(LoadFileTest, LoadNewFileImportsTheChosenFileAndListsItsDoctors)
     // February and March no longer look the same.
     EXPECT_EQ(m_window->windowTitle(), QStringLiteral("Velmar Payment System - March run (03_2005)"));
     EXPECT_EQ(m_window->statusText(), QStringLiteral("Imported 03_2005: 2 doctors, 1 shift records"));
+}
+
+TEST_F(LoadFileTest, LongImportShowsABusyCursorAndTheShareOfTheFileRead)
+{
+    // Shown from the start here; in use after about a second.
+    m_window->setImportProgressDelay(0);
+    auto* progress = m_window->findChild<QProgressDialog*>(QStringLiteral("ImportProgress"));
+    ASSERT_NE(progress, nullptr);
+    EXPECT_FALSE(progress->isVisible());
+    struct Watch : QObject
+    {
+        QList<int> values;
+        bool busy = true;
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            if (event->type() == QEvent::Paint) {
+                values.append(static_cast<QProgressDialog*>(watched)->value());
+                const QCursor* cursor = QGuiApplication::overrideCursor();
+                busy = busy && cursor && cursor->shape() == Qt::WaitCursor;
+            }
+            return false;
+        }
+    } watch;
+    progress->installEventFilter(&watch);
+    m_window->show();
+    FileDialogs::setNextFileName(march());
+    action("Open1")->trigger();
+    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("03_2005"));
+    ASSERT_FALSE(watch.values.isEmpty());
+    EXPECT_EQ(watch.values.last(), 100);
+    EXPECT_EQ(progress->labelText(), QStringLiteral("Importing march.PAY"));
+    EXPECT_TRUE(watch.busy);
+    EXPECT_FALSE(progress->isVisible());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(LoadFileTest, CancelledDialogImportsNothing)

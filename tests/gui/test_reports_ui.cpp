@@ -13,11 +13,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QPrinter>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -188,6 +190,51 @@ TEST_F(ReportsUiTest, PreviewPagesThroughAndSavesTheSummaryAsSpreadsheet)
     EXPECT_EQ(saved.pageCount(), 2);
 }
 
+TEST_F(ReportsUiTest, PrintAllCanBeCancelledAndAPrinterFailureIsToldOnceAndStopsTheRun)
+{
+    MainWindow mainWindow(settings, state, m_db, m_prompter);
+    ReportsController reports(settings, state, m_db, m_prompter, &mainWindow);
+    DetailWindow detail(settings, state, m_db, m_prompter, &mainWindow);
+    reports.attach(mainWindow, detail);
+    state.CurrentDataSet = QStringLiteral("DS1");
+    mainWindow.RefreshDoctorList();
+    printToFile(reports.output(), QStringLiteral("TfrmPrint"), path(QStringLiteral("run.pdf")));
+    auto* printAll = mainWindow.findChild<QAction*>(QStringLiteral("PrintAll1"));
+
+    // Cancel while the first doctor prints: he is finished, nobody after him.
+    QTimer::singleShot(0, [&] {
+        auto* cancel = reports.progressWindow().findChild<QPushButton*>(QStringLiteral("btnCancel"));
+        ASSERT_TRUE(cancel && cancel->isVisible());
+        cancel->click();
+    });
+    printAll->trigger();
+    EXPECT_EQ(QDir(m_dir.path()).entryList({QStringLiteral("Surname*.pdf")}),
+              QStringList{QStringLiteral("Surname01_DS1.pdf")});
+    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("error: Printed 1 invoices\nCancelled after Dr Kim "
+                                                              "Surname01: 59 more not printed\nOne PDF file per "
+                                                              "doctor in %1\n\nSurname01_DS1.pdf")
+                                                   .arg(QDir::toNativeSeparators(m_dir.path()))});
+    EXPECT_FALSE(reports.progressWindow().findChild<QPushButton*>(QStringLiteral("btnCancel"))->isVisible());
+
+    // No printer at all: one message naming the failure instead of one per doctor, then the end.
+    m_prompter.messages.clear();
+    printToFile(reports.output(), QStringLiteral("TfrmPrint"), QString());
+    printAll->trigger();
+    ASSERT_EQ(m_prompter.messages.size(), 2);
+    EXPECT_TRUE(m_prompter.messages[0].startsWith(QStringLiteral("error: Printing failed: no printer is set up")))
+        << m_prompter.messages[0].toStdString();
+    EXPECT_EQ(m_prompter.messages[1], QStringLiteral("error: Printed 0 invoices\nNot printed: Dr Kim Surname01\n"
+                                                     "Stopped after Dr Kim Surname01: 59 more not printed"));
+    // The detail window's Print This Page says the same, not "Error in query".
+    m_prompter.messages.clear();
+    state.CurrentDoctorId = QStringLiteral("1001");
+    detail.show();
+    detail.findChild<QAction*>(QStringLiteral("PrintThisPage1"))->trigger();
+    ASSERT_EQ(m_prompter.messages.size(), 1);
+    EXPECT_TRUE(m_prompter.messages[0].startsWith(QStringLiteral("error: Printing failed: ")));
+    detail.hide();
+}
+
 TEST_F(ReportsUiTest, PrinterChoiceOfTheInvoiceGoesToThreeOtherForms)
 {
     PrinterReportOutput output;
@@ -235,15 +282,23 @@ TEST_F(ReportsUiTest, WindowsReachTheReportsThroughTheController)
     action(detail, "PrintPreview1")->trigger();
     EXPECT_TRUE(previewed);
 
-    // Print All: every doctor through the invoice's printer, the progress window gone afterwards.
+    // Print All to a printer that writes a file: one file per doctor beside the chosen one, the
+    // progress at 100 % and gone afterwards, and the end says what was written where.
     QFile::remove(printed);
     action(mainWindow, "PrintAll1")->trigger();
     EXPECT_FALSE(reports.progressWindow().isVisible());
-    EXPECT_EQ(reports.progressWindow().percentText(), QStringLiteral("98%"));
+    EXPECT_EQ(reports.progressWindow().percentText(), QStringLiteral("100%"));
+    EXPECT_EQ(reports.progressWindow().progressText(), QStringLiteral("Dr Kim Surname60"));
+    EXPECT_FALSE(QFile::exists(printed));
     PdfText last;
-    ASSERT_TRUE(last.load(printed));
+    ASSERT_TRUE(last.load(path(QStringLiteral("Surname60_DS1.pdf"))));
     EXPECT_TRUE(last.contains(QStringLiteral("Dr Kim Surname60")));
-    EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
+    ASSERT_EQ(m_prompter.messages.size(), 1);
+    EXPECT_TRUE(m_prompter.messages.first().startsWith(
+        QStringLiteral("info: Printed 60 invoices\nOne PDF file per doctor in %1\n\nSurname01_DS1.pdf\n")
+            .arg(QDir::toNativeSeparators(m_dir.path()))))
+        << m_prompter.messages.first().toStdString();
+    m_prompter.messages.clear();
 
     previewed = false;
     onNextModal([&](QWidget* window) {

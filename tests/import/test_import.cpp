@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QRandomGenerator>
 
+#include <algorithm>
+
 using namespace velmar;
 using namespace velmar::test;
 using namespace Qt::StringLiterals;
@@ -67,6 +69,25 @@ TEST_F(Import, StoresDoctorsShiftsAndLabel)
               (QStringList{QStringLiteral("1|03_2005|7|2005-03-01|Base|Evening|18-23|30|150|90|20|1|note|150|0"),
                            QStringLiteral("2|03_2005|7|2005-03-01|Base|Evening|18-23|30|150|90|20|1|note|150|0")}));
     EXPECT_EQ(DoctorListEntries(m_db, state.CurrentDataSet, m_prompter), QStringList{QStringLiteral("Smith,J (7)")});
+}
+
+TEST_F(Import, ReportsTheShareOfTheFileReadFromStartToEnd)
+{
+    QByteArray content = kHead + kDoctor;
+    for (int i = 0; i < 2000; ++i)
+        content += kShift;
+    const QString file = writeFile(QStringLiteral("long.pay"), content);
+    QList<qint64> read;
+    QList<qint64> sizes;
+    ASSERT_TRUE(ImportPaymentFile(file, settings, state, m_db, m_prompter, &result, [&](qint64 done, qint64 size) {
+        read.append(done);
+        sizes.append(size);
+    }));
+    ASSERT_GE(read.size(), 4); // the start, every 512 lines, the end
+    EXPECT_TRUE(std::is_sorted(read.begin(), read.end()));
+    EXPECT_LT(read.first(), content.size() / 100);
+    EXPECT_EQ(read.last(), content.size());
+    EXPECT_EQ(sizes, QList<qint64>(sizes.size(), content.size()));
 }
 
 TEST_F(Import, LabelAndNameOnlyCreatesAnEmptyDataSet)

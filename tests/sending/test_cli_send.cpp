@@ -80,11 +80,13 @@ TEST_F(SendCommands, SendOneSendAllAndRefusedLogin)
     const Run all = cli(QStringList{QStringLiteral("send-all"), QStringLiteral("--yes")} + dataSet);
     // Dr Carter has no address: not every message went.
     EXPECT_EQ(all.exitCode, 1);
-    // A progress line per doctor, then the summary and a line per doctor; no dialogue without --verbose.
+    // A progress line per doctor and 100 % at the end, then the summary and a line per doctor; no
+    // dialogue without --verbose.
     const QStringList lines = all.out.split(u'\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 12 + 1 + 12) << all.out.toStdString();
-    EXPECT_EQ(lines.at(12), QStringLiteral("Sent 11 of 12: 0 failed, 0 unconfirmed, 1 skipped"));
-    EXPECT_EQ(lines.at(13), QStringLiteral("Dr Ashworth (1001) <a.ashworth@example.org>: sent"));
+    ASSERT_EQ(lines.size(), 12 + 1 + 1 + 12) << all.out.toStdString();
+    EXPECT_EQ(lines.at(12), QStringLiteral("progress 100%"));
+    EXPECT_EQ(lines.at(13), QStringLiteral("Sent 11 of 12: 0 failed, 0 unconfirmed, 1 skipped"));
+    EXPECT_EQ(lines.at(14), QStringLiteral("Dr Ashworth (1001) <a.ashworth@example.org>: sent"));
     EXPECT_TRUE(lines.contains(QStringLiteral("Dr Carter (1009) <>: skipped: Dr Carter has no e-mail address")));
     EXPECT_EQ(all.out.count(QStringLiteral(">: sent\n")), server.messageFiles().size() - 1);
     EXPECT_FALSE(all.out.contains(QStringLiteral("C: ")));
