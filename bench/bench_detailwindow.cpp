@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QSettings>
 #include <QSqlQuery>
 #include <QSqlQueryModel>
 #include <QTableView>
@@ -90,6 +91,8 @@ int main(int argc, char* argv[])
     const int runs = args.size() > 2 ? std::max(1, args.at(2).toInt()) : 9;
 
     QTemporaryDir dir;
+    // The window keeps its size in the user's settings: not the real ones.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
     const QString path = dir.filePath(QStringLiteral("bench.mdb"));
     QString error;
     QSqlDatabase db;

@@ -1,5 +1,7 @@
 #include "gui/datasetpicker.h"
 
+#include "gui/windowplaces.h"
+
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QListWidget>
@@ -43,6 +45,10 @@ DataSetPicker::DataSetPicker(QWidget* parent) : QDialog(parent)
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_lb, &QListWidget::itemDoubleClicked, this, &DataSetPicker::lbDblClick);
     resize(328, 352);
+    // Centred until the user puts it elsewhere.
+    if (const QScreen* s = screen())
+        move(s->availableGeometry().center() - rect().center());
+    RememberWindowPlace(this);
 }
 
 void DataSetPicker::setEntries(const QStringList& dataSets)
@@ -87,8 +93,6 @@ void DataSetPicker::lbDblClick()
 void DataSetPicker::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (const QScreen* s = screen())
-        move(s->availableGeometry().center() - rect().center());
     m_lb->setFocus();
 }
 

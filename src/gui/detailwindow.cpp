@@ -8,6 +8,7 @@
 #include "db/database.h"
 #include "gui/filedialogs.h"
 #include "gui/recordeditor.h"
+#include "gui/windowplaces.h"
 #include "payments/shiftrowsmodel.h"
 #include "sending/paymentsender.h"
 #include "sending/sendlog.h"
@@ -167,6 +168,8 @@ DetailWindow::DetailWindow(const AppSettings& settings, AppState& state, QSqlDat
     resize(798, 550);
     if (const QScreen* screen = this->screen())
         move(screen->availableGeometry().center() - rect().center());
+    RememberWindowPlace(this);
+    m_columnWidths = new ColumnWidths(m_grid->horizontalHeader(), QStringLiteral("TDetail/DBGrid1"));
     updateNavigator();
 }
 
@@ -453,6 +456,7 @@ void DetailWindow::selectRecord(int recno)
 
 void DetailWindow::fitColumns()
 {
+    const auto byProgram = m_columnWidths->programChanges();
     // Each column once: recno and DataSet, and the query's second copy of the stored columns after
     // Notes, are not shown.
     const int columns = m_model->columnCount();
@@ -471,6 +475,11 @@ void DetailWindow::fitColumns()
     for (int c = 0; c < columns; ++c) {
         if (m_grid->isColumnHidden(c))
             continue;
+        // A width the user chose stays.
+        if (const int chosen = m_columnWidths->userWidth(m_model->headerData(c, Qt::Horizontal).toString())) {
+            m_grid->setColumnWidth(c, chosen);
+            continue;
+        }
         int width = metrics.horizontalAdvance(m_model->longestText(c));
         for (int r = first; r < last; ++r)
             width = qMax(width, metrics.horizontalAdvance(m_model->cellText(r, c)));

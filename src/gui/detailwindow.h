@@ -17,6 +17,7 @@ class QToolButton;
 
 namespace velmar {
 
+class ColumnWidths;
 class Prompter;
 class RecordEditor;
 class ShiftRowsModel;
@@ -116,6 +117,7 @@ private:
     QLabel* m_name;
     QLabel* m_add1;
     QTableView* m_grid;
+    ColumnWidths* m_columnWidths;
     ShiftRowsModel* m_model;
     QToolButton* m_first;
     QToolButton* m_prior;

@@ -7,6 +7,7 @@
 #include "gui/datasetpicker.h"
 #include "gui/filedialogs.h"
 #include "gui/programicon.h"
+#include "gui/windowplaces.h"
 #include "import/payimport.h"
 #include "payments/datasets.h"
 
@@ -96,6 +97,7 @@ MainWindow::MainWindow(const AppSettings& settings, AppState& state, QSqlDatabas
 
     move(260, 180);
     resize(257, 379);
+    RememberWindowPlace(this);
 }
 
 void MainWindow::buildMenus()

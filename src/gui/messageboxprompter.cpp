@@ -50,7 +50,7 @@ bool MessageBoxPrompter::question(const QString& text)
 void MessageBoxPrompter::summary(const QString& text, const QString& details, bool problems)
 {
     QMessageBox box(problems ? QMessageBox::Warning : QMessageBox::Information, applicationTitle(), text,
-                    QMessageBox::Ok, m_parent);
+                    QMessageBox::Ok, AskingWindow(m_parent));
     box.setTextFormat(Qt::PlainText);
     box.setDetailedText(details);
     box.exec();

@@ -5,6 +5,7 @@
 #include "core/prompter.h"
 #include "core/textformat.h"
 #include "db/database.h"
+#include "gui/windowplaces.h"
 #include "payments/payments.h"
 
 #include <QButtonGroup>
@@ -253,6 +254,7 @@ RecordEditor::RecordEditor(const AppSettings& /*settings*/, AppState& state, QSq
     setTabOrder(m_ok, m_cancel);
 
     resize(516, 371);
+    RememberWindowPlace(this);
 }
 
 QLineEdit* RecordEditor::addAmountField(const char* name)

@@ -2,6 +2,7 @@
 
 #include "core/prompter.h"
 #include "gui/filedialogs.h"
+#include "gui/windowplaces.h"
 #include "report/pdfexportfilter.h"
 #include "report/report.h"
 #include "report/reportpainter.h"
@@ -13,6 +14,7 @@
 #include <QPrintDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QScreen>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -36,25 +38,27 @@ ReportPreviewWindow::ReportPreviewWindow(Report& report, QPrinter& printer, QWid
     m_pageInfo = new QLabel(this);
     m_pageInfo->setObjectName(QStringLiteral("PageInfo"));
 
+    // Print, save and close first: on a narrow screen the tools at the end go into the tool bar's
+    // overflow menu, and these must stay in reach.
+    addTool("PrintReport", QStringLiteral("&Print..."), QKeySequence::Print, &ReportPreviewWindow::printReport);
+    addTool("SaveReport", QStringLiteral("&Save..."), QKeySequence::Save, &ReportPreviewWindow::saveReport);
+    addTool("ClosePreview", QStringLiteral("&Close"), QKeySequence(), &ReportPreviewWindow::reject);
+    m_toolBar->addSeparator();
+    addTool("FirstPage", QStringLiteral("&First Page"), QKeySequence(Qt::CTRL | Qt::Key_Home),
+            &ReportPreviewWindow::firstPage);
+    addTool("PriorPage", QStringLiteral("P&rior Page"), QKeySequence(Qt::Key_PageUp),
+            &ReportPreviewWindow::previousPage);
+    m_toolBar->addWidget(m_pageInfo);
+    addTool("NextPage", QStringLiteral("&Next Page"), QKeySequence(Qt::Key_PageDown), &ReportPreviewWindow::nextPage);
+    addTool("LastPage", QStringLiteral("&Last Page"), QKeySequence(Qt::CTRL | Qt::Key_End),
+            &ReportPreviewWindow::lastPage);
+    m_toolBar->addSeparator();
     addTool("ZoomFit", QStringLiteral("&Whole Page"), QKeySequence(Qt::CTRL | Qt::Key_0),
             &ReportPreviewWindow::fitPage);
     addTool("ZoomWidth", QStringLiteral("Page &Width"), QKeySequence(Qt::CTRL | Qt::Key_9),
             &ReportPreviewWindow::fitWidth);
     addTool("ZoomIn", QStringLiteral("Zoom &In"), QKeySequence::ZoomIn, &ReportPreviewWindow::zoomIn);
     addTool("ZoomOut", QStringLiteral("Zoom &Out"), QKeySequence::ZoomOut, &ReportPreviewWindow::zoomOut);
-    m_toolBar->addSeparator();
-    addTool("FirstPage", QStringLiteral("&First Page"), QKeySequence(Qt::CTRL | Qt::Key_Home),
-            &ReportPreviewWindow::firstPage);
-    addTool("PriorPage", QStringLiteral("P&rior Page"), QKeySequence(Qt::Key_PageUp),
-            &ReportPreviewWindow::previousPage);
-    addTool("NextPage", QStringLiteral("&Next Page"), QKeySequence(Qt::Key_PageDown), &ReportPreviewWindow::nextPage);
-    addTool("LastPage", QStringLiteral("&Last Page"), QKeySequence(Qt::CTRL | Qt::Key_End),
-            &ReportPreviewWindow::lastPage);
-    m_toolBar->addWidget(m_pageInfo);
-    m_toolBar->addSeparator();
-    addTool("PrintReport", QStringLiteral("&Print..."), QKeySequence::Print, &ReportPreviewWindow::printReport);
-    addTool("SaveReport", QStringLiteral("&Save..."), QKeySequence::Save, &ReportPreviewWindow::saveReport);
-    addTool("ClosePreview", QStringLiteral("&Close"), QKeySequence(), &ReportPreviewWindow::reject);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -64,7 +68,11 @@ ReportPreviewWindow::ReportPreviewWindow(Report& report, QPrinter& printer, QWid
 
     connect(m_preview, &QPrintPreviewWidget::paintRequested, this, &ReportPreviewWindow::paintPreview);
     connect(m_preview, &QPrintPreviewWidget::previewChanged, this, &ReportPreviewWindow::updatePageInfo);
+    // A page as high as the screen allows; the last size the user gave it wins.
     resize(900, 1000);
+    if (const QScreen* s = screen())
+        move(s->availableGeometry().topLeft());
+    RememberWindowPlace(this);
     m_preview->setFocus();
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/appstate.h"
 #include "core/prompter.h"
+#include "gui/windowplaces.h"
 #include "sending/sendlog.h"
 
 #include <QApplication>
@@ -81,6 +82,7 @@ SendLogWindow::SendLogWindow(const AppState& state, QSqlDatabase db, Prompter& p
     layout->addWidget(buttons);
     setTabOrder(m_grid, m_filter);
     resize(760, 420);
+    RememberWindowPlace(this);
 }
 
 void SendLogWindow::showEvent(QShowEvent* event)

@@ -4,6 +4,8 @@
 
 #ifdef VELMAR_GUI_TESTS
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 using TestApplication = QApplication;
 #else
 #include <QGuiApplication>
@@ -18,6 +20,12 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     TestApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
+#ifdef VELMAR_GUI_TESTS
+    // The windows keep their sizes in the user's settings: here a folder of the run's own.
+    QTemporaryDir userSettings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, userSettings.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, userSettings.path());
+#endif
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

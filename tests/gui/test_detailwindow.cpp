@@ -7,6 +7,7 @@
 #include "gui/filedialogs.h"
 #include "gui/messageboxprompter.h"
 #include "gui/recordeditor.h"
+#include "gui/windowplaces.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,6 +17,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
@@ -273,6 +276,39 @@ TEST_F(DetailWindowTest, HeadingClicksSortTheViewOnlyAndASecondClickReverses)
     EXPECT_EQ(m_window->shiftRows().first().value(u"recno"_s).toInt(), 1);
     reshow();
     EXPECT_EQ(column(0), (QStringList{u"1"_s, u"2"_s, u"3"_s}));
+}
+
+TEST_F(DetailWindowTest, SizePlaceAndColumnWidthsAreKeptInTheUsersSettingsAndFitTheScreen)
+{
+    UserWindowSettings()->clear();
+    insertExample({});
+    open(plainSettings());
+    const QRect available = m_window->screen()->availableGeometry();
+    const QRect chosen(available.left() + 40, available.top() + 60, 600, 400);
+    m_window->setGeometry(chosen);
+    QHeaderView* header = grid()->horizontalHeader();
+    header->resizeSection(3, 222); // as the user drags it
+    const int fitted = header->sectionSize(4);
+    m_window->close();
+
+    // The next run: the same place and size, the width the user gave, the others fitted.
+    open(plainSettings());
+    EXPECT_EQ(m_window->geometry(), chosen);
+    EXPECT_EQ(grid()->columnWidth(3), 222);
+    EXPECT_EQ(grid()->columnWidth(4), fitted);
+    reshow(); // another doctor keeps it too
+    EXPECT_EQ(grid()->columnWidth(3), 222);
+
+    // Kept from a larger screen: fitted to this one, title bar on it.
+    m_window->setGeometry(available.adjusted(-300, -200, 600, 400));
+    m_window->close();
+    open(plainSettings());
+    EXPECT_TRUE(available.contains(m_window->geometry())) << m_window->geometry().width();
+    EXPECT_GT(m_window->geometry().top(), available.top());
+    // What the program sets is not taken for the user's choice.
+    EXPECT_EQ(UserWindowSettings()->value(u"TDetail/DBGrid1/Location"_s).toInt(), 222);
+    EXPECT_FALSE(UserWindowSettings()->contains(u"TDetail/DBGrid1/Shift"_s));
+    UserWindowSettings()->clear();
 }
 
 TEST_F(DetailWindowTest, TotalsWithoutPensionForms)

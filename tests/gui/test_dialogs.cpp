@@ -4,6 +4,7 @@
 #include "gui/datasetpicker.h"
 #include "gui/filedialogs.h"
 #include "gui/messageboxprompter.h"
+#include "gui/windowplaces.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -82,6 +83,26 @@ TEST(MessageBoxPrompter, CaptionAndButtonsFollowTheKindOfMessage)
     // Enter must not overwrite, delete or send: No is the default.
     onNextModal([](QWidget* w) { QTest::keyClick(w, Qt::Key_Return); });
     EXPECT_FALSE(prompter.question(QStringLiteral("02_2005 already exist - Overwrite?")));
+}
+
+TEST(WindowPlaces, FittedToTheAvailableAreaWithTheTitleBarOnIt)
+{
+    const QRect area(0, 0, 800, 600);
+    const QMargins frame(4, 30, 4, 4);
+    const struct
+    {
+        QRect wanted;
+        QSize minimum;
+        QRect fitted;
+    } cases[] = {
+        {{100, 100, 300, 200}, {}, {100, 100, 300, 200}},  // fits: unchanged
+        {{0, 0, 900, 1000}, {}, {4, 30, 792, 566}},        // the old preview
+        {{700, 500, 300, 200}, {}, {496, 396, 300, 200}},  // off the bottom right
+        {{-50, 0, 300, 200}, {}, {4, 30, 300, 200}},       // title bar above the top
+        {{0, 0, 300, 200}, {900, 100}, {4, 30, 900, 200}}, // a minimum wider than the screen wins
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FittedGeometry(c.wanted, area, frame, c.minimum), c.fitted) << c.wanted.x() << "," << c.wanted.y();
 }
 
 TEST(DataSetPicker, KeyboardChoosesAndCancels)

@@ -20,8 +20,10 @@
 #include <QPrinter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 
 using namespace velmar;
 using namespace velmar::test;
@@ -153,6 +155,15 @@ TEST_F(ReportsUiTest, PreviewPagesThroughAndSavesTheSummaryAsSpreadsheet)
     onNextModal([&](QWidget* window) {
         auto* preview = qobject_cast<ReportPreviewWindow*>(window);
         ASSERT_NE(preview, nullptr);
+        // On the test's screen, smaller than the preview's first size: the whole window on it, its Close
+        // within reach.
+        EXPECT_TRUE(window->screen()->availableGeometry().contains(window->frameGeometry()));
+        auto* tools = window->findChild<QToolBar*>(QStringLiteral("PreviewTools"));
+        ASSERT_NE(tools, nullptr);
+        QWidget* close = tools->widgetForAction(tool(window, "ClosePreview"));
+        ASSERT_NE(close, nullptr);
+        EXPECT_TRUE(close->isVisible());
+        EXPECT_LE(close->mapTo(window, QPoint(close->width(), 0)).x(), window->width());
         pages = preview->pageCount();
         visited.append(QString::number(preview->currentPage()));
         tool(window, "NextPage")->trigger();
