@@ -36,6 +36,23 @@ int import(Context& ctx, QStringList& args)
     return 0;
 }
 
+// Whether a pay file's data set is stored already, so that a script imports only what is new.
+int isStored(Context& ctx, QStringList& args)
+{
+    if (args.size() != 1) {
+        ctx.err << "usage: velmarpay-cli is-stored FILE" << Qt::endl;
+        return 2;
+    }
+    ImportResult header;
+    if (!ReadPayFileHeader(args.first(), ctx.prompter, &header))
+        return 2;
+    ctx.out << header.dataSet << Qt::endl;
+    const QStringList stored = StoredDataSets(ctx.db, ctx.prompter);
+    if (ctx.prompter.errors > 0)
+        return 2;
+    return stored.contains(header.dataSet) ? 0 : 1;
+}
+
 int datasets(Context& ctx, QStringList& args)
 {
     if (unexpectedArguments(ctx, args))
@@ -63,6 +80,9 @@ int doctors(Context& ctx, QStringList& args)
 
 const Command importCommand("import", "import FILE|- [--overwrite]  import a pay file (- reads standard input)",
                             Needs::Database, import);
+const Command isStoredCommand("is-stored",
+                              "is-stored FILE               print a pay file's data set; exit 0 if stored, 1 if not",
+                              Needs::Database, isStored);
 const Command datasetsCommand("datasets", "datasets                     list the stored data sets", Needs::Database,
                               datasets);
 const Command doctorsCommand("doctors",

@@ -95,6 +95,15 @@ public:
     }
 
     bool run(QIODevice& file, ImportResult* result);
+    // The label and data-set lines alone.
+    bool header(QIODevice& file, ImportResult* result)
+    {
+        try {
+            return readHeaderLines(file, result);
+        } catch (const MissingField& missing) {
+            return failAtLine(QStringLiteral("List index out of bounds (%1)").arg(missing.position));
+        }
+    }
 
 private:
     PayLine readLine(QIODevice& file);
@@ -520,6 +529,19 @@ bool ImportPaymentFile(QIODevice& file, const AppSettings& settings, AppState& s
     r = ImportResult();
     Importer importer(settings, state, db, prompter, progress);
     return importer.run(file, &r);
+}
+
+bool ReadPayFileHeader(const QString& path, Prompter& prompter, ImportResult* result)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        prompter.error(QStringLiteral("Error opening %1").arg(path));
+        return false;
+    }
+    const AppSettings settings;
+    AppState state;
+    *result = ImportResult();
+    return Importer(settings, state, QSqlDatabase(), prompter, {}).header(file, result);
 }
 
 bool ImportPaymentFile(const QString& path, const AppSettings& settings, AppState& state, const QSqlDatabase& db,

@@ -43,6 +43,10 @@ struct ImportResult
     int shifts = 0;
 };
 
+// The label and data-set name of a pay file, from its first two lines, without importing it.
+// False after the message the import would give.
+bool ReadPayFileHeader(const QString& path, Prompter& prompter, ImportResult* result);
+
 // How far the import has read: bytes read of the file's size (0 when unknown, as for a pipe).
 // Called as the records are read, from 0 to the end.
 using ImportProgress = std::function<void(qint64 read, qint64 size)>;

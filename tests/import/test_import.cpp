@@ -310,7 +310,13 @@ TEST_F(Import, CommandLineOnTheSample)
     QString out, err;
     EXPECT_NE(run({QStringLiteral("datasets")}, &out, &err), 0);
     EXPECT_EQ(run({QStringLiteral("init-db")}), 0);
+    // What the run script asks before importing: the file's data set, and whether it is stored.
+    EXPECT_EQ(run({QStringLiteral("is-stored"), sample}, &out), 1);
+    EXPECT_EQ(out, QStringLiteral("02_2005\n"));
     EXPECT_EQ(run({QStringLiteral("import"), sample}), 0);
+    EXPECT_EQ(run({QStringLiteral("is-stored"), sample}, &out), 0);
+    EXPECT_EQ(run({QStringLiteral("is-stored"), db}, &out, &err), 2); // no pay file
+    EXPECT_TRUE(err.startsWith(QStringLiteral("Corrupt import file (line 1)"))) << err.toStdString();
     EXPECT_NE(run({QStringLiteral("import"), sample}, &out, &err), 0);
     EXPECT_TRUE(err.contains(QStringLiteral("02_2005 already exist - Overwrite?"))) << err.toStdString();
     EXPECT_EQ(run({QStringLiteral("import"), sample, QStringLiteral("--overwrite")}), 0);
