@@ -1,9 +1,9 @@
 #include "mail/smtpsession.h"
 
 #include "core/appsettings.h"
+#include "core/passwordcommand.h"
 #include "mail/base64encoder.h"
 #include "mail/mailstatus.h"
-#include "mail/passwordcommand.h"
 
 #include <QBuffer>
 #include <QFile>
