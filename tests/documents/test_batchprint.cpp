@@ -50,6 +50,7 @@ protected:
     QString folder;
     RecordingProgress progress;
 };
+VELMAR_ON_EACH_STORE(BatchPrintTest);
 
 } // namespace
 
@@ -61,7 +62,7 @@ TEST(ProgressPercent, TruncatesTowardZeroAndNeverDividesByZero)
     EXPECT_EQ(ProgressPercentText(5, 5, 5), QStringLiteral("0%"));
 }
 
-TEST_F(BatchPrintTest, PrintsEveryDoctorInSurnameOrderWithProgress)
+TEST_P(BatchPrintTest, PrintsEveryDoctorInSurnameOrderWithProgress)
 {
     PdfFolderOutput output(folder);
     Documents documents(settings, state, m_db, m_prompter, output);
@@ -78,7 +79,7 @@ TEST_F(BatchPrintTest, PrintsEveryDoctorInSurnameOrderWithProgress)
 }
 
 // As people read names: case and accents do not count. Sending runs the same way.
-TEST_F(BatchPrintTest, SurnameOrderIgnoresCaseAndAccents)
+TEST_P(BatchPrintTest, SurnameOrderIgnoresCaseAndAccents)
 {
     for (const char* name : {"van der Berg", "Ábrahám"}) {
         TestDoctor d{.id = QString::fromUtf8(name), .fname = {}, .sname = QString::fromUtf8(name)};
@@ -93,7 +94,7 @@ TEST_F(BatchPrintTest, SurnameOrderIgnoresCaseAndAccents)
                                            QStringLiteral("van der Berg_DS1.pdf")}));
 }
 
-TEST_F(BatchPrintTest, TwoDoctorsOfOneSurnameGetAFileEach)
+TEST_P(BatchPrintTest, TwoDoctorsOfOneSurnameGetAFileEach)
 {
     TestDoctor d;
     d.id = QStringLiteral("40");
@@ -109,7 +110,7 @@ TEST_F(BatchPrintTest, TwoDoctorsOfOneSurnameGetAFileEach)
                            QStringLiteral("Brown_DS1.pdf"), QStringLiteral("Clark_DS1.pdf")}));
 }
 
-TEST_F(BatchPrintTest, NoOpenDataSetOrNoDoctorsLeft)
+TEST_P(BatchPrintTest, NoOpenDataSetOrNoDoctorsLeft)
 {
     PdfFolderOutput output(folder);
     Documents documents(settings, state, m_db, m_prompter, output);
@@ -136,7 +137,7 @@ TEST_F(BatchPrintTest, NoOpenDataSetOrNoDoctorsLeft)
     EXPECT_TRUE(output.files().isEmpty());
 }
 
-TEST_F(BatchPrintTest, SendingRunLogsInFirstAndDisconnectsAtTheEnd)
+TEST_P(BatchPrintTest, SendingRunLogsInFirstAndDisconnectsAtTheEnd)
 {
     PdfFolderOutput output(folder);
     Documents documents(settings, state, m_db, m_prompter, output);
@@ -168,7 +169,7 @@ TEST_F(BatchPrintTest, SendingRunLogsInFirstAndDisconnectsAtTheEnd)
     EXPECT_TRUE(output.files().isEmpty());
 }
 
-TEST_F(BatchPrintTest, BackgroundWritingGivesTheSameFilesAndReportsTheOnesItCouldNotWrite)
+TEST_P(BatchPrintTest, BackgroundWritingGivesTheSameFilesAndReportsTheOnesItCouldNotWrite)
 {
     const QString direct = path(QStringLiteral("direct"));
     QDir().mkpath(direct);
