@@ -12,6 +12,8 @@
 #include "documents/pensionsummaryreport.h"
 #include "report/reportoutput.h"
 
+#include "noprogress.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -37,15 +39,6 @@ public:
     }
     bool question(const QString&) override { return true; }
     int errors = 0;
-};
-
-class NoProgress : public velmar::ProgressDisplay
-{
-public:
-    void SetProgressRange(int, int) override {}
-    void SetProgressPosition(int) override {}
-    void showProgress() override {}
-    void hideProgress() override {}
 };
 
 bool fill(const QSqlDatabase& db, const QString& dataSet, int doctors)

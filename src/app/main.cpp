@@ -96,7 +96,7 @@ int main(int argc, char* argv[])
         ReportsController reports(settings, state, db, prompter, &mainWindow);
         reports.attach(mainWindow, detail);
         // E-mail of the invoices, traced in the main window's status bar.
-        SendingController sending(settings, state, reports, prompter, mainWindow);
+        SendingController sending(settings, state, db, reports, prompter, mainWindow);
         sending.attach(detail);
         AboutBox about(&mainWindow);
         mainWindow.setAboutBox(&about);

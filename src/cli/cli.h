@@ -19,6 +19,8 @@ public:
     void information(const QString& text) override;
     void error(const QString& text) override;
     bool question(const QString& text) override;
+    // On stdout, the details line by line under the text.
+    void summary(const QString& text, const QString& details, bool problems) override;
 
     bool answerYes = false;
     int errors = 0;

@@ -105,7 +105,8 @@ int migrate(Context& ctx, QStringList& args)
     }
     for (const MigratedDataSet& d : migration.copied)
         ctx.out << "copied " << d.name << " (" << d.label << "): " << d.doctors << " doctors, " << d.shifts
-                << " shift records" << Qt::endl;
+                << " shift records" << (d.sendLog ? QStringLiteral(", %1 in the send log").arg(d.sendLog) : QString())
+                << Qt::endl;
     if (migration.firstRecordNumber > 0)
         ctx.out << "the shift records were numbered from " << migration.firstRecordNumber
                 << " on, as lower numbers are in use there" << Qt::endl;

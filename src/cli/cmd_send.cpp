@@ -9,23 +9,60 @@
 #include "payments/payments.h"
 #include "report/reportoutput.h"
 #include "sending/paymentsender.h"
+#include "sending/sendlog.h"
 
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include <csignal>
+
 namespace velmar::cli {
 namespace {
 
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void onStopSignal(int signal)
+{
+    stopSignal = signal;
+}
+
+// While a run goes, SIGINT and SIGTERM stop it after the message in flight, so that it can say
+// QUIT and leave a log of what went. A second signal ends the program at once.
+class StopSignals
+{
+public:
+    StopSignals()
+    {
+        stopSignal = 0;
+        struct sigaction action = {};
+        action.sa_handler = onStopSignal;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &m_int);
+        sigaction(SIGTERM, &action, &m_term);
+    }
+    ~StopSignals()
+    {
+        sigaction(SIGINT, &m_int, nullptr);
+        sigaction(SIGTERM, &m_term, nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+    struct sigaction m_int = {};
+    struct sigaction m_term = {};
+};
+
 // What a sending run is made of, as the program's windows hold it.
-// The dialogue is printed only when verbose; each message's outcome always is.
+// The dialogue is printed only when verbose.
 struct SendingRun
 {
     SendingRun(Context& ctx, bool verbose)
         : documents(ctx.settings, ctx.state, ctx.db, ctx.prompter, output), progress(ctx.out),
           batch(documents, ctx.state, ctx.db, ctx.prompter, progress), status(ctx.out),
-          sender(ctx.settings, ctx.state, documents, batch, ctx.prompter, verbose ? &status : nullptr)
+          sender(ctx.settings, ctx.state, ctx.db, documents, batch, ctx.prompter, verbose ? &status : nullptr)
     {
-        sender.messageDone = [&out = ctx.out](const SendRecord& record) { out << OutcomeLine(record) << Qt::endl; };
     }
 
     PdfFileOutput output{QString()}; // never printed to: sending writes its own files
@@ -54,6 +91,7 @@ int send(Context& ctx, QStringList& args)
         !LoadShiftRows(ctx.db, ctx.state.CurrentDataSet, doctorId, &rows, ctx.prompter))
         return 1;
     SendingRun run(ctx, verbose);
+    run.sender.messageDone = [&out = ctx.out](const SendRecord& record) { out << SendRecordLine(record) << Qt::endl; };
     return run.sender.SendOne(doctor, rows) ? 0 : 1;
 }
 
@@ -61,28 +99,76 @@ int sendAll(Context& ctx, QStringList& args)
 {
     ctx.prompter.answerYes = takeFlag(args, QStringLiteral("--yes"));
     const bool verbose = takeFlag(args, QStringLiteral("--verbose"));
+    const bool onlyFailed = takeFlag(args, QStringLiteral("--only-failed"));
+    const bool includeUnconfirmed = takeFlag(args, QStringLiteral("--include-unconfirmed"));
+    if (includeUnconfirmed && !onlyFailed) {
+        ctx.err << "send-all: --include-unconfirmed goes with --only-failed" << Qt::endl;
+        return 2;
+    }
     int doctors = 0;
     if (const int rc = openDataSet(ctx, args, "send-all", &doctors))
         return rc;
     if (unexpectedArguments(ctx, args))
         return 2;
     SendingRun run(ctx, verbose);
-    const int sent = run.sender.SendAll(doctors > 0);
-    if (sent < 0)
+    const StopSignals stopSignals;
+    run.sender.stopRequested = [] { return stopSignal != 0; };
+    const int sent =
+        onlyFailed ? run.sender.SendNotYetSent(doctors > 0, includeUnconfirmed) : run.sender.SendAll(doctors > 0);
+    // Nobody waiting to be sent is no failure.
+    return sent >= 0 && run.sender.summary().allSent() ? 0 : 1;
+}
+
+// A field of a tab-separated line: tabs and line breaks of its own would split it.
+QString field(QString text)
+{
+    for (QChar& c : text)
+        if (c == u'\t' || c == u'\n' || c == u'\r')
+            c = u' ';
+    return text;
+}
+
+int sendLog(Context& ctx, QStringList& args)
+{
+    const bool every = takeFlag(args, QStringLiteral("--all"));
+    if (const int rc = openDataSet(ctx, args, "send-log"))
+        return rc;
+    if (unexpectedArguments(ctx, args))
+        return 2;
+    QList<SendLogEntry> entries;
+    QString error;
+    if (!ReadSendLog(ctx.db, ctx.state.CurrentDataSet, every, &entries, &error)) {
+        ctx.err << "The send log cannot be read: " << error << Qt::endl;
         return 1;
-    ctx.out << "sent " << sent << " messages" << Qt::endl;
-    return ctx.prompter.errors > 0 ? 1 : 0;
+    }
+    ctx.out << "id\tsname\taddress\tsent_at\toutcome\treply\n";
+    for (const SendLogEntry& e : std::as_const(entries)) {
+        const QStringList fields{
+            e.id, e.sname, e.address, e.sentAt.toUTC().toString(Qt::ISODate), OutcomeName(e.outcome), e.reply};
+        for (qsizetype i = 0; i < fields.size(); ++i)
+            ctx.out << (i > 0 ? "\t" : "") << field(fields.at(i));
+        ctx.out << '\n';
+    }
+    return 0;
 }
 
 const Command sendCommand("send",
                           "send --dataset NAME --doctor ID [--verbose]\n"
                           "                               e-mail one doctor his pro-forma (and pension form)",
                           Needs::Database, send);
-const Command sendAllCommand("send-all",
-                             "send-all --dataset NAME [--yes] [--verbose]\n"
-                             "                               e-mail every doctor of the data set his pro-forma;\n"
-                             "                               --verbose prints the dialogue with the server",
-                             Needs::Database, sendAll);
+const Command
+    sendAllCommand("send-all",
+                   "send-all --dataset NAME [--only-failed [--include-unconfirmed]] [--yes] [--verbose]\n"
+                   "                               e-mail every doctor of the data set his pro-forma, or with\n"
+                   "                               --only-failed those not sent yet (unconfirmed ones only when\n"
+                   "                               included); --verbose prints the dialogue with the server;\n"
+                   "                               exits 0 only when every message was sent",
+                   Needs::Database, sendAll);
+const Command sendLogCommand("send-log",
+                             "send-log --dataset NAME [--all]\n"
+                             "                               who was sent what: the latest attempt per doctor,\n"
+                             "                               or every attempt with --all, as tab-separated lines",
+                             Needs::Database, sendLog);
 
 } // namespace
 } // namespace velmar::cli

@@ -19,18 +19,6 @@ private:
     QTextStream& m_out;
 };
 
-// One line per message: "Dr Ashworth (1001) <a.ashworth@example.org>: sent", or "failed: " or
-// "not confirmed: " and the reason.
-inline QString OutcomeLine(const SendRecord& record)
-{
-    QString outcome = QStringLiteral("sent");
-    if (record.outcome == MailOutcome::Failed)
-        outcome = QStringLiteral("failed: ") + record.reason;
-    else if (record.outcome == MailOutcome::Unconfirmed)
-        outcome = QStringLiteral("not confirmed: ") + record.reason;
-    return QStringLiteral("%1 (%2) <%3>: %4").arg(record.name, record.doctorId, record.address, outcome);
-}
-
 // The progress window's percentages as lines.
 class LineProgress : public ProgressDisplay
 {

@@ -65,6 +65,13 @@ bool CliPrompter::question(const QString& text)
     return answerYes;
 }
 
+void CliPrompter::summary(const QString& text, const QString& details, bool)
+{
+    m_out << text << Qt::endl;
+    if (!details.isEmpty())
+        m_out << details << Qt::endl;
+}
+
 bool takeOption(QStringList& args, const QString& name, QString* value)
 {
     const int i = args.indexOf(name);

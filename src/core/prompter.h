@@ -20,6 +20,13 @@ public:
     virtual void error(const QString& text) = 0;
     // Yes/No question; true means Yes.
     virtual bool question(const QString& text) = 0;
+    // The end of a long job: a short text, and a list to read through and copy. problems: not
+    // everything went as asked.
+    virtual void summary(const QString& text, const QString& details, bool problems)
+    {
+        const QString whole = details.isEmpty() ? text : text + QStringLiteral("\n\n") + details;
+        problems ? error(whole) : information(whole);
+    }
 };
 
 } // namespace velmar

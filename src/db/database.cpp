@@ -151,13 +151,17 @@ QString connectOptions(const DatabaseSettings& settings, QString* error)
     return options;
 }
 
+// Which of the schema's tables the database has. Those the upgrade adds (the send log) are never
+// missing: a database made before them gains them at the start.
 bool missingTables(const QSqlDatabase& db, QStringList* missing, QStringList* present)
 {
-    QStringList tables = db.tables();
-    for (QString& t : tables)
-        t = t.toLower();
-    for (const QString& table : TableNames())
-        (tables.contains(table.toLower()) ? present : missing)->append(table);
+    const QStringList tables = db.tables();
+    for (const QString& table : TableNames()) {
+        if (tables.contains(table, Qt::CaseInsensitive))
+            present->append(table);
+        else if (table != u"SendLog")
+            missing->append(table);
+    }
     return !missing->isEmpty();
 }
 
@@ -364,8 +368,48 @@ bool ExecuteStatement(const QSqlDatabase& db, const QStringList& lines, Prompter
     return false;
 }
 
+namespace {
+
+// Runs the statements in one write transaction unless `done` says they are not needed; it is
+// asked again inside, as another copy starting at the same moment may have got there first.
+bool upgrade(const QSqlDatabase& db, const std::function<bool()>& done, const QStringList& statements,
+             Prompter& prompter)
+{
+    SqlTransaction transaction(db);
+    if (!transaction.isActive()) {
+        prompter.error(StatementFailure(db, transaction.lastError(), BeginWriting(DialectOf(db))));
+        return false;
+    }
+    if (done())
+        return true;
+    for (const QString& statement : statements)
+        if (!ExecuteStatement(db, {statement}, prompter))
+            return false;
+    if (!transaction.commit()) {
+        prompter.error(StatementFailure(db, transaction.lastError(), {QStringLiteral("COMMIT")}));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool AddSendLog(const QSqlDatabase& db, Prompter& prompter)
+{
+    // Asked of the driver rather than by a failing statement, which would spoil a transaction.
+    const auto present = [&db] { return db.tables().contains(QStringLiteral("SendLog"), Qt::CaseInsensitive); };
+    if (present())
+        return true;
+    // The table and its index together, or neither: a later start would not add the index alone.
+    QStringList statements = SchemaStatements(DialectOf(db));
+    statements.removeIf([](const QString& statement) { return !statement.contains(QStringLiteral("SendLog")); });
+    return upgrade(db, present, statements, prompter);
+}
+
 bool UpgradeSchema(const QSqlDatabase& db, Prompter& prompter)
 {
+    if (!AddSendLog(db, prompter))
+        return false;
     {
         QSqlQuery probe(db);
         if (probe.exec(QStringLiteral("SELECT superfee FROM Details")))
@@ -379,26 +423,12 @@ bool UpgradeSchema(const QSqlDatabase& db, Prompter& prompter)
     }
     // One transaction: cut short after the columns were added, the updates would leave every
     // superfee at 0, and the next start, finding the column, would never put it right.
-    SqlTransaction transaction(db);
-    if (!transaction.isActive()) {
-        prompter.error(StatementFailure(db, transaction.lastError(), BeginWriting(DialectOf(db))));
-        return false;
-    }
-    {
-        // Another copy starting at the same moment may have upgraded while we waited for the lock.
+    const auto current = [&db] {
         QSqlQuery columns(db);
-        if (columns.exec(QStringLiteral("SELECT * FROM Details LIMIT 0")) &&
-            columns.record().indexOf(QStringLiteral("superfee")) >= 0)
-            return true;
-    }
-    for (const QString& step : UpgradeSteps(DialectOf(db)))
-        if (!ExecuteStatement(db, {step}, prompter))
-            return false;
-    if (!transaction.commit()) {
-        prompter.error(StatementFailure(db, transaction.lastError(), {QStringLiteral("COMMIT")}));
-        return false;
-    }
-    return true;
+        return columns.exec(QStringLiteral("SELECT * FROM Details LIMIT 0")) &&
+               columns.record().indexOf(QStringLiteral("superfee")) >= 0;
+    };
+    return upgrade(db, current, UpgradeSteps(DialectOf(db)), prompter);
 }
 
 int NextRecordNumber(const QSqlDatabase& db, Prompter& prompter)

@@ -14,16 +14,22 @@ namespace velmar {
 
 namespace {
 
-// Data-set names in the order they came: the picker's list first, then names found only
-// among doctors or shift records.
+// How a table's rows were stored: shift records by number, the others as SQLite keeps them.
+QString storedOrder(const QString& table)
+{
+    return TableColumns(table).contains(QStringLiteral("recno")) ? QStringLiteral("recno") : QStringLiteral("rowid");
+}
+
+// Data-set names in the order they came: the picker's list first, then names found only in the
+// other tables.
 bool sourceDataSets(const QSqlDatabase& db, QStringList* names)
 {
-    for (const char* statement :
-         {"SELECT DataSet FROM FileNames ORDER BY rowid", "SELECT DataSet FROM Headers ORDER BY rowid",
-          "SELECT DataSet FROM Details ORDER BY recno"}) {
+    QStringList tables = TableNames();
+    tables.move(tables.indexOf(QStringLiteral("FileNames")), 0);
+    for (const QString& table : tables) {
         QSqlQuery q(db);
         q.setForwardOnly(true);
-        if (!q.exec(QString::fromUtf8(statement)))
+        if (!q.exec(QStringLiteral("SELECT DataSet FROM %1 ORDER BY %2").arg(table, storedOrder(table))))
             return false;
         while (q.next())
             if (!names->contains(q.value(0).toString()))
@@ -65,7 +71,7 @@ public:
             QSqlQuery q(m_source);
             q.setForwardOnly(true);
             if (!q.exec(QStringLiteral("SELECT %1 FROM %2 WHERE DataSet = '%3' ORDER BY %4")
-                            .arg(columns.join(QStringLiteral(", ")), table, QuoteForSql(dataSet), order)))
+                            .arg(columns.join(QStringLiteral(", ")), table, QuoteForSql(dataSet), storedOrder(table))))
                 return fail(q.lastError());
             qsizetype rows = 0;
             while (q.next()) {
@@ -140,13 +146,10 @@ bool MigrateDataSets(const QSqlDatabase& source, const QSqlDatabase& target, Mig
     int lowest = 0;
     for (const QString& name : names) {
         const QString quoted = QuoteForSql(name);
-        const int found = scalar(target,
-                                 QStringLiteral("SELECT (SELECT count(*) FROM Headers WHERE DataSet = '%1') + "
-                                                "(SELECT count(*) FROM FileNames WHERE DataSet = '%1') + "
-                                                "(SELECT count(*) FROM Details WHERE DataSet = '%1')")
-                                     .arg(quoted),
-                                 &ok)
-                              .toInt();
+        QStringList counts;
+        for (const QString& table : TableNames())
+            counts.append(QStringLiteral("(SELECT count(*) FROM %1 WHERE DataSet = '%2')").arg(table, quoted));
+        const int found = scalar(target, QStringLiteral("SELECT ") + counts.join(QStringLiteral(" + ")), &ok).toInt();
         const QVariant first =
             ok ? scalar(source, QStringLiteral("SELECT MIN(recno) FROM Details WHERE DataSet = '%1'").arg(quoted), &ok)
                : QVariant();
@@ -189,7 +192,8 @@ bool MigrateDataSets(const QSqlDatabase& source, const QSqlDatabase& target, Mig
                 .toString();
         const QStringList tables = TableNames();
         result->copied.append(MigratedDataSet{name, label, counts.value(tables.indexOf(QStringLiteral("Headers"))),
-                                              counts.value(tables.indexOf(QStringLiteral("Details")))});
+                                              counts.value(tables.indexOf(QStringLiteral("Details"))),
+                                              counts.value(tables.indexOf(QStringLiteral("SendLog")))});
     }
     if (!copier.finish()) {
         *error = QStringLiteral("Cannot copy into %1: %2").arg(into, copier.error());

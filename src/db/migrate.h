@@ -13,6 +13,7 @@ struct MigratedDataSet
     QString label;
     qsizetype doctors = 0;
     qsizetype shifts = 0;
+    qsizetype sendLog = 0;
 };
 
 struct Migration
@@ -25,7 +26,8 @@ struct Migration
     int firstRecordNumber = 0;
 };
 
-// Copies every data set of one database (every table's rows that carry its name) into another,
+// Copies every data set of one database (every table's rows that carry its name: doctors, shift
+// records, labels, the send log) into another,
 // in one write transaction of the target: all of it or, after *error, nothing. Rows keep their
 // stored order. Both databases must have the current schema.
 bool MigrateDataSets(const QSqlDatabase& source, const QSqlDatabase& target, Migration* result, QString* error);

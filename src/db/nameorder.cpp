@@ -94,7 +94,8 @@ bool RegisterNameOrder(const QSqlDatabase& db)
 
 QString OrderByName(const QString& column)
 {
-    return column + QStringLiteral(" COLLATE ") + QLatin1String(kCollation);
+    // SQLite puts NULL first of its own accord, a server last.
+    return column + QStringLiteral(" COLLATE ") + QLatin1String(kCollation) + QStringLiteral(" NULLS FIRST");
 }
 
 } // namespace velmar

@@ -10,7 +10,7 @@ namespace velmar {
 // For an SQLite connection; a server database has the collation of the same name from its schema.
 bool RegisterNameOrder(const QSqlDatabase& db);
 
-// The ORDER BY term that sorts a column of names that way, on either store.
+// The ORDER BY term that sorts a column of names that way, on either store; no name (NULL) first.
 QString OrderByName(const QString& column);
 
 } // namespace velmar

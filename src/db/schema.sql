@@ -41,3 +41,14 @@ CREATE TABLE FileNames (
   DataSet TEXT,
   Label TEXT
 );
+CREATE TABLE SendLog (
+  DataSet TEXT,
+  id TEXT,
+  address TEXT,
+  attachments TEXT,
+  sent_at TEXT,
+  outcome TEXT,
+  reply TEXT,
+  attempt INTEGER
+);
+CREATE INDEX SendLogDoctor ON SendLog (DataSet, id);

@@ -38,6 +38,7 @@ int BatchPrint::PrintAll1Click(bool dataSetOpen)
     }
 
     int done = 0;
+    m_doctorsInRun = 0;
     const auto endRun = [&](int result) {
         if (sending && Disconnect)
             Disconnect();
@@ -53,9 +54,14 @@ int BatchPrint::PrintAll1Click(bool dataSetOpen)
         m_prompter.error(QStringLiteral("Database error: %1").arg(StatementText({doctorsStatement})));
         return endRun(-1);
     }
+    if (sending && Wanted)
+        doctors.removeIf([this](const QSqlRecord& doctor) { return !Wanted(doctor); });
+    m_doctorsInRun = int(doctors.size());
     m_progress.SetProgressRange(0, int(doctors.size()));
     m_progress.showProgress();
     for (int i = 0; i < doctors.size(); ++i) {
+        if (sending && StopRequested && StopRequested())
+            break;
         m_progress.SetProgressPosition(i);
         const QSqlRecord& doctor = doctors.at(i);
         const QString statement =

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <QSqlRecord>
 #include <QString>
 
 #include <functional>
@@ -41,6 +42,13 @@ public:
     // and disconnect at the end.
     std::function<QString()> SmtpLogin;
     std::function<void()> Disconnect;
+    // Sending runs only: the doctors the run takes (every one when unset), and whether it is to
+    // stop before the next one.
+    std::function<bool(const QSqlRecord& doctor)> Wanted;
+    std::function<bool()> StopRequested;
+
+    // Doctors the last run set out to do.
+    int doctorsInRun() const { return m_doctorsInRun; }
 
 private:
     Documents& m_documents;
@@ -48,6 +56,7 @@ private:
     QSqlDatabase m_db;
     Prompter& m_prompter;
     ProgressDisplay& m_progress;
+    int m_doctorsInRun = 0;
 };
 
 } // namespace velmar

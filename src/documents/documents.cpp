@@ -167,6 +167,7 @@ bool Documents::ProduceInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>
     report.setDocumentName(text(doctor, "sname") + u'_' + m_state.CurrentDataSet);
     QString error;
     bool ok = false;
+    bool reported = false;
     QList<QSqlRecord> rows;
     const bool rowsRead = QueryRecords(m_db, shiftRowsStatement, &rows);
     if (!rowsRead) {
@@ -178,48 +179,62 @@ bool Documents::ProduceInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>
         else if (!m_state.SendingMode)
             ok = m_output.print(report, &error);
         else
-            ok = sendInvoice(doctor, &error);
+            ok = sendInvoice(doctor, &error, &reported);
     }
     report.setDataRows({});
     m_lastError = ok ? QString() : error;
-    // A file that could not be written, or a printer that failed, is told as what it is.
-    if (!ok)
+    // A file that could not be written, or a printer that failed, is told as what it is; a mail
+    // that was told why its documents are missing has said so itself.
+    if (!ok && !reported)
         m_prompter.error(rowsRead && !error.isEmpty()
                              ? error
                              : QStringLiteral("Error in query: %1").arg(StatementText({shiftRowsStatement})));
     return ok;
 }
 
-bool Documents::sendInvoice(const QSqlRecord& doctor, QString* error)
+bool Documents::writeMailDocuments(const QSqlRecord& doctor, InvoiceMail* mail, QString* error)
 {
     if (m_sendingFolder.isEmpty()) {
         *error = QStringLiteral("no folder for the documents to send");
         return false;
     }
-    InvoiceMail mail;
-    mail.invoicePath = invoicePdfPath();
-    if (!WriteReportPdf(m_invoice->report(), mail.invoicePath, error))
+    mail->invoicePath = invoicePdfPath();
+    if (!WriteReportPdf(m_invoice->report(), mail->invoicePath, error))
         return false;
-    m_proFormaPdfName = text(doctor, "sname") + u'_' + m_state.CurrentDataSet + QStringLiteral(".pdf");
-    mail.pensionFormWanted = m_settings.Solo && !m_figures.noPension;
-    if (mail.pensionFormWanted) {
-        m_soloPdfName =
-            text(doctor, "sname") + QStringLiteral("_Solo_") + m_state.CurrentDataSet + QStringLiteral(".pdf");
-        mail.pensionFormPath = SoloPdfPath();
-        if (!ProducePensionForm(mail.pensionFormPath, doctor, m_figures.gross, m_figures.superannuation,
+    if (mail->pensionFormWanted) {
+        mail->pensionFormPath = SoloPdfPath();
+        if (!ProducePensionForm(mail->pensionFormPath, doctor, m_figures.gross, m_figures.superannuation,
                                 m_figures.additionalContribution, m_figures.employerContribution, error))
             return false;
     }
+    return true;
+}
+
+bool Documents::sendInvoice(const QSqlRecord& doctor, QString* error, bool* reported)
+{
+    InvoiceMail mail;
+    m_proFormaPdfName = text(doctor, "sname") + u'_' + m_state.CurrentDataSet + QStringLiteral(".pdf");
+    mail.pensionFormWanted = m_settings.Solo && !m_figures.noPension;
+    if (mail.pensionFormWanted)
+        m_soloPdfName =
+            text(doctor, "sname") + QStringLiteral("_Solo_") + m_state.CurrentDataSet + QStringLiteral(".pdf");
     mail.ProFormaPdfName = m_proFormaPdfName;
     mail.SoloPdfName = m_soloPdfName;
     mail.email = text(doctor, "email");
     mail.name = text(doctor, "title") + u' ' + text(doctor, "sname");
     mail.id = text(doctor, "id");
+    const bool written = writeMailDocuments(doctor, &mail, error);
+    // Without a mail to tell, a failure is the invoice routine's own to report.
+    if (!written && !m_mailer)
+        return false;
+    if (!written)
+        mail.documentsError = *error;
     const QString result =
         m_mailer ? m_mailer(mail) : QStringLiteral("E-mail is not available sending email to %1").arg(mail.email);
     if (!result.isEmpty())
         m_prompter.error(result);
-    return true;
+    *reported = true;
+    return written;
 }
 
 bool Documents::ProducePensionForm(const QString& fileName, const QSqlRecord& doctor, double pay, double employee,

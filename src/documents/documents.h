@@ -33,8 +33,11 @@ struct InvoiceMail
     QString email;
     QString name; // title and surname
     QString id;   // the doctor's
+    // Why his documents could not be written; nothing is to be sent then.
+    QString documentsError;
 };
-// Sends one doctor's mail; an empty text on success, otherwise the whole message to show.
+// Sends one doctor's mail, or is told why there is none to send (documentsError). Returns the
+// whole message to show, or an empty text when there is none to show.
 using PaymentMailer = std::function<QString(const InvoiceMail& mail)>;
 
 // The program's report forms and the routines that fill them. Created once; every run reuses the
@@ -86,7 +89,8 @@ public:
     QString lastError() const { return m_lastError; }
 
 private:
-    bool sendInvoice(const QSqlRecord& doctor, QString* error);
+    bool sendInvoice(const QSqlRecord& doctor, QString* error, bool* reported);
+    bool writeMailDocuments(const QSqlRecord& doctor, InvoiceMail* mail, QString* error);
 
     const AppSettings& m_settings;
     AppState& m_state;

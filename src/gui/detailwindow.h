@@ -71,6 +71,8 @@ public slots:
     void CreateSoloPDF1Click();
     void PrinterSetup1Click();
     void Send1Click();
+    // The status line: the doctor's latest outcome in the send log of the open data set.
+    void showSendStatus();
     // The navigator's buttons.
     void First();
     void Prior();
@@ -125,6 +127,7 @@ private:
     QLabel* m_lbExtra;
     QLabel* m_label5;
     QLabel* m_lbPayment;
+    QLabel* m_sendStatus;
 };
 
 } // namespace velmar

@@ -98,6 +98,10 @@ void MainWindow::buildMenus()
 
     m_sendMenu = addMenu("Send1", QStringLiteral("Send"));
     addEntry(m_sendMenu, "SendAll1", QStringLiteral("Send Pro-Forma's to Everyone"), &MainWindow::SendAll1Click);
+    addEntry(m_sendMenu, "SendNotYetSent1", QStringLiteral("Send to Doctors Not Yet Sent…"),
+             &MainWindow::SendNotYetSent1Click);
+    m_sendMenu->addSeparator();
+    addEntry(m_sendMenu, "SendLog1", QStringLiteral("Send Log"), &MainWindow::SendLog1Click);
 
     QMenu* help = addMenu("Help1", QStringLiteral("Help"));
     addEntry(help, "OnLineHelpSystem1", QStringLiteral("On Line Help System"), &MainWindow::OnLineHelpSystem1Click);
@@ -128,6 +132,11 @@ void MainWindow::setCommandLineArguments(const QStringList& arguments)
 void MainWindow::setFilesInUse(const QString& text)
 {
     m_filesInUse = text;
+}
+
+void MainWindow::setCloseGuard(std::function<bool()> mayClose)
+{
+    m_closeGuard = std::move(mayClose);
 }
 
 void MainWindow::showStatus(const QString& text)
@@ -165,6 +174,10 @@ void MainWindow::showEvent(QShowEvent* event)
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    if (m_closeGuard && !m_closeGuard()) {
+        event->ignore();
+        return;
+    }
     QMainWindow::closeEvent(event);
     if (event->isAccepted())
         emit closed();
@@ -295,6 +308,16 @@ void MainWindow::PrinterSetup1Click()
 void MainWindow::SendAll1Click()
 {
     emit sendAllRequested();
+}
+
+void MainWindow::SendNotYetSent1Click()
+{
+    emit sendNotYetSentRequested();
+}
+
+void MainWindow::SendLog1Click()
+{
+    emit sendLogRequested();
 }
 
 void MainWindow::OnLineHelpSystem1Click()

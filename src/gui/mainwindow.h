@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
+
 class QLabel;
 class QListWidget;
 class QMenu;
@@ -36,6 +38,8 @@ public:
     void setCommandLineArguments(const QStringList& arguments);
     // Which settings file and database are in use, shown by Help > System.
     void setFilesInUse(const QString& text);
+    // Asked before the window closes (and the program with it); false keeps it open.
+    void setCloseGuard(std::function<bool()> mayClose);
 
     // Also where the mail dialogue is traced.
     void showStatus(const QString& text) override;
@@ -49,6 +53,8 @@ signals:
     void printAllRequested();
     void printerSetupRequested();
     void sendAllRequested();
+    void sendNotYetSentRequested();
+    void sendLogRequested();
     // The window was closed: the program ends, whatever other windows are open.
     void closed();
     // Another data set (or a fresh import of this one) is now the current one.
@@ -68,6 +74,8 @@ public slots:
     void SummaryPrint1Click();
     void PrinterSetup1Click();
     void SendAll1Click();
+    void SendNotYetSent1Click();
+    void SendLog1Click();
     void OnLineHelpSystem1Click();
     void About1Click();
     void System1Click();
@@ -94,6 +102,7 @@ private:
     QPointer<AboutBox> m_about;
     QStringList m_arguments;
     QString m_filesInUse;
+    std::function<bool()> m_closeGuard;
     bool m_shownBefore = false;
 };
 

@@ -39,4 +39,13 @@ bool MessageBoxPrompter::question(const QString& text)
            QMessageBox::Yes;
 }
 
+void MessageBoxPrompter::summary(const QString& text, const QString& details, bool problems)
+{
+    QMessageBox box(problems ? QMessageBox::Warning : QMessageBox::Information, applicationTitle(), text,
+                    QMessageBox::Ok, m_parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setDetailedText(details);
+    box.exec();
+}
+
 } // namespace velmar

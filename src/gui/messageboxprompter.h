@@ -19,6 +19,8 @@ public:
     void information(const QString& text) override;
     void error(const QString& text) override;
     bool question(const QString& text) override;
+    // The details behind "Show Details...", where they can be selected and copied.
+    void summary(const QString& text, const QString& details, bool problems) override;
 
 private:
     QPointer<QWidget> m_parent;

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 
 namespace velmar {
 
@@ -22,6 +23,22 @@ ProgressWindow::ProgressWindow(QWidget* parent)
     m_percent->setObjectName(QStringLiteral("lblPercent"));
     m_percent->setGeometry(0, 56, 369, 16);
     m_percent->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel->setObjectName(QStringLiteral("btnCancel"));
+    m_cancel->setGeometry(149, 84, 75, 25);
+    connect(m_cancel, &QPushButton::clicked, this, [this] {
+        // It takes the message in flight to stop: say so rather than seem to ignore the click.
+        m_cancel->setEnabled(false);
+        m_cancel->setText(QStringLiteral("Stopping…"));
+        emit cancelRequested();
+    });
+    setCancellable(false);
+}
+
+void ProgressWindow::setCancellable(bool cancellable)
+{
+    m_cancel->setVisible(cancellable);
+    setFixedSize(373, cancellable ? 120 : 86);
 }
 
 void ProgressWindow::SetProgressRange(int low, int high)
@@ -41,6 +58,8 @@ void ProgressWindow::SetProgressPosition(int position)
 
 void ProgressWindow::showProgress()
 {
+    m_cancel->setEnabled(true);
+    m_cancel->setText(QStringLiteral("Cancel"));
     show();
     raise();
 }
@@ -63,8 +82,11 @@ void ProgressWindow::closeEvent(QCloseEvent* event)
 
 void ProgressWindow::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Escape)
+    if (event->key() == Qt::Key_Escape) {
+        if (m_cancel->isVisible() && m_cancel->isEnabled())
+            m_cancel->click();
         return;
+    }
     QDialog::keyPressEvent(event);
 }
 

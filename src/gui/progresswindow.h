@@ -6,6 +6,7 @@
 
 class QLabel;
 class QProgressBar;
+class QPushButton;
 
 namespace velmar {
 
@@ -23,6 +24,12 @@ public:
     void hideProgress() override;
 
     QString percentText() const;
+    // Sending runs have a Cancel button; a run of printing goes to its end.
+    void setCancellable(bool cancellable);
+
+signals:
+    // Cancel was pressed (or Escape): the run is to stop after the message in flight.
+    void cancelRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -31,6 +38,7 @@ protected:
 private:
     QProgressBar* m_bar;
     QLabel* m_percent;
+    QPushButton* m_cancel;
     int m_low = 0;
     int m_high = 0;
 };

@@ -8,6 +8,7 @@
 #include "gui/mainwindow.h"
 #include "gui/printerreportoutput.h"
 #include "gui/progresswindow.h"
+#include "sending/paymentsender.h"
 
 #include <QListWidget>
 
@@ -40,6 +41,9 @@ void ReportsController::attach(MainWindow& mainWindow, DetailWindow& detailWindo
 
 void ReportsController::printInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>& shiftRows, bool preview)
 {
+    // In sending mode the invoice routine mails instead of printing.
+    if (!preview && refusedWhileSending())
+        return;
     const QString id = doctor.value(QStringLiteral("id")).toString();
     m_documents->ProduceInvoice(doctor, shiftRows, ShiftRowsStatement(m_state.CurrentDataSet, id), preview);
 }
@@ -63,8 +67,18 @@ void ReportsController::summary(bool print)
     m_documents->RunSummary(print);
 }
 
+bool ReportsController::refusedWhileSending()
+{
+    if (!m_state.SendingMode)
+        return false;
+    m_prompter.information(PaymentSender::runInProgressText());
+    return true;
+}
+
 void ReportsController::printAll()
 {
+    if (refusedWhileSending())
+        return;
     // The run only needs to know whether the main window lists any doctor.
     const auto* ids = m_mainWindow ? m_mainWindow->findChild<QListWidget*>(QStringLiteral("ids")) : nullptr;
     m_batch->PrintAll1Click(ids && ids->count() > 0);

@@ -45,6 +45,8 @@ public slots:
     void printAll();
 
 private:
+    bool refusedWhileSending();
+
     AppState& m_state;
     Prompter& m_prompter;
     QPointer<QWidget> m_mainWindow;

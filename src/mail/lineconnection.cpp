@@ -173,11 +173,21 @@ void LineConnection::closeSocket()
     }
 }
 
+bool LineConnection::stillOpen()
+{
+    if (!m_open)
+        return false;
+    QCoreApplication::processEvents();
+    takeIncoming();
+    if (peerGone())
+        closeSocket();
+    return m_open;
+}
+
 void LineConnection::disconnectFromServer()
 {
     if (!m_open)
         return;
-    // No QUIT: the dialogue simply ends here.
     m_socket.disconnectFromHost();
     closeSocket();
 }

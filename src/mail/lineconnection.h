@@ -32,6 +32,9 @@ public:
     // Open from a successful connect until disconnectFromServer, or until a read finds that the
     // server has closed its side. A server close that no read has noticed yet still counts as open.
     bool isOpen() const { return m_open; }
+    // Processes pending network events first, so that a server close that has arrived is noticed:
+    // the connection is then closed (and closed() emitted). True while it is still open.
+    bool stillOpen();
 
     // Certificates trusted besides the system's, for a server with an authority of its own.
     void setExtraTrust(const QList<QSslCertificate>& certificates) { m_extraTrust = certificates; }

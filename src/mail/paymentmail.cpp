@@ -123,17 +123,19 @@ QString withoutBlanks(const QString& address)
 }
 
 // Whose address it is, for "The e-mail address of %1 ..." and "%1 has no e-mail address".
+QString addressProblem(const QString& address, const QString& whose)
+{
+    if (address.isEmpty())
+        return QStringLiteral("%1 has no e-mail address").arg(whose.left(1).toUpper() + whose.mid(1));
+    if (!IsSingleAddress(address))
+        return QStringLiteral("The e-mail address of %1 is not a single address: %2").arg(whose, address);
+    return QString();
+}
+
 MailResult checkAddress(const QString& address, const QString& whose)
 {
-    if (address.isEmpty()) {
-        const QString text = QStringLiteral("%1 has no e-mail address").arg(whose.left(1).toUpper() + whose.mid(1));
-        return MailResult::failed(text, text, true);
-    }
-    if (!IsSingleAddress(address)) {
-        const QString text = QStringLiteral("The e-mail address of %1 is not a single address: %2").arg(whose, address);
-        return MailResult::failed(text, text, true);
-    }
-    return MailResult{};
+    const QString problem = addressProblem(address, whose);
+    return problem.isEmpty() ? MailResult{} : MailResult::failed(problem, problem, true);
 }
 
 // After a refusal the server may still hold part of the transaction; RSET clears it so the
@@ -147,6 +149,11 @@ MailResult refused(SmtpSession& session, const QString& prefix, const SmtpReply&
 }
 
 } // namespace
+
+QString RecipientProblem(const QString& recipient, const QString& salutationName)
+{
+    return addressProblem(withoutBlanks(recipient), salutationName);
+}
 
 bool ComposePaymentMessage(const AppSettings& settings, const PaymentMail& mail, const QString& recipient,
                            const QString& boundary, const QString& messageId, const QDateTime& date,

@@ -59,6 +59,10 @@ bool ComposePaymentMessage(const AppSettings& settings, const PaymentMail& mail,
                            const QString& boundary, const QString& messageId, const QDateTime& date,
                            ComposedMessage* message, QString* error);
 
+// Why a doctor's own address cannot take his message: there is none, or it is not a single
+// address. Empty when it can. Blanks around the address are no part of it.
+QString RecipientProblem(const QString& recipient, const QString& salutationName);
+
 // Builds the message (dated by the program's Clock) and runs the mail transaction on a
 // logged-in session. With the TEST setting every message goes to that address instead. The
 // doctor's address, TEST and FromAddress must each be a single address, or nothing is sent. A

@@ -2,11 +2,11 @@
 
 #include "core/appsettings.h"
 #include "core/passwordcommand.h"
-#include "mail/base64encoder.h"
 #include "mail/mailstatus.h"
 
-#include <QBuffer>
 #include <QFile>
+
+#include <algorithm>
 
 namespace velmar {
 
@@ -100,21 +100,36 @@ bool SmtpSession::SendLine(const QString& line, QString* error, LineTrace trace)
         *error = QStringLiteral("A line for the mail server holds a line break.");
         return false;
     }
-    return m_connection.writeLine(line.toUtf8(), error);
+    if (m_connection.writeLine(line.toUtf8(), error))
+        return true;
+    // Part of the line may have gone: nothing said on this connection can be trusted any more.
+    Disconnect();
+    return false;
 }
 
 QString SmtpSession::EncodeLoginValue(const QString& value)
 {
-    QByteArray bytes = value.toUtf8();
-    QBuffer stream(&bytes);
-    stream.open(QIODevice::ReadOnly);
-    QString error;
-    return EncodeBase64(stream, Base64LineBytes, &error);
+    return base64(value);
 }
 
 void SmtpSession::Disconnect()
 {
     m_connection.disconnectFromServer();
+}
+
+void SmtpSession::Quit()
+{
+    if (!isConnected())
+        return;
+    QString error;
+    if (SendLine(QStringLiteral("QUIT"), &error)) {
+        // A server that does not answer is not waited for as long as for a message.
+        const int timeout = m_timeoutMs;
+        m_timeoutMs = std::min(timeout, QuitTimeoutMs);
+        ReadReply();
+        m_timeoutMs = timeout;
+    }
+    Disconnect();
 }
 
 MailResult SmtpSession::loginFailed(const QString& text, const QString& reason, bool standsAlone)

@@ -55,13 +55,14 @@ enum class LineTrace { Shown, Credentials, Untraced };
 
 // The connection to the SMTP server and the primitives every command and every message line
 // passes through; each traces the line on the MailStatus, credentials never. One login serves one
-// or more messages; the caller disconnects at the end (no QUIT is ever sent).
+// or more messages; the caller ends with Quit, or just disconnects.
 class SmtpSession
 {
 public:
     static constexpr int DefaultTimeoutMs = 20000;
     static constexpr int MaxReplyLength = 1024;
     static constexpr int PasswordCommandTimeoutMs = 10000;
+    static constexpr int QuitTimeoutMs = 5000;
 
     explicit SmtpSession(MailStatus* status = nullptr);
     SmtpSession(const SmtpSession&) = delete;
@@ -73,16 +74,23 @@ public:
     // connection alone.
     MailResult SmtpLogin(const AppSettings& settings);
     void Disconnect();
+    // Ends the dialogue properly: QUIT, its reply (a few seconds at most), then the connection
+    // closes. Nothing when not connected.
+    void Quit();
     bool isConnected() const { return m_connection.isOpen(); }
+    // Whether the connection can still carry a message: a server that hung up while we were busy
+    // elsewhere is noticed here, and the connection closed.
+    bool stillConnected() { return m_connection.stillOpen(); }
     bool isEncrypted() const { return m_connection.isOpen() && m_connection.isEncrypted(); }
 
     // A reply to its last line. A time-out, a line too long or a lost connection leave the
     // dialogue out of step for good: the connection is closed and the reply's error set.
     SmtpReply ReadReply();
-    // Sends one line with CR LF. Fails on a broken connection, and for a text holding a CR or
-    // LF, which would be taken by the server as more than one line.
+    // Sends one line with CR LF. Fails on a broken connection, which is then closed, and for a
+    // text holding a CR or LF, which would be taken by the server as more than one line.
     bool SendLine(const QString& line, QString* error, LineTrace trace = LineTrace::Shown);
-    // Base64 of the first 54 bytes of the value (UTF-8): one line for AUTH LOGIN.
+    // Base64 of the whole value (UTF-8) on one line, as AUTH LOGIN takes each credential: a value
+    // cut to the 72 characters of an attachment line would never sign in.
     static QString EncodeLoginValue(const QString& value);
     // Shows a text on the trace, as for a line exchanged.
     void showStatus(const QString& text);

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "mail/smtpsession.h"
+#include "sending/sendlog.h"
 
 #include <QList>
+#include <QSqlDatabase>
 #include <QSqlRecord>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -27,19 +30,46 @@ struct SendRecord
     QString doctorId;
     QString name;    // title and surname
     QString address; // his own, also when TEST sent it elsewhere
-    MailOutcome outcome = MailOutcome::Done;
+    SendOutcome outcome = SendOutcome::Sent;
     QString reason; // the server's last reply, or what went wrong
 };
 
-// E-mails the pro-forma invoices: one doctor (the detail window's Send) or every doctor of the open
-// data set (Send Pro-Forma's to Everyone). Each run logs in once, writes the PDFs into a temporary
-// folder of its own, mails them on that one connection and disconnects at the end.
+// "Dr Ashworth (1001) <a.ashworth@example.org>: sent", or the outcome, ": " and the reason.
+QString SendRecordLine(const SendRecord& record);
+
+// The end of a run of many doctors.
+struct SendRunSummary
+{
+    int doctors = 0; // the run set out to mail
+    int sent = 0;
+    int failed = 0;
+    int unconfirmed = 0;
+    int skipped = 0;
+    QString stopped;     // why the run ended before its last doctor; empty when it went through
+    QStringList details; // a SendRecordLine for each doctor tried, in order
+
+    bool allSent() const { return sent == doctors && stopped.isEmpty(); }
+    // "Sent %d of %d: %d failed, %d unconfirmed, %d skipped", and on a line of its own why the run
+    // stopped early.
+    QString text() const;
+};
+
+// E-mails the pro-forma invoices: one doctor (the detail window's Send), every doctor of the open
+// data set (Send Pro-Forma's to Everyone), or those not sent yet. Each run writes the PDFs into a
+// temporary folder of its own and mails them on one connection, connecting again when it is lost;
+// every attempt goes into the send log as it ends. At the end of a run of many doctors one
+// summary is shown, instead of a message per doctor.
 class PaymentSender
 {
 public:
+    // In a row, before a run gives up.
+    static constexpr int MaxFailedConnects = 3;
+    // Before the second connect of a row, twice as long before the third.
+    static constexpr int ReconnectPauseMs = 1000;
+
     // Takes over the mail hooks of documents and batch.
-    PaymentSender(const AppSettings& settings, AppState& state, Documents& documents, BatchPrint& batch,
-                  Prompter& prompter, MailStatus* status);
+    PaymentSender(const AppSettings& settings, AppState& state, const QSqlDatabase& db, Documents& documents,
+                  BatchPrint& batch, Prompter& prompter, MailStatus* status);
     ~PaymentSender();
     PaymentSender(const PaymentSender&) = delete;
     PaymentSender& operator=(const PaymentSender&) = delete;
@@ -50,31 +80,54 @@ public:
     // main window lists doctors. The number of messages sent; -1 when the run did not go ahead or a
     // database error ended it.
     int SendAll(bool dataSetOpen);
+    // The same for the doctors whose latest outcome is failed or skipped, or who were never tried;
+    // those left unconfirmed only when asked for, since they may have had theirs.
+    int SendNotYetSent(bool dataSetOpen, bool includeUnconfirmed);
 
-    // Messages the server accepted in the last run.
-    int messagesSent() const { return m_sent; }
+    // The windows stay usable while the mail dialogue waits: no run may start inside another.
+    bool isRunning() const { return m_running; }
+    static QString runInProgressText() { return QStringLiteral("A sending run is in progress."); }
+    // Stops the run after the message in flight; quietly: without the summary at its end.
+    void cancel(bool quietly = false);
+    // Asked before each doctor and each connect, as if cancel() had been called.
+    std::function<bool()> stopRequested;
+
     // Every message of the last run, in the order tried.
     const QList<SendRecord>& records() const { return m_records; }
+    // The last run of many doctors; empty (and all sent) when there was none to make.
+    const SendRunSummary& summary() const { return m_summary; }
     // Told of each message as soon as its outcome is known.
     std::function<void(const SendRecord&)> messageDone;
     SmtpSession& session() { return m_session; }
 
 private:
-    bool openFolder();
-    void closeFolder();
+    bool refusedWhileRunning();
+    bool beginRun(bool batch);
+    void endRun();
+    int runBatch(bool dataSetOpen, const std::function<bool(const QSqlRecord&)>& wanted);
+    bool stopping();
+    bool connected();
+    void pause(int ms);
     QString login();
     QString mail(const InvoiceMail& mail);
+    void keep(const SendRecord& record, const QString& attachments);
 
     const AppSettings& m_settings;
     AppState& m_state;
+    QSqlDatabase m_db;
     Documents& m_documents;
     BatchPrint& m_batch;
     Prompter& m_prompter;
     SmtpSession m_session;
     std::unique_ptr<QTemporaryDir> m_folder;
-    int m_runs = 0; // runs going on at once (the windows stay usable during network waits)
-    int m_sent = 0;
+    bool m_running = false;
+    bool m_batchRun = false; // failures wait for the summary
+    bool m_cancelled = false;
+    bool m_quiet = false;
+    QString m_stopped;
+    QString m_logError;
     QList<SendRecord> m_records;
+    SendRunSummary m_summary;
 };
 
 } // namespace velmar

@@ -55,7 +55,7 @@ LockHolder::~LockHolder()
 FullDisk::FullDisk() : m_folder(m_dir.filePath(QStringLiteral("disk")))
 {
     QDir().mkpath(m_folder);
-    m_mounted = mount("tmpfs", QFile::encodeName(m_folder).constData(), "tmpfs", 0, "size=40k") == 0;
+    m_mounted = mount("tmpfs", QFile::encodeName(m_folder).constData(), "tmpfs", 0, "size=128k") == 0;
     if (!m_mounted)
         std::fprintf(stderr, "FullDisk: no tmpfs can be mounted here; limiting the file size instead\n");
 }

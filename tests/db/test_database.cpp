@@ -156,3 +156,15 @@ TEST_P(DatabaseSchema, TransactionRollsBackUnlessCommitted)
     }
     EXPECT_EQ(scalar(QStringLiteral("SELECT count(*) FROM FileNames")).toInt(), 1);
 }
+
+TEST_P(DatabaseSchema, DatabaseWithoutSendLogGainsItWhateverItsDetails)
+{
+    exec(QStringLiteral("DROP TABLE SendLog"));
+    UpgradeSchema(m_db, m_prompter);
+    EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
+    exec(QStringLiteral("INSERT INTO SendLog (DataSet, id, address, attachments, sent_at, outcome, reply, attempt) "
+                        "VALUES ('d', '1', 'a@b.test', 'x.pdf', '2025-06-05T13:03:09Z', 'sent', '250 OK', 1)"));
+    UpgradeSchema(m_db, m_prompter);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT count(*) FROM SendLog")).toInt(), 1);
+    EXPECT_TRUE(m_prompter.messages.isEmpty());
+}

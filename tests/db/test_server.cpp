@@ -7,6 +7,7 @@
 #include "db/dialect.h"
 #include "import/payimport.h"
 #include "payments/datasets.h"
+#include "sending/sendlog.h"
 
 #include <QFile>
 #include <QSqlQuery>
@@ -130,8 +131,8 @@ TEST(ServerConnection, InitDbCreatesTheTablesOnceInTheNamedDatabase)
     EXPECT_EQ(r.out, u"created the tables in fresh on %1\n"_s.arg(s.Host));
     r = runCli(ini, QString(), {u"init-db"_s});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, u"The database fresh on %1 already has the tables Headers, Details, FileNames: nothing was "
-                     "created\n"_s.arg(s.Host));
+    EXPECT_EQ(r.err, u"The database fresh on %1 already has the tables Headers, Details, FileNames, SendLog: nothing "
+                     "was created\n"_s.arg(s.Host));
     r = runCli(ini, QString(), {u"import"_s, sourcePath(u"samples/sample.pay"_s)});
     EXPECT_EQ(r.out, u"Imported 02_2005 (February 2005 Pay Run): 12 doctors, 59 shift records\n"_s)
         << r.err.toStdString();
@@ -154,6 +155,12 @@ protected:
         for (const QByteArray& run : {february, QByteArray(february).replace("B,02_2005", "B,03_2005")}) {
             ImportPaymentFile(writeFile(u"run.pay"_s, run), m_settings, m_state, m_old, m_prompter);
         }
+        for (const char* id : {"1001", "1002"})
+            ASSERT_TRUE(AppendSendLog(m_old,
+                                      {u"03_2005"_s, QString::fromLatin1(id), QString(), u"a@example.test"_s,
+                                       u"x.pdf"_s, QDateTime::currentDateTimeUtc(), SendOutcome::Sent, u"250 OK"_s},
+                                      &error))
+                << error.toStdString();
         ASSERT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
     }
     void TearDown() override
@@ -200,9 +207,9 @@ TEST_P(Migrate, CopiesEveryDataSetInOneGoAndNeverTwice)
     r = migrate();
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, u"copied 02_2005 (February 2005 Pay Run): 12 doctors, 59 shift records\n"
-                     "copied 03_2005 (February 2005 Pay Run): 12 doctors, 59 shift records\n"_s);
+                     "copied 03_2005 (February 2005 Pay Run): 12 doctors, 59 shift records, 2 in the send log\n"_s);
     for (const QString& table : TableNames()) {
-        const QString order = table == u"Details" ? u"recno"_s : u"rowid"_s;
+        const QString order = table == u"Details" ? u"recno"_s : table == u"SendLog" ? u"attempt"_s : u"rowid"_s;
         EXPECT_EQ(stored(m_db, table, order), stored(m_old, table, order)) << table.toStdString();
     }
     EXPECT_EQ(DoctorListEntries(m_db, u"03_2005"_s, m_prompter), DoctorListEntries(m_old, u"03_2005"_s, m_prompter));

@@ -417,10 +417,12 @@ TEST_F(SendingTest, RefusedMailIsShownAndUnwritablePdfSendsNothing)
 {
     PdfFileOutput unused(path(QStringLiteral("never.pdf")));
     Documents documents(settings, state, m_db, m_prompter, unused);
-    int calls = 0;
-    documents.setPaymentMailer([&](const InvoiceMail&) {
-        ++calls;
-        return QStringLiteral("550 mailbox unavailable sending email to doctor@example.org");
+    QStringList documentsErrors;
+    documents.setPaymentMailer([&](const InvoiceMail& mail) {
+        documentsErrors.append(mail.documentsError);
+        return mail.documentsError.isEmpty()
+                   ? QStringLiteral("550 mailbox unavailable sending email to doctor@example.org")
+                   : QStringLiteral("not written: ") + mail.documentsError;
     });
     const QString id = QStringLiteral("1001");
     const QString statement = ShiftRowsStatement(QStringLiteral("DS1"), id);
@@ -429,10 +431,12 @@ TEST_F(SendingTest, RefusedMailIsShownAndUnwritablePdfSendsNothing)
     EXPECT_EQ(m_prompter.messages,
               QStringList{QStringLiteral("error: 550 mailbox unavailable sending email to doctor@example.org")});
 
+    // The mail is told why there is nothing to send, and says what is shown.
     m_prompter.messages.clear();
     documents.setSendingFolder(path(QStringLiteral("missing/folder")));
     EXPECT_FALSE(documents.ProduceInvoice(doctorRow(id), shiftRows(id), statement, false));
-    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("error: Cannot write %1: No such file or directory")
+    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("error: not written: Cannot write %1: No such file or "
+                                                              "directory")
                                                    .arg(path(QStringLiteral("missing/folder/payment.pdf")))});
     // A full disk: no mail with half a PDF.
     FullDisk disk;
@@ -442,7 +446,10 @@ TEST_F(SendingTest, RefusedMailIsShownAndUnwritablePdfSendsNothing)
     const auto undo = disk.limitWrites();
     EXPECT_FALSE(documents.ProduceInvoice(doctorRow(id), shiftRows(id), statement, false));
     undo();
-    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("error: Cannot write %1: %2")
+    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("error: not written: Cannot write %1: %2")
                                                    .arg(disk.filePath(QStringLiteral("payment.pdf")), disk.reason())});
-    EXPECT_EQ(calls, 1);
+    // Only the first had documents to send.
+    ASSERT_EQ(documentsErrors.size(), 3);
+    EXPECT_TRUE(documentsErrors.at(0).isEmpty());
+    EXPECT_FALSE(documentsErrors.at(2).isEmpty());
 }

@@ -222,6 +222,8 @@ TEST_F(MainWindowTest, MenuEntriesCarryTheirTextsAndRequestTheirJobs)
         {"SummaryPrint1", "Summary Print"},
         {"PrinterSetup1", "Printer Setup"},
         {"SendAll1", "Send Pro-Forma's to Everyone"},
+        {"SendNotYetSent1", "Send to Doctors Not Yet Sent…"},
+        {"SendLog1", "Send Log"},
         {"OnLineHelpSystem1", "On Line Help System"},
         {"About1", "&About"},
         {"System1", "System"},
@@ -236,17 +238,23 @@ TEST_F(MainWindowTest, MenuEntriesCarryTheirTextsAndRequestTheirJobs)
     QSignalSpy printAll(m_window.get(), &MainWindow::printAllRequested);
     QSignalSpy setup(m_window.get(), &MainWindow::printerSetupRequested);
     QSignalSpy sendAll(m_window.get(), &MainWindow::sendAllRequested);
+    QSignalSpy notYetSent(m_window.get(), &MainWindow::sendNotYetSentRequested);
+    QSignalSpy sendLog(m_window.get(), &MainWindow::sendLogRequested);
     action("Summary1")->trigger();
     action("SummaryPrint1")->trigger();
     action("PrintAll1")->trigger();
     action("PrinterSetup1")->trigger();
     action("SendAll1")->trigger();
+    action("SendNotYetSent1")->trigger();
+    action("SendLog1")->trigger();
     ASSERT_EQ(summary.size(), 2);
     EXPECT_FALSE(summary[0][0].toBool());
     EXPECT_TRUE(summary[1][0].toBool());
     EXPECT_EQ(printAll.size(), 1);
     EXPECT_EQ(setup.size(), 1);
     EXPECT_EQ(sendAll.size(), 1);
+    EXPECT_EQ(notYetSent.size(), 1);
+    EXPECT_EQ(sendLog.size(), 1);
     EXPECT_TRUE(m_prompter.messages.isEmpty());
 
     m_window->show();

@@ -115,6 +115,8 @@ void ScriptedServer::handle(const QByteArray& line)
             m_data.clear();
             m_envelope = Envelope();
             m_state = State::Command;
+            if (onMessage)
+                onMessage();
             reply(QStringLiteral("END"), "250 queued\r\n");
             return;
         }

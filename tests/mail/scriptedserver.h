@@ -8,6 +8,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <functional>
+
 namespace velmar::test {
 
 // An SMTP-like peer on 127.0.0.1 whose replies a test scripts, to produce the faults a real
@@ -41,6 +43,10 @@ public:
 
     // Close the connection after this many lines of message data (-1: never).
     int hangUpAfterDataLines = -1;
+    // Told of each completed message before it is answered, while the client waits for the answer.
+    std::function<void()> onMessage;
+    // Connections after this are refused.
+    void stopListening() { m_server.close(); }
 
     int connections = 0;
     QList<QByteArray> received;        // every line from the client, without CR LF

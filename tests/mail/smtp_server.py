@@ -7,9 +7,12 @@ With --outdir every message is written as received (NNNN.eml) with its envelope 
 and every AUTH attempt is appended to auth.jsonl. With --login, AUTH LOGIN and PLAIN are
 offered (on plain TCP unless TLS is asked for) and only that login and --password are accepted;
 XOAUTH2 accepts that login with --token. --starttls CERT KEY requires STARTTLS before anything
-else; --tls CERT KEY speaks TLS from the connect.
+else; --tls CERT KEY speaks TLS from the connect. --delay SECONDS waits that long before accepting
+each message; --drop-every N closes the connection after accepting every Nth message; --refuse
+ADDRESS refuses that recipient (as often as given).
 """
 import argparse
+import asyncio
 import base64
 import json
 import logging
@@ -31,10 +34,13 @@ def record_auth(outdir, record):
 
 
 class Recorder:
-    def __init__(self, outdir, login=None, token=None):
+    def __init__(self, outdir, login=None, token=None, delay=0, drop_every=0, refuse=()):
         self.outdir = outdir
+        self.refuse = set(refuse)
         self.login = login
         self.token = token
+        self.delay = delay
+        self.drop_every = drop_every
         self.count = 0
         self.lock = threading.Lock()
 
@@ -48,15 +54,27 @@ class Recorder:
         await server.challenge_auth(json.dumps({"status": "401", "schemes": "bearer"}).encode())
         return AuthResult(success=False, handled=False, message="535 5.7.8 Username and Password not accepted")
 
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address in self.refuse:
+            return "550 5.1.1 No such user here"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
     async def handle_DATA(self, server, session, envelope):
+        if self.delay:
+            await asyncio.sleep(self.delay)
+        with self.lock:
+            self.count += 1
+            count = self.count
         if self.outdir:
-            with self.lock:
-                self.count += 1
-                base = os.path.join(self.outdir, "%04d" % self.count)
+            base = os.path.join(self.outdir, "%04d" % count)
             with open(base + ".json", "w") as f:
                 json.dump({"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos}, f)
             with open(base + ".eml", "wb") as f:
                 f.write(envelope.original_content)
+        if self.drop_every and count % self.drop_every == 0:
+            # Runs once the reply below has been written: the client sees the 250, then the close.
+            asyncio.get_running_loop().call_soon(server.transport.close)
         return "250 2.0.0 Message accepted"
 
 
@@ -95,6 +113,9 @@ def main():
     parser.add_argument("--token")
     parser.add_argument("--starttls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--delay", type=float, default=0)
+    parser.add_argument("--drop-every", type=int, default=0)
+    parser.add_argument("--refuse", action="append", default=[])
     args = parser.parse_args()
 
     def context(files):
@@ -115,8 +136,8 @@ def main():
     # Another program may take the free port between the probe and the bind: try again.
     for attempt in range(5):
         port = free_port()
-        controller = Controller(Recorder(args.outdir, args.login, args.token), hostname="127.0.0.1", port=port,
-                                **options)
+        recorder = Recorder(args.outdir, args.login, args.token, args.delay, args.drop_every, args.refuse)
+        controller = Controller(recorder, hostname="127.0.0.1", port=port, **options)
         try:
             controller.start()
             break

@@ -16,7 +16,7 @@ const QString python = QStringLiteral("/usr/bin/python3");
 
 bool SmtpServerProcess::start(const QString& outDir, const QString& login, const QString& password)
 {
-    return start(outDir, Options{login, password, {}, {}, {}});
+    return start(outDir, Options{.login = login, .password = password});
 }
 
 bool SmtpServerProcess::makeCertificate(const QString& folder, const QString& commonName, const QString& altNames)
@@ -40,6 +40,10 @@ bool SmtpServerProcess::start(const QString& outDir, const Options& options)
          {std::pair{QStringLiteral("--starttls"), options.startTls}, std::pair{QStringLiteral("--tls"), options.tls}})
         if (!folder.isEmpty())
             args << flag << folder + QStringLiteral("/cert.pem") << folder + QStringLiteral("/key.pem");
+    if (options.delaySeconds > 0)
+        args << QStringLiteral("--delay") << QString::number(options.delaySeconds);
+    for (const QString& address : options.refuse)
+        args << QStringLiteral("--refuse") << address;
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(python, args);
     if (!m_process.waitForStarted(5000))

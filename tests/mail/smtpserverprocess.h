@@ -16,11 +16,13 @@ public:
 
     struct Options
     {
-        QString login; // AUTH LOGIN and PLAIN offered, only login/password accepted
-        QString password;
-        QString token;    // XOAUTH2 accepted for the login with this token
-        QString startTls; // a folder made by makeCertificate: STARTTLS required first
-        QString tls;      // a folder made by makeCertificate: TLS from the connect
+        QString login = {}; // AUTH LOGIN and PLAIN offered, only login/password accepted
+        QString password = {};
+        QString token = {};      // XOAUTH2 accepted for the login with this token
+        QString startTls = {};   // a folder made by makeCertificate: STARTTLS required first
+        QString tls = {};        // a folder made by makeCertificate: TLS from the connect
+        double delaySeconds = 0; // before accepting each message
+        QStringList refuse = {}; // recipients answered with 550
     };
     // With a login, AUTH LOGIN is offered on plain TCP and only login/password are accepted.
     bool start(const QString& outDir, const QString& login = QString(), const QString& password = QString());

@@ -150,6 +150,15 @@ TEST_F(MailServerTest, LoginWithAndWithoutAuthentication)
     login();
     session.Disconnect();
 
+    // A pass phrase longer than one attachment line of Base64 signs in whole.
+    const QString phrase = QStringLiteral("correct horse battery staple, and a good deal more than 54 bytes");
+    server.stop();
+    ASSERT_TRUE(server.start(outDir, QStringLiteral("clerk"), phrase));
+    settings.SMTPPort = server.port();
+    settings.Password = phrase;
+    login();
+    session.Disconnect();
+
     settings.Password = QStringLiteral("wrong");
     const MailResult refused = session.SmtpLogin(settings);
     EXPECT_TRUE(refused.text.startsWith(QStringLiteral("Login to SMTP Server failed - incorrect authentication: 535")))
@@ -158,9 +167,10 @@ TEST_F(MailServerTest, LoginWithAndWithoutAuthentication)
     QFile attempts(outDir + QStringLiteral("/auth.jsonl"));
     ASSERT_TRUE(attempts.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = attempts.readAll().trimmed().split('\n');
-    ASSERT_EQ(lines.size(), 2);
+    ASSERT_EQ(lines.size(), 3);
     EXPECT_TRUE(lines.at(0).contains(R"("ok": true, "login": "clerk", "password": "secret")"));
-    EXPECT_TRUE(lines.at(1).contains(R"("ok": false)"));
+    EXPECT_TRUE(lines.at(1).contains(R"("ok": true)"));
+    EXPECT_TRUE(lines.at(2).contains(R"("ok": false)"));
 }
 
 TEST_F(MailServerTest, MessageWithOneAttachment)

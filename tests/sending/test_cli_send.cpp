@@ -2,11 +2,17 @@
 #include "common/testsupport.h"
 #include "smtpserverprocess.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace velmar::test;
 
@@ -72,22 +78,117 @@ TEST_F(SendCommands, SendOneSendAllAndRefusedLogin)
     EXPECT_EQ(server.messageFiles().size(), 1);
 
     const Run all = cli(QStringList{QStringLiteral("send-all"), QStringLiteral("--yes")} + dataSet);
-    const qsizetype doctors = all.out.count(QStringLiteral("progress "));
-    ASSERT_GT(doctors, 1);
-    // One line per doctor, after his progress line; no dialogue without --verbose.
+    // Dr Carter has no address: not every message went.
+    EXPECT_EQ(all.exitCode, 1);
+    // A progress line per doctor, then the summary and a line per doctor; no dialogue without --verbose.
     const QStringList lines = all.out.split(u'\n', Qt::SkipEmptyParts);
-    EXPECT_EQ(lines.size(), 2 * doctors + 1) << all.out.toStdString();
+    ASSERT_EQ(lines.size(), 12 + 1 + 12) << all.out.toStdString();
+    EXPECT_EQ(lines.at(12), QStringLiteral("Sent 11 of 12: 0 failed, 0 unconfirmed, 1 skipped"));
+    EXPECT_EQ(lines.at(13), QStringLiteral("Dr Ashworth (1001) <a.ashworth@example.org>: sent"));
+    EXPECT_TRUE(lines.contains(QStringLiteral("Dr Carter (1009) <>: skipped: Dr Carter has no e-mail address")));
     EXPECT_EQ(all.out.count(QStringLiteral(">: sent\n")), server.messageFiles().size() - 1);
-    EXPECT_EQ(all.out.count(QStringLiteral(">: failed: ")), all.err.count(QStringLiteral("\n")) - 1);
-    EXPECT_EQ(lines.at(1), QStringLiteral("Dr Ashworth (1001) <a.ashworth@example.org>: sent"));
-    EXPECT_EQ(lines.last(), QStringLiteral("sent %1 messages").arg(server.messageFiles().size() - 1));
     EXPECT_FALSE(all.out.contains(QStringLiteral("C: ")));
+    EXPECT_EQ(all.err, QStringLiteral("Send Pro Forma Invoices to ALL? Yes\n"));
 
     writeIni(QStringLiteral("wrong"));
     const Run refused = cli(QStringList{QStringLiteral("send-all"), QStringLiteral("--yes")} + dataSet);
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_TRUE(refused.err.contains(QStringLiteral("incorrect authentication: 535"))) << refused.err.toStdString();
     EXPECT_EQ(server.messageFiles().size(), 1 + all.out.count(QStringLiteral(">: sent\n")));
+}
+
+TEST_F(SendCommands, OnlyFailedSendsExactlyTheFailedAndTheLogSaysWhoGotWhat)
+{
+    const QStringList dataSet{QStringLiteral("--dataset"), QStringLiteral("02_2005")};
+    server.stop();
+    const SmtpServerProcess::Options refusing{.login = QStringLiteral("clerk"),
+                                              .password = QStringLiteral("secret"),
+                                              .refuse = {QStringLiteral("c.patel@example.org")}};
+    ASSERT_TRUE(server.start(path(QStringLiteral("received")), refusing));
+    writeIni(QStringLiteral("secret"));
+    const Run first = cli(QStringList{QStringLiteral("send-all"), QStringLiteral("--yes")} + dataSet);
+    EXPECT_EQ(first.exitCode, 1);
+    EXPECT_TRUE(first.out.contains(QStringLiteral("\nSent 10 of 12: 1 failed, 0 unconfirmed, 1 skipped\n")));
+    EXPECT_TRUE(first.out.contains(QStringLiteral("\nDr Patel (1003) <c.patel@example.org>: failed: 550 5.1.1")));
+
+    server.stop();
+    ASSERT_TRUE(QDir().mkpath(path(QStringLiteral("again"))));
+    ASSERT_TRUE(server.start(path(QStringLiteral("again")), QStringLiteral("clerk"), QStringLiteral("secret")));
+    writeIni(QStringLiteral("secret"));
+    EXPECT_EQ(cli(QStringList{QStringLiteral("send-all"), QStringLiteral("--include-unconfirmed")} + dataSet).exitCode,
+              2);
+    const Run again = cli(
+        QStringList{QStringLiteral("send-all"), QStringLiteral("--only-failed"), QStringLiteral("--yes")} + dataSet);
+    EXPECT_EQ(again.exitCode, 1); // Dr Carter still has no address
+    EXPECT_TRUE(again.out.contains(QStringLiteral("\nSent 1 of 2: 0 failed, 0 unconfirmed, 1 skipped\n")))
+        << again.out.toStdString();
+    ASSERT_EQ(server.messageFiles().size(), 1);
+    EXPECT_EQ(SmtpServerProcess::envelope(server.messageFiles().first()).value(QStringLiteral("rcpt_tos")).toArray(),
+              QJsonArray{QStringLiteral("c.patel@example.org")});
+
+    // The latest attempt per doctor in surname order, or every attempt in turn.
+    const Run latest = cli(QStringList{QStringLiteral("send-log")} + dataSet);
+    ASSERT_EQ(latest.exitCode, 0) << latest.err.toStdString();
+    const QStringList rows = latest.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 1 + 12);
+    EXPECT_EQ(rows.first(), QStringLiteral("id\tsname\taddress\tsent_at\toutcome\treply"));
+    QStringList order;
+    for (const QString& row : rows.mid(1)) {
+        const QStringList f = row.split(u'\t');
+        ASSERT_EQ(f.size(), 6) << row.toStdString();
+        order.append(f.at(1));
+        EXPECT_EQ(f.at(4), f.at(0) == u"1009" ? QStringLiteral("skipped") : QStringLiteral("sent"))
+            << row.toStdString();
+        EXPECT_TRUE(QDateTime::fromString(f.at(3), Qt::ISODate).isValid()) << row.toStdString();
+        EXPECT_TRUE(f.at(3).endsWith(u'Z'));
+    }
+    QStringList sorted = order;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(order, sorted);
+    const Run every = cli(QStringList{QStringLiteral("send-log"), QStringLiteral("--all")} + dataSet);
+    const QStringList attempts = every.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(attempts.size(), 1 + 14);
+    const QStringList patel = attempts.filter(QStringLiteral("1003\tPatel\tc.patel@example.org\t"));
+    ASSERT_EQ(patel.size(), 2);
+    EXPECT_TRUE(patel.at(0).endsWith(QStringLiteral("\tfailed\t550 5.1.1 No such user here")));
+    EXPECT_TRUE(patel.at(1).endsWith(QStringLiteral("\tsent\t250 2.0.0 Message accepted")));
+}
+
+TEST_F(SendCommands, KilledRunLeavesALogThatMatchesWhatTheServerReceived)
+{
+    server.stop();
+    const SmtpServerProcess::Options slow{
+        .login = QStringLiteral("clerk"), .password = QStringLiteral("secret"), .delaySeconds = 0.3};
+    ASSERT_TRUE(server.start(path(QStringLiteral("received")), slow));
+    writeIni(QStringLiteral("secret"));
+
+    QProcess run;
+    run.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"),
+              {QStringLiteral("--ini"), path(QStringLiteral("velmarpay.ini")), QStringLiteral("--db"),
+               path(QStringLiteral("velmarpay.mdb")), QStringLiteral("send-all"), QStringLiteral("--yes"),
+               QStringLiteral("--dataset"), QStringLiteral("02_2005")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !server.messageFiles().isEmpty(); }, 20000));
+    run.terminate(); // SIGTERM
+    ASSERT_TRUE(run.waitForFinished(30000));
+    EXPECT_EQ(run.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(run.exitCode(), 1);
+    const QString out = QString::fromUtf8(run.readAllStandardOutput());
+    EXPECT_TRUE(out.contains(QStringLiteral("\nStopped on request; not tried: "))) << out.toStdString();
+
+    QStringList received;
+    for (const QString& eml : server.messageFiles())
+        received.append(
+            SmtpServerProcess::envelope(eml).value(QStringLiteral("rcpt_tos")).toArray().first().toString());
+    QStringList logged;
+    const Run log = cli(
+        {QStringLiteral("send-log"), QStringLiteral("--all"), QStringLiteral("--dataset"), QStringLiteral("02_2005")});
+    for (const QString& row : log.out.split(u'\n', Qt::SkipEmptyParts).mid(1)) {
+        const QStringList f = row.split(u'\t');
+        EXPECT_EQ(f.value(4), QStringLiteral("sent")) << row.toStdString();
+        logged.append(f.value(2));
+    }
+    EXPECT_EQ(logged, received);
+    EXPECT_LT(received.size(), 11);
 }
 
 } // namespace

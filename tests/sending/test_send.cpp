@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -87,7 +88,7 @@ protected:
         Rig(SendTest& t)
             : documents(t.settings, t.state, t.m_db, t.m_prompter, output),
               batch(documents, t.state, t.m_db, t.m_prompter, progress),
-              sender(t.settings, t.state, documents, batch, t.m_prompter, &status)
+              sender(t.settings, t.state, t.m_db, documents, batch, t.m_prompter, &status)
         {
             sender.session().setTimeout(5000);
         }
@@ -107,6 +108,9 @@ protected:
         return result;
     }
 
+    // The send log as "id|outcome", in the order tried.
+    QStringList logged() { return rows(QStringLiteral("SELECT id, outcome FROM SendLog ORDER BY attempt")); }
+
     QTemporaryDir mailDir;
     SmtpServerProcess server;
 };
@@ -122,7 +126,10 @@ TEST_F(SendTest, OneDoctorGetsInvoiceAndPensionFormAsSoundPdfs)
     EXPECT_FALSE(state.SendingMode);
     EXPECT_FALSE(rig.sender.session().isConnected());
     EXPECT_EQ(rig.status.texts.first(), QStringLiteral("Logging in to 127.0.0.1"));
+    EXPECT_TRUE(rig.status.texts.contains(QStringLiteral("C: QUIT")));
     EXPECT_EQ(rig.status.texts.last(), QStringLiteral("SMTP Connection Closed"));
+    EXPECT_EQ(rows(QStringLiteral("SELECT DataSet, id, address, attachments, outcome FROM SendLog")),
+              QStringList{QStringLiteral("DS1|1|oakes@example.test|Oakes_DS1.pdf; Oakes_Solo_DS1.pdf|sent")});
     // The run's private folder is gone with the run.
     EXPECT_TRUE(rig.documents.invoicePdfPath().isEmpty());
 
@@ -151,8 +158,8 @@ TEST_F(SendTest, RefusedMessageIsNotReportedAsSent)
               QStringList{QStringLiteral(
                   "error: The e-mail address of Dr Moss is not a single address: x@example.test\r\nRSET")});
     EXPECT_FALSE(rig.sender.session().isConnected());
-    ASSERT_EQ(rig.sender.records().size(), 1);
-    EXPECT_EQ(rig.sender.records().first().outcome, MailOutcome::Failed);
+    // Not tried: there was no single address to try.
+    EXPECT_EQ(logged(), QStringList{QStringLiteral("3|skipped")});
 }
 
 TEST_F(SendTest, EveryoneOnOneConnectionInSurnameOrder)
@@ -169,9 +176,13 @@ TEST_F(SendTest, EveryoneOnOneConnectionInSurnameOrder)
     EXPECT_EQ(rig.status.texts.count(QStringLiteral("Logging in to 127.0.0.1")), 1);
     ASSERT_EQ(m_prompter.messages.size(), 3);
     EXPECT_EQ(m_prompter.messages.at(1), QStringLiteral("question: Send Pro Forma Invoices to ALL?"));
-    // The refused doctor is reported and the run goes on; nobody is told a message went that did not.
+    // One summary at the end, with a line per doctor; nobody is told a message went that did not.
     EXPECT_EQ(m_prompter.messages.at(2),
-              QStringLiteral("error: The e-mail address of Dr Oakes is not a single address: x@example.test\n"));
+              QStringLiteral("error: Sent 2 of 3: 0 failed, 0 unconfirmed, 1 skipped\n\n"
+                             "Dr Fenwick (2) <fenwick@example.test>: sent\n"
+                             "Dr Moss (3) <moss@example.test>: sent\n"
+                             "Dr Oakes (1) <x@example.test>: skipped: "
+                             "The e-mail address of Dr Oakes is not a single address: x@example.test\n"));
     EXPECT_FALSE(state.SendingMode);
     EXPECT_FALSE(rig.sender.session().isConnected());
     // A doctor outside the pension scheme gets his invoice alone; each gets his own documents.
@@ -224,11 +235,13 @@ TEST_F(SendTest, RefusalOfManyLinesKeepsEveryMessageWithItsOwnDoctor)
         EXPECT_EQ(names, attachments.at(i));
         EXPECT_FALSE(scripted.messages.at(i).contains("RSET"));
     }
-    EXPECT_EQ(m_prompter.messages.last(), QStringLiteral("error: Error Sending mail to (protocol 11): 550 5.1.1 "
-                                                         "unnecessary spaces. sending email to moss@example.test"));
+    EXPECT_TRUE(m_prompter.messages.last().startsWith(
+        QStringLiteral("error: Sent 2 of 3: 1 failed, 0 unconfirmed, 0 skipped\n")));
+    EXPECT_TRUE(m_prompter.messages.last().contains(
+        QStringLiteral("\nDr Moss (3) <moss@example.test>: failed: 550 5.1.1 unnecessary spaces.\n")));
     ASSERT_EQ(rig.sender.records().size(), 3);
     const QStringList ids{QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("1")};
-    const QList<MailOutcome> outcomes{MailOutcome::Done, MailOutcome::Failed, MailOutcome::Done};
+    const QList<SendOutcome> outcomes{SendOutcome::Sent, SendOutcome::Failed, SendOutcome::Sent};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(rig.sender.records().at(i).doctorId, ids.at(i));
         EXPECT_EQ(rig.sender.records().at(i).outcome, outcomes.at(i));
@@ -236,7 +249,7 @@ TEST_F(SendTest, RefusalOfManyLinesKeepsEveryMessageWithItsOwnDoctor)
     EXPECT_EQ(rig.sender.records().at(1).reason, QStringLiteral("550 5.1.1 unnecessary spaces."));
 }
 
-TEST_F(SendTest, SendStartedDuringAnotherLeavesItIntact)
+TEST_F(SendTest, SendStartedDuringAnotherIsRefusedAndLeavesItIntact)
 {
     // The windows stay usable while the mail dialogue waits, so a second send can start inside it.
     settings.Solo = true;
@@ -246,6 +259,8 @@ TEST_F(SendTest, SendStartedDuringAnotherLeavesItIntact)
         if (!nested && line.startsWith(QStringLiteral("S: 235"))) {
             nested = true;
             EXPECT_FALSE(rig.sender.SendOne(doctorRow(QStringLiteral("3")), shiftRows(QStringLiteral("3"))));
+            EXPECT_EQ(rig.sender.SendAll(true), -1);
+            EXPECT_EQ(rig.sender.SendNotYetSent(true, true), -1);
         }
     };
     EXPECT_TRUE(rig.sender.SendOne(doctorRow(QStringLiteral("1")), shiftRows(QStringLiteral("1"))));
@@ -254,10 +269,10 @@ TEST_F(SendTest, SendStartedDuringAnotherLeavesItIntact)
     ASSERT_EQ(server.messageFiles().size(), 1);
     const auto files = saveAttachments(server.messageFiles().first(), mailDir.filePath(QStringLiteral("out")));
     EXPECT_EQ(files.size(), 2);
-    ASSERT_EQ(m_prompter.messages.size(), 2);
-    EXPECT_TRUE(m_prompter.messages.at(0).endsWith(QStringLiteral(" logging into email server")));
-    EXPECT_EQ(m_prompter.messages.at(1),
-              QStringLiteral("info: Email with Pro Forma attachment sent to: oakes@example.test"));
+    const QString refused = QStringLiteral("info: A sending run is in progress.");
+    EXPECT_EQ(m_prompter.messages,
+              (QStringList{refused, refused, refused,
+                           QStringLiteral("info: Email with Pro Forma attachment sent to: oakes@example.test")}));
 }
 
 TEST_F(SendTest, FailedLoginSendsNothing)
@@ -277,6 +292,123 @@ TEST_F(SendTest, FailedLoginSendsNothing)
     EXPECT_EQ(rig.progress.shown, 0);
     EXPECT_FALSE(state.SendingMode);
     EXPECT_TRUE(server.messageFiles().isEmpty());
+}
+
+class RunTest : public SendTest
+{
+protected:
+    void SetUp() override
+    {
+        SendTest::SetUp();
+        addDoctor({.id = QStringLiteral("4"),
+                   .fname = QStringLiteral("Dora"),
+                   .sname = QStringLiteral("Price"),
+                   .email = QStringLiteral("price@example.test")});
+        addShift(QStringLiteral("4"), {});
+    }
+};
+VELMAR_ON_EACH_STORE(RunTest);
+
+TEST_P(RunTest, HangUpDuringDoctorTwoOfFourCostsOnlyHimAndUnconfirmedIsNotSentAgainUnasked)
+{
+    struct Case
+    {
+        const char* step;
+        QByteArray before; // the step's reply for doctor 1
+        const char* outcome;
+        int resent;                // by Send to Doctors Not Yet Sent
+        int resentWithUnconfirmed; // then with the unconfirmed ones too
+        const char* nobodyWaiting; // what the one that found nobody said
+    };
+    for (const Case& c : {Case{"RCPT", "250 OK\r\n", "failed", 1, 0, "No doctor is waiting to be sent."},
+                          Case{"END", "250 queued\r\n", "unconfirmed", 0, 1,
+                               "No doctor is waiting to be sent.\n1 unconfirmed are left out: see the Send Log."}}) {
+        SCOPED_TRACE(c.step);
+        exec(QStringLiteral("DELETE FROM SendLog"));
+        m_prompter.messages.clear();
+        ScriptedServer scripted;
+        scripted.script(QString::fromLatin1(c.step), {c.before});
+        scripted.script(QString::fromLatin1(c.step), {ScriptedServer::hangUpChunk()});
+        settings.SMTPPort = scripted.port();
+        Rig rig(*this);
+        m_prompter.answers = {true, true, true};
+        EXPECT_EQ(rig.sender.SendAll(true), 3);
+
+        // Fenwick, Moss (the hang-up), Oakes and Price on a second connection.
+        EXPECT_EQ(scripted.connections, 2);
+        EXPECT_EQ(logged(),
+                  (QStringList{QStringLiteral("2|sent"), QStringLiteral("3|") + QString::fromLatin1(c.outcome),
+                               QStringLiteral("1|sent"), QStringLiteral("4|sent")}));
+        const SendRunSummary& summary = rig.sender.summary();
+        EXPECT_EQ(summary.text(), QStringLiteral("Sent 3 of 4: %1 failed, %2 unconfirmed, 0 skipped")
+                                      .arg(summary.failed)
+                                      .arg(summary.unconfirmed));
+        EXPECT_EQ(summary.failed + summary.unconfirmed, 1);
+        EXPECT_FALSE(summary.allSent());
+
+        const auto resend = [&](bool includeUnconfirmed) {
+            const qsizetype before = scripted.envelopes.size();
+            const int sent = rig.sender.SendNotYetSent(true, includeUnconfirmed);
+            for (qsizetype i = before; i < scripted.envelopes.size(); ++i)
+                EXPECT_EQ(scripted.envelopes.at(i).recipients, QList<QByteArray>{"<moss@example.test>"});
+            return sent;
+        };
+        EXPECT_EQ(resend(false), c.resent);
+        EXPECT_EQ(resend(true), c.resentWithUnconfirmed);
+        EXPECT_TRUE(m_prompter.messages.contains(QStringLiteral("info: ") + QString::fromUtf8(c.nobodyWaiting)))
+            << m_prompter.messages.join(u'\n').toStdString();
+        EXPECT_EQ(logged().last(), QStringLiteral("3|sent"));
+    }
+}
+
+TEST_P(RunTest, CancelAfterDoctorTwoStopsThereSaysQuitAndTheRestGoLater)
+{
+    Rig rig(*this);
+    rig.sender.messageDone = [&](const SendRecord&) {
+        if (rig.sender.records().size() == 2)
+            rig.sender.cancel();
+    };
+    m_prompter.answers = {true, true};
+    EXPECT_EQ(rig.sender.SendAll(true), 2);
+    EXPECT_EQ(recipients(), (QStringList{QStringLiteral("fenwick@example.test"), QStringLiteral("moss@example.test")}));
+    EXPECT_TRUE(m_prompter.messages.at(1).startsWith(
+        QStringLiteral("error: Sent 2 of 4: 0 failed, 0 unconfirmed, 0 skipped\nStopped on request; not tried: 2\n\n")))
+        << m_prompter.messages.at(1).toStdString();
+    EXPECT_TRUE(rig.status.texts.contains(QStringLiteral("C: QUIT")));
+    EXPECT_FALSE(rig.sender.isRunning());
+    EXPECT_FALSE(state.SendingMode);
+
+    // Never tried is not yet sent.
+    rig.sender.messageDone = {};
+    EXPECT_EQ(rig.sender.SendNotYetSent(true, false), 2);
+    EXPECT_EQ(m_prompter.messages.at(2),
+              QStringLiteral("question: Send Pro Forma Invoices to the 2 doctors not yet sent?"));
+    EXPECT_EQ(recipients().mid(2),
+              (QStringList{QStringLiteral("oakes@example.test"), QStringLiteral("price@example.test")}));
+    EXPECT_TRUE(rig.sender.summary().allSent());
+}
+
+TEST_F(SendTest, ThreeFailedConnectsInARowEndTheRunSayingSo)
+{
+    ScriptedServer scripted;
+    settings.SMTPPort = scripted.port();
+    Rig rig(*this);
+    rig.sender.messageDone = [&](const SendRecord&) {
+        scripted.stopListening();
+        scripted.hangUp();
+        EXPECT_TRUE(scripted.waitForHangUp());
+        QTest::qWait(50);
+    };
+    m_prompter.answers = {true};
+    EXPECT_EQ(rig.sender.SendAll(true), 1);
+    EXPECT_EQ(logged(), QStringList{QStringLiteral("2|sent")});
+    EXPECT_EQ(rig.status.texts.count(QStringLiteral("Logging in to 127.0.0.1")), 4);
+    const QString& summary = m_prompter.messages.last();
+    EXPECT_TRUE(summary.startsWith(QStringLiteral("error: Sent 1 of 3: 0 failed, 0 unconfirmed, 0 skipped\n"
+                                                  "Gave up after 3 failed connects in a row: Error connecting to SMPT "
+                                                  "Server: ")))
+        << summary.toStdString();
+    EXPECT_TRUE(summary.contains(QStringLiteral("; not tried: 2\n")));
 }
 
 } // namespace

@@ -1,0 +1,158 @@
+#include "gui/sendlogwindow.h"
+
+#include "core/appstate.h"
+#include "core/prompter.h"
+#include "sending/sendlog.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QSortFilterProxyModel>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace velmar {
+
+namespace {
+enum Column { IdColumn, NameColumn, AddressColumn, SentAtColumn, OutcomeColumn, ReplyColumn, ColumnCount };
+} // namespace
+
+SendLogWindow::SendLogWindow(const AppState& state, QSqlDatabase db, Prompter& prompter, QWidget* parent)
+    : QDialog(parent), m_state(state), m_db(db), m_prompter(prompter)
+{
+    setObjectName(QStringLiteral("TSendLog"));
+    setWindowTitle(QStringLiteral("Send Log"));
+    setSizeGripEnabled(true);
+
+    m_dataSet = new QLabel(this);
+    m_dataSet->setObjectName(QStringLiteral("lblDataSet"));
+    m_dataSet->setTextFormat(Qt::PlainText);
+    m_filter = new QComboBox(this);
+    m_filter->setObjectName(QStringLiteral("cbOutcome"));
+    m_filter->addItem(QStringLiteral("All outcomes"));
+    for (const SendOutcome outcome :
+         {SendOutcome::Sent, SendOutcome::Failed, SendOutcome::Unconfirmed, SendOutcome::Skipped})
+        m_filter->addItem(OutcomeName(outcome));
+    auto* show = new QLabel(QStringLiteral("&Show:"), this);
+    show->setBuddy(m_filter);
+    connect(m_filter, &QComboBox::currentIndexChanged, this, &SendLogWindow::applyFilter);
+
+    m_model = new QStandardItemModel(0, ColumnCount, this);
+    m_model->setHorizontalHeaderLabels({QStringLiteral("Id"), QStringLiteral("Surname"), QStringLiteral("Address"),
+                                        QStringLiteral("Sent at"), QStringLiteral("Outcome"), QStringLiteral("Reply")});
+    m_shown = new QSortFilterProxyModel(this);
+    m_shown->setSourceModel(m_model);
+    m_shown->setFilterKeyColumn(OutcomeColumn);
+    // Names as people read them when a header sorts: case and accents do not move anyone down.
+    m_shown->setSortCaseSensitivity(Qt::CaseInsensitive);
+    m_shown->setSortLocaleAware(true);
+    m_shown->setSortRole(Qt::UserRole);
+
+    m_grid = new QTableView(this);
+    m_grid->setObjectName(QStringLiteral("sendLogGrid"));
+    m_grid->setModel(m_shown);
+    m_grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_grid->setTabKeyNavigation(false);
+    // In the log's own order (by name, as everywhere) until a column header is clicked.
+    m_grid->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    m_grid->setSortingEnabled(true);
+    m_grid->horizontalHeader()->setStretchLastSection(true);
+    m_grid->verticalHeader()->hide();
+    m_grid->installEventFilter(this);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(m_dataSet, 1);
+    top->addWidget(show);
+    top->addWidget(m_filter);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(m_grid, 1);
+    layout->addWidget(buttons);
+    setTabOrder(m_grid, m_filter);
+    resize(760, 420);
+}
+
+void SendLogWindow::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        reload();
+}
+
+void SendLogWindow::reload()
+{
+    m_dataSet->setText(QStringLiteral("Data set: ") + m_state.CurrentDataSet);
+    m_model->removeRows(0, m_model->rowCount());
+    QList<SendLogEntry> entries;
+    QString error;
+    if (!ReadSendLog(m_db, m_state.CurrentDataSet, false, &entries, &error)) {
+        m_prompter.error(QStringLiteral("The send log cannot be read: ") + error);
+        return;
+    }
+    for (const SendLogEntry& e : std::as_const(entries)) {
+        QList<QStandardItem*> row;
+        for (const QString& text :
+             {e.id, e.sname, e.address, e.sentAt.toLocalTime().toString(QStringLiteral("dd/MM/yyyy hh:mm:ss")),
+              OutcomeName(e.outcome), e.reply}) {
+            row.append(new QStandardItem(text));
+            row.last()->setData(text, Qt::UserRole);
+        }
+        // The time sorts as a time, not as the day-first text shows it.
+        row[SentAtColumn]->setData(e.sentAt, Qt::UserRole);
+        m_model->appendRow(row);
+    }
+    m_grid->resizeColumnsToContents();
+    if (m_shown->rowCount() > 0)
+        m_grid->selectRow(0);
+}
+
+void SendLogWindow::applyFilter()
+{
+    const int index = m_filter->currentIndex();
+    m_shown->setFilterRegularExpression(index <= 0 ? QString()
+                                                   : u'^' + QRegularExpression::escape(m_filter->currentText()) + u'$');
+}
+
+QStringList SendLogWindow::shownRows() const
+{
+    QStringList rows;
+    for (int r = 0; r < m_shown->rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < ColumnCount; ++c)
+            cells.append(m_shown->index(r, c).data().toString());
+        rows.append(cells.join(u'\t'));
+    }
+    return rows;
+}
+
+void SendLogWindow::copySelection() const
+{
+    const QStringList all = shownRows();
+    QStringList rows;
+    for (const QModelIndex& index : m_grid->selectionModel()->selectedRows())
+        rows.append(all.at(index.row()));
+    QApplication::clipboard()->setText(rows.join(u'\n') + u'\n');
+}
+
+bool SendLogWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_grid && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        copySelection();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+} // namespace velmar
