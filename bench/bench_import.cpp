@@ -7,7 +7,7 @@
 #include "core/prompter.h"
 #include "db/database.h"
 #include "import/payimport.h"
-#include "payrun.h"
+#include "benchsupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

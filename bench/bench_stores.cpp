@@ -10,7 +10,7 @@
 #include "db/database.h"
 #include "documents/documents.h"
 #include "import/payimport.h"
-#include "payrun.h"
+#include "benchsupport.h"
 #include "report/reportoutput.h"
 #include "report/reporttableexport.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// What the import benchmarks share: a generated pay run and a prompter that only prints errors.
+// What the benchmarks share: a prompter that only prints errors and a generated pay run.
 #include "core/prompter.h"
 
 #include <QFile>
