@@ -134,6 +134,11 @@ namespace {
 
 constexpr int kPasswordCommandTimeoutMs = 10000;
 
+QString cannotConnect(const QString& description, const QString& reason)
+{
+    return QStringLiteral("Cannot connect to the database %1: %2").arg(description, reason);
+}
+
 // The libpq options besides host, port, name, user and password: a server that does not answer
 // is given up after a while rather than hanging the start.
 QString connectOptions(const DatabaseSettings& settings, QString* error)
@@ -205,7 +210,7 @@ QString serverTrouble(const QSqlDatabase& db, const QSqlError& error)
     // No code: the connection is gone. Connection, resources, shutdown, system and server faults.
     if (state.isEmpty() || state.startsWith(u"08") || state.startsWith(u"53") || state.startsWith(u"57") ||
         state.startsWith(u"58") || state.startsWith(u"XX"))
-        return QStringLiteral("Cannot connect to the database %1: %2").arg(DatabaseDescription(db), reason);
+        return cannotConnect(DatabaseDescription(db), reason);
     // The clerk's login may not do this: the administrator can grant it.
     if (state == u"42501")
         return reason;
@@ -216,7 +221,7 @@ QString serverTrouble(const QSqlDatabase& db, const QSqlError& error)
 
 QString ConnectFailureMessage(const DatabaseSettings& settings, const QString& reason)
 {
-    return QStringLiteral("Cannot connect to the database %1: %2").arg(settings.describe(), reason);
+    return cannotConnect(settings.describe(), reason);
 }
 
 bool OpenServerDatabase(const DatabaseSettings& settings, const QString& connectionName, QSqlDatabase* db,

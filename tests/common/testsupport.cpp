@@ -65,12 +65,8 @@ QString DatabaseTest::iniForStore(const QString& ini)
     QFile original(ini);
     if (!ini.isEmpty() && original.open(QIODevice::ReadOnly))
         text = original.readAll();
-    if (onServer()) {
-        const DatabaseSettings s = PostgresServer::instance().settings(m_dbName);
-        text += QStringLiteral("\n[Database]\nDriver=POSTGRESQL\nHost=%1\nPort=%2\nName=%3\nUser=%4\n")
-                    .arg(s.Host, QString::number(s.Port), s.Name, s.User)
-                    .toUtf8();
-    }
+    if (onServer())
+        text += "\n" + DatabaseSection(PostgresServer::instance().settings(m_dbName));
     return writeFile(QStringLiteral("store.ini"), text);
 }
 
@@ -141,6 +137,13 @@ CliRun runCli(const QString& ini, const QString& db, const QStringList& args, co
     EXPECT_TRUE(p.waitForFinished(120000)) << args.join(u' ').toStdString();
     return CliRun{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
                   QString::fromUtf8(p.readAllStandardError())};
+}
+
+QByteArray DatabaseSection(const DatabaseSettings& s)
+{
+    return QStringLiteral("[Database]\nDriver=POSTGRESQL\nHost=%1\nPort=%2\nName=%3\nUser=%4\nPassword=%5\n")
+        .arg(s.Host, QString::number(s.Port), s.Name, s.User, s.Password)
+        .toUtf8();
 }
 
 QString sourcePath(const QString& relative)

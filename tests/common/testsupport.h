@@ -17,6 +17,10 @@ inline void PrintTo(const QString& text, std::ostream* os)
     *os << '"' << text.toStdString() << '"';
 }
 
+namespace velmar {
+struct DatabaseSettings;
+}
+
 namespace velmar::test {
 
 // Records every message; answers questions from a list (No when the list runs out).
@@ -96,6 +100,9 @@ protected:
 // childSetup runs in the child before the program starts; input, when given, is its standard input.
 CliRun runCli(const QString& ini, const QString& db, const QStringList& args, const QString& locale = QString(),
               const std::function<void()>& childSetup = {}, const QByteArray* input = nullptr);
+
+// The [Database] section of an ini naming that server database.
+QByteArray DatabaseSection(const DatabaseSettings& settings);
 
 // Path of a file under the source tree (samples, test data).
 QString sourcePath(const QString& relative);

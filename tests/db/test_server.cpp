@@ -46,10 +46,7 @@ QString iniFor(const QTemporaryDir& dir, const DatabaseSettings& s)
 {
     const QString path = dir.filePath(u"server.ini"_s);
     QFile ini(path);
-    EXPECT_TRUE(ini.open(QIODevice::WriteOnly));
-    ini.write(u"[Database]\nDriver=POSTGRESQL\nHost=%1\nPort=%2\nName=%3\nUser=%4\nPassword=%5\n"_s
-                  .arg(s.Host, QString::number(s.Port), s.Name, s.User, s.Password)
-                  .toUtf8());
+    EXPECT_TRUE(ini.open(QIODevice::WriteOnly) && ini.write(DatabaseSection(s)) > 0);
     return path;
 }
 
