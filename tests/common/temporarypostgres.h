@@ -32,7 +32,9 @@ private:
     // A PostgreSQL program as the server's user; its output on failure.
     bool run(const QString& program, const QStringList& args, QString* output);
 
-    QTemporaryDir m_dir;
+    // In /tmp whatever TMPDIR says: the socket's path must stay short, and the postgres user must
+    // be able to reach the folder.
+    QTemporaryDir m_dir{QStringLiteral("/tmp/velmar-postgres-XXXXXX")};
     int m_port = 0;
     bool m_running = false;
 };
