@@ -7,12 +7,11 @@
 #include "core/prompter.h"
 #include "db/database.h"
 #include "import/payimport.h"
+#include "benchsupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
-#include <QTextStream>
 
 #include <sys/resource.h>
 
@@ -21,14 +20,6 @@
 
 namespace {
 
-class QuietPrompter : public velmar::Prompter
-{
-public:
-    void information(const QString&) override {}
-    void error(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    bool question(const QString&) override { return true; }
-};
-
 long peakKiB()
 {
     rusage usage{};
@@ -36,26 +27,11 @@ long peakKiB()
     return usage.ru_maxrss;
 }
 
-void writePayFile(const QString& path, int doctors, int shifts)
-{
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    QTextStream out(&file);
-    out << "A,\"Benchmark Pay Run\"\r\nB,bench_" << shifts << "\r\n";
-    for (int d = 0; d < doctors; ++d)
-        out << "H," << d << ",Dr,Firstname,Surname" << d << ",\"1 Long Road\",Village,Town,County,\"AB1 2CD\",999,"
-            << "doctor" << d << "@example.org,AB123456C,1234567,\"Host PCT " << d % 5 << "\",N,N\r\n";
-    for (int s = 0; s < shifts; ++s)
-        out << "D," << s % doctors << "," << (s % 28) + 1 << "/02/2005,\"Base Centre\",\"Weekday Evening\","
-            << "18:30-23:00,30.00,135.00," << (s % 3) * 30 << ",30.00," << (s % 2 ? "Y" : "N")
-            << ",\"O'Brien's cover\",135.00,0.00\r\n";
-}
-
 bool runOnce(const QTemporaryDir& dir, int doctors, int shifts)
 {
     const QString pay = dir.filePath(QStringLiteral("run%1.pay").arg(shifts));
     const QString db = dir.filePath(QStringLiteral("run%1.mdb").arg(shifts));
-    writePayFile(pay, doctors, shifts);
+    velmar::bench::writePayFile(pay, doctors, shifts);
     QString error;
     QSqlDatabase connection;
     if (!velmar::CreateDatabase(db, &error) || !velmar::OpenDatabase(db, pay, &connection, &error)) {
@@ -65,7 +41,7 @@ bool runOnce(const QTemporaryDir& dir, int doctors, int shifts)
     velmar::AppSettings settings;
     settings.Superannuation = 6;
     velmar::AppState state;
-    QuietPrompter prompter;
+    velmar::bench::QuietPrompter prompter;
     velmar::ImportResult result;
     QElapsedTimer timer;
     timer.start();

@@ -12,6 +12,7 @@
 #include "documents/pensionsummaryreport.h"
 #include "report/reportoutput.h"
 
+#include "benchsupport.h"
 #include "noprogress.h"
 
 #include <QDir>
@@ -27,19 +28,6 @@
 namespace {
 
 constexpr int kShiftsPerDoctor = 20;
-
-class QuietPrompter : public velmar::Prompter
-{
-public:
-    void information(const QString&) override {}
-    void error(const QString& text) override
-    {
-        ++errors;
-        std::fprintf(stderr, "%s\n", qPrintable(text));
-    }
-    bool question(const QString&) override { return true; }
-    int errors = 0;
-};
 
 bool fill(const QSqlDatabase& db, const QString& dataSet, int doctors)
 {
@@ -101,7 +89,7 @@ int main(int argc, char* argv[])
     settings.Superannuation = 6;
     settings.NoSuperannuation = false;
     velmar::AppState state;
-    QuietPrompter prompter;
+    velmar::bench::QuietPrompter prompter;
     int rc = 0;
     {
         const QString folder = dir.filePath(QStringLiteral("invoices"));

@@ -73,8 +73,8 @@ int main(int argc, char* argv[])
 
     const QString connection = QStringLiteral("velmarpay");
     QSqlDatabase db;
-    QString error = MissingDatabaseMessage(files);
-    if (QFileInfo::exists(files.dbPath) && OpenDatabase(files.dbPath, connection, &db, &error))
+    QString error;
+    if (OpenWorkingDatabase(files, settings.Database, connection, &db, &error))
         UpgradeSchema(db, prompter);
     else
         prompter.error(error); // the window still comes up; every database action then reports its own failure
@@ -83,7 +83,7 @@ int main(int argc, char* argv[])
     {
         // Every window is created here, once, in this order, and lives until the program ends.
         MainWindow mainWindow(settings, state, db, prompter);
-        mainWindow.setFilesInUse(DescribeFileLocations(files));
+        mainWindow.setFilesInUse(DescribeFileLocations(files, settings.Database));
         prompter.setParentWidget(&mainWindow);
         DataSetPicker picker(&mainWindow);
         mainWindow.setDataSetPicker(&picker);

@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMap>
 #include <QSqlQuery>
@@ -187,8 +186,8 @@ int main(int argc, char* argv[])
         err << refused << Qt::endl;
     const QString connection = QStringLiteral("velmarpay-cli");
     if (it->needs == Needs::Database) {
-        QString error = MissingDatabaseMessage(files);
-        if (!QFileInfo::exists(files.dbPath) || !OpenDatabase(files.dbPath, connection, &ctx.db, &error)) {
+        QString error;
+        if (!OpenWorkingDatabase(files, ctx.settings.Database, connection, &ctx.db, &error)) {
             err << error << Qt::endl;
             return 1;
         }

@@ -25,6 +25,11 @@ double readRate(const IniFile& ini, const QString& key, const QString& defaultVa
 
 } // namespace
 
+QString DatabaseSettings::describe() const
+{
+    return QStringLiteral("%1 on %2").arg(Name, Host.isEmpty() ? QStringLiteral("localhost") : Host);
+}
+
 AppSettings AppSettings::fromIni(const IniFile& ini)
 {
     AppSettings s;
@@ -72,6 +77,17 @@ AppSettings AppSettings::fromIni(const IniFile& ini)
         s.NHSPSAuthority = ini.readString(section, QStringLiteral("NHSPSAuthority"), QString());
         s.NHSEACode = ini.readString(section, QStringLiteral("NHSEACode"), QString());
     }
+
+    const QString database = QStringLiteral("Database");
+    DatabaseSettings& d = s.Database;
+    d.Driver = ini.readString(database, QStringLiteral("Driver"), QString());
+    d.Host = ini.readString(database, QStringLiteral("Host"), QString());
+    d.Port = ini.readInteger(database, QStringLiteral("Port"), 5432);
+    d.Name = ini.readString(database, QStringLiteral("Name"), QString());
+    d.User = ini.readString(database, QStringLiteral("User"), QString());
+    d.Password = ini.readString(database, QStringLiteral("Password"), QString());
+    d.PasswordCommand = ini.readString(database, QStringLiteral("PasswordCommand"), QString());
+    d.SslMode = ini.readString(database, QStringLiteral("SslMode"), QString());
     return s;
 }
 

@@ -7,6 +7,28 @@ namespace velmar {
 
 class IniFile;
 
+// [Database]: which store the run works on. SQLITE (the default) is the file beside the program or
+// of [Database] Path; POSTGRESQL a server shared by several clerks, reached through libpq.
+struct DatabaseSettings
+{
+    QString Driver; // SQLITE or POSTGRESQL, any case; empty means SQLITE
+    QString Host;   // host name or a Unix-socket folder; empty: libpq's default
+    int Port = 5432;
+    QString Name; // the database
+    QString User;
+    QString Password;
+    QString PasswordCommand; // its first output line is the password; it wins over Password
+    QString SslMode;         // libpq's sslmode (disable, allow, prefer, require, verify-ca, verify-full)
+
+    bool isServer() const { return Driver.compare(QStringLiteral("POSTGRESQL"), Qt::CaseInsensitive) == 0; }
+    bool isFile() const
+    {
+        return Driver.isEmpty() || Driver.compare(QStringLiteral("SQLITE"), Qt::CaseInsensitive) == 0;
+    }
+    // "velmarpay on db.example.org", as messages name the server's database.
+    QString describe() const;
+};
+
 // The settings read once at start-up from the initialisation file; read-only afterwards.
 struct AppSettings
 {
@@ -40,6 +62,8 @@ struct AppSettings
     // Solo section: read only in pension-form mode
     QString NHSPSAuthority;
     QString NHSEACode;
+    // Database
+    DatabaseSettings Database;
 
     // "Setting %s=%s is out of range; %s is used" for each value refused, to be shown at start-up.
     QStringList refused;

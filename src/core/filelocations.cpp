@@ -77,6 +77,7 @@ FileLocations LocateFiles(const LocationInputs& in, const QString& iniOverride, 
     if (!dbOverride.isEmpty()) {
         f.dbPath = dbOverride;
         f.dbChosenBy.clear();
+        f.dbNamedOnCommandLine = true;
     }
     return f;
 }
@@ -86,7 +87,12 @@ AppSettings LoadSettings(const FileLocations& files)
     return AppSettings::fromIni(files.iniPath.isEmpty() ? IniFile() : IniFile(files.iniPath));
 }
 
-QString DescribeFileLocations(const FileLocations& files)
+bool UsesServer(const FileLocations& files, const DatabaseSettings& database)
+{
+    return database.isServer() && !files.dbNamedOnCommandLine;
+}
+
+QString DescribeFileLocations(const FileLocations& files, const DatabaseSettings& database)
 {
     QString settings;
     if (files.iniPath.isEmpty())
@@ -96,10 +102,12 @@ QString DescribeFileLocations(const FileLocations& files)
         settings = files.iniPath + QStringLiteral(" (not found, the defaults apply)");
     else
         settings = files.iniPath;
-    QString database = files.dbPath;
-    if (!QFileInfo::exists(files.dbPath))
-        database += QStringLiteral(" (not found)");
-    return QStringLiteral("Settings: %1\nDatabase: %2").arg(settings, database);
+    QString store = files.dbPath;
+    if (UsesServer(files, database))
+        store = database.describe() + QStringLiteral(" (PostgreSQL)");
+    else if (!QFileInfo::exists(files.dbPath))
+        store += QStringLiteral(" (not found)");
+    return QStringLiteral("Settings: %1\nDatabase: %2").arg(settings, store);
 }
 
 QString MissingDatabaseMessage(const FileLocations& files)

@@ -34,6 +34,8 @@ struct FileLocations
     QString dbPath;
     // The settings file whose [Database] Path chose the database; empty for the default place.
     QString dbChosenBy;
+    // --db named the file: the run works on it whatever [Database] Driver says.
+    bool dbNamedOnCommandLine = false;
 };
 
 // Portable when "<base>.ini" is beside the program: both files there, as a copy run from a
@@ -47,8 +49,11 @@ FileLocations LocateFiles(const LocationInputs& in, const QString& iniOverride =
 // The settings of the file in use, or the defaults when there is none.
 AppSettings LoadSettings(const FileLocations& files);
 
-// "Settings: ..." and "Database: ..." lines saying which files are in use.
-QString DescribeFileLocations(const FileLocations& files);
+// The server of [Database] is used unless the command line named an SQLite file.
+bool UsesServer(const FileLocations& files, const DatabaseSettings& database);
+
+// "Settings: ..." and "Database: ..." lines saying which files (or which server) are in use.
+QString DescribeFileLocations(const FileLocations& files, const DatabaseSettings& database = DatabaseSettings());
 
 // The first-start text when the database is missing: where it was looked for and how to create it.
 QString MissingDatabaseMessage(const FileLocations& files);

@@ -1,13 +1,16 @@
 #include "db/database.h"
 
+#include "core/appsettings.h"
+#include "core/filelocations.h"
+#include "core/passwordcommand.h"
 #include "core/prompter.h"
+#include "db/dialect.h"
 #include "db/nameorder.h"
 #include "db/sqltransaction.h"
-#include "schema_sql.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -27,7 +30,8 @@ QString SqlLiteral(const QVariant& value)
         return QStringLiteral("NULL");
     switch (value.typeId()) {
     case QMetaType::Double:
-        return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+        // SQLite reads the shortest form of some doubles (0.024421) back one digit off.
+        return QString::number(value.toDouble(), 'g', 17);
     case QMetaType::Int:
     case QMetaType::LongLong:
         return QString::number(value.toLongLong());
@@ -99,7 +103,6 @@ bool CreateDatabase(const QString& path, QString* error)
             *error = QStringLiteral("%1 already exists").arg(path);
         return false;
     }
-    const QString schema = QString::fromUtf8(kSchemaSql);
     const QString connection = QStringLiteral("velmar-create");
     bool ok = true;
     {
@@ -109,8 +112,8 @@ bool CreateDatabase(const QString& path, QString* error)
         if (!ok && error)
             *error = d.lastError().text();
         QSqlQuery q(d);
-        for (const QString& statement : schema.split(u';', Qt::SkipEmptyParts)) {
-            if (!ok || statement.trimmed().isEmpty())
+        for (const QString& statement : SchemaStatements(Dialect::SQLite)) {
+            if (!ok)
                 continue;
             if (!q.exec(statement)) {
                 ok = false;
@@ -127,14 +130,56 @@ bool CreateDatabase(const QString& path, QString* error)
     return ok;
 }
 
-QString DatabaseInUseMessage(const QString& path)
+namespace {
+
+constexpr int kPasswordCommandTimeoutMs = 10000;
+
+QString cannotConnect(const QString& description, const QString& reason)
 {
-    return QStringLiteral("The database %1 is in use by another program. Try again when it has finished.").arg(path);
+    return QStringLiteral("Cannot connect to the database %1: %2").arg(description, reason);
 }
 
-QString DatabaseTrouble(const QSqlDatabase& db, int sqliteCode, const QString& reason)
+// The libpq options besides host, port, name, user and password: a server that does not answer
+// is given up after a while rather than hanging the start.
+QString connectOptions(const DatabaseSettings& settings, QString* error)
 {
-    switch (sqliteCode & 0xff) {
+    QString options = QStringLiteral("connect_timeout=10;application_name=velmarpay");
+    if (!settings.SslMode.isEmpty()) {
+        // One word, so that the value cannot bring in options of its own.
+        static const QRegularExpression word(QStringLiteral("^[A-Za-z-]+$"));
+        if (!word.match(settings.SslMode).hasMatch()) {
+            *error = QStringLiteral("invalid sslmode value: \"%1\"").arg(settings.SslMode);
+            return QString();
+        }
+        options += QStringLiteral(";sslmode=") + settings.SslMode;
+    }
+    return options;
+}
+
+// Which of the schema's tables the database has. Those the upgrade adds (the send log) are never
+// missing: a database made before them gains them at the start.
+bool missingTables(const QSqlDatabase& db, QStringList* missing, QStringList* present)
+{
+    const QStringList tables = db.tables();
+    for (const QString& table : TableNames()) {
+        if (tables.contains(table, Qt::CaseInsensitive))
+            present->append(table);
+        else if (table != u"SendLog")
+            missing->append(table);
+    }
+    return !missing->isEmpty();
+}
+
+int sqliteTroubleCode(const QSqlError& error)
+{
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok ? code & 0xff : -1;
+}
+
+QString sqliteTrouble(const QSqlDatabase& db, const QSqlError& error)
+{
+    switch (sqliteTroubleCode(error)) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         return DatabaseInUseMessage(db.databaseName());
@@ -149,17 +194,144 @@ QString DatabaseTrouble(const QSqlDatabase& db, int sqliteCode, const QString& r
     case SQLITE_NOLFS:
     case SQLITE_AUTH:
     case SQLITE_NOTADB:
-        return reason;
+        return error.databaseText();
     default:
         return QString();
     }
 }
 
+QString serverTrouble(const QSqlDatabase& db, const QSqlError& error)
+{
+    const QString state = error.nativeErrorCode();
+    const QString reason = ServerReason(error.databaseText().isEmpty() ? error.text() : error.databaseText());
+    // A lock waited for past lock_timeout, or two transactions in each other's way.
+    if (state == u"55P03" || state == u"40P01" || state == u"40001")
+        return DatabaseInUseMessage(DatabaseDescription(db));
+    // No code: the connection is gone. Connection, resources, shutdown, system and server faults.
+    if (state.isEmpty() || state.startsWith(u"08") || state.startsWith(u"53") || state.startsWith(u"57") ||
+        state.startsWith(u"58") || state.startsWith(u"XX"))
+        return cannotConnect(DatabaseDescription(db), reason);
+    // The clerk's login may not do this: the administrator can grant it.
+    if (state == u"42501")
+        return reason;
+    return QString();
+}
+
+} // namespace
+
+QString ConnectFailureMessage(const DatabaseSettings& settings, const QString& reason)
+{
+    return cannotConnect(settings.describe(), reason);
+}
+
+bool OpenServerDatabase(const DatabaseSettings& settings, const QString& connectionName, QSqlDatabase* db,
+                        QString* error, bool requireTables)
+{
+    QString reason;
+    const auto refuse = [&](const QString& why) {
+        if (error)
+            *error = ConnectFailureMessage(settings, why);
+        return false;
+    };
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+        return refuse(QStringLiteral("Qt's PostgreSQL driver is not installed (Debian package libqt6sql6-psql)"));
+    const QString options = connectOptions(settings, &reason);
+    if (!reason.isEmpty())
+        return refuse(reason);
+    QString password = settings.Password;
+    if (!settings.PasswordCommand.trimmed().isEmpty() &&
+        !RunPasswordCommand(settings.PasswordCommand, kPasswordCommandTimeoutMs, &password, &reason))
+        return refuse(QStringLiteral("the password command failed: %1").arg(reason));
+
+    QSqlDatabase d = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
+    d.setHostName(settings.Host);
+    d.setPort(settings.Port);
+    d.setDatabaseName(settings.Name);
+    d.setUserName(settings.User);
+    d.setPassword(password);
+    d.setConnectOptions(options);
+    if (!d.open())
+        return refuse(
+            ServerReason(d.lastError().databaseText().isEmpty() ? d.lastError().text() : d.lastError().databaseText()));
+    {
+        QSqlQuery q(d);
+        // A writer waits for another clerk's import as long as an import of a large pay run takes,
+        // and is then told the database is in use. Backslashes in texts are plain characters.
+        for (const char* setting :
+             {"SET lock_timeout = '30s'", "SET standard_conforming_strings = on", "SET client_min_messages = warning"})
+            if (!q.exec(QString::fromUtf8(setting)))
+                reason = ServerReason(q.lastError().databaseText());
+        QStringList missing, present;
+        if (reason.isEmpty() && requireTables && missingTables(d, &missing, &present))
+            reason = QStringLiteral("its tables (%1) are missing; \"velmarpay-cli init-db\" creates them")
+                         .arg(missing.join(QStringLiteral(", ")));
+    }
+    if (!reason.isEmpty()) {
+        d.close();
+        return refuse(reason);
+    }
+    *db = d;
+    return true;
+}
+
+bool CreateServerTables(const QSqlDatabase& db, QString* error)
+{
+    QStringList missing, present;
+    missingTables(db, &missing, &present);
+    if (!present.isEmpty()) {
+        *error = QStringLiteral("The database %1 already has the tables %2: nothing was created")
+                     .arg(DatabaseDescription(db), present.join(QStringLiteral(", ")));
+        return false;
+    }
+    SqlTransaction transaction(db);
+    QSqlQuery q(db);
+    for (const QString& statement : SchemaStatements(DialectOf(db))) {
+        if (!transaction.isActive() || !q.exec(statement)) {
+            const QSqlError e = transaction.isActive() ? q.lastError() : transaction.lastError();
+            *error = QStringLiteral("Cannot create the tables in %1: %2")
+                         .arg(DatabaseDescription(db), ServerReason(e.databaseText()));
+            return false;
+        }
+    }
+    if (!transaction.commit()) {
+        *error = QStringLiteral("Cannot create the tables in %1: %2")
+                     .arg(DatabaseDescription(db), ServerReason(transaction.lastError().databaseText()));
+        return false;
+    }
+    return true;
+}
+
+bool OpenWorkingDatabase(const FileLocations& files, const DatabaseSettings& settings, const QString& connectionName,
+                         QSqlDatabase* db, QString* error)
+{
+    if (UsesServer(files, settings))
+        return OpenServerDatabase(settings, connectionName, db, error);
+    if (!settings.isFile() && !files.dbNamedOnCommandLine) {
+        *error = QStringLiteral("Unknown database driver \"%1\" in [Database] Driver of %2: SQLITE or POSTGRESQL")
+                     .arg(settings.Driver, files.iniPath);
+        return false;
+    }
+    *error = MissingDatabaseMessage(files);
+    return QFileInfo::exists(files.dbPath) && OpenDatabase(files.dbPath, connectionName, db, error);
+}
+
+QString DatabaseDescription(const QSqlDatabase& db)
+{
+    if (DialectOf(db) == Dialect::SQLite)
+        return db.databaseName();
+    return QStringLiteral("%1 on %2")
+        .arg(db.databaseName(), db.hostName().isEmpty() ? QStringLiteral("localhost") : db.hostName());
+}
+
+QString DatabaseInUseMessage(const QString& description)
+{
+    return QStringLiteral("The database %1 is in use by another program. Try again when it has finished.")
+        .arg(description);
+}
+
 QString DatabaseTrouble(const QSqlDatabase& db, const QSqlError& error)
 {
-    bool ok = false;
-    const int code = error.nativeErrorCode().toInt(&ok);
-    return ok ? DatabaseTrouble(db, code, error.databaseText()) : QString();
+    return DialectOf(db) == Dialect::SQLite ? sqliteTrouble(db, error) : serverTrouble(db, error);
 }
 
 QString StatementFailure(const QSqlDatabase& db, const QSqlError& error, const QStringList& lines)
@@ -171,6 +343,22 @@ QString StatementFailure(const QSqlDatabase& db, const QSqlError& error, const Q
 QString RecordNotFoundMessage()
 {
     return QStringLiteral("The record was not found: it was changed or deleted elsewhere. Nothing was saved.");
+}
+
+QString RecordChangedMessage()
+{
+    return QStringLiteral("The record was changed by someone else since you opened it. Nothing was saved.");
+}
+
+QString UnchangedSince(const QSqlRecord& opened, const QStringList& columns)
+{
+    QStringList conditions;
+    for (const QString& column : columns) {
+        const QVariant value = opened.value(column);
+        conditions.append(value.isNull() ? column + QStringLiteral(" IS NULL")
+                                         : column + QStringLiteral(" = ") + SqlLiteral(value));
+    }
+    return conditions.join(QStringLiteral(" AND "));
 }
 
 bool ExecuteStatement(const QSqlDatabase& db, const QStringList& lines, Prompter& prompter, int* changed)
@@ -185,25 +373,42 @@ bool ExecuteStatement(const QSqlDatabase& db, const QStringList& lines, Prompter
     return false;
 }
 
-bool AddSendLog(const QSqlDatabase& db, Prompter& prompter)
+namespace {
+
+// Runs the statements in one write transaction unless `done` says they are not needed; it is
+// asked again inside, as another copy starting at the same moment may have got there first.
+bool upgrade(const QSqlDatabase& db, const std::function<bool()>& done, const QStringList& statements,
+             Prompter& prompter)
 {
-    // Asked of the driver rather than by a failing statement, which would spoil a transaction.
-    if (db.tables().contains(QStringLiteral("SendLog"), Qt::CaseInsensitive))
-        return true;
-    // The table and its index together, or neither: a later start would not add the index alone.
     SqlTransaction transaction(db);
     if (!transaction.isActive()) {
-        prompter.error(StatementFailure(db, transaction.lastError(), {QStringLiteral("BEGIN IMMEDIATE")}));
+        prompter.error(StatementFailure(db, transaction.lastError(), BeginWriting(DialectOf(db))));
         return false;
     }
-    for (const QString& statement : QString::fromUtf8(kSchemaSql).split(u';', Qt::SkipEmptyParts))
-        if (statement.contains(QStringLiteral("SendLog")) && !ExecuteStatement(db, {statement.trimmed()}, prompter))
+    if (done())
+        return true;
+    for (const QString& statement : statements)
+        if (!ExecuteStatement(db, {statement}, prompter))
             return false;
     if (!transaction.commit()) {
         prompter.error(StatementFailure(db, transaction.lastError(), {QStringLiteral("COMMIT")}));
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool AddSendLog(const QSqlDatabase& db, Prompter& prompter)
+{
+    // Asked of the driver rather than by a failing statement, which would spoil a transaction.
+    const auto present = [&db] { return db.tables().contains(QStringLiteral("SendLog"), Qt::CaseInsensitive); };
+    if (present())
+        return true;
+    // The table and its index together, or neither: a later start would not add the index alone.
+    QStringList statements = SchemaStatements(DialectOf(db));
+    statements.removeIf([](const QString& statement) { return !statement.contains(QStringLiteral("SendLog")); });
+    return upgrade(db, present, statements, prompter);
 }
 
 bool UpgradeSchema(const QSqlDatabase& db, Prompter& prompter)
@@ -223,26 +428,12 @@ bool UpgradeSchema(const QSqlDatabase& db, Prompter& prompter)
     }
     // One transaction: cut short after the columns were added, the updates would leave every
     // superfee at 0, and the next start, finding the column, would never put it right.
-    SqlTransaction transaction(db);
-    if (!transaction.isActive()) {
-        prompter.error(StatementFailure(db, transaction.lastError(), {QStringLiteral("BEGIN IMMEDIATE")}));
-        return false;
-    }
-    const QString steps[] = {
-        QStringLiteral("ALTER TABLE Details ADD COLUMN superfee decimal(10,2) default 0"),
-        QStringLiteral("ALTER TABLE Details ADD COLUMN nonsuperfee decimal(10,2) default 0"),
-        // 60.0: integer division would drop part-hours of the adjustment.
-        QStringLiteral("Update Details set superfee = (Total + (Extra * AdjustmentRate * AdjustmentTime / 60.0))"),
-        QStringLiteral("Update Details set nonsuperfee = 0.0"),
+    const auto current = [&db] {
+        QSqlQuery columns(db);
+        return columns.exec(QStringLiteral("SELECT * FROM Details LIMIT 0")) &&
+               columns.record().indexOf(QStringLiteral("superfee")) >= 0;
     };
-    for (const QString& step : steps)
-        if (!ExecuteStatement(db, {step}, prompter))
-            return false;
-    if (!transaction.commit()) {
-        prompter.error(StatementFailure(db, transaction.lastError(), {QStringLiteral("COMMIT")}));
-        return false;
-    }
-    return true;
+    return upgrade(db, current, UpgradeSteps(DialectOf(db)), prompter);
 }
 
 int NextRecordNumber(const QSqlDatabase& db, Prompter& prompter)
@@ -256,6 +447,24 @@ int NextRecordNumber(const QSqlDatabase& db, Prompter& prompter)
     if (!q.next())
         return 1;
     return q.value(0).toInt() + 1;
+}
+
+int AddNumberedRecord(const QSqlDatabase& db, const std::function<QStringList(int recno)>& insert, Prompter& prompter)
+{
+    SqlTransaction transaction(db);
+    if (!transaction.isActive()) {
+        prompter.error(StatementFailure(db, transaction.lastError(), BeginWriting(DialectOf(db))));
+        return -1;
+    }
+    const int recno = NextRecordNumber(db, prompter);
+    // A record numbered -1 would collide with the next failure.
+    if (recno < 0 || !ExecuteStatement(db, insert(recno), prompter))
+        return -1;
+    if (!transaction.commit()) {
+        prompter.error(StatementFailure(db, transaction.lastError(), {QStringLiteral("COMMIT")}));
+        return -1;
+    }
+    return recno;
 }
 
 } // namespace velmar

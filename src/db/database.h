@@ -2,18 +2,24 @@
 
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlRecord>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
+
 namespace velmar {
 
 class Prompter;
+struct DatabaseSettings;
+struct FileLocations;
 
 // Doubles every apostrophe so the text can stand inside an SQL literal.
 QString QuoteForSql(const QString& text);
 
-// A stored value written back as it is: text quoted, numbers in full, NULL.
+// A stored value written back as it is: text quoted, numbers in full (a double to 17 digits, which
+// both stores read back as the same double), NULL.
 QString SqlLiteral(const QVariant& value);
 
 // A statement as the user sees it in error messages: each line followed by a line break.
@@ -28,20 +34,48 @@ void CloseDatabase(const QString& connectionName);
 // Creates a new database file with the three tables; refuses when the file exists.
 bool CreateDatabase(const QString& path, QString* error);
 
+// Connects to the server database of [Database] (which an administrator made with createdb).
+// With requireTables, a database without the program's tables is refused like one that cannot be
+// reached. Every refusal comes as "Cannot connect to the database %s on %s: %s".
+bool OpenServerDatabase(const DatabaseSettings& settings, const QString& connectionName, QSqlDatabase* db,
+                        QString* error, bool requireTables = true);
+
+// Creates the tables and indexes in an empty server database, all or nothing; refuses a database
+// that holds any of them.
+bool CreateServerTables(const QSqlDatabase& db, QString* error);
+
+// The database a run works on: the server [Database] names, unless the command line named an
+// SQLite file, else the SQLite file (which must exist). *error is the message to show.
+bool OpenWorkingDatabase(const FileLocations& files, const DatabaseSettings& settings, const QString& connectionName,
+                         QSqlDatabase* db, QString* error);
+
+// "Cannot connect to the database velmarpay on db.example.org: reason"
+QString ConnectFailureMessage(const DatabaseSettings& settings, const QString& reason);
+
+// How messages name the database: its file, or "velmarpay on db.example.org".
+QString DatabaseDescription(const QSqlDatabase& db);
+
 // "The database %s is in use by another program. ..."
-QString DatabaseInUseMessage(const QString& path);
+QString DatabaseInUseMessage(const QString& description);
 
 // A statement that failed for the database's sake rather than its own, worded for the user: the
-// file in use by another program, or SQLite's reason ("database or disk is full"). Empty when the
-// statement itself was refused; the caller then shows its own message.
+// database in use by someone else, the connection lost, or the database's reason ("database or
+// disk is full"). Empty when the statement itself was refused; the caller then shows its own message.
 QString DatabaseTrouble(const QSqlDatabase& db, const QSqlError& error);
-QString DatabaseTrouble(const QSqlDatabase& db, int sqliteCode, const QString& reason);
 
 // The database's trouble, or else "SQL Error: %s" with the statement text.
 QString StatementFailure(const QSqlDatabase& db, const QSqlError& error, const QStringList& lines);
 
 // An UPDATE or DELETE of one record that changed no row.
 QString RecordNotFoundMessage();
+
+// An edit of a record that someone changed or deleted since the editor read it.
+QString RecordChangedMessage();
+
+// The condition that the stored row still holds every value of the columns as read into
+// `opened`: "Location = 'Base' AND Notes IS NULL AND ...". An UPDATE with it changes no row once
+// someone else changed or deleted the record.
+QString UnchangedSince(const QSqlRecord& opened, const QStringList& columns);
 
 // Runs the statement; on failure shows "SQL Error: %s" with the statement text (or the database's
 // trouble) and returns false. *changed, when given, receives the number of rows changed.
@@ -56,5 +90,10 @@ bool AddSendLog(const QSqlDatabase& db, Prompter& prompter);
 
 // Next free recno over the whole Details table; -1 after reporting a failed query.
 int NextRecordNumber(const QSqlDatabase& db, Prompter& prompter);
+
+// Takes the next recno and runs the insert that `insert` builds with it, as one write
+// transaction, so two clerks adding at the same moment get numbers of their own. The number,
+// or -1 after a message.
+int AddNumberedRecord(const QSqlDatabase& db, const std::function<QStringList(int recno)>& insert, Prompter& prompter);
 
 } // namespace velmar

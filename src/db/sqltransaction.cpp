@@ -1,5 +1,7 @@
 #include "db/sqltransaction.h"
 
+#include "db/dialect.h"
+
 #include <QSqlQuery>
 
 namespace velmar {
@@ -7,9 +9,16 @@ namespace velmar {
 SqlTransaction::SqlTransaction(const QSqlDatabase& db) : m_db(db)
 {
     QSqlQuery q(m_db);
-    m_active = q.exec(QStringLiteral("BEGIN IMMEDIATE"));
-    if (!m_active)
-        m_error = q.lastError();
+    const QStringList begin = BeginWriting(DialectOf(m_db));
+    for (const QString& statement : begin) {
+        m_active = q.exec(statement);
+        if (!m_active) {
+            m_error = q.lastError();
+            if (statement != begin.first())
+                QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+            return;
+        }
+    }
 }
 
 SqlTransaction::~SqlTransaction()

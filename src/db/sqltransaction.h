@@ -6,8 +6,9 @@
 
 namespace velmar {
 
-// Rolls back unless committed. Starts with BEGIN IMMEDIATE so a second running copy that holds
-// the file makes us wait (busy timeout) instead of failing at the first write.
+// Rolls back unless committed. Begins as a writer (BEGIN IMMEDIATE, or BEGIN and the writers' lock
+// on a server) so a second clerk who is writing makes us wait instead of failing at the first
+// write, and what we read inside stays true until we commit.
 class SqlTransaction
 {
 public:

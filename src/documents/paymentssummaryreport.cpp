@@ -43,15 +43,15 @@ SummaryExpressions summaryExpressions(const QString& annuityColumn)
 {
     // 60.0 keeps part-hours of the adjustment.
     SummaryExpressions e;
-    e.adjustment = QStringLiteral("[Extra]*[AdjustmentTime]*[AdjustmentRate]/60.0");
-    e.adjTotal = QStringLiteral("([Total]+%1)").arg(e.adjustment);
+    e.adjustment = QStringLiteral("Extra*AdjustmentTime*AdjustmentRate/60.0");
+    e.adjTotal = QStringLiteral("(Total+%1)").arg(e.adjustment);
     e.annuityAmount = QStringLiteral("(%1*%2/100.0)").arg(e.adjTotal, annuityColumn);
     return e;
 }
 
 QStringList PaymentsSummaryReport::statementLines(const QString& dataSet)
 {
-    const SummaryExpressions e = summaryExpressions(QStringLiteral("[annuity]"));
+    const SummaryExpressions e = summaryExpressions(QStringLiteral("annuity"));
     return {
         QStringLiteral("SELECT sname, fname, Details.id, Total, AdjustmentTime, AdjustmentRate,"),
         QStringLiteral("Headers.annuity, %1 AS Adjustment,").arg(e.adjustment),

@@ -22,7 +22,7 @@ constexpr double kSubtotalOffset = 7.5;
 
 QStringList PensionSummaryReport::statementLines(const QString& dataSet)
 {
-    const SummaryExpressions e = summaryExpressions(QStringLiteral("[Headers].[annuity]"));
+    const SummaryExpressions e = summaryExpressions(QStringLiteral("Headers.annuity"));
     return {
         QStringLiteral("SELECT sname, fname, Details.id as id, Total, AdjustmentTime, AdjustmentRate,"),
         QStringLiteral("Headers.annuity, %1 AS Adjustment,").arg(e.adjustment),

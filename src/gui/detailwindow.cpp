@@ -590,16 +590,17 @@ void DetailWindow::Button2Click()
         return;
     // The record is added to, and on Cancel taken from, this data set whatever happens meanwhile.
     const QString dataSet = m_state.CurrentDataSet;
-    const int n = NextRecordNumber(m_db, m_prompter);
-    if (n < 0)
-        return; // reported; a record numbered -1 would collide with the next failure
-    const QStringList insert{
-        QStringLiteral("INSERT into Details"),
-        QStringLiteral("VALUES(%1, '%2', '%3','%4',' ',' ',' ','0.00','0.00', 0, '0.00', 0, ' ', 0, 0)")
-            .arg(QString::number(n), QuoteForSql(dataSet), QuoteForSql(m_doctor.value(QStringLiteral("id")).toString()),
-                 Clock::today().toString(Qt::ISODate))};
+    const QString doctorId = m_doctor.value(QStringLiteral("id")).toString();
+    const auto insert = [&](int recno) {
+        return QStringList{
+            QStringLiteral("INSERT into Details"),
+            QStringLiteral("VALUES(%1, '%2', '%3','%4',' ',' ',' ','0.00','0.00', 0, '0.00', 0, ' ', 0, 0)")
+                .arg(QString::number(recno), QuoteForSql(dataSet), QuoteForSql(doctorId),
+                     Clock::today().toString(Qt::ISODate))};
+    };
     // Without the new record the editor would open on someone else's: stop after the message.
-    if (!ExecuteStatement(m_db, insert, m_prompter))
+    const int n = AddNumberedRecord(m_db, insert, m_prompter);
+    if (n < 0)
         return;
     reloadShiftRows();
     RefreshTotals();

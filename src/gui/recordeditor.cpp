@@ -5,6 +5,7 @@
 #include "core/prompter.h"
 #include "core/textformat.h"
 #include "db/database.h"
+#include "db/dialect.h"
 #include "gui/windowplaces.h"
 #include "payments/payments.h"
 
@@ -404,6 +405,9 @@ QStringList RecordEditor::updateStatement(QString* invalidDate) const
     }
     const QString extra = m_rgAdjExtra->itemIndex() != m_shownExtra ? QString::number(extraValue()) : stored("Extra");
     const int recno = m_row ? m_row->value(QStringLiteral("recno")).toInt() : 0;
+    QStringList asOpened = TableColumns(QStringLiteral("Details"));
+    asOpened.removeAll(QStringLiteral("recno"));
+    asOpened.removeAll(QStringLiteral("DataSet"));
     // Every text escaped: an apostrophe is stored as typed rather than breaking the statement.
     return {
         QStringLiteral("UPDATE Details"),
@@ -420,6 +424,8 @@ QStringList RecordEditor::updateStatement(QString* invalidDate) const
         // One call of arg: a data-set name holding "%1" must not take in the number.
         QStringLiteral("WHERE DataSet = '%1' AND recno = %2")
             .arg(QuoteForSql(m_state.CurrentDataSet), QString::number(recno)),
+        // Nothing is written over another clerk's change made since the record was read.
+        QStringLiteral("AND ") + UnchangedSince(m_row ? *m_row : QSqlRecord(), asOpened),
     };
 }
 
@@ -445,8 +451,8 @@ void RecordEditor::OKBtnClick()
         return;
     }
     if (q.numRowsAffected() == 0) {
-        // Deleted or re-imported elsewhere: what was typed stays, to be copied or cancelled.
-        m_prompter.error(RecordNotFoundMessage());
+        // Changed, deleted or re-imported elsewhere: what was typed stays, to be copied or cancelled.
+        m_prompter.error(RecordChangedMessage());
         return;
     }
     accept();

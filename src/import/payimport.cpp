@@ -6,6 +6,7 @@
 #include "core/prompter.h"
 #include "core/textformat.h"
 #include "db/database.h"
+#include "db/dialect.h"
 #include "db/fastinsert.h"
 #include "db/sqltransaction.h"
 
@@ -115,6 +116,8 @@ private:
     bool insertDoctor(QStringList fields);
     bool insertShift(QStringList fields, int recno);
     bool insertFailed(const FastInsert& insert, const QStringList& statement);
+    // Sends rows a server still holds; false after the message.
+    bool finishInserts();
     // Shows the message with the number of the line the import stopped at.
     bool failAtLine(const QString& message);
 
@@ -128,6 +131,9 @@ private:
     int m_line = 0;
     FastInsert m_insertHeader;
     FastInsert m_insertDetail;
+    // The pay-file line of each row written, for a server that refuses a row only later.
+    QList<int> m_headerLines;
+    QList<int> m_detailLines;
 };
 
 PayLine Importer::readLine(QIODevice& file)
@@ -190,16 +196,34 @@ void Importer::deleteDataSet()
 
 bool Importer::prepareInserts()
 {
-    return m_insertHeader.prepare(m_db,
-                                  QStringLiteral("INSERT into Headers VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")) &&
-           m_insertDetail.prepare(m_db, QStringLiteral("INSERT into Details VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+    m_headerLines.clear();
+    m_detailLines.clear();
+    return m_insertHeader.prepare(m_db, QStringLiteral("Headers")) &&
+           m_insertDetail.prepare(m_db, QStringLiteral("Details"));
 }
 
 bool Importer::insertFailed(const FastInsert& insert, const QStringList& statement)
 {
     // A full disk or a locked file is no fault of the row.
-    const QString trouble = DatabaseTrouble(m_db, insert.errorCode(), insert.error());
-    return failAtLine(trouble.isEmpty() ? QStringLiteral("SQL Error: %1").arg(StatementText(statement)) : trouble);
+    const QString trouble = DatabaseTrouble(m_db, insert.lastError());
+    if (!trouble.isEmpty())
+        return failAtLine(trouble);
+    const QList<int>& lines = &insert == &m_insertHeader ? m_headerLines : m_detailLines;
+    if (insert.failedRow() == lines.size() - 1 && !statement.isEmpty())
+        return failAtLine(QStringLiteral("SQL Error: %1").arg(StatementText(statement)));
+    // A server refuses a row of a batch it was sent later: name that row's line and the server's
+    // reason, as the row's statement is no longer at hand.
+    if (insert.failedRow() >= 0 && insert.failedRow() < lines.size())
+        m_line = lines.at(insert.failedRow());
+    return failAtLine(QStringLiteral("SQL Error: %1").arg(ServerReason(insert.lastError().databaseText())));
+}
+
+bool Importer::finishInserts()
+{
+    for (FastInsert* insert : {&m_insertHeader, &m_insertDetail})
+        if (!insert->finish())
+            return insertFailed(*insert, {});
+    return true;
 }
 
 bool Importer::insertDoctor(QStringList fields)
@@ -216,6 +240,7 @@ bool Importer::insertDoctor(QStringList fields)
         else
             m_insertHeader.bind(i, fields[i]);
     }
+    m_headerLines.append(m_line);
     if (m_insertHeader.exec())
         return true;
 
@@ -256,6 +281,7 @@ bool Importer::insertShift(QStringList fields, int recno)
         q.bind(12, fields[11]);
         q.bind(13, superfee);
         q.bind(14, nonsuperfee);
+        m_detailLines.append(m_line);
         if (q.exec())
             return true;
     }
@@ -333,7 +359,7 @@ bool Importer::run(QIODevice& file, ImportResult* result)
         for (;;) {
             SqlTransaction transaction(m_db);
             if (!transaction.isActive()) {
-                m_prompter.error(StatementFailure(m_db, transaction.lastError(), {QStringLiteral("BEGIN IMMEDIATE")}));
+                m_prompter.error(StatementFailure(m_db, transaction.lastError(), BeginWriting(DialectOf(m_db))));
                 return false;
             }
             bool exists = false;
@@ -357,7 +383,7 @@ bool Importer::run(QIODevice& file, ImportResult* result)
                 m_prompter.error(QStringLiteral("SQL Error: INSERT into Details\n"));
                 return false;
             }
-            if (!readRecords(file, recno, result))
+            if (!readRecords(file, recno, result) || !finishInserts())
                 return false;
             if (!transaction.commit()) {
                 m_prompter.error(StatementFailure(m_db, transaction.lastError(), {QStringLiteral("COMMIT")}));

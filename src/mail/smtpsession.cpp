@@ -1,8 +1,8 @@
 #include "mail/smtpsession.h"
 
 #include "core/appsettings.h"
+#include "core/passwordcommand.h"
 #include "mail/mailstatus.h"
-#include "mail/passwordcommand.h"
 
 #include <QFile>
 

@@ -5,6 +5,7 @@
 #include "core/prompter.h"
 #include "core/textformat.h"
 #include "db/database.h"
+#include "db/dialect.h"
 
 #include <QSqlQuery>
 
@@ -50,14 +51,19 @@ bool QueryRecords(const QSqlDatabase& db, const QString& statement, QList<QSqlRe
     q.setForwardOnly(true);
     if (!q.exec(statement))
         return false;
-    if (columns) {
-        *columns = q.record();
-        columns->clearValues();
-    }
+    QSqlRecord spelled = q.record();
+    spelled.clearValues();
+    SpellColumnsAsWritten(&spelled, statement);
+    if (columns)
+        *columns = spelled;
     if (rows) {
         rows->clear();
-        while (q.next())
-            rows->append(q.record());
+        while (q.next()) {
+            QSqlRecord row = spelled;
+            for (int i = 0; i < row.count(); ++i)
+                row.setValue(i, q.value(i));
+            rows->append(row);
+        }
     }
     return true;
 }

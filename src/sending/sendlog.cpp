@@ -1,6 +1,7 @@
 #include "sending/sendlog.h"
 
 #include "db/nameorder.h"
+#include "db/sqltransaction.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -15,8 +16,9 @@ constexpr std::array<SendOutcome, 4> outcomes{SendOutcome::Sent, SendOutcome::Fa
                                               SendOutcome::Skipped};
 
 // The doctor's surname from Headers beside each log row; a row whose doctor is gone keeps its place.
-const char* const selectList = "SELECT l.id, (SELECT MIN(h.sname) FROM Headers h WHERE h.DataSet = l.DataSet AND "
-                               "h.id = l.id) AS sname, l.address, l.attachments, l.sent_at, l.outcome, l.reply "
+// Sorted by the expression itself: a server takes a name in ORDER BY's expressions for a table's column.
+const char* const surname = "(SELECT MIN(h.sname) FROM Headers h WHERE h.DataSet = l.DataSet AND h.id = l.id)";
+const char* const selectList = "SELECT l.id, %1 AS sname, l.address, l.attachments, l.sent_at, l.outcome, l.reply "
                                "FROM SendLog l WHERE l.DataSet = ?";
 const char* const latestOnly =
     " AND l.attempt = (SELECT MAX(m.attempt) FROM SendLog m WHERE m.DataSet = l.DataSet AND m.id = l.id)";
@@ -24,13 +26,13 @@ const char* const latestOnly =
 bool readEntries(const QSqlDatabase& db, const QString& dataSet, const QString& id, bool every,
                  QList<SendLogEntry>* entries, QString* error)
 {
-    QString statement = QString::fromLatin1(selectList);
+    QString statement = QString::fromLatin1(selectList).arg(QLatin1String(surname));
     if (!id.isNull())
         statement += QStringLiteral(" AND l.id = ?");
     if (!every)
         statement += QString::fromLatin1(latestOnly);
     statement += every ? QStringLiteral(" ORDER BY l.attempt")
-                       : QStringLiteral(" ORDER BY %1, l.id").arg(OrderByName(QStringLiteral("sname")));
+                       : QStringLiteral(" ORDER BY %1, l.id").arg(OrderByName(QLatin1String(surname)));
     QSqlQuery q(db);
     q.setForwardOnly(true);
     q.prepare(statement);
@@ -86,18 +88,25 @@ std::optional<SendOutcome> OutcomeFromName(const QString& name)
 
 bool AppendSendLog(const QSqlDatabase& db, const SendLogEntry& entry, QString* error)
 {
-    // The attempt number orders the attempts even when two share a second.
+    // The attempt number orders the attempts even when two share a second; taken as the one writer,
+    // so two clerks sending at once never share one.
+    SqlTransaction transaction(db);
     QSqlQuery q(db);
     q.prepare(QStringLiteral("INSERT INTO SendLog (DataSet, id, address, attachments, sent_at, outcome, reply, "
                              "attempt) SELECT ?, ?, ?, ?, ?, ?, ?, COALESCE(MAX(attempt), 0) + 1 FROM SendLog"));
     for (const QString& value : {entry.dataSet, entry.id, entry.address, entry.attachments,
                                  entry.sentAt.toUTC().toString(Qt::ISODate), OutcomeName(entry.outcome), entry.reply})
         q.addBindValue(value);
-    if (q.exec())
-        return true;
+    QString failure;
+    if (!transaction.isActive())
+        failure = transaction.error();
+    else if (!q.exec())
+        failure = q.lastError().text();
+    else if (!transaction.commit())
+        failure = transaction.error();
     if (error)
-        *error = q.lastError().text();
-    return false;
+        *error = failure;
+    return failure.isEmpty();
 }
 
 bool ReadSendLog(const QSqlDatabase& db, const QString& dataSet, bool every, QList<SendLogEntry>* entries,

@@ -1,7 +1,12 @@
 #include "common/realpeers.h"
 
+#include "core/appsettings.h"
+#include "db/database.h"
+
 #include <QDir>
 #include <QFile>
+#include <QSqlError>
+#include <QSqlQuery>
 
 #include <csignal>
 #include <sys/mount.h>
@@ -100,6 +105,91 @@ std::function<void()> FullDisk::limitWrites() const
     getrlimit(RLIMIT_FSIZE, &previous);
     limitFileSize(rlim_t(m_room));
     return [previous] { setrlimit(RLIMIT_FSIZE, &previous); };
+}
+
+namespace {
+
+PostgresServer* g_server = nullptr;
+
+} // namespace
+
+PostgresServer& PostgresServer::instance()
+{
+    if (!g_server)
+        g_server = new PostgresServer;
+    EXPECT_TRUE(g_server->isRunning()) << "the test's PostgreSQL server is not running";
+    return *g_server;
+}
+
+void PostgresServer::stopIfStarted()
+{
+    delete g_server;
+    g_server = nullptr;
+}
+
+PostgresServer::PostgresServer() : m_admin(QStringLiteral("velmar-test-postgres"))
+{
+    QString error;
+    m_running = start(&error);
+    if (!m_running)
+        ADD_FAILURE() << "cannot start PostgreSQL: " << error.toStdString();
+}
+
+PostgresServer::~PostgresServer()
+{
+    CloseDatabase(m_admin);
+    m_server.stop();
+}
+
+bool PostgresServer::start(QString* error)
+{
+    if (!m_server.start(error))
+        return false;
+    QSqlDatabase db;
+    if (!OpenServerDatabase(settings(QStringLiteral("postgres")), m_admin, &db, error, false))
+        return false;
+    // The template every test's database is copied from holds the program's tables.
+    const QString connection = QStringLiteral("velmar-test-template");
+    bool ok = admin(QStringLiteral("CREATE DATABASE velmar_template"), error);
+    {
+        QSqlDatabase t;
+        ok = ok && OpenServerDatabase(settings(QStringLiteral("velmar_template")), connection, &t, error, false) &&
+             CreateServerTables(t, error);
+    }
+    CloseDatabase(connection);
+    return ok;
+}
+
+bool PostgresServer::admin(const QString& sql, QString* error)
+{
+    QSqlQuery q(QSqlDatabase::database(m_admin, false));
+    if (q.exec(sql))
+        return true;
+    if (error)
+        *error = sql + QStringLiteral(": ") + q.lastError().text();
+    return false;
+}
+
+QString PostgresServer::createDatabase()
+{
+    const QString name = QStringLiteral("test_%1").arg(++m_databases);
+    QString error;
+    if (!m_running || !admin(QStringLiteral("CREATE DATABASE %1 TEMPLATE velmar_template").arg(name), &error)) {
+        ADD_FAILURE() << error.toStdString();
+        return QString();
+    }
+    return name;
+}
+
+void PostgresServer::dropDatabase(const QString& name)
+{
+    QString error;
+    EXPECT_TRUE(admin(QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(name), &error)) << error.toStdString();
+}
+
+DatabaseSettings PostgresServer::settings(const QString& database, bool tcp) const
+{
+    return m_server.settings(database, tcp);
 }
 
 } // namespace velmar::test

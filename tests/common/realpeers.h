@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/temporarypostgres.h"
 #include "common/testsupport.h"
 
 #include <QProcess>
@@ -42,6 +43,41 @@ private:
     QString m_folder;
     bool m_mounted = false;
     qint64 m_room = 0;
+};
+
+} // namespace velmar::test
+
+namespace velmar::test {
+
+// The PostgreSQL server of this test program (a TemporaryPostgres), started at its first use and
+// stopped when the tests end, with a template database every test's database is copied from.
+class PostgresServer
+{
+public:
+    // The running server; a test fails when it cannot be started.
+    static PostgresServer& instance();
+    static void stopIfStarted();
+
+    // A new database with the program's tables; dropped again with dropDatabase. Empty after a
+    // failure (the test has failed already).
+    QString createDatabase();
+    void dropDatabase(const QString& name);
+    // Runs a statement as the superuser in the maintenance database.
+    bool admin(const QString& sql, QString* error = nullptr);
+
+    DatabaseSettings settings(const QString& database, bool tcp = false) const;
+    static QString password() { return TemporaryPostgres::password(); }
+    bool isRunning() const { return m_running; }
+
+private:
+    PostgresServer();
+    ~PostgresServer();
+    bool start(QString* error);
+
+    TemporaryPostgres m_server;
+    bool m_running = false;
+    int m_databases = 0;
+    QString m_admin;
 };
 
 } // namespace velmar::test

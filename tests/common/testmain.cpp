@@ -1,5 +1,7 @@
 // One main for every test program: the Qt application object the code under test expects,
 // and the C numeric locale that the program sets too.
+#include "common/realpeers.h"
+
 #include <gtest/gtest.h>
 
 #ifdef VELMAR_GUI_TESTS
@@ -14,6 +16,17 @@ using TestApplication = QGuiApplication;
 
 #include <clocale>
 
+namespace {
+
+// A PostgreSQL server a test started lives until the last test of the program has run.
+class PeersEnvironment : public ::testing::Environment
+{
+public:
+    void TearDown() override { velmar::test::PostgresServer::stopIfStarted(); }
+};
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -27,5 +40,6 @@ int main(int argc, char** argv)
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, userSettings.path());
 #endif
     ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new PeersEnvironment);
     return RUN_ALL_TESTS();
 }

@@ -1,5 +1,7 @@
 #include "common/testsupport.h"
 
+#include "common/realpeers.h"
+#include "core/appsettings.h"
 #include "db/database.h"
 
 #include <QFile>
@@ -11,13 +13,30 @@
 
 namespace velmar::test {
 
+std::string StoreName(const ::testing::TestParamInfo<Store>& info)
+{
+    return info.param == Store::SQLite ? "SQLite" : "PostgreSQL";
+}
+
+Store DatabaseTest::store() const
+{
+    return ::testing::UnitTest::GetInstance()->current_test_info()->value_param() ? GetParam() : Store::SQLite;
+}
+
 void DatabaseTest::SetUp()
 {
     ASSERT_TRUE(m_dir.isValid());
     m_dbPath = m_dir.filePath(QStringLiteral("velmarpay.mdb"));
-    QString error;
-    ASSERT_TRUE(CreateDatabase(m_dbPath, &error)) << error.toStdString();
     m_connection = QUuid::createUuid().toString();
+    QString error;
+    if (onServer()) {
+        m_dbName = PostgresServer::instance().createDatabase();
+        ASSERT_FALSE(m_dbName.isEmpty());
+        ASSERT_TRUE(OpenServerDatabase(PostgresServer::instance().settings(m_dbName), m_connection, &m_db, &error))
+            << error.toStdString();
+        return;
+    }
+    ASSERT_TRUE(CreateDatabase(m_dbPath, &error)) << error.toStdString();
     ASSERT_TRUE(OpenDatabase(m_dbPath, m_connection, &m_db, &error)) << error.toStdString();
 }
 
@@ -25,6 +44,35 @@ void DatabaseTest::TearDown()
 {
     m_db = QSqlDatabase();
     CloseDatabase(m_connection);
+    if (!m_dbName.isEmpty())
+        PostgresServer::instance().dropDatabase(m_dbName);
+}
+
+QSqlDatabase DatabaseTest::openAnother(const QString& connection)
+{
+    QSqlDatabase db;
+    QString error;
+    const bool ok = onServer()
+                        ? OpenServerDatabase(PostgresServer::instance().settings(m_dbName), connection, &db, &error)
+                        : OpenDatabase(m_dbPath, connection, &db, &error);
+    EXPECT_TRUE(ok) << error.toStdString();
+    return db;
+}
+
+QString DatabaseTest::iniForStore(const QString& ini)
+{
+    QByteArray text;
+    QFile original(ini);
+    if (!ini.isEmpty() && original.open(QIODevice::ReadOnly))
+        text = original.readAll();
+    if (onServer())
+        text += "\n" + DatabaseSection(PostgresServer::instance().settings(m_dbName));
+    return writeFile(QStringLiteral("store.ini"), text);
+}
+
+CliRun DatabaseTest::cli(const QStringList& args, const QString& ini, const QByteArray* input)
+{
+    return runCli(iniForStore(ini), onServer() ? QString() : m_dbPath, args, QString(), {}, input);
 }
 
 void DatabaseTest::exec(const QString& sql)
@@ -78,8 +126,10 @@ CliRun runCli(const QString& ini, const QString& db, const QStringList& args, co
     }
     if (childSetup)
         p.setChildProcessModifier(childSetup);
-    p.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"),
-            QStringList{QStringLiteral("--ini"), ini, QStringLiteral("--db"), db} + args);
+    QStringList options{QStringLiteral("--ini"), ini};
+    if (!db.isEmpty())
+        options += QStringList{QStringLiteral("--db"), db};
+    p.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"), options + args);
     if (input) {
         p.write(*input);
         p.closeWriteChannel();
@@ -87,6 +137,13 @@ CliRun runCli(const QString& ini, const QString& db, const QStringList& args, co
     EXPECT_TRUE(p.waitForFinished(120000)) << args.join(u' ').toStdString();
     return CliRun{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
                   QString::fromUtf8(p.readAllStandardError())};
+}
+
+QByteArray DatabaseSection(const DatabaseSettings& s)
+{
+    return QStringLiteral("[Database]\nDriver=POSTGRESQL\nHost=%1\nPort=%2\nName=%3\nUser=%4\nPassword=%5\n")
+        .arg(s.Host, QString::number(s.Port), s.Name, s.User, s.Password)
+        .toUtf8();
 }
 
 QString sourcePath(const QString& relative)

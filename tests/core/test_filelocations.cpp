@@ -139,3 +139,32 @@ TEST(FileLocations, FirstStartSaysWhereItLooked)
     EXPECT_TRUE(MissingDatabaseMessage(chosen).contains(
         QStringLiteral("/srv/pay/velmarpay.mdb (the [Database] Path of %1)").arg(root.filePath(kEtcIni))));
 }
+
+// [Database] of the settings names a server; --db of the command line still means an SQLite file.
+TEST(FileLocations, ServerOfTheSettingsUnlessTheCommandLineNamesAFile)
+{
+    QTemporaryDir root;
+    LocationInputs in;
+    in.programBase = root.filePath(QStringLiteral("bin/velmarpay"));
+    in.home = root.filePath(QStringLiteral("home"));
+    writeFile(root, kUserIni,
+              "[Database]\nDriver=postgresql\nHost=db.example.org\nPort=5433\nName=velmarpay\nUser=clerk1\n"
+              "PasswordCommand=pass show velmarpay\nSslMode=verify-full\n");
+    const FileLocations files = LocateFiles(in);
+    const DatabaseSettings d = LoadSettings(files).Database;
+    EXPECT_EQ(QStringList({d.Host, QString::number(d.Port), d.Name, d.User, d.Password, d.PasswordCommand, d.SslMode}),
+              QStringList({QStringLiteral("db.example.org"), QStringLiteral("5433"), QStringLiteral("velmarpay"),
+                           QStringLiteral("clerk1"), QString(), QStringLiteral("pass show velmarpay"),
+                           QStringLiteral("verify-full")}));
+    EXPECT_TRUE(UsesServer(files, d));
+    EXPECT_TRUE(DescribeFileLocations(files, d).endsWith(
+        QStringLiteral("\nDatabase: velmarpay on db.example.org (PostgreSQL)")));
+
+    const FileLocations named = LocateFiles(in, QString(), root.filePath(QStringLiteral("mine.mdb")));
+    EXPECT_FALSE(UsesServer(named, d));
+    EXPECT_TRUE(DescribeFileLocations(named, d).contains(root.filePath(QStringLiteral("mine.mdb")) +
+                                                         QStringLiteral(" (not found)")));
+    // Nothing said: the file, as ever.
+    EXPECT_TRUE(DatabaseSettings().isFile());
+    EXPECT_FALSE(DatabaseSettings().isServer());
+}

@@ -51,6 +51,7 @@ protected:
     QString folder;
     RecordingProgress progress;
 };
+VELMAR_ON_EACH_STORE(BatchPrintTest);
 
 } // namespace
 
@@ -62,7 +63,7 @@ TEST(ProgressPercent, TruncatesTowardZeroAndNeverDividesByZero)
     EXPECT_EQ(ProgressPercentText(5, 5, 5), QStringLiteral("0%"));
 }
 
-TEST_F(BatchPrintTest, PrintsEveryDoctorInSurnameOrderWithProgress)
+TEST_P(BatchPrintTest, PrintsEveryDoctorInSurnameOrderWithProgress)
 {
     PdfFolderOutput output(folder);
     Documents documents(settings, state, m_db, m_prompter, output);
@@ -83,7 +84,7 @@ TEST_F(BatchPrintTest, PrintsEveryDoctorInSurnameOrderWithProgress)
 }
 
 // As people read names: case and accents do not count. Sending runs the same way.
-TEST_F(BatchPrintTest, SurnameOrderIgnoresCaseAndAccents)
+TEST_P(BatchPrintTest, SurnameOrderIgnoresCaseAndAccents)
 {
     for (const char* name : {"van der Berg", "Ábrahám"}) {
         TestDoctor d{.id = QString::fromUtf8(name), .fname = {}, .sname = QString::fromUtf8(name)};
@@ -98,7 +99,7 @@ TEST_F(BatchPrintTest, SurnameOrderIgnoresCaseAndAccents)
                                            QStringLiteral("van der Berg_DS1.pdf")}));
 }
 
-TEST_F(BatchPrintTest, TwoDoctorsOfOneSurnameGetAFileEach)
+TEST_P(BatchPrintTest, TwoDoctorsOfOneSurnameGetAFileEach)
 {
     TestDoctor d;
     d.id = QStringLiteral("40");
@@ -114,7 +115,7 @@ TEST_F(BatchPrintTest, TwoDoctorsOfOneSurnameGetAFileEach)
                            QStringLiteral("Brown_DS1.pdf"), QStringLiteral("Clark_DS1.pdf")}));
 }
 
-TEST_F(BatchPrintTest, CancelStopsAfterTheDoctorInHandAndAFailingPrinterStopsTheRun)
+TEST_P(BatchPrintTest, CancelStopsAfterTheDoctorInHandAndAFailingPrinterStopsTheRun)
 {
     PdfFolderOutput output(folder);
     Documents documents(settings, state, m_db, m_prompter, output);
@@ -147,7 +148,7 @@ TEST_F(BatchPrintTest, CancelStopsAfterTheDoctorInHandAndAFailingPrinterStopsThe
     EXPECT_EQ(failing.lastRun().untried, 2);
 }
 
-TEST_F(BatchPrintTest, NoOpenDataSetOrNoDoctorsLeft)
+TEST_P(BatchPrintTest, NoOpenDataSetOrNoDoctorsLeft)
 {
     PdfFolderOutput output(folder);
     Documents documents(settings, state, m_db, m_prompter, output);
@@ -174,7 +175,7 @@ TEST_F(BatchPrintTest, NoOpenDataSetOrNoDoctorsLeft)
     EXPECT_TRUE(output.files().isEmpty());
 }
 
-TEST_F(BatchPrintTest, SendingRunLogsInFirstAndDisconnectsAtTheEnd)
+TEST_P(BatchPrintTest, SendingRunLogsInFirstAndDisconnectsAtTheEnd)
 {
     PdfFolderOutput output(folder);
     Documents documents(settings, state, m_db, m_prompter, output);
@@ -206,7 +207,7 @@ TEST_F(BatchPrintTest, SendingRunLogsInFirstAndDisconnectsAtTheEnd)
     EXPECT_TRUE(output.files().isEmpty());
 }
 
-TEST_F(BatchPrintTest, BackgroundWritingGivesTheSameFilesAndReportsTheOnesItCouldNotWrite)
+TEST_P(BatchPrintTest, BackgroundWritingGivesTheSameFilesAndReportsTheOnesItCouldNotWrite)
 {
     const QString direct = path(QStringLiteral("direct"));
     QDir().mkpath(direct);

@@ -55,10 +55,11 @@ protected:
     }
     const FixedClock m_clock{QDateTime(QDate(2005, 3, 1), QTime(9, 30))};
 };
+VELMAR_ON_EACH_STORE(InvoiceTest);
 
 } // namespace
 
-TEST_F(InvoiceTest, NormalLayoutPutsEveryKeyControlWhereTheFormHasIt)
+TEST_P(InvoiceTest, NormalLayoutPutsEveryKeyControlWhereTheFormHasIt)
 {
     setSuperannuation(6);
     const QString file = invoicePdf(QStringLiteral("1001"));
@@ -148,7 +149,7 @@ TEST_F(InvoiceTest, NormalLayoutPutsEveryKeyControlWhereTheFormHasIt)
     EXPECT_FALSE(pdf.contains(QStringLiteral("Non-Superannuable")));
 }
 
-TEST_F(InvoiceTest, ProFormaLayoutStaysTheSameFromOneInvoiceToTheNext)
+TEST_P(InvoiceTest, ProFormaLayoutStaysTheSameFromOneInvoiceToTheNext)
 {
     setSuperannuation(6);
     settings.ProForma = true;
@@ -207,7 +208,7 @@ TEST_F(InvoiceTest, ProFormaLayoutStaysTheSameFromOneInvoiceToTheNext)
         EXPECT_NEAR(first.only(phrase).box.left(), second.only(phrase).box.left(), 0.01) << phrase.toStdString();
 }
 
-TEST_F(InvoiceTest, CaptionsFollowTheSettingsAndTheDoctor)
+TEST_P(InvoiceTest, CaptionsFollowTheSettingsAndTheDoctor)
 {
     const auto lineText = [&](const PdfText& pdf, const QString& caption) {
         const QList<PdfWord> found = pdf.find(caption);
@@ -274,7 +275,7 @@ TEST_F(InvoiceTest, CaptionsFollowTheSettingsAndTheDoctor)
     }
 }
 
-TEST_F(InvoiceTest, DoctorWithoutShiftRowsGetsTheWholeFormWithZeroAmounts)
+TEST_P(InvoiceTest, DoctorWithoutShiftRowsGetsTheWholeFormWithZeroAmounts)
 {
     setSuperannuation(6);
     TestDoctor d;
@@ -293,7 +294,7 @@ TEST_F(InvoiceTest, DoctorWithoutShiftRowsGetsTheWholeFormWithZeroAmounts)
     EXPECT_NEAR(pdf.only(QStringLiteral("Total")).box.top(), kMargin + 72.5 + 4.1 + 2.4, kTolerance);
 }
 
-TEST_F(InvoiceTest, AddressPartsOfOneSpaceVanishWhileEmptyOnesLeaveALine)
+TEST_P(InvoiceTest, AddressPartsOfOneSpaceVanishWhileEmptyOnesLeaveALine)
 {
     TestDoctor d;
     d.id = QStringLiteral("4001");
@@ -314,7 +315,7 @@ TEST_F(InvoiceTest, AddressPartsOfOneSpaceVanishWhileEmptyOnesLeaveALine)
     EXPECT_NEAR(postcode - town, 2 * line, 0.1);
 }
 
-TEST_F(InvoiceTest, DeductionsAndApostrophesPrintAsNumbersAndText)
+TEST_P(InvoiceTest, DeductionsAndApostrophesPrintAsNumbersAndText)
 {
     // A deduction with no time is -0 to the database: still no adjustment.
     addShift(QStringLiteral("1001"), shift(20, 100, 0, 20, -1));

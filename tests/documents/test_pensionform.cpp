@@ -99,10 +99,11 @@ protected:
 
     QString membershipCaption;
 };
+VELMAR_ON_EACH_STORE(PensionFormTest);
 
 } // namespace
 
-TEST_F(PensionFormTest, EnglandAndWalesFormCarriesTheDoctorAndBoxesAToG)
+TEST_P(PensionFormTest, EnglandAndWalesFormCarriesTheDoctorAndBoxesAToG)
 {
     settings.Employerannuation = 14;
     const PdfText pdf = form(765, 45.9, 15.3, 107.1);
@@ -170,7 +171,7 @@ TEST_F(PensionFormTest, EnglandAndWalesFormCarriesTheDoctorAndBoxesAToG)
     EXPECT_NEAR(pdf.only(QStringLiteral("may be acceptable,")).box.top(), kTop + 270.0, kTolerance);
 }
 
-TEST_F(PensionFormTest, TenPercentOrLessSelectsTheNorthernIrelandForm)
+TEST_P(PensionFormTest, TenPercentOrLessSelectsTheNorthernIrelandForm)
 {
     settings.Employerannuation = 10;
     const PdfText ni = form(100, 6, 0, 7);
@@ -194,7 +195,7 @@ TEST_F(PensionFormTest, TenPercentOrLessSelectsTheNorthernIrelandForm)
     EXPECT_EQ(membershipCaption, QStringLiteral("SD  /  1234567"));
 }
 
-TEST_F(PensionFormTest, NationalInsuranceNumberFillsAtMostNineBoxes)
+TEST_P(PensionFormTest, NationalInsuranceNumberFillsAtMostNineBoxes)
 {
     exec(QStringLiteral("UPDATE Headers SET nino = 'AB123456CDE'"));
     EXPECT_EQ(ninoBoxes(form(1, 0, 0, 0)).join(QString()), QStringLiteral("AB123456C"));
@@ -204,7 +205,7 @@ TEST_F(PensionFormTest, NationalInsuranceNumberFillsAtMostNineBoxes)
     EXPECT_TRUE(ninoBoxes(form(1, 0, 0, 0)).isEmpty());
 }
 
-TEST_F(PensionFormTest, BoxGIsTheSumOfTheAmountsAsPassed)
+TEST_P(PensionFormTest, BoxGIsTheSumOfTheAmountsAsPassed)
 {
     const PdfText pdf = form(205.6, 12.34, 0, 28.8);
     EXPECT_EQ(wordsOnLine(pdf, kTop + 184.3).last().text, QStringLiteral("G"));
@@ -214,7 +215,7 @@ TEST_F(PensionFormTest, BoxGIsTheSumOfTheAmountsAsPassed)
     EXPECT_TRUE(pdf.contains(QStringLiteral("NIL")));
 }
 
-TEST_F(PensionFormTest, EmptyFileNameGoesToThePreviewOrThePrinterAndFailuresComeBack)
+TEST_P(PensionFormTest, EmptyFileNameGoesToThePreviewOrThePrinterAndFailuresComeBack)
 {
     RecordingOutput output;
     Documents documents(settings, state, m_db, m_prompter, output);

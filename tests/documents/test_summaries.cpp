@@ -69,10 +69,11 @@ protected:
     }
     const FixedClock m_clock{QDateTime(QDate(2005, 3, 1), QTime(9, 30))};
 };
+VELMAR_ON_EACH_STORE(SummaryTest);
 
 } // namespace
 
-TEST_F(SummaryTest, PaymentsSummaryWorkedExample)
+TEST_P(SummaryTest, PaymentsSummaryWorkedExample)
 {
     setSuperannuation(5);
     doctor(QStringLiteral("1"), QStringLiteral("Smith"), QStringLiteral("John"), 6);
@@ -85,7 +86,7 @@ TEST_F(SummaryTest, PaymentsSummaryWorkedExample)
     EXPECT_EQ(t.rows[1], cells({"Total", "150.00", "0.50", "150.50", "9.03", "141.47"}));
 }
 
-TEST_F(SummaryTest, PaymentsSummaryColumnsPagesAndFooter)
+TEST_P(SummaryTest, PaymentsSummaryColumnsPagesAndFooter)
 {
     setSuperannuation(5);
     exec(QStringLiteral("BEGIN"));
@@ -138,7 +139,7 @@ TEST_F(SummaryTest, PaymentsSummaryColumnsPagesAndFooter)
     }
 }
 
-TEST_F(SummaryTest, PaymentsSummaryLeavesTheAnnuityOutBelowATenthOfAPercent)
+TEST_P(SummaryTest, PaymentsSummaryLeavesTheAnnuityOutBelowATenthOfAPercent)
 {
     setSuperannuation(0.05);
     doctor(QStringLiteral("1"), QStringLiteral("Smith"), QStringLiteral("John"), 6);
@@ -150,7 +151,7 @@ TEST_F(SummaryTest, PaymentsSummaryLeavesTheAnnuityOutBelowATenthOfAPercent)
     EXPECT_EQ(t.rows[1], cells({"Total", "100.00", "0.00", "100.00", "", "100.00"}));
 }
 
-TEST_F(SummaryTest, PaymentsSummaryTakesOnlyDoctorsWithRecordsAndRestartsEachRun)
+TEST_P(SummaryTest, PaymentsSummaryTakesOnlyDoctorsWithRecordsAndRestartsEachRun)
 {
     setSuperannuation(5);
     doctor(QStringLiteral("2"), QStringLiteral("Jones"), QStringLiteral("Ann"), 5);
@@ -176,7 +177,7 @@ TEST_F(SummaryTest, PaymentsSummaryTakesOnlyDoctorsWithRecordsAndRestartsEachRun
     EXPECT_DOUBLE_EQ(documents.summary().totals().fees, 35);
 }
 
-TEST_F(SummaryTest, DataSetNamesWithApostrophesAndEmptyDataSets)
+TEST_P(SummaryTest, DataSetNamesWithApostrophesAndEmptyDataSets)
 {
     state.CurrentDataSet = QStringLiteral("Feb '05");
     TestDoctor d;
@@ -195,7 +196,7 @@ TEST_F(SummaryTest, DataSetNamesWithApostrophesAndEmptyDataSets)
     EXPECT_TRUE(m_prompter.messages.isEmpty());
 }
 
-TEST_F(SummaryTest, BothSummariesOrderNamesIgnoringCaseAndAccents)
+TEST_P(SummaryTest, BothSummariesOrderNamesIgnoringCaseAndAccents)
 {
     const char* names[] = {"Zimmermann", "de Souza", "Baker", "Ábrahám", "van der Berg", "Carter"};
     for (int i = 0; i < 6; ++i) {
@@ -225,8 +226,9 @@ protected:
         setSuperannuation(5);
     }
 };
+VELMAR_ON_EACH_STORE(PensionSummaryTest);
 
-TEST_F(PensionSummaryTest, WorkedExample)
+TEST_P(PensionSummaryTest, WorkedExample)
 {
     doctor(QStringLiteral("1"), QStringLiteral("Smith"), QStringLiteral("John"), 2);
     record(QStringLiteral("1"), 100.004);
@@ -249,7 +251,7 @@ TEST_F(PensionSummaryTest, WorkedExample)
     EXPECT_NEAR(documents.soloSummary().totals()[PensionSummaryReport::Annuity], 7.50035, 1e-9);
 }
 
-TEST_F(PensionSummaryTest, GroupsByHostPctWithSubtotalLines)
+TEST_P(PensionSummaryTest, GroupsByHostPctWithSubtotalLines)
 {
     doctor(QStringLiteral("1"), QStringLiteral("Adams"), QStringLiteral("Amy"), 0, QStringLiteral("A PCT"));
     doctor(QStringLiteral("2"), QStringLiteral("Brown"), QStringLiteral("Ben"), 0, QStringLiteral("A PCT"));
@@ -313,7 +315,7 @@ TEST_F(PensionSummaryTest, GroupsByHostPctWithSubtotalLines)
     EXPECT_FALSE(pdf.contains(QStringLiteral("Printed:")));
 }
 
-TEST_F(PensionSummaryTest, RatesBelowATenthAndTheSuperannuableBase)
+TEST_P(PensionSummaryTest, RatesBelowATenthAndTheSuperannuableBase)
 {
     doctor(QStringLiteral("1"), QStringLiteral("Smith"), QStringLiteral("John"), 2);
     record(QStringLiteral("1"), 100, 0, 0, 80);

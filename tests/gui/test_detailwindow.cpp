@@ -569,7 +569,7 @@ TEST_F(DetailWindowTest, FailedUpdateIsReportedAndUndoesTheAdd)
     child<QPushButton>("Button2")->click();
     ASSERT_EQ(m_prompter.messages.size(), 1);
     EXPECT_TRUE(m_prompter.messages[0].startsWith(u"error: Error updating data: UPDATE Details\nSET Shift_Date"_s));
-    EXPECT_TRUE(m_prompter.messages[0].endsWith(u"WHERE DataSet = 'Nov06' AND recno = 3\n"_s));
+    EXPECT_TRUE(m_prompter.messages[0].contains(u"\nWHERE DataSet = 'Nov06' AND recno = 3\nAND id = '100' AND "_s));
     EXPECT_EQ(storedRows(), 2);
 }
 

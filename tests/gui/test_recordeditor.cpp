@@ -281,9 +281,8 @@ TEST_F(RecordEditorTest, RecordGoneElsewhereIsToldAndTheTypingKept)
     field<QPushButton>("OKBtn")->click();
     EXPECT_TRUE(m_editor->isVisible());
     EXPECT_EQ(field("notes")->text(), u"typed"_s);
-    EXPECT_EQ(
-        m_prompter.messages,
-        QStringList{u"error: The record was not found: it was changed or deleted elsewhere. Nothing was saved."_s});
+    EXPECT_EQ(m_prompter.messages,
+              QStringList{u"error: The record was changed by someone else since you opened it. Nothing was saved."_s});
 }
 
 TEST(ReadHoursMinutes, ReadsLikeScanf)

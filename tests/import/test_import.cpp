@@ -4,6 +4,7 @@
 #include "core/appsettings.h"
 #include "core/appstate.h"
 #include "db/database.h"
+#include "db/dialect.h"
 #include "import/payimport.h"
 #include "payments/datasets.h"
 
@@ -13,6 +14,8 @@
 #include <QRandomGenerator>
 
 #include <algorithm>
+#include <memory>
+#include <vector>
 
 using namespace velmar;
 using namespace velmar::test;
@@ -48,12 +51,26 @@ protected:
         return scalar(QStringLiteral("SELECT count(*) FROM %1").arg(QLatin1String(table))).toInt();
     }
 
+    // Every stored row, to show that nothing changed.
+    QStringList everything()
+    {
+        QStringList all;
+        for (const QString& table : TableNames()) {
+            const QStringList columns = TableColumns(table);
+            all += rows(u"SELECT %1 FROM %2 ORDER BY %1"_s.arg(columns.join(u", "), table));
+        }
+        return all;
+    }
+
     AppSettings settings;
     AppState state;
     ImportResult result;
 };
+VELMAR_ON_EACH_STORE(Import);
+// What only a database file, or the program run on one, can show.
+using ImportToFile = Import;
 
-TEST_F(Import, StoresDoctorsShiftsAndLabel)
+TEST_P(Import, StoresDoctorsShiftsAndLabel)
 {
     ASSERT_TRUE(import(kHead + kDoctor + kShift + "X,ignored,line\n" + kShift));
     EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
@@ -61,8 +78,9 @@ TEST_F(Import, StoresDoctorsShiftsAndLabel)
     EXPECT_EQ(state.CurrentDataSetLabel, QStringLiteral("March Run"));
     EXPECT_EQ(result.doctors, 1);
     EXPECT_EQ(result.shifts, 2);
-    EXPECT_EQ(rows(QStringLiteral("SELECT * FROM FileNames")), QStringList{QStringLiteral("03_2005|March Run")});
-    EXPECT_EQ(rows(QStringLiteral("SELECT * FROM Headers")),
+    EXPECT_EQ(rows(QStringLiteral("SELECT DataSet, Label FROM FileNames")),
+              QStringList{QStringLiteral("03_2005|March Run")});
+    EXPECT_EQ(rows(u"SELECT %1 FROM Headers"_s.arg(TableColumns(u"Headers"_s).join(u", "))),
               QStringList{QStringLiteral(
                   "03_2005|7|Dr|John|Smith|1 High St| |Town|County|AB1 2CD|5|j@example.org|AB1|N1|North PCT|N|N")});
     EXPECT_EQ(rows(QStringLiteral("SELECT * FROM Details ORDER BY recno")),
@@ -71,7 +89,7 @@ TEST_F(Import, StoresDoctorsShiftsAndLabel)
     EXPECT_EQ(DoctorListEntries(m_db, state.CurrentDataSet, m_prompter), QStringList{QStringLiteral("Smith,J (7)")});
 }
 
-TEST_F(Import, ReportsTheShareOfTheFileReadFromStartToEnd)
+TEST_P(Import, ReportsTheShareOfTheFileReadFromStartToEnd)
 {
     QByteArray content = kHead + kDoctor;
     for (int i = 0; i < 2000; ++i)
@@ -90,7 +108,7 @@ TEST_F(Import, ReportsTheShareOfTheFileReadFromStartToEnd)
     EXPECT_EQ(sizes, QList<qint64>(sizes.size(), content.size()));
 }
 
-TEST_F(Import, LabelAndNameOnlyCreatesAnEmptyDataSet)
+TEST_P(Import, LabelAndNameOnlyCreatesAnEmptyDataSet)
 {
     ASSERT_TRUE(import(kHead));
     EXPECT_EQ(count("FileNames"), 1);
@@ -98,7 +116,7 @@ TEST_F(Import, LabelAndNameOnlyCreatesAnEmptyDataSet)
     EXPECT_TRUE(DoctorListEntries(m_db, state.CurrentDataSet, m_prompter).isEmpty());
 }
 
-TEST_F(Import, RefusedFilesChangeNothing)
+TEST_P(Import, RefusedFilesChangeNothing)
 {
     // The open data set and its label stay what they were.
     state.CurrentDataSet = QStringLiteral("01_2005");
@@ -123,11 +141,12 @@ TEST_F(Import, RefusedFilesChangeNothing)
     EXPECT_EQ(state.CurrentDataSetLabel, QStringLiteral("January"));
 }
 
-TEST_F(Import, BadLinesRollBackEverything)
+TEST_P(Import, BadLinesRollBackEverything)
 {
     // A stored copy that a failed replacement must not lose.
     ASSERT_TRUE(import(kHead + kDoctor + kShift));
     const QByteArray before = fileHash(m_dbPath);
+    const QStringList stored = everything();
     const struct
     {
         QByteArray line;
@@ -160,13 +179,14 @@ TEST_F(Import, BadLinesRollBackEverything)
         ASSERT_EQ(m_prompter.messages.size(), 2) << c.message;
         EXPECT_EQ(m_prompter.messages[1], QString::fromUtf8(c.message));
         EXPECT_EQ(fileHash(m_dbPath), before) << c.message;
+        EXPECT_EQ(everything(), stored) << c.message;
     }
     EXPECT_EQ(count("Details"), 1);
     EXPECT_EQ(count("Headers"), 1);
     EXPECT_EQ(count("FileNames"), 1);
 }
 
-TEST_F(Import, OverwriteAskedAndAnswered)
+TEST_P(Import, OverwriteAskedAndAnswered)
 {
     ASSERT_TRUE(import(kHead + kDoctor + kShift));
     m_prompter.answers = {false};
@@ -183,7 +203,7 @@ TEST_F(Import, OverwriteAskedAndAnswered)
               (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
 }
 
-TEST_F(Import, NumbersAtTheLimitsAreStored)
+TEST_P(Import, NumbersAtTheLimitsAreStored)
 {
     const QByteArray tiny = "0." + QByteArray(400, '0') + "1";
     ASSERT_TRUE(import(kHead + "D,7,01/03/2005,Base,S,T,1000000000," + tiny + ",10000000,-1e9,Y,n,0,0\n"))
@@ -193,7 +213,7 @@ TEST_F(Import, NumbersAtTheLimitsAreStored)
 }
 
 // Many exporters end a file with blank lines, a CR LF too many or a Ctrl+Z.
-TEST_F(Import, EmptyLinesToTheEndEndTheFile)
+TEST_P(Import, EmptyLinesToTheEndEndTheFile)
 {
     for (const QByteArray& ending : {QByteArray("\r\n"), QByteArray("\n\n\n"), QByteArray("  \t\r\n \r\n"),
                                      QByteArray("\x1a"), QByteArray("\r\n\x1a")}) {
@@ -205,7 +225,7 @@ TEST_F(Import, EmptyLinesToTheEndEndTheFile)
 
 // Random texts, U+FEFF and U+FFFE leading some, are stored byte for byte as the file has them
 // (compared as stored: Qt's reading converts a lone U+FFFE).
-TEST_F(Import, StoredTextsEqualTheFilesText)
+TEST_P(Import, StoredTextsEqualTheFilesText)
 {
     QRandomGenerator random(20050301);
     QByteArray content = kHead;
@@ -223,11 +243,12 @@ TEST_F(Import, StoredTextsEqualTheFilesText)
                    "\",a,b,c,d,e,5,f,g,h,i,j,k\n";
     }
     ASSERT_TRUE(import(content)) << m_prompter.messages.join(u'\n').toStdString();
-    EXPECT_EQ(rows(u"SELECT hex(fname) FROM Headers ORDER BY rowid"_s), expected);
-    EXPECT_EQ(rows(u"SELECT hex(sname) FROM Headers ORDER BY rowid"_s), expected);
+    const QString hex = onServer() ? u"upper(encode(convert_to(%1, 'UTF8'), 'hex'))"_s : u"hex(%1)"_s;
+    EXPECT_EQ(rows(u"SELECT %1 FROM Headers ORDER BY rowid"_s.arg(hex.arg(u"fname"_s))), expected);
+    EXPECT_EQ(rows(u"SELECT %1 FROM Headers ORDER BY rowid"_s.arg(hex.arg(u"sname"_s))), expected);
 }
 
-TEST_F(Import, DataSetOnlyInFileNamesCountsAsNew)
+TEST_P(Import, DataSetOnlyInFileNamesCountsAsNew)
 {
     exec(QStringLiteral("INSERT INTO FileNames VALUES('03_2005', 'old')"));
     ASSERT_TRUE(import(kHead + kDoctor));
@@ -235,7 +256,7 @@ TEST_F(Import, DataSetOnlyInFileNamesCountsAsNew)
     EXPECT_EQ(count("FileNames"), 2);
 }
 
-TEST_F(Import, RecordNumbersContinueAfterTheLargest)
+TEST_P(Import, RecordNumbersContinueAfterTheLargest)
 {
     exec(QStringLiteral("INSERT INTO Details (recno, DataSet) VALUES(41, 'other')"));
     ASSERT_TRUE(import(kHead + kShift + kShift));
@@ -243,7 +264,7 @@ TEST_F(Import, RecordNumbersContinueAfterTheLargest)
               (QStringList{QStringLiteral("42"), QStringLiteral("43")}));
 }
 
-TEST_F(Import, DefaultRateAndValueConversions)
+TEST_P(Import, DefaultRateAndValueConversions)
 {
     settings.Superannuation = 6.126;
     const QByteArray doctors = "H,1,Dr,A,Aa,,,,,,999,,,,,,\n"
@@ -267,14 +288,15 @@ TEST_F(Import, DefaultRateAndValueConversions)
     EXPECT_EQ(scalar(QStringLiteral("SELECT annuity FROM Headers WHERE id = '1'")).toDouble(), 0.0);
 }
 
-TEST_F(Import, ApostrophesEverywhere)
+TEST_P(Import, ApostrophesEverywhere)
 {
     const QByteArray content = "A,\"Bob's March\"\nB,03'05\n"
                                "H,O'1,Dr,Seán,O'Brien,\"1 Quay's End\",,Town,County,PC,5,o'b@example.org,"
                                "NI'1,N'1,\"St Mary's PCT\",N,N\n"
                                "D,O'1,01/03/2005,\"St Mary's\",Shift,T,1,2,3,4,Y,\"O'Brien's Surgery\",1,0\n";
     ASSERT_TRUE(import(content)) << m_prompter.messages.join(u'\n').toStdString();
-    EXPECT_EQ(rows(QStringLiteral("SELECT * FROM FileNames")), QStringList{QStringLiteral("03'05|Bob's March")});
+    EXPECT_EQ(rows(QStringLiteral("SELECT DataSet, Label FROM FileNames")),
+              QStringList{QStringLiteral("03'05|Bob's March")});
     EXPECT_EQ(scalar(QStringLiteral("SELECT sname FROM Headers WHERE id = 'O''1'")).toString(),
               QStringLiteral("O'Brien"));
     EXPECT_EQ(scalar(QStringLiteral("SELECT Notes FROM Details")).toString(), QStringLiteral("O'Brien's Surgery"));
@@ -286,7 +308,7 @@ TEST_F(Import, ApostrophesEverywhere)
     EXPECT_EQ(count("Details"), 1);
 }
 
-TEST_F(Import, ExistenceCheckFailureIsReported)
+TEST_P(Import, ExistenceCheckFailureIsReported)
 {
     exec(QStringLiteral("DROP TABLE Headers"));
     EXPECT_FALSE(import(kHead + kDoctor));
@@ -295,7 +317,7 @@ TEST_F(Import, ExistenceCheckFailureIsReported)
 }
 
 // The command line on the bundled sample: import, refuse, overwrite, list.
-TEST_F(Import, CommandLineOnTheSample)
+TEST_F(ImportToFile, CommandLineOnTheSample)
 {
     const QString db = path(QStringLiteral("cli.mdb"));
     auto run = [&](QStringList args, QString* out = nullptr, QString* err = nullptr) {
@@ -333,47 +355,85 @@ TEST_F(Import, CommandLineOnTheSample)
     EXPECT_TRUE(err.startsWith(QStringLiteral("Error opening "))) << err.toStdString();
 }
 
-// Two copies of the program importing the same file into one database at the same moment.
-TEST_F(Import, TwoCopiesImportingAtOnceStoreTheDataSetOnce)
+// Two copies of the program importing pay files into one database at the same moment; each
+// file's ini names the database (the server's, or the file given by --db).
+class ImportRace : public Import
 {
-    const QString db = path(u"shared.mdb"_s);
-    for (int round = 0; round < 20; ++round) {
-        const bool overwrite = round % 2 == 1;
-        QFile::remove(db);
-        ASSERT_TRUE(QFile::copy(m_dbPath, db));
-        QStringList args{u"--db"_s, db, u"import"_s, sourcePath(u"samples/sample.pay"_s)};
-        if (overwrite)
-            args.append(u"--overwrite"_s);
-        QProcess copies[2];
-        for (QProcess& p : copies)
-            p.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"), args);
+protected:
+    // Runs velmarpay-cli import on each file at once; how many succeeded.
+    int importAtOnce(const QStringList& files, bool overwrite)
+    {
+        const QString ini = iniForStore();
+        std::vector<std::unique_ptr<QProcess>> copies;
+        for (const QString& file : files) {
+            QStringList args{u"--ini"_s, ini};
+            if (!onServer())
+                args += QStringList{u"--db"_s, m_dbPath};
+            args += QStringList{u"import"_s, file};
+            if (overwrite)
+                args.append(u"--overwrite"_s);
+            copies.push_back(std::make_unique<QProcess>());
+            copies.back()->start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"), args);
+        }
         int succeeded = 0;
-        for (QProcess& p : copies) {
-            ASSERT_TRUE(p.waitForFinished(30000));
-            succeeded += p.exitCode() == 0;
+        for (auto& p : copies) {
+            EXPECT_TRUE(p->waitForFinished(30000));
+            succeeded += p->exitCode() == 0;
             // The one that came second found the first one's data set.
-            if (p.exitCode() != 0) {
-                EXPECT_TRUE(p.readAllStandardError().contains("02_2005 already exist - Overwrite? No"));
+            if (p->exitCode() != 0) {
+                EXPECT_TRUE(p->readAllStandardError().contains("02_2005 already exist - Overwrite? No"));
             }
         }
-        EXPECT_EQ(succeeded, overwrite ? 2 : 1) << "round " << round;
-        exec(u"ATTACH '%1' AS shared"_s.arg(db));
-        EXPECT_EQ(rows(u"SELECT (SELECT count(*) FROM shared.FileNames), (SELECT count(*) FROM shared.Headers), "
-                       "(SELECT count(*) FROM shared.Details)"_s),
-                  QStringList{u"1|12|59"_s})
+        return succeeded;
+    }
+    void emptyTables()
+    {
+        for (const QString& table : TableNames())
+            exec(u"DELETE FROM %1"_s.arg(table));
+    }
+};
+VELMAR_ON_EACH_STORE(ImportRace);
+
+TEST_P(ImportRace, SameFileAtOnceIsStoredOnce)
+{
+    const QString sample = sourcePath(u"samples/sample.pay"_s);
+    for (int round = 0; round < 10; ++round) {
+        const bool overwrite = round % 2 == 1;
+        emptyTables();
+        EXPECT_EQ(importAtOnce({sample, sample}, overwrite), overwrite ? 2 : 1) << "round " << round;
+        EXPECT_EQ(rows(u"SELECT (SELECT count(*) FROM FileNames), (SELECT count(*) FROM Headers), "
+                       "(SELECT count(*) FROM Details), (SELECT count(DISTINCT recno) FROM Details)"_s),
+                  QStringList{u"1|12|59|59"_s})
             << "round " << round;
-        exec(u"DETACH shared"_s);
+    }
+}
+
+// recno stays unique over the table, each run's records numbered in file order.
+TEST_P(ImportRace, TwoRunsAtOnceNumberTheirRecordsApart)
+{
+    QFile sample(sourcePath(u"samples/sample.pay"_s));
+    ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+    const QByteArray other = sample.readAll().replace("B,02_2005", "B,03_2005");
+    const QString files[] = {sample.fileName(), writeFile(u"march.pay"_s, other)};
+    for (int round = 0; round < 5; ++round) {
+        emptyTables();
+        EXPECT_EQ(importAtOnce({files[0], files[1]}, false), 2);
+        EXPECT_EQ(rows(u"SELECT count(DISTINCT recno), MIN(recno), MAX(recno) FROM Details"_s),
+                  QStringList{u"118|1|118"_s});
+        // Each run's records in one block, in the order of the file.
+        EXPECT_EQ(rows(u"SELECT DataSet, MAX(recno) - MIN(recno) FROM Details GROUP BY DataSet ORDER BY DataSet"_s),
+                  (QStringList{u"02_2005|58"_s, u"03_2005|58"_s}));
     }
 }
 
 // A pay file read from a pipe, named "-" or /dev/stdin.
-TEST_F(Import, StandardInputIsReadToTheEnd)
+TEST_P(Import, StandardInputIsReadToTheEnd)
 {
     QFile sample(sourcePath(u"samples/sample.pay"_s));
     ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
     const QByteArray content = sample.readAll();
     for (const QString& name : {u"-"_s, u"/dev/stdin"_s}) {
-        const CliRun r = runCli(path(u"none.ini"_s), m_dbPath, {u"import"_s, name, u"--overwrite"_s}, {}, {}, &content);
+        const CliRun r = cli({u"import"_s, name, u"--overwrite"_s}, QString(), &content);
         EXPECT_EQ(r.out, u"Imported 02_2005 (February 2005 Pay Run): 12 doctors, 59 shift records\n"_s)
             << r.err.toStdString();
     }
@@ -381,7 +441,7 @@ TEST_F(Import, StandardInputIsReadToTheEnd)
 }
 
 // Another program holding the database, and a full disk: told as what they are, not as a bad line.
-TEST_F(Import, BusyOrFullDatabaseIsToldAsSuch)
+TEST_F(ImportToFile, BusyOrFullDatabaseIsToldAsSuch)
 {
     const QString inUse =
         u"error: The database %1 is in use by another program. Try again when it has finished."_s.arg(m_dbPath);

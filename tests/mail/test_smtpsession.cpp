@@ -1,5 +1,5 @@
 #include "core/appsettings.h"
-#include "mail/passwordcommand.h"
+#include "core/passwordcommand.h"
 #include "mail/smtpsession.h"
 
 #include "recordingstatus.h"

@@ -16,8 +16,8 @@ protected:
     {
         const QString ini =
             writeFile(u"velmarpay.ini"_s, "[DEFAULTS]\nSolo=1\nSuperannuation=5\nEmployerannuation=14\n");
-        const CliRun cli = runCli(ini, m_dbPath, QStringList{u"figures"_s} + args);
-        return Run{cli.exitCode, cli.out.split(u'\n', Qt::SkipEmptyParts), cli.err};
+        const CliRun r = cli(QStringList{u"figures"_s} + args, ini);
+        return Run{r.exitCode, r.out.split(u'\n', Qt::SkipEmptyParts), r.err};
     }
     void SetUp() override
     {
@@ -31,8 +31,9 @@ protected:
         insertDoctor({.id = u"900"_s, .sname = u"Other"_s}, u"Dec06"_s);
     }
 };
+VELMAR_ON_EACH_STORE(FiguresCommand);
 
-TEST_F(FiguresCommand, OneLinePerDoctorInSurnameOrder)
+TEST_P(FiguresCommand, OneLinePerDoctorInSurnameOrder)
 {
     const Run r = run({u"--dataset"_s, u"Nov06"_s});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
@@ -45,7 +46,7 @@ TEST_F(FiguresCommand, OneLinePerDoctorInSurnameOrder)
                      }));
 }
 
-TEST_F(FiguresCommand, OneDoctor)
+TEST_P(FiguresCommand, OneDoctor)
 {
     const Run r = run({u"--dataset"_s, u"Nov06"_s, u"--doctor"_s, u"O'Neil"_s});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
@@ -53,7 +54,7 @@ TEST_F(FiguresCommand, OneDoctor)
     EXPECT_TRUE(r.out[1].startsWith(u"O'Neil\t0.00"_s));
 }
 
-TEST_F(FiguresCommand, UnknownNamesFail)
+TEST_P(FiguresCommand, UnknownNamesFail)
 {
     Run r = run({u"--dataset"_s, u"Jan07"_s});
     EXPECT_NE(r.exitCode, 0);

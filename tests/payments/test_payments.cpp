@@ -41,8 +41,9 @@ protected:
         return rows;
     }
 };
+VELMAR_ON_EACH_STORE(ShiftRows);
 
-TEST_F(ShiftRows, DerivedColumnsKeepPartHours)
+TEST_P(ShiftRows, DerivedColumnsKeepPartHours)
 {
     // 90 minutes is an hour and a half, whichever way the adjustment goes.
     insertShift({.recno = 1, .total = 100, .adjustmentTime = 90, .adjustmentRate = 20, .extra = 1});
@@ -59,7 +60,7 @@ TEST_F(ShiftRows, DerivedColumnsKeepPartHours)
     EXPECT_DOUBLE_EQ(rows[2].value(QStringLiteral("Net")).toDouble(), 100);
 }
 
-TEST_F(ShiftRows, ColumnsInDisplayOrderThenEveryStoredColumn)
+TEST_P(ShiftRows, ColumnsInDisplayOrderThenEveryStoredColumn)
 {
     insertShift({.recno = 1, .superfee = 7.5, .nonsuperfee = 2.25});
     const QList<QSqlRecord> rows = load();
@@ -78,7 +79,7 @@ TEST_F(ShiftRows, ColumnsInDisplayOrderThenEveryStoredColumn)
     EXPECT_EQ(r.value(QStringLiteral("id")).toString(), QStringLiteral("100"));
 }
 
-TEST_F(ShiftRows, OneDoctorOfOneDataSetInRecordOrder)
+TEST_P(ShiftRows, OneDoctorOfOneDataSetInRecordOrder)
 {
     insertShift({.recno = 12, .total = 3});
     insertShift({.recno = 5, .total = 1});
@@ -91,14 +92,14 @@ TEST_F(ShiftRows, OneDoctorOfOneDataSetInRecordOrder)
     EXPECT_EQ(order, (QList<int>{5, 9, 12}));
 }
 
-TEST_F(ShiftRows, ApostrophesInNamesAreSafe)
+TEST_P(ShiftRows, ApostrophesInNamesAreSafe)
 {
     insertShift({.recno = 1, .id = QStringLiteral("O'Neil"), .total = 10, .dataSet = QStringLiteral("Nov'06")});
     EXPECT_EQ(load(QStringLiteral("Nov'06"), QStringLiteral("O'Neil")).size(), 1);
     EXPECT_TRUE(m_prompter.messages.isEmpty());
 }
 
-TEST_F(ShiftRows, FailuresAndMissingDoctorsAreReported)
+TEST_P(ShiftRows, FailuresAndMissingDoctorsAreReported)
 {
     QSqlRecord doctor;
     EXPECT_FALSE(LoadDoctor(m_db, QStringLiteral("Nov06"), QStringLiteral("404"), &doctor, m_prompter));
@@ -151,8 +152,9 @@ protected:
                      .nonsuperfee = 0});
     }
 };
+VELMAR_ON_EACH_STORE(Figures);
 
-TEST_F(Figures, PensionFormModeWorkedExample)
+TEST_P(Figures, PensionFormModeWorkedExample)
 {
     workedExample({.annuity = 2});
     const PaymentFigures f = compute(pensionFormMode(5, 14));
@@ -168,7 +170,7 @@ TEST_F(Figures, PensionFormModeWorkedExample)
     EXPECT_FALSE(f.payGross);
 }
 
-TEST_F(Figures, PensionFormModeMembershipFlags)
+TEST_P(Figures, PensionFormModeMembershipFlags)
 {
     workedExample({.annuity = 2, .nosolo = QStringLiteral("Y"), .paygross = QStringLiteral("Y")});
     insertDoctor({.id = QStringLiteral("101"), .annuity = 2, .nosolo = QStringLiteral("y")});
@@ -198,7 +200,7 @@ TEST_F(Figures, PensionFormModeMembershipFlags)
     EXPECT_FALSE(plain.payGross);
 }
 
-TEST_F(Figures, PensionFormModeWithoutSuperannuationRate)
+TEST_P(Figures, PensionFormModeWithoutSuperannuationRate)
 {
     workedExample({.annuity = 2});
     const PaymentFigures f = compute(pensionFormMode(0, 14));
@@ -208,7 +210,7 @@ TEST_F(Figures, PensionFormModeWithoutSuperannuationRate)
     EXPECT_DOUBLE_EQ(f.netPayment, 147.01);
 }
 
-TEST_F(Figures, PensionFormModeSplitFees)
+TEST_P(Figures, PensionFormModeSplitFees)
 {
     workedExample({.annuity = 2});
     AppSettings s = pensionFormMode(5, 14);
@@ -224,7 +226,7 @@ TEST_F(Figures, PensionFormModeSplitFees)
     EXPECT_DOUBLE_EQ(f.netPayment, 150.01 - 6.5 - 2.6);
 }
 
-TEST_F(Figures, PlainModeUsesDoctorsRate)
+TEST_P(Figures, PlainModeUsesDoctorsRate)
 {
     workedExample({.annuity = 10});
     AppSettings s;
@@ -238,7 +240,7 @@ TEST_F(Figures, PlainModeUsesDoctorsRate)
     EXPECT_EQ(f.nonSuperannuableFees, 0);
 }
 
-TEST_F(Figures, PlainModeSplitFeesPaysSuperannuablePartOnly)
+TEST_P(Figures, PlainModeSplitFeesPaysSuperannuablePartOnly)
 {
     workedExample({.annuity = 10});
     AppSettings s;
@@ -251,7 +253,7 @@ TEST_F(Figures, PlainModeSplitFeesPaysSuperannuablePartOnly)
     EXPECT_EQ(f.netPayment, 117.0);
 }
 
-TEST_F(Figures, DoctorWithoutRecordsHasZeroFigures)
+TEST_P(Figures, DoctorWithoutRecordsHasZeroFigures)
 {
     insertDoctor({.annuity = 2});
     for (const AppSettings& s : {AppSettings(), pensionFormMode()}) {
@@ -265,7 +267,7 @@ TEST_F(Figures, DoctorWithoutRecordsHasZeroFigures)
     }
 }
 
-TEST_F(Figures, DeductionsLargerThanFeesGoNegative)
+TEST_P(Figures, DeductionsLargerThanFeesGoNegative)
 {
     insertDoctor({.annuity = 3});
     // 100.00 less 10 hours at 12.3456 an hour.
@@ -279,7 +281,7 @@ TEST_F(Figures, DeductionsLargerThanFeesGoNegative)
     EXPECT_EQ(money(f.netPayment), QStringLiteral("-21.59"));
 }
 
-TEST_F(Figures, NullsReadAsZero)
+TEST_P(Figures, NullsReadAsZero)
 {
     exec(QStringLiteral("INSERT INTO Headers (DataSet, id) VALUES('Nov06', '100')"));
     exec(QStringLiteral("INSERT INTO Details (recno, DataSet, id, Total, AdjustmentTime, AdjustmentRate, Extra) "

@@ -307,8 +307,9 @@ protected:
         addShift(QStringLiteral("4"), {});
     }
 };
+VELMAR_ON_EACH_STORE(RunTest);
 
-TEST_F(RunTest, HangUpDuringDoctorTwoOfFourCostsOnlyHimAndUnconfirmedIsNotSentAgainUnasked)
+TEST_P(RunTest, HangUpDuringDoctorTwoOfFourCostsOnlyHimAndUnconfirmedIsNotSentAgainUnasked)
 {
     struct Case
     {
@@ -360,7 +361,7 @@ TEST_F(RunTest, HangUpDuringDoctorTwoOfFourCostsOnlyHimAndUnconfirmedIsNotSentAg
     }
 }
 
-TEST_F(RunTest, CancelAfterDoctorTwoStopsThereSaysQuitAndTheRestGoLater)
+TEST_P(RunTest, CancelAfterDoctorTwoStopsThereSaysQuitAndTheRestGoLater)
 {
     Rig rig(*this);
     rig.sender.messageDone = [&](const SendRecord&) {

@@ -30,8 +30,9 @@ protected:
         return result;
     }
 };
+VELMAR_ON_EACH_STORE(SendLogTest);
 
-TEST_F(SendLogTest, LatestPerDoctorInSurnameOrderOrEveryAttemptInTurn)
+TEST_P(SendLogTest, LatestPerDoctorInSurnameOrderOrEveryAttemptInTurn)
 {
     addDoctor({.id = u"1"_s, .fname = u"Alan"_s, .sname = u"Oakes"_s});
     addDoctor({.id = u"2"_s, .fname = u"Beth"_s, .sname = u"O'Brien"_s});

@@ -1,4 +1,4 @@
-#include "mail/passwordcommand.h"
+#include "core/passwordcommand.h"
 
 #include <QEventLoop>
 #include <QProcess>

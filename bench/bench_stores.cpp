@@ -1,0 +1,144 @@
+// The same pay run on both stores in one run: the import of a generated pay run (2,000 doctors,
+// 100,000 shift records by default) into a fresh database, then the pension summary of it, on an
+// SQLite file and on a PostgreSQL server of its own (started as the tests start theirs: needs the
+// postgresql package). Prints both times, the ratio (aim: the server within twice SQLite's time)
+// and whether the two summaries are the same, line for line.
+//   bench_stores [DOCTORS SHIFTS]
+#include "common/temporarypostgres.h"
+#include "core/appsettings.h"
+#include "core/appstate.h"
+#include "db/database.h"
+#include "documents/documents.h"
+#include "import/payimport.h"
+#include "benchsupport.h"
+#include "report/reportoutput.h"
+#include "report/reporttableexport.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <clocale>
+#include <cstdio>
+
+namespace {
+
+struct Times
+{
+    double import = 0;
+    double summary = 0;
+    QByteArray csv;
+};
+
+// Imports the file and writes the pension summary of it; false after a message.
+bool measure(const QSqlDatabase& db, const QString& pay, const QTemporaryDir& dir, Times* times)
+{
+    velmar::AppSettings settings;
+    settings.Solo = true;
+    settings.Superannuation = 6;
+    settings.NoSuperannuation = false;
+    velmar::AppState state;
+    velmar::bench::QuietPrompter prompter;
+    QElapsedTimer timer;
+    timer.start();
+    if (!velmar::ImportPaymentFile(pay, settings, state, db, prompter))
+        return false;
+    times->import = timer.nsecsElapsed() / 1e9;
+
+    velmar::PdfFileOutput output(dir.filePath(QStringLiteral("summary.pdf")));
+    velmar::Documents documents(settings, state, db, prompter, output);
+    timer.restart();
+    if (!documents.RunSummary(true))
+        return false;
+    times->summary = timer.nsecsElapsed() / 1e9;
+    // The lines themselves, to compare the stores.
+    const QString csv = dir.filePath(QStringLiteral("summary.csv"));
+    QString error;
+    QFile file(csv);
+    if (!velmar::WriteReportCsv(documents.prepareSummary(), csv, &error) || !file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return false;
+    }
+    times->csv = file.readAll();
+    return prompter.errors == 0;
+}
+
+bool onSqlite(const QString& pay, Times* times)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("bench.mdb"));
+    QString error;
+    bool ok = false;
+    {
+        QSqlDatabase db;
+        ok = velmar::CreateDatabase(path, &error) && velmar::OpenDatabase(path, QStringLiteral("sqlite"), &db, &error);
+        if (!ok)
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+        ok = ok && measure(db, pay, dir, times);
+    }
+    velmar::CloseDatabase(QStringLiteral("sqlite"));
+    return ok;
+}
+
+bool onServer(const QString& pay, Times* times)
+{
+    QTemporaryDir dir;
+    velmar::test::TemporaryPostgres server;
+    QString error;
+    bool ok = server.start(&error);
+    {
+        QSqlDatabase admin;
+        ok = ok &&
+             velmar::OpenServerDatabase(server.settings(QStringLiteral("postgres")), QStringLiteral("admin"), &admin,
+                                        &error, false) &&
+             QSqlQuery(admin).exec(QStringLiteral("CREATE DATABASE bench"));
+    }
+    velmar::CloseDatabase(QStringLiteral("admin"));
+    {
+        QSqlDatabase db;
+        ok = ok &&
+             velmar::OpenServerDatabase(server.settings(QStringLiteral("bench")), QStringLiteral("server"), &db, &error,
+                                        false) &&
+             velmar::CreateServerTables(db, &error);
+        if (!ok)
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+        ok = ok && measure(db, pay, dir, times);
+    }
+    velmar::CloseDatabase(QStringLiteral("server"));
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    const int doctors = argc > 2 ? std::atoi(argv[1]) : 2000;
+    const int shifts = argc > 2 ? std::atoi(argv[2]) : 100000;
+    QTemporaryDir dir;
+    const QString pay = dir.filePath(QStringLiteral("run.pay"));
+    velmar::bench::writePayFile(pay, doctors, shifts);
+
+    Times sqlite, server;
+    if (!onSqlite(pay, &sqlite) || !onServer(pay, &server)) {
+        std::fprintf(stderr, "the benchmark failed\n");
+        return 1;
+    }
+    const auto line = [&](const char* store, const Times& t) {
+        std::printf("%-10s import %.2f s (%.0f records/s), pension summary %.2f s, together %.2f s\n", store, t.import,
+                    (doctors + shifts) / t.import, t.summary, t.import + t.summary);
+    };
+    std::printf("%d doctors, %d shift records\n", doctors, shifts);
+    line("SQLite", sqlite);
+    line("PostgreSQL", server);
+    const double ratio = (server.import + server.summary) / (sqlite.import + sqlite.summary);
+    const bool same = sqlite.csv == server.csv;
+    std::printf("PostgreSQL/SQLite: import %.2f, summary %.2f, together %.2f (aim: under 2); summaries %s\n",
+                server.import / sqlite.import, server.summary / sqlite.summary, ratio, same ? "identical" : "DIFFER");
+    return same && ratio < 2 ? 0 : 1;
+}

@@ -1,0 +1,163 @@
+#include "db/dialect.h"
+
+#include "schema_sql.h"
+
+#include <QRegularExpression>
+#include <QSqlDriver>
+#include <QSqlField>
+
+namespace velmar {
+
+namespace {
+
+struct Table
+{
+    QString name;
+    QStringList columns;
+};
+
+// The tables as schema.sql creates them.
+const QList<Table>& schemaTables()
+{
+    static const QList<Table> tables = [] {
+        QList<Table> result;
+        static const QRegularExpression create(QStringLiteral(R"(CREATE\s+TABLE\s+(\w+)\s*\((.*)\))"),
+                                               QRegularExpression::CaseInsensitiveOption |
+                                                   QRegularExpression::DotMatchesEverythingOption);
+        for (const QString& statement : QString::fromUtf8(kSchemaSql).split(u';')) {
+            const QRegularExpressionMatch m = create.match(statement);
+            if (!m.hasMatch())
+                continue;
+            Table table{m.captured(1), {}};
+            for (const QString& line : m.captured(2).split(u',')) {
+                const QString column = line.trimmed().section(u' ', 0, 0);
+                // "decimal(10,2)" splits at its comma too; the part after it names no column.
+                if (!column.isEmpty() && column.front().isLetter())
+                    table.columns.append(column);
+            }
+            result.append(table);
+        }
+        return result;
+    }();
+    return tables;
+}
+
+// Tables that statements sort in stored order: a server keeps that order in a column of its own.
+bool sortedAsStored(const QString& table)
+{
+    return table == u"Headers" || table == u"FileNames";
+}
+
+// Names collate as in SQLite's NAMEORDER: English, letters only (no case, no accents), and names
+// that compare equal are left to the statement's next key.
+const char kServerNameOrder[] =
+    "CREATE COLLATION IF NOT EXISTS nameorder (provider = icu, locale = 'en-GB-u-ks-level1', deterministic = false)";
+
+QString forServer(QString statement)
+{
+    static const QRegularExpression real(QStringLiteral(R"(\bREAL\b|\bdecimal\(10,2\))"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    statement.replace(real, QStringLiteral("double precision"));
+    // Texts compare and sort by their characters' codes, as in SQLite, whatever the database's
+    // own locale.
+    static const QRegularExpression text(QStringLiteral(R"(\bTEXT\b)"), QRegularExpression::CaseInsensitiveOption);
+    statement.replace(text, QStringLiteral("text COLLATE \"C\""));
+    static const QRegularExpression create(QStringLiteral(R"(^\s*CREATE\s+TABLE\s+(\w+))"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = create.match(statement);
+    if (m.hasMatch() && sortedAsStored(m.captured(1))) {
+        const qsizetype close = statement.lastIndexOf(u')');
+        statement.insert(close, QStringLiteral(",\n  rowid bigint GENERATED ALWAYS AS IDENTITY\n"));
+    }
+    return statement;
+}
+
+} // namespace
+
+Dialect DialectOf(const QSqlDatabase& db)
+{
+    return db.driverName() == u"QPSQL" ? Dialect::PostgreSQL : Dialect::SQLite;
+}
+
+QStringList BeginWriting(Dialect dialect)
+{
+    if (dialect == Dialect::SQLite)
+        return {QStringLiteral("BEGIN IMMEDIATE")};
+    // What BEGIN IMMEDIATE is to SQLite: writers queue for one lock, readers go on. The number
+    // is this program's own; a transaction-scoped lock goes with COMMIT or ROLLBACK.
+    return {QStringLiteral("BEGIN"), QStringLiteral("SELECT pg_advisory_xact_lock(7350297)")};
+}
+
+QStringList SchemaStatements(Dialect dialect)
+{
+    QStringList statements;
+    if (dialect == Dialect::PostgreSQL)
+        statements.append(QString::fromUtf8(kServerNameOrder));
+    for (const QString& statement : QString::fromUtf8(kSchemaSql).split(u';', Qt::SkipEmptyParts)) {
+        if (statement.trimmed().isEmpty())
+            continue;
+        statements.append(dialect == Dialect::PostgreSQL ? forServer(statement.trimmed()) : statement.trimmed());
+    }
+    return statements;
+}
+
+QStringList UpgradeSteps(Dialect dialect)
+{
+    const QString type =
+        dialect == Dialect::SQLite ? QStringLiteral("decimal(10,2)") : QStringLiteral("double precision");
+    return {
+        QStringLiteral("ALTER TABLE Details ADD COLUMN superfee %1 default 0").arg(type),
+        QStringLiteral("ALTER TABLE Details ADD COLUMN nonsuperfee %1 default 0").arg(type),
+        // 60.0: integer division would drop part-hours of the adjustment.
+        QStringLiteral("Update Details set superfee = (Total + (Extra * AdjustmentRate * AdjustmentTime / 60.0))"),
+        QStringLiteral("Update Details set nonsuperfee = 0.0"),
+    };
+}
+
+QStringList TableNames()
+{
+    QStringList names;
+    for (const Table& t : schemaTables())
+        names.append(t.name);
+    return names;
+}
+
+QStringList TableColumns(const QString& table)
+{
+    for (const Table& t : schemaTables())
+        if (t.name.compare(table, Qt::CaseInsensitive) == 0)
+            return t.columns;
+    return {};
+}
+
+void SpellColumnsAsWritten(QSqlRecord* record, const QString& statement)
+{
+    for (int i = 0; i < record->count(); ++i) {
+        const QString name = record->fieldName(i);
+        const QRegularExpression word(QStringLiteral("\\b%1\\b").arg(QRegularExpression::escape(name)),
+                                      QRegularExpression::CaseInsensitiveOption);
+        QString spelling = word.match(statement).captured(0);
+        for (const Table& t : schemaTables())
+            for (const QString& column : t.columns)
+                if (spelling.isEmpty() && column.compare(name, Qt::CaseInsensitive) == 0)
+                    spelling = column;
+        if (!spelling.isEmpty() && spelling != name) {
+            QSqlField field = record->field(i);
+            field.setName(spelling);
+            record->replace(i, field);
+        }
+    }
+}
+
+QString ServerReason(const QString& text)
+{
+    // The statement quoted back with a caret under the fault says nothing to a clerk.
+    QString reason = text.section(QStringLiteral("\nLINE "), 0, 0);
+    static const QRegularExpression lead(QStringLiteral(R"(^connection to server .*? failed: )"));
+    static const QRegularExpression marks(QStringLiteral(R"(\b(FATAL|ERROR):\s+)"));
+    static const QRegularExpression state(QStringLiteral(R"(\s*\([0-9A-Z]{5}\)\s*$)"));
+    reason.remove(lead).remove(marks).remove(state);
+    return reason.simplified();
+}
+
+} // namespace velmar

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QString>
+#include <QStringList>
+
+namespace velmar {
+
+// Where the two stores differ. Everything else runs the same statements on both.
+enum class Dialect { SQLite, PostgreSQL };
+
+Dialect DialectOf(const QSqlDatabase& db);
+
+// Starts a transaction that writes. One such transaction runs at a time on either store, so a
+// check made inside it (a data set's existence, the largest recno) holds until it commits.
+QStringList BeginWriting(Dialect dialect);
+
+// Creates the tables and indexes of a new database; on a server also the name collation, and
+// a stored-order column `rowid` for the tables SQLite gives one of its own and statements sort by.
+QStringList SchemaStatements(Dialect dialect);
+
+// Adds superfee and nonsuperfee to an older Details table and fills them in. Money stays a double
+// on a server, so both stores compute the same figures.
+QStringList UpgradeSteps(Dialect dialect);
+
+// The tables of the schema and their columns, in the order INSERT ... VALUES fills them.
+QStringList TableNames();
+QStringList TableColumns(const QString& table);
+
+// A server folds unquoted names to lower case: gives each column of the record the spelling
+// the statement uses for it, else the schema's ("Shift_Date", "Adj_Time"), for titles shown.
+void SpellColumnsAsWritten(QSqlRecord* record, const QString& statement);
+
+// A server's reason cut to what a clerk needs: no "connection to server at ... failed:" lead,
+// no "FATAL:" or "ERROR:" marks, one line.
+QString ServerReason(const QString& text);
+
+} // namespace velmar

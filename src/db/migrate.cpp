@@ -1,0 +1,210 @@
+#include "db/migrate.h"
+
+#include "db/database.h"
+#include "db/dialect.h"
+#include "db/fastinsert.h"
+#include "db/sqltransaction.h"
+
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#include <memory>
+
+namespace velmar {
+
+namespace {
+
+// How a table's rows were stored: shift records by number, the others as SQLite keeps them.
+QString storedOrder(const QString& table)
+{
+    return TableColumns(table).contains(QStringLiteral("recno")) ? QStringLiteral("recno") : QStringLiteral("rowid");
+}
+
+// Data-set names in the order they came: the picker's list first, then names found only in the
+// other tables.
+bool sourceDataSets(const QSqlDatabase& db, QStringList* names)
+{
+    QStringList tables = TableNames();
+    tables.move(tables.indexOf(QStringLiteral("FileNames")), 0);
+    for (const QString& table : tables) {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        if (!q.exec(QStringLiteral("SELECT DataSet FROM %1 ORDER BY %2").arg(table, storedOrder(table))))
+            return false;
+        while (q.next())
+            if (!names->contains(q.value(0).toString()))
+                names->append(q.value(0).toString());
+    }
+    return true;
+}
+
+QVariant scalar(const QSqlDatabase& db, const QString& statement, bool* ok)
+{
+    QSqlQuery q(db);
+    *ok = q.exec(statement) && q.next();
+    return *ok ? q.value(0) : QVariant();
+}
+
+class Copier
+{
+public:
+    Copier(const QSqlDatabase& source, const QSqlDatabase& target) : m_source(source), m_target(target) {}
+
+    bool prepare()
+    {
+        for (const QString& table : TableNames()) {
+            auto insert = std::make_unique<FastInsert>();
+            if (!insert->prepare(m_target, table))
+                return fail(insert->lastError());
+            m_inserts.emplace_back(table, std::move(insert));
+        }
+        return true;
+    }
+
+    // Every row of the data set; *counts gets the rows per table.
+    bool copy(const QString& dataSet, int recnoShift, QList<qsizetype>* counts)
+    {
+        for (auto& [table, insert] : m_inserts) {
+            const QStringList columns = TableColumns(table);
+            const QString order =
+                columns.contains(QStringLiteral("recno")) ? QStringLiteral("recno") : QStringLiteral("rowid");
+            QSqlQuery q(m_source);
+            q.setForwardOnly(true);
+            if (!q.exec(QStringLiteral("SELECT %1 FROM %2 WHERE DataSet = '%3' ORDER BY %4")
+                            .arg(columns.join(QStringLiteral(", ")), table, QuoteForSql(dataSet), storedOrder(table))))
+                return fail(q.lastError());
+            qsizetype rows = 0;
+            while (q.next()) {
+                for (int i = 0; i < columns.size(); ++i) {
+                    const QVariant value = q.value(i);
+                    if (value.isNull())
+                        insert->bindNull(i);
+                    else if (columns.at(i) == u"recno")
+                        insert->bind(i, value.toLongLong() + recnoShift);
+                    else if (value.typeId() == QMetaType::Double)
+                        insert->bind(i, value.toDouble());
+                    else if (value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::Int)
+                        insert->bind(i, value.toLongLong());
+                    else
+                        insert->bind(i, value.toString());
+                }
+                if (!insert->exec())
+                    return fail(insert->lastError());
+                ++rows;
+            }
+            counts->append(rows);
+        }
+        return true;
+    }
+
+    bool finish()
+    {
+        for (auto& entry : m_inserts)
+            if (!entry.second->finish())
+                return fail(entry.second->lastError());
+        return true;
+    }
+
+    QString error() const { return m_error; }
+
+private:
+    bool fail(const QSqlError& e)
+    {
+        const QString trouble = DatabaseTrouble(m_target, e);
+        m_error = trouble.isEmpty() ? ServerReason(e.databaseText().isEmpty() ? e.text() : e.databaseText()) : trouble;
+        return false;
+    }
+
+    QSqlDatabase m_source;
+    QSqlDatabase m_target;
+    std::vector<std::pair<QString, std::unique_ptr<FastInsert>>> m_inserts;
+    QString m_error;
+};
+
+} // namespace
+
+bool MigrateDataSets(const QSqlDatabase& source, const QSqlDatabase& target, Migration* result, QString* error)
+{
+    *result = Migration();
+    const QString from = DatabaseDescription(source);
+    const QString into = DatabaseDescription(target);
+    QStringList names;
+    if (!sourceDataSets(source, &names)) {
+        *error = QStringLiteral("Cannot read the data sets of %1").arg(from);
+        return false;
+    }
+    SqlTransaction transaction(target);
+    if (!transaction.isActive()) {
+        const QString trouble = DatabaseTrouble(target, transaction.lastError());
+        *error = trouble.isEmpty() ? QStringLiteral("Cannot write to %1: %2").arg(into, transaction.error()) : trouble;
+        return false;
+    }
+
+    // Existence is settled inside the transaction, so a clerk importing meanwhile is not doubled.
+    QStringList copy;
+    bool ok = true;
+    int lowest = 0;
+    for (const QString& name : names) {
+        const QString quoted = QuoteForSql(name);
+        QStringList counts;
+        for (const QString& table : TableNames())
+            counts.append(QStringLiteral("(SELECT count(*) FROM %1 WHERE DataSet = '%2')").arg(table, quoted));
+        const int found = scalar(target, QStringLiteral("SELECT ") + counts.join(QStringLiteral(" + ")), &ok).toInt();
+        const QVariant first =
+            ok ? scalar(source, QStringLiteral("SELECT MIN(recno) FROM Details WHERE DataSet = '%1'").arg(quoted), &ok)
+               : QVariant();
+        if (!ok) {
+            *error = QStringLiteral("Cannot compare the data sets of %1 and %2").arg(from, into);
+            return false;
+        }
+        if (found > 0) {
+            result->refused.append(name);
+            continue;
+        }
+        copy.append(name);
+        if (!first.isNull() && (lowest == 0 || first.toInt() < lowest))
+            lowest = first.toInt();
+    }
+
+    // recno is unique over the whole table: numbers the target already uses push the copies up.
+    const int largest = scalar(target, QStringLiteral("SELECT MAX(recno) FROM Details"), &ok).toInt();
+    int shift = 0;
+    if (ok && lowest != 0 && lowest <= largest) {
+        shift = largest + 1 - lowest;
+        result->firstRecordNumber = largest + 1;
+    }
+
+    Copier copier(source, target);
+    if (!copier.prepare()) {
+        *error = QStringLiteral("Cannot write to %1: %2").arg(into, copier.error());
+        return false;
+    }
+    for (const QString& name : copy) {
+        QList<qsizetype> counts;
+        if (!copier.copy(name, shift, &counts)) {
+            *error = QStringLiteral("Cannot copy %1 into %2: %3").arg(name, into, copier.error());
+            return false;
+        }
+        bool found = false;
+        const QString label =
+            scalar(source, QStringLiteral("SELECT Label FROM FileNames WHERE DataSet = '%1'").arg(QuoteForSql(name)),
+                   &found)
+                .toString();
+        const QStringList tables = TableNames();
+        result->copied.append(MigratedDataSet{name, label, counts.value(tables.indexOf(QStringLiteral("Headers"))),
+                                              counts.value(tables.indexOf(QStringLiteral("Details"))),
+                                              counts.value(tables.indexOf(QStringLiteral("SendLog")))});
+    }
+    if (!copier.finish()) {
+        *error = QStringLiteral("Cannot copy into %1: %2").arg(into, copier.error());
+        return false;
+    }
+    if (!transaction.commit()) {
+        const QString trouble = DatabaseTrouble(target, transaction.lastError());
+        *error = trouble.isEmpty() ? QStringLiteral("Cannot write to %1: %2").arg(into, transaction.error()) : trouble;
+        return false;
+    }
+    return true;
+}
+
+} // namespace velmar

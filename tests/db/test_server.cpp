@@ -1,0 +1,239 @@
+#include "common/realpeers.h"
+#include "common/testsupport.h"
+
+#include "core/appsettings.h"
+#include "core/appstate.h"
+#include "db/database.h"
+#include "db/dialect.h"
+#include "import/payimport.h"
+#include "payments/datasets.h"
+#include "sending/sendlog.h"
+
+#include <QFile>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTcpServer>
+
+#include <functional>
+
+using namespace velmar;
+using namespace velmar::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString refusal(const DatabaseSettings& settings)
+{
+    QSqlDatabase db;
+    QString error;
+    EXPECT_FALSE(OpenServerDatabase(settings, u"refused"_s, &db, &error));
+    CloseDatabase(u"refused"_s);
+    return error;
+}
+
+bool connects(const DatabaseSettings& settings)
+{
+    QSqlDatabase db;
+    QString error;
+    const bool ok = OpenServerDatabase(settings, u"accepted"_s, &db, &error);
+    EXPECT_TRUE(ok) << error.toStdString();
+    db = QSqlDatabase();
+    CloseDatabase(u"accepted"_s);
+    return ok;
+}
+
+QString iniFor(const QTemporaryDir& dir, const DatabaseSettings& s)
+{
+    const QString path = dir.filePath(u"server.ini"_s);
+    QFile ini(path);
+    EXPECT_TRUE(ini.open(QIODevice::WriteOnly) && ini.write(DatabaseSection(s)) > 0);
+    return path;
+}
+
+} // namespace
+
+// Whatever keeps the program from its database is told the same way, naming database and host.
+TEST(ServerConnection, EachRefusalNamesTheDatabaseAndTheHost)
+{
+    PostgresServer& server = PostgresServer::instance();
+    ASSERT_TRUE(server.admin(u"CREATE DATABASE no_tables"_s));
+    const DatabaseSettings local = server.settings(u"velmar_template"_s);
+    const DatabaseSettings tcp = server.settings(u"velmar_template"_s, true);
+    int closedPort = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+        closedPort = probe.serverPort();
+    }
+    const auto with = [](DatabaseSettings s, const std::function<void(DatabaseSettings&)>& change) {
+        change(s);
+        return s;
+    };
+    const struct
+    {
+        DatabaseSettings settings;
+        QString message;
+    } cases[] = {
+        {with(tcp, [&](auto& s) { s.Port = closedPort; }),
+         u"Cannot connect to the database velmar_template on 127.0.0.1: Connection refused Is the server running on "
+         "that host and accepting TCP/IP connections?"_s},
+        {with(tcp, [](auto& s) { s.Password = u"wrong"_s; }),
+         u"Cannot connect to the database velmar_template on 127.0.0.1: password authentication failed for user "
+         "\"postgres\""_s},
+        {with(local, [](auto& s) { s.Name = u"missing"_s; }),
+         u"Cannot connect to the database missing on %1: database \"missing\" does not exist"_s.arg(local.Host)},
+        {with(local, [](auto& s) { s.Name = u"no_tables"_s; }),
+         u"Cannot connect to the database no_tables on %1: its tables (Headers, Details, FileNames) are missing; "
+         "\"velmarpay-cli init-db\" creates them"_s.arg(local.Host)},
+        {with(tcp, [](auto& s) { s.PasswordCommand = u"echo no >&2; exit 3"_s; }),
+         u"Cannot connect to the database velmar_template on 127.0.0.1: the password command failed: exit status 3: "
+         "no"_s},
+        // sslmode goes to the client library as it stands; our server speaks no TLS.
+        {with(tcp, [](auto& s) { s.SslMode = u"require"_s; }),
+         u"Cannot connect to the database velmar_template on 127.0.0.1: server does not support SSL, but SSL was "
+         "required"_s},
+        {with(tcp, [](auto& s) { s.SslMode = u"verify-all"_s; }),
+         u"Cannot connect to the database velmar_template on 127.0.0.1: invalid sslmode value: \"verify-all\""_s},
+        {with(tcp, [](auto& s) { s.SslMode = u"disable host=elsewhere"_s; }),
+         u"Cannot connect to the database velmar_template on 127.0.0.1: invalid sslmode value: \"disable "
+         "host=elsewhere\""_s},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(refusal(c.settings), c.message);
+
+    EXPECT_TRUE(connects(with(tcp, [](auto& s) {
+        s.Password.clear();
+        s.PasswordCommand = u"printf '%s\\n' "_s + PostgresServer::password();
+    })));
+    EXPECT_TRUE(connects(with(tcp, [](auto& s) { s.SslMode = u"disable"_s; })));
+
+    // The command line says the same and fails.
+    QTemporaryDir dir;
+    const CliRun r =
+        runCli(iniFor(dir, with(tcp, [](auto& s) { s.Password = u"wrong"_s; })), QString(), {u"datasets"_s});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, cases[1].message + u'\n');
+}
+
+// The administrator makes the database with createdb; init-db puts the tables in, once.
+TEST(ServerConnection, InitDbCreatesTheTablesOnceInTheNamedDatabase)
+{
+    PostgresServer& server = PostgresServer::instance();
+    ASSERT_TRUE(server.admin(u"CREATE DATABASE fresh"_s));
+    const DatabaseSettings s = server.settings(u"fresh"_s);
+    QTemporaryDir dir;
+    const QString ini = iniFor(dir, s);
+    CliRun r = runCli(ini, QString(), {u"init-db"_s});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, u"created the tables in fresh on %1\n"_s.arg(s.Host));
+    r = runCli(ini, QString(), {u"init-db"_s});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, u"The database fresh on %1 already has the tables Headers, Details, FileNames, SendLog: nothing "
+                     "was created\n"_s.arg(s.Host));
+    r = runCli(ini, QString(), {u"import"_s, sourcePath(u"samples/sample.pay"_s)});
+    EXPECT_EQ(r.out, u"Imported 02_2005 (February 2005 Pay Run): 12 doctors, 59 shift records\n"_s)
+        << r.err.toStdString();
+}
+
+// A service moving its SQLite file onto the server.
+class Migrate : public DatabaseTest
+{
+protected:
+    void SetUp() override
+    {
+        DatabaseTest::SetUp();
+        m_file = path(u"old.mdb"_s);
+        QString error;
+        ASSERT_TRUE(CreateDatabase(m_file, &error) && OpenDatabase(m_file, u"old"_s, &m_old, &error))
+            << error.toStdString();
+        QFile sample(sourcePath(u"samples/sample.pay"_s));
+        ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+        const QByteArray february = sample.readAll();
+        for (const QByteArray& run : {february, QByteArray(february).replace("B,02_2005", "B,03_2005")}) {
+            ImportPaymentFile(writeFile(u"run.pay"_s, run), m_settings, m_state, m_old, m_prompter);
+        }
+        for (const char* id : {"1001", "1002"})
+            ASSERT_TRUE(AppendSendLog(m_old,
+                                      {u"03_2005"_s, QString::fromLatin1(id), QString(), u"a@example.test"_s,
+                                       u"x.pdf"_s, QDateTime::currentDateTimeUtc(), SendOutcome::Sent, u"250 OK"_s},
+                                      &error))
+                << error.toStdString();
+        ASSERT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
+    }
+    void TearDown() override
+    {
+        m_old = QSqlDatabase();
+        CloseDatabase(u"old"_s);
+        DatabaseTest::TearDown();
+    }
+    // Every row of a table in stored order.
+    static QStringList stored(const QSqlDatabase& db, const QString& table, const QString& order = u"rowid"_s)
+    {
+        QSqlQuery q(db);
+        EXPECT_TRUE(q.exec(u"SELECT %1 FROM %2 ORDER BY %3"_s.arg(TableColumns(table).join(u", "), table, order)));
+        QStringList rows;
+        while (q.next()) {
+            QStringList values;
+            for (int i = 0; i < q.record().count(); ++i)
+                values.append(q.value(i).toString());
+            rows.append(values.join(u'|'));
+        }
+        return rows;
+    }
+    CliRun migrate() { return cli({u"migrate"_s, u"--from-sqlite"_s, m_file}); }
+
+    QString m_file;
+    QSqlDatabase m_old;
+    AppSettings m_settings;
+    AppState m_state;
+};
+INSTANTIATE_TEST_SUITE_P(Server, Migrate, ::testing::Values(Store::PostgreSQL), StoreName);
+
+TEST_P(Migrate, CopiesEveryDataSetInOneGoAndNeverTwice)
+{
+    // A value the server's column cannot take stops the whole copy.
+    QSqlQuery(m_old).exec(u"UPDATE Details SET Rate = 'twelve' WHERE recno = 100"_s);
+    CliRun r = migrate();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(u"invalid input syntax for type double precision: \"twelve\""_s)) << r.err.toStdString();
+    EXPECT_TRUE(r.err.endsWith(u"Nothing was copied.\n"_s));
+    EXPECT_EQ(scalar(u"SELECT count(*) FROM FileNames"_s).toInt() + scalar(u"SELECT count(*) FROM Details"_s).toInt(),
+              0);
+
+    QSqlQuery(m_old).exec(u"UPDATE Details SET Rate = 12 WHERE recno = 100"_s);
+    r = migrate();
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, u"copied 02_2005 (February 2005 Pay Run): 12 doctors, 59 shift records\n"
+                     "copied 03_2005 (February 2005 Pay Run): 12 doctors, 59 shift records, 2 in the send log\n"_s);
+    for (const QString& table : TableNames()) {
+        const QString order = table == u"Details" ? u"recno"_s : table == u"SendLog" ? u"attempt"_s : u"rowid"_s;
+        EXPECT_EQ(stored(m_db, table, order), stored(m_old, table, order)) << table.toStdString();
+    }
+    EXPECT_EQ(DoctorListEntries(m_db, u"03_2005"_s, m_prompter), DoctorListEntries(m_old, u"03_2005"_s, m_prompter));
+
+    r = migrate();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, u"nothing copied\n"_s);
+    EXPECT_EQ(r.err, u"not copied: 02_2005 already exists in %1\nnot copied: 03_2005 already exists in %1\n"_s.arg(
+                         DatabaseDescription(m_db)));
+    EXPECT_EQ(scalar(u"SELECT count(*) FROM Details"_s).toInt(), 118);
+}
+
+// recno stays unique over the table: numbers the server already gave move the copies up.
+TEST_P(Migrate, RecordNumbersInUseMoveTheCopiesUpInTheirOrder)
+{
+    ASSERT_TRUE(ImportPaymentFile(writeFile(u"jan.pay"_s, "A,January\nB,01_2005\nD,1,01/01/2005,L,S,T,1,2,3,4,Y,n,5,6\n"
+                                                          "D,1,02/01/2005,L,S,T,1,2,3,4,Y,n,5,6\n"),
+                                  m_settings, m_state, m_db, m_prompter));
+    const CliRun r = migrate();
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(u"the shift records were numbered from 3 on, as lower numbers are in use there\n"_s));
+    EXPECT_EQ(rows(u"SELECT count(DISTINCT recno), MIN(recno), MAX(recno) FROM Details"_s),
+              QStringList{u"120|1|120"_s});
+    QSqlQuery old(m_old);
+    ASSERT_TRUE(old.exec(u"SELECT Shift_Date, Total FROM Details ORDER BY recno"_s));
+    QStringList before;
+    while (old.next())
+        before.append(old.value(0).toString() + u'|' + old.value(1).toString());
+    EXPECT_EQ(rows(u"SELECT Shift_Date, Total FROM Details WHERE recno > 2 ORDER BY recno"_s), before);
+}
