@@ -4,11 +4,12 @@
 // Default 5,000 shift records, the median of 9 runs each. Exits non-zero above twice the plain view.
 #include "core/appsettings.h"
 #include "core/appstate.h"
-#include "core/prompter.h"
 #include "db/database.h"
 #include "db/sqltransaction.h"
 #include "gui/detailwindow.h"
 #include "payments/payments.h"
+
+#include "benchsupport.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -25,19 +26,6 @@
 #include <vector>
 
 namespace {
-
-class QuietPrompter : public velmar::Prompter
-{
-public:
-    void information(const QString&) override {}
-    void error(const QString& text) override
-    {
-        ++errors;
-        std::fprintf(stderr, "%s\n", qPrintable(text));
-    }
-    bool question(const QString&) override { return false; }
-    int errors = 0;
-};
 
 bool fill(const QSqlDatabase& db, int shifts)
 {
@@ -108,7 +96,7 @@ int main(int argc, char* argv[])
     velmar::AppState state;
     state.CurrentDataSet = QStringLiteral("bench");
     state.CurrentDoctorId = QStringLiteral("100");
-    QuietPrompter prompter;
+    velmar::bench::QuietPrompter prompter;
     const QString statement = velmar::ShiftRowsStatement(state.CurrentDataSet, state.CurrentDoctorId);
 
     int rc = 0;
