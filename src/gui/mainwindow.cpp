@@ -13,7 +13,6 @@
 
 #include <QCloseEvent>
 #include <QDesktopServices>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -302,8 +301,7 @@ void MainWindow::ImportFile(const QString& path)
             if (!clock.isValid())
                 clock.start();
             if (m_importProgress->isHidden() && clock.elapsed() >= m_importProgressDelay) {
-                m_importProgress->setLabelText(
-                    QStringLiteral("Importing %1").arg(QDir::toNativeSeparators(QFileInfo(path).fileName())));
+                m_importProgress->setLabelText(QStringLiteral("Importing %1").arg(QFileInfo(path).fileName()));
                 m_importProgress->setMaximum(size > 0 ? 100 : 0);
                 m_importProgress->show();
             }

@@ -108,10 +108,11 @@ void ReportsController::printAll()
     if (!run.failed.isEmpty())
         lines.append(QStringLiteral("Not printed: %1").arg(run.failed.join(QStringLiteral(", "))));
     if (run.untried > 0)
+        // One call of arg: a name holding "%1" must not take in the number.
         lines.append(QStringLiteral("%1 after %2: %3 more not printed")
                          .arg(run.outputFailed ? QStringLiteral("Stopped") : QStringLiteral("Cancelled"),
-                              run.outputFailed ? run.failed.constLast() : m_progress->progressText())
-                         .arg(run.untried));
+                              run.outputFailed ? run.failed.constLast() : m_progress->progressText(),
+                              QString::number(run.untried)));
     // A printer that writes a file wrote one per doctor: where they are.
     if (!files.isEmpty())
         lines.append(QStringLiteral("One PDF file per doctor in %1").arg(QDir::toNativeSeparators(folder)));
