@@ -90,9 +90,9 @@ TEST(FileLocations, PortableUserSystemAndDatabasePath)
     for (const LocationCase& c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir root;
-        for (const QString& spec : c.files) {
-            const int eq = spec.indexOf(u'=');
-            writeFile(root, spec.left(eq), spec.mid(eq + 1).toUtf8());
+        for (const QString& entry : c.files) {
+            const int eq = entry.indexOf(u'=');
+            writeFile(root, entry.left(eq), entry.mid(eq + 1).toUtf8());
         }
         LocationInputs in;
         in.programBase = root.filePath(QStringLiteral("bin/velmarpay"));
