@@ -4,6 +4,9 @@
 
 namespace velmar {
 
+// How long the settings' password commands may take: long enough for a keyring to answer.
+constexpr int kPasswordCommandTimeoutMs = 10000;
+
 // Runs a command line with /bin/sh -c and takes the first line it prints (without its line end)
 // as the password or access token, so that none has to be kept in the settings. Fails when the
 // command cannot start, ends with a failure, prints nothing, or has not finished within

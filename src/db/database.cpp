@@ -132,8 +132,6 @@ bool CreateDatabase(const QString& path, QString* error)
 
 namespace {
 
-constexpr int kPasswordCommandTimeoutMs = 10000;
-
 QString cannotConnect(const QString& description, const QString& reason)
 {
     return QStringLiteral("Cannot connect to the database %1: %2").arg(description, reason);
@@ -203,7 +201,7 @@ QString sqliteTrouble(const QSqlDatabase& db, const QSqlError& error)
 QString serverTrouble(const QSqlDatabase& db, const QSqlError& error)
 {
     const QString state = error.nativeErrorCode();
-    const QString reason = ServerReason(error.databaseText().isEmpty() ? error.text() : error.databaseText());
+    const QString reason = ServerReason(error);
     // A lock waited for past lock_timeout, or two transactions in each other's way.
     if (state == u"55P03" || state == u"40P01" || state == u"40001")
         return DatabaseInUseMessage(DatabaseDescription(db));
@@ -251,8 +249,7 @@ bool OpenServerDatabase(const DatabaseSettings& settings, const QString& connect
     d.setPassword(password);
     d.setConnectOptions(options);
     if (!d.open())
-        return refuse(
-            ServerReason(d.lastError().databaseText().isEmpty() ? d.lastError().text() : d.lastError().databaseText()));
+        return refuse(ServerReason(d.lastError()));
     {
         QSqlQuery q(d);
         // A writer waits for another clerk's import as long as an import of a large pay run takes,
@@ -319,8 +316,10 @@ QString DatabaseDescription(const QSqlDatabase& db)
 {
     if (DialectOf(db) == Dialect::SQLite)
         return db.databaseName();
-    return QStringLiteral("%1 on %2")
-        .arg(db.databaseName(), db.hostName().isEmpty() ? QStringLiteral("localhost") : db.hostName());
+    DatabaseSettings server;
+    server.Name = db.databaseName();
+    server.Host = db.hostName();
+    return server.describe();
 }
 
 QString DatabaseInUseMessage(const QString& description)
@@ -338,6 +337,13 @@ QString StatementFailure(const QSqlDatabase& db, const QSqlError& error, const Q
 {
     const QString trouble = DatabaseTrouble(db, error);
     return trouble.isEmpty() ? QStringLiteral("SQL Error: %1").arg(StatementText(lines)) : trouble;
+}
+
+QString TransactionFailure(const QSqlDatabase& db, const SqlTransaction& transaction)
+{
+    return StatementFailure(db, transaction.lastError(),
+                            transaction.isActive() ? QStringList{QStringLiteral("COMMIT")}
+                                                   : BeginWriting(DialectOf(db)));
 }
 
 QString RecordNotFoundMessage()
@@ -382,7 +388,7 @@ bool upgrade(const QSqlDatabase& db, const std::function<bool()>& done, const QS
 {
     SqlTransaction transaction(db);
     if (!transaction.isActive()) {
-        prompter.error(StatementFailure(db, transaction.lastError(), BeginWriting(DialectOf(db))));
+        prompter.error(TransactionFailure(db, transaction));
         return false;
     }
     if (done())
@@ -391,7 +397,7 @@ bool upgrade(const QSqlDatabase& db, const std::function<bool()>& done, const QS
         if (!ExecuteStatement(db, {statement}, prompter))
             return false;
     if (!transaction.commit()) {
-        prompter.error(StatementFailure(db, transaction.lastError(), {QStringLiteral("COMMIT")}));
+        prompter.error(TransactionFailure(db, transaction));
         return false;
     }
     return true;
@@ -453,7 +459,7 @@ int AddNumberedRecord(const QSqlDatabase& db, const std::function<QStringList(in
 {
     SqlTransaction transaction(db);
     if (!transaction.isActive()) {
-        prompter.error(StatementFailure(db, transaction.lastError(), BeginWriting(DialectOf(db))));
+        prompter.error(TransactionFailure(db, transaction));
         return -1;
     }
     const int recno = NextRecordNumber(db, prompter);
@@ -461,7 +467,7 @@ int AddNumberedRecord(const QSqlDatabase& db, const std::function<QStringList(in
     if (recno < 0 || !ExecuteStatement(db, insert(recno), prompter))
         return -1;
     if (!transaction.commit()) {
-        prompter.error(StatementFailure(db, transaction.lastError(), {QStringLiteral("COMMIT")}));
+        prompter.error(TransactionFailure(db, transaction));
         return -1;
     }
     return recno;

@@ -12,6 +12,7 @@
 namespace velmar {
 
 class Prompter;
+class SqlTransaction;
 struct DatabaseSettings;
 struct FileLocations;
 
@@ -65,6 +66,10 @@ QString DatabaseTrouble(const QSqlDatabase& db, const QSqlError& error);
 
 // The database's trouble, or else "SQL Error: %s" with the statement text.
 QString StatementFailure(const QSqlDatabase& db, const QSqlError& error, const QStringList& lines);
+
+// Why a write transaction failed, worded as StatementFailure words it: its BEGIN when it never
+// became active, else its COMMIT.
+QString TransactionFailure(const QSqlDatabase& db, const SqlTransaction& transaction);
 
 // An UPDATE or DELETE of one record that changed no row.
 QString RecordNotFoundMessage();

@@ -160,4 +160,9 @@ QString ServerReason(const QString& text)
     return reason.simplified();
 }
 
+QString ServerReason(const QSqlError& error)
+{
+    return ServerReason(error.databaseText().isEmpty() ? error.text() : error.databaseText());
+}
+
 } // namespace velmar

@@ -36,5 +36,7 @@ void SpellColumnsAsWritten(QSqlRecord* record, const QString& statement);
 // A server's reason cut to what a clerk needs: no "connection to server at ... failed:" lead,
 // no "FATAL:" or "ERROR:" marks, one line.
 QString ServerReason(const QString& text);
+// The same of an error's text: the database's own, or Qt's when the database gave none.
+QString ServerReason(const QSqlError& error);
 
 } // namespace velmar

@@ -66,8 +66,6 @@ public:
     {
         for (auto& [table, insert] : m_inserts) {
             const QStringList columns = TableColumns(table);
-            const QString order =
-                columns.contains(QStringLiteral("recno")) ? QStringLiteral("recno") : QStringLiteral("rowid");
             QSqlQuery q(m_source);
             q.setForwardOnly(true);
             if (!q.exec(QStringLiteral("SELECT %1 FROM %2 WHERE DataSet = '%3' ORDER BY %4")
@@ -111,7 +109,7 @@ private:
     bool fail(const QSqlError& e)
     {
         const QString trouble = DatabaseTrouble(m_target, e);
-        m_error = trouble.isEmpty() ? ServerReason(e.databaseText().isEmpty() ? e.text() : e.databaseText()) : trouble;
+        m_error = trouble.isEmpty() ? ServerReason(e) : trouble;
         return false;
     }
 
@@ -134,11 +132,14 @@ bool MigrateDataSets(const QSqlDatabase& source, const QSqlDatabase& target, Mig
         return false;
     }
     SqlTransaction transaction(target);
-    if (!transaction.isActive()) {
+    // BEGIN or COMMIT refused.
+    const auto cannotWrite = [&] {
         const QString trouble = DatabaseTrouble(target, transaction.lastError());
         *error = trouble.isEmpty() ? QStringLiteral("Cannot write to %1: %2").arg(into, transaction.error()) : trouble;
         return false;
-    }
+    };
+    if (!transaction.isActive())
+        return cannotWrite();
 
     // Existence is settled inside the transaction, so a clerk importing meanwhile is not doubled.
     QStringList copy;
@@ -199,12 +200,7 @@ bool MigrateDataSets(const QSqlDatabase& source, const QSqlDatabase& target, Mig
         *error = QStringLiteral("Cannot copy into %1: %2").arg(into, copier.error());
         return false;
     }
-    if (!transaction.commit()) {
-        const QString trouble = DatabaseTrouble(target, transaction.lastError());
-        *error = trouble.isEmpty() ? QStringLiteral("Cannot write to %1: %2").arg(into, transaction.error()) : trouble;
-        return false;
-    }
-    return true;
+    return transaction.commit() || cannotWrite();
 }
 
 } // namespace velmar

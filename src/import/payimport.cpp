@@ -359,7 +359,7 @@ bool Importer::run(QIODevice& file, ImportResult* result)
         for (;;) {
             SqlTransaction transaction(m_db);
             if (!transaction.isActive()) {
-                m_prompter.error(StatementFailure(m_db, transaction.lastError(), BeginWriting(DialectOf(m_db))));
+                m_prompter.error(TransactionFailure(m_db, transaction));
                 return false;
             }
             bool exists = false;
@@ -386,7 +386,7 @@ bool Importer::run(QIODevice& file, ImportResult* result)
             if (!readRecords(file, recno, result) || !finishInserts())
                 return false;
             if (!transaction.commit()) {
-                m_prompter.error(StatementFailure(m_db, transaction.lastError(), {QStringLiteral("COMMIT")}));
+                m_prompter.error(TransactionFailure(m_db, transaction));
                 return false;
             }
             break;

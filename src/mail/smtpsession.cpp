@@ -193,7 +193,7 @@ MailResult SmtpSession::SmtpLogin(const AppSettings& settings)
     QString error;
     QString secret = settings.Password;
     if (!settings.Login.isEmpty() && !settings.PasswordCommand.trimmed().isEmpty() &&
-        !RunPasswordCommand(settings.PasswordCommand, PasswordCommandTimeoutMs, &secret, &error))
+        !RunPasswordCommand(settings.PasswordCommand, kPasswordCommandTimeoutMs, &secret, &error))
         return MailResult::failed(QStringLiteral("The password command failed: ") + error, error, true);
 
     QList<QSslCertificate> trusted;

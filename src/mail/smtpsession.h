@@ -61,7 +61,6 @@ class SmtpSession
 public:
     static constexpr int DefaultTimeoutMs = 20000;
     static constexpr int MaxReplyLength = 1024;
-    static constexpr int PasswordCommandTimeoutMs = 10000;
     static constexpr int QuitTimeoutMs = 5000;
 
     explicit SmtpSession(MailStatus* status = nullptr);
