@@ -64,10 +64,10 @@ int BatchPrint::PrintAll1Click(bool dataSetOpen)
             break;
         m_progress.SetProgressPosition(i);
         const QSqlRecord& doctor = doctors.at(i);
-        const auto text = [&doctor](const char* column) { return doctor.value(QString::fromUtf8(column)).toString(); };
-        const QString name = text("title") + u' ' + text("fname") + u' ' + text("sname");
+        const QString name = DoctorFullName(doctor);
         m_progress.setProgressText(name);
-        const QString statement = ShiftRowsStatement(m_state.CurrentDataSet, text("id"));
+        const QString statement =
+            ShiftRowsStatement(m_state.CurrentDataSet, doctor.value(QStringLiteral("id")).toString());
         QList<QSqlRecord> shiftRows;
         if (!QueryRecords(m_db, statement, &shiftRows)) {
             m_prompter.error(QStringLiteral("Database error: %1").arg(StatementText({statement})));

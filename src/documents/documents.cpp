@@ -102,10 +102,9 @@ bool Documents::ProduceInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>
         nameLabel.caption = m_settings.Add1;
         address =
             QStringList{m_settings.Add2, m_settings.Add3, m_settings.Add4, m_settings.Add5, m_settings.Add6}.join(u'|');
-        form[QStringLiteral("qrPaymentTo")].caption =
-            FormatAddressLines(text(doctor, "title") + u' ' + text(doctor, "fname") + u' ' + text(doctor, "sname") +
-                               u'|' + text(doctor, "add1") + u'|' + text(doctor, "add2") + u'|' + text(doctor, "town") +
-                               u'|' + text(doctor, "county") + u'|' + text(doctor, "postcode"));
+        form[QStringLiteral("qrPaymentTo")].caption = FormatAddressLines(
+            DoctorFullName(doctor) + u'|' + text(doctor, "add1") + u'|' + text(doctor, "add2") + u'|' +
+            text(doctor, "town") + u'|' + text(doctor, "county") + u'|' + text(doctor, "postcode"));
         titleBand.height += kProFormaDrop;
         for (ReportControl* c : {&toLabel, &nameLabel, &addressLabel, &dateLabel})
             c->rect.translate(0, kProFormaDrop);
@@ -114,7 +113,7 @@ bool Documents::ProduceInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>
         form[QStringLiteral("Header1")].caption = m_settings.Name;
         form[QStringLiteral("Header2")].caption = m_settings.Address;
         form[QStringLiteral("Header3")].caption = m_settings.Telephone;
-        nameLabel.caption = text(doctor, "title") + u' ' + text(doctor, "fname") + u' ' + text(doctor, "sname");
+        nameLabel.caption = DoctorFullName(doctor);
         form[QStringLiteral("qrPaymentTo")].caption.clear();
         address = QStringList{text(doctor, "add1"), text(doctor, "add2"), text(doctor, "town"), text(doctor, "county"),
                               text(doctor, "postcode")}
@@ -122,9 +121,8 @@ bool Documents::ProduceInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>
     }
     addressLabel.caption = FormatAddressLines(address);
     titleLabel.caption = QStringLiteral("Shift Payment for ") + m_state.CurrentDataSetLabel;
-    form[QStringLiteral("QRSysData2")].caption = text(doctor, "title") + u' ' + text(doctor, "fname") + u' ' +
-                                                 text(doctor, "sname") + QStringLiteral(" - ") +
-                                                 m_state.CurrentDataSet + QStringLiteral(" - ");
+    form[QStringLiteral("QRSysData2")].caption =
+        DoctorFullName(doctor) + QStringLiteral(" - ") + m_state.CurrentDataSet + QStringLiteral(" - ");
 
     const PaymentFigures figures = ComputePaymentFigures(m_settings, doctor, shiftRows);
     m_figures = figures;

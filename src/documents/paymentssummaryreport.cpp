@@ -17,6 +17,26 @@ QString SummaryDisplayName(const QString& sname, const QString& fname)
     return sname + QStringLiteral(", ") + fname.left(1);
 }
 
+void AddSummaryHeading(Report& report, const QString& pageHeaderBand, const QString& titleBand)
+{
+    const QRectF across(0, 0, report.bandWidth(), 0);
+    ReportBand& pageHeader = report.addBand(BandKind::PageHeader, pageHeaderBand, 10.0);
+    pageHeader.addLabel(QStringLiteral("QRLabel7"), QString(), across, arial(20, true), Qt::AlignHCenter).fit =
+        TextFit::Text;
+    ReportBand& title = report.addBand(BandKind::Title, titleBand, 14.0);
+    title.addLabel(QStringLiteral("QRCName"), QString(), across, arial(16, true), Qt::AlignHCenter).fit = TextFit::Text;
+    title.addLabel(QStringLiteral("QRAddress"), QString(), across.translated(0, 7.0), arial(12, true), Qt::AlignHCenter)
+        .fit = TextFit::Text;
+}
+
+void FillSummaryHeading(Report& report, const AppSettings& settings, const AppState& state)
+{
+    report.control(QStringLiteral("QRLabel7"))->caption =
+        QStringLiteral("Payment's Summary for ") + state.CurrentDataSetLabel;
+    report.control(QStringLiteral("QRCName"))->caption = settings.Name;
+    report.control(QStringLiteral("QRAddress"))->caption = settings.Address;
+}
+
 QRectF SummaryColumns::next(double right)
 {
     // Amounts keep this far from the column before them.
@@ -70,19 +90,9 @@ PaymentsSummaryReport::PaymentsSummaryReport(const AppSettings& settings, const 
     : m_settings(settings), m_state(state), m_db(db), m_report(QStringLiteral("TSummary"))
 {
     m_report.setPage(QPageLayout::Portrait, QMarginsF(12.7, 12.7, 12.7, 12.7));
-    const double width = m_report.bandWidth();
-    const auto across = [width](double y) { return QRectF(0, y, width, 0); };
     const auto rightAt = [](double right, double y) { return QRectF(0, y, right, 0); };
 
-    ReportBand& pageHeader = m_report.addBand(BandKind::PageHeader, QStringLiteral("QRBand6"), 10.0);
-    pageHeader.addLabel(QStringLiteral("QRLabel7"), QString(), across(0), arial(20, true), Qt::AlignHCenter).fit =
-        TextFit::Text;
-
-    ReportBand& title = m_report.addBand(BandKind::Title, QStringLiteral("QRBand1"), 14.0);
-    title.addLabel(QStringLiteral("QRCName"), QString(), across(0), arial(16, true), Qt::AlignHCenter).fit =
-        TextFit::Text;
-    title.addLabel(QStringLiteral("QRAddress"), QString(), across(7.0), arial(12, true), Qt::AlignHCenter).fit =
-        TextFit::Text;
+    AddSummaryHeading(m_report, QStringLiteral("QRBand6"), QStringLiteral("QRBand1"));
 
     struct Column
     {
@@ -183,10 +193,7 @@ bool PaymentsSummaryReport::QuickRep1NeedData()
                                  q.value(annuity).toDouble(), q.value(total).toDouble(), q.value(adjustment).toDouble(),
                                  q.value(adjTotal).toDouble()});
         }
-        (*this)[QStringLiteral("QRLabel7")].caption =
-            QStringLiteral("Payment's Summary for ") + m_state.CurrentDataSetLabel;
-        (*this)[QStringLiteral("QRCName")].caption = m_settings.Name;
-        (*this)[QStringLiteral("QRAddress")].caption = m_settings.Address;
+        FillSummaryHeading(m_report, m_settings, m_state);
         RestartReport = false;
     }
     if (m_next >= m_rows.size())

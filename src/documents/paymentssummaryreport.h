@@ -61,6 +61,12 @@ private:
 // Display name of a summary line: "sname, F".
 QString SummaryDisplayName(const QString& sname, const QString& fname);
 
+// The heading both summaries print: the pay run on every page (QRLabel7), the service's name and
+// address (QRCName, QRAddress) on the first; the bands are named as each report names them.
+void AddSummaryHeading(Report& report, const QString& pageHeaderBand, const QString& titleBand);
+// Its texts for a run.
+void FillSummaryHeading(Report& report, const AppSettings& settings, const AppState& state);
+
 // The columns of a summary's lines: the name left-aligned from 0 to nameRight, each amount
 // right-aligned at its column's right edge in the room the column before it leaves. Within its
 // room a long name shrinks and is then cut; an amount only shrinks.

@@ -42,19 +42,9 @@ PensionSummaryReport::PensionSummaryReport(const AppSettings& settings, const Ap
     : m_settings(settings), m_state(state), m_db(db), m_report(QStringLiteral("TSoloSummary"))
 {
     m_report.setPage(QPageLayout::Landscape, QMarginsF(12.7, 12.7, 12.7, 12.7));
-    const double width = m_report.bandWidth();
-    const auto across = [width](double y) { return QRectF(0, y, width, 0); };
     const auto rightAt = [](double right, double y) { return QRectF(0, y, right, 0); };
 
-    // The title names the pay run, as the payments summary's does.
-    ReportBand& pageHeader = m_report.addBand(BandKind::PageHeader, QStringLiteral("QRBand1"), 10.0);
-    pageHeader.addLabel(QStringLiteral("QRLabel7"), QString(), across(0), arial(20, true), Qt::AlignHCenter).fit =
-        TextFit::Text;
-    ReportBand& title = m_report.addBand(BandKind::Title, QStringLiteral("QRBand2"), 14.0);
-    title.addLabel(QStringLiteral("QRCName"), QString(), across(0), arial(16, true), Qt::AlignHCenter).fit =
-        TextFit::Text;
-    title.addLabel(QStringLiteral("QRAddress"), QString(), across(7.0), arial(12, true), Qt::AlignHCenter).fit =
-        TextFit::Text;
+    AddSummaryHeading(m_report, QStringLiteral("QRBand1"), QStringLiteral("QRBand2"));
 
     struct Column
     {
@@ -177,10 +167,7 @@ bool PensionSummaryReport::QuickRep1NeedData()
                                  q.value(annuity).toDouble(), q.value(total).toDouble(), q.value(superfee).toDouble(),
                                  q.value(adjustment).toDouble(), q.value(adjTotal).toDouble()});
         }
-        (*this)[QStringLiteral("QRLabel7")].caption =
-            QStringLiteral("Payment's Summary for ") + m_state.CurrentDataSetLabel;
-        (*this)[QStringLiteral("QRCName")].caption = m_settings.Name;
-        (*this)[QStringLiteral("QRAddress")].caption = m_settings.Address;
+        FillSummaryHeading(m_report, m_settings, m_state);
         RestartReport = false;
     }
     if (m_next >= m_rows.size())

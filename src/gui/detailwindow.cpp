@@ -358,7 +358,7 @@ void DetailWindow::FormShow()
     selectRow(0);
 
     const auto text = [this](const char* name) { return m_doctor.value(QString::fromUtf8(name)).toString(); };
-    m_name->setText(text("title") + u' ' + text("fname") + u' ' + text("sname"));
+    m_name->setText(DoctorFullName(m_doctor));
     const QString address = FormatAddressLines(
         QStringList{text("add1"), text("add2"), text("town"), text("county"), text("postcode")}.join(u'|'));
     // A label breaks lines at LF; the lines themselves are the ones FormatAddressLines gives.

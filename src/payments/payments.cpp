@@ -26,6 +26,12 @@ QString FormatAddressLines(const QString& text)
     return lines;
 }
 
+QString DoctorFullName(const QSqlRecord& doctor)
+{
+    const auto text = [&doctor](const char* column) { return doctor.value(QString::fromUtf8(column)).toString(); };
+    return text("title") + u' ' + text("fname") + u' ' + text("sname");
+}
+
 QString DoctorStatement(const QString& dataSet, const QString& doctorId)
 {
     return QStringLiteral("SELECT * FROM Headers WHERE DataSet = '%1' AND id = '%2'")

@@ -31,6 +31,9 @@ double RoundMoney(double value);
 // "add1|add2|town|county|postcode" to display lines separated by CR; single-space parts vanish.
 QString FormatAddressLines(const QString& text);
 
+// The doctor's Headers row as letters name him: "title fname sname".
+QString DoctorFullName(const QSqlRecord& doctor);
+
 // "SELECT * FROM Headers WHERE DataSet = '%s' AND id = '%s'", both values escaped.
 QString DoctorStatement(const QString& dataSet, const QString& doctorId);
 
