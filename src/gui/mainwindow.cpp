@@ -170,6 +170,11 @@ void MainWindow::setCloseGuard(std::function<bool()> mayClose)
     m_closeGuard = std::move(mayClose);
 }
 
+bool MainWindow::listsDoctors() const
+{
+    return m_ids->count() > 0;
+}
+
 void MainWindow::showStatus(const QString& text)
 {
     m_status->setText(text);
@@ -390,7 +395,7 @@ void MainWindow::PrintAll1Click()
 
 void MainWindow::requestSummary(bool print)
 {
-    if (m_ids->count() == 0) {
+    if (!listsDoctors()) {
         m_prompter.information(QStringLiteral("Please open a file before printing"));
         return;
     }

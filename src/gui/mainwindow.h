@@ -46,6 +46,9 @@ public:
     // Asked before the window closes (and the program with it); false keeps it open.
     void setCloseGuard(std::function<bool()> mayClose);
 
+    // Whether a data set is open with doctors listed: what printing and sending runs need.
+    bool listsDoctors() const;
+
     // Also where the mail dialogue is traced.
     void showStatus(const QString& text) override;
     QString statusText() const;

@@ -11,7 +11,6 @@
 #include "sending/paymentsender.h"
 
 #include <QDir>
-#include <QListWidget>
 
 namespace velmar {
 
@@ -84,8 +83,8 @@ void ReportsController::printAll()
     if (refusedWhileSending() || m_printing)
         return;
     // The run only needs to know whether the main window lists any doctor.
-    const auto* ids = m_mainWindow ? m_mainWindow->findChild<QListWidget*>(QStringLiteral("ids")) : nullptr;
-    if (!ids || ids->count() == 0) {
+    const auto* main = qobject_cast<const MainWindow*>(m_mainWindow.data());
+    if (!main || !main->listsDoctors()) {
         m_batch->PrintAll1Click(false);
         return;
     }

@@ -6,8 +6,6 @@
 #include "gui/reportscontroller.h"
 #include "gui/sendlogwindow.h"
 
-#include <QListWidget>
-
 namespace velmar {
 
 SendingController::SendingController(const AppSettings& settings, AppState& state, const QSqlDatabase& db,
@@ -37,8 +35,7 @@ void SendingController::attach(DetailWindow& detailWindow)
 
 bool SendingController::dataSetOpen() const
 {
-    const auto* ids = m_mainWindow ? m_mainWindow->findChild<QListWidget*>(QStringLiteral("ids")) : nullptr;
-    return ids && ids->count() > 0;
+    return m_mainWindow && m_mainWindow->listsDoctors();
 }
 
 void SendingController::sendOne(const QSqlRecord& doctor, const QList<QSqlRecord>& shiftRows)

@@ -38,8 +38,7 @@ SendLogWindow::SendLogWindow(const AppState& state, QSqlDatabase db, Prompter& p
     m_filter = new QComboBox(this);
     m_filter->setObjectName(QStringLiteral("cbOutcome"));
     m_filter->addItem(QStringLiteral("All outcomes"));
-    for (const SendOutcome outcome :
-         {SendOutcome::Sent, SendOutcome::Failed, SendOutcome::Unconfirmed, SendOutcome::Skipped})
+    for (const SendOutcome outcome : kSendOutcomes)
         m_filter->addItem(OutcomeName(outcome));
     auto* show = new QLabel(QStringLiteral("&Show:"), this);
     show->setBuddy(m_filter);

@@ -6,14 +6,9 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include <array>
-
 namespace velmar {
 
 namespace {
-
-constexpr std::array<SendOutcome, 4> outcomes{SendOutcome::Sent, SendOutcome::Failed, SendOutcome::Unconfirmed,
-                                              SendOutcome::Skipped};
 
 // The doctor's surname from Headers beside each log row; a row whose doctor is gone keeps its place.
 // Sorted by the expression itself: a server takes a name in ORDER BY's expressions for a table's column.
@@ -80,7 +75,7 @@ QString OutcomeName(SendOutcome outcome)
 
 std::optional<SendOutcome> OutcomeFromName(const QString& name)
 {
-    for (const SendOutcome outcome : outcomes)
+    for (const SendOutcome outcome : kSendOutcomes)
         if (OutcomeName(outcome) == name)
             return outcome;
     return std::nullopt;

@@ -6,6 +6,7 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <array>
 #include <optional>
 
 namespace velmar {
@@ -15,6 +16,8 @@ namespace velmar {
 // "." (documents, connection). Unconfirmed: the whole message went but its answer never came, so
 // it may have been delivered. Skipped: not tried, for want of a single address to send it to.
 enum class SendOutcome { Sent, Failed, Unconfirmed, Skipped };
+inline constexpr std::array<SendOutcome, 4> kSendOutcomes{SendOutcome::Sent, SendOutcome::Failed,
+                                                          SendOutcome::Unconfirmed, SendOutcome::Skipped};
 
 // "sent", "failed", "unconfirmed", "skipped": as stored and printed.
 QString OutcomeName(SendOutcome outcome);
