@@ -20,7 +20,6 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <clocale>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -70,10 +69,7 @@ double timed(const std::function<void()>& work)
 
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
+    velmar::bench::BenchApplication<QApplication> app(argc, argv);
     const QStringList args = app.arguments();
     const int shifts = args.size() > 1 ? args.at(1).toInt() : 5000;
     const int runs = args.size() > 2 ? std::max(1, args.at(2).toInt()) : 9;

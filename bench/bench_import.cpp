@@ -2,12 +2,12 @@
 // database and prints records per second and peak memory. A smaller run first shows whether
 // memory grows with the file.
 //   bench_import [DOCTORS SHIFTS]
+#include "benchsupport.h"
 #include "core/appsettings.h"
 #include "core/appstate.h"
 #include "core/prompter.h"
 #include "db/database.h"
 #include "import/payimport.h"
-#include "benchsupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -15,7 +15,6 @@
 
 #include <sys/resource.h>
 
-#include <clocale>
 #include <cstdio>
 
 namespace {
@@ -59,8 +58,7 @@ bool runOnce(const QTemporaryDir& dir, int doctors, int shifts)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
+    velmar::bench::BenchApplication<QCoreApplication> app(argc, argv);
     const int doctors = argc > 2 ? std::atoi(argv[1]) : 2000;
     const int shifts = argc > 2 ? std::atoi(argv[2]) : 100000;
     QTemporaryDir dir;

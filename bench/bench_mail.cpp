@@ -19,7 +19,7 @@
 #include "report/reportoutput.h"
 #include "sending/paymentsender.h"
 
-#include "noprogress.h"
+#include "benchsupport.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -36,7 +36,6 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <clocale>
 
 namespace {
 
@@ -97,12 +96,10 @@ void stopServer(QProcess& server)
         server.kill();
 }
 
-class YesPrompter : public velmar::Prompter
+// Keeps the run's summary to print it.
+class SummaryPrompter : public velmar::bench::QuietPrompter
 {
 public:
-    void information(const QString&) override {}
-    void error(const QString& text) override { QTextStream(stderr) << text << Qt::endl; }
-    bool question(const QString&) override { return true; }
     void summary(const QString& text, const QString&, bool) override { last = text; }
     QString last;
 };
@@ -159,8 +156,8 @@ bool sendingRun(const QString& script, int doctors, int dropEvery, RunResult* re
         settings.EMailText = {QStringLiteral("Please find attached your payment details for this month.")};
         velmar::AppState state;
         state.CurrentDataSet = QStringLiteral("B1");
-        YesPrompter prompter;
-        NoProgress progress;
+        SummaryPrompter prompter;
+        velmar::bench::NoProgress progress;
         LastLineStatus status;
         velmar::PdfFileOutput output{QString()};
         velmar::Documents documents(settings, state, db, prompter, output);
@@ -185,11 +182,7 @@ bool sendingRun(const QString& script, int doctors, int dropEvery, RunResult* re
 
 int main(int argc, char* argv[])
 {
-    // The invoices of the sending run are painted; no display is needed for that.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
+    velmar::bench::BenchApplication<QGuiApplication> app(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);
 

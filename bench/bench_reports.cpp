@@ -13,7 +13,6 @@
 #include "report/reportoutput.h"
 
 #include "benchsupport.h"
-#include "noprogress.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,7 +21,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <clocale>
 #include <cstdio>
 
 namespace {
@@ -66,10 +64,7 @@ bool fill(const QSqlDatabase& db, const QString& dataSet, int doctors)
 
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
+    velmar::bench::BenchApplication<QGuiApplication> app(argc, argv);
     const QStringList args = app.arguments();
     const int invoiceDoctors = args.size() > 1 ? args.at(1).toInt() : 500;
     const int summaryDoctors = args.size() > 2 ? args.at(2).toInt() : 5000;
@@ -96,7 +91,7 @@ int main(int argc, char* argv[])
         QDir().mkpath(folder);
         velmar::PdfFolderOutput output(folder, QThread::idealThreadCount());
         velmar::Documents documents(settings, state, db, prompter, output);
-        NoProgress progress;
+        velmar::bench::NoProgress progress;
         velmar::BatchPrint batch(documents, state, db, prompter, progress);
         state.CurrentDataSet = QStringLiteral("invoices");
         state.CurrentDataSetLabel = QStringLiteral("Benchmark Pay Run");

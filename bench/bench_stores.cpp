@@ -4,13 +4,13 @@
 // postgresql package). Prints both times, the ratio (aim: the server within twice SQLite's time)
 // and whether the two summaries are the same, line for line.
 //   bench_stores [DOCTORS SHIFTS]
+#include "benchsupport.h"
 #include "common/temporarypostgres.h"
 #include "core/appsettings.h"
 #include "core/appstate.h"
 #include "db/database.h"
 #include "documents/documents.h"
 #include "import/payimport.h"
-#include "benchsupport.h"
 #include "report/reportoutput.h"
 #include "report/reporttableexport.h"
 
@@ -20,7 +20,6 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
-#include <clocale>
 #include <cstdio>
 
 namespace {
@@ -114,10 +113,7 @@ bool onServer(const QString& pay, Times* times)
 
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
+    velmar::bench::BenchApplication<QGuiApplication> app(argc, argv);
     const int doctors = argc > 2 ? std::atoi(argv[1]) : 2000;
     const int shifts = argc > 2 ? std::atoi(argv[2]) : 100000;
     QTemporaryDir dir;

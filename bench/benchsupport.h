@@ -1,15 +1,34 @@
 #pragma once
 
-// What the benchmarks share: a prompter that only prints errors and a generated pay run.
+// What the benchmarks share: their application object, a prompter that only prints errors, a
+// progress shown nowhere and a generated pay run.
 #include "core/prompter.h"
+#include "documents/batchprint.h"
 
 #include <QFile>
 #include <QString>
 #include <QTextStream>
 
+#include <clocale>
 #include <cstdio>
 
 namespace velmar::bench {
+
+// The application a benchmark runs in: reports are painted without a display (unless a platform
+// is named), and money is written with a full stop whatever the locale.
+template <typename Application> class BenchApplication : public Application
+{
+public:
+    BenchApplication(int& argc, char** argv) : Application(offscreen(argc), argv) { std::setlocale(LC_NUMERIC, "C"); }
+
+private:
+    static int& offscreen(int& argc)
+    {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        return argc;
+    }
+};
 
 class QuietPrompter : public Prompter
 {
@@ -22,6 +41,16 @@ public:
     }
     bool question(const QString&) override { return true; }
     int errors = 0;
+};
+
+// A batch run's progress, shown nowhere: the benchmarks time the work, not the window.
+class NoProgress : public ProgressDisplay
+{
+public:
+    void SetProgressRange(int, int) override {}
+    void SetProgressPosition(int) override {}
+    void showProgress() override {}
+    void hideProgress() override {}
 };
 
 // A pay run of the data set "bench_SHIFTS": doctors in five host PCTs, each shift an evening with
