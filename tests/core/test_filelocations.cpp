@@ -7,164 +7,145 @@
 #include <gtest/gtest.h>
 
 using namespace velmar;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-struct LocationCase
-{
-    const char* name = "";
-    // Settings files to create, "path=content" relative to the root; content may be empty.
-    QStringList files = {};
-    QString configHome = {}; // absolute under the root when it starts with "/", else taken as it stands
-    QString dataHome = {};
-    QString iniOverride = {};
-    QString dbOverride = {};
-    QString ini = {}; // expected, relative to the root; empty for none
-    QString db = {};  // "/..." as it stands
-};
+const QString kPortableIni = u"bin/velmarpay.ini"_s;
+const QString kUserIni = u"home/.config/velmarpay/velmarpay.ini"_s;
+const QString kEtcIni = u"etc/velmarpay/velmarpay.ini"_s;
+const QString kUserDb = u"home/.local/share/velmarpay/velmarpay.mdb"_s;
 
-const QString kUserIni = QStringLiteral("home/.config/velmarpay/velmarpay.ini");
-const QString kEtcIni = QStringLiteral("etc/velmarpay/velmarpay.ini");
-const QString kUserDb = QStringLiteral("home/.local/share/velmarpay/velmarpay.mdb");
-
-void writeFile(const QTemporaryDir& root, const QString& relative, const QByteArray& content)
+// Writes each "path=content" entry (path relative to the root; content may be empty).
+void writeFiles(const QTemporaryDir& root, const QStringList& entries)
 {
-    const QString path = root.filePath(relative);
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(content);
+    for (const QString& entry : entries) {
+        const QString path = root.filePath(entry.section(u'=', 0, 0));
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(entry.section(u'=', 1).toUtf8());
+    }
+}
+
+// A program in root/bin, the user's home in root/home, the system's settings in root/etc.
+LocationInputs inputsUnder(const QTemporaryDir& root)
+{
+    LocationInputs in;
+    in.programBase = root.filePath(u"bin/velmarpay"_s);
+    in.home = root.filePath(u"home"_s);
+    in.systemConfigDir = root.filePath(u"etc"_s);
+    return in;
 }
 
 } // namespace
 
 TEST(FileLocations, PortableUserSystemAndDatabasePath)
 {
-    const QString portableIni = QStringLiteral("bin/velmarpay.ini");
-    const QList<LocationCase> cases = {
+    const struct
+    {
+        const char* name;
+        QStringList files;       // "path=content", the path relative to the root
+        QString configHome = {}; // under the root when it starts with "/", else as it stands
+        QString dataHome = {};
+        QString iniOverride = {};
+        QString dbOverride = {};
+        QString ini = {}; // relative to the root
+        QString db = {};  // "/..." as it stands
+    } cases[] = {
         {.name = "ini beside the program keeps both files there",
-         .files = {portableIni + u'=', kUserIni + u'='},
-         .ini = portableIni,
-         .db = QStringLiteral("bin/velmarpay.mdb")},
+         .files = {kPortableIni + u'=', kUserIni + u'='},
+         .ini = kPortableIni,
+         .db = u"bin/velmarpay.mdb"_s},
         {.name = "the user's ini comes before the system's",
          .files = {kUserIni + u'=', kEtcIni + u'='},
          .ini = kUserIni,
          .db = kUserDb},
         {.name = "the system's ini", .files = {kEtcIni + u'='}, .ini = kEtcIni, .db = kUserDb},
-        {.name = "no ini anywhere", .db = kUserDb},
         {.name = "XDG folders",
-         .files = {QStringLiteral("xc/velmarpay/velmarpay.ini=")},
-         .configHome = QStringLiteral("/xc"),
-         .dataHome = QStringLiteral("/xd"),
-         .ini = QStringLiteral("xc/velmarpay/velmarpay.ini"),
-         .db = QStringLiteral("xd/velmarpay/velmarpay.mdb")},
+         .files = {u"xc/velmarpay/velmarpay.ini="_s},
+         .configHome = u"/xc"_s,
+         .dataHome = u"/xd"_s,
+         .ini = u"xc/velmarpay/velmarpay.ini"_s,
+         .db = u"xd/velmarpay/velmarpay.mdb"_s},
         {.name = "relative XDG folders are ignored",
          .files = {kUserIni + u'='},
-         .configHome = QStringLiteral("xc"),
-         .dataHome = QStringLiteral("xd"),
+         .configHome = u"xc"_s,
+         .dataHome = u"xd"_s,
          .ini = kUserIni,
          .db = kUserDb},
         {.name = "Path relative to the ini's folder",
-         .files = {kEtcIni + QStringLiteral("=[Database]\nPath=../data/pay.mdb")},
+         .files = {kEtcIni + u"=[Database]\nPath=../data/pay.mdb"_s},
          .ini = kEtcIni,
-         .db = QStringLiteral("etc/data/pay.mdb")},
+         .db = u"etc/data/pay.mdb"_s},
         {.name = "Path under the home folder",
-         .files = {kUserIni + QStringLiteral("=[database]\npath=~/pay/run.mdb")},
+         .files = {kUserIni + u"=[database]\npath=~/pay/run.mdb"_s},
          .ini = kUserIni,
-         .db = QStringLiteral("home/pay/run.mdb")},
-        {.name = "Path of a portable ini",
-         .files = {portableIni + QStringLiteral("=[Database]\nPath=shared.mdb")},
-         .ini = portableIni,
-         .db = QStringLiteral("bin/shared.mdb")},
+         .db = u"home/pay/run.mdb"_s},
         {.name = "--ini brings its own Path",
-         .files = {kUserIni + u'=', QStringLiteral("other.ini=[Database]\nPath=/srv/x.mdb")},
-         .iniOverride = QStringLiteral("other.ini"),
-         .ini = QStringLiteral("other.ini"),
-         .db = QStringLiteral("/srv/x.mdb")},
+         .files = {kUserIni + u'=', u"other.ini=[Database]\nPath=/srv/x.mdb"_s},
+         .iniOverride = u"other.ini"_s,
+         .ini = u"other.ini"_s,
+         .db = u"/srv/x.mdb"_s},
         {.name = "--db wins over Path",
-         .files = {kUserIni + QStringLiteral("=[Database]\nPath=a.mdb")},
-         .dbOverride = QStringLiteral("given.mdb"),
+         .files = {kUserIni + u"=[Database]\nPath=a.mdb"_s},
+         .dbOverride = u"given.mdb"_s,
          .ini = kUserIni,
-         .db = QStringLiteral("given.mdb")},
+         .db = u"given.mdb"_s},
     };
-    for (const LocationCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir root;
-        for (const QString& entry : c.files) {
-            const int eq = entry.indexOf(u'=');
-            writeFile(root, entry.left(eq), entry.mid(eq + 1).toUtf8());
-        }
-        LocationInputs in;
-        in.programBase = root.filePath(QStringLiteral("bin/velmarpay"));
-        in.home = root.filePath(QStringLiteral("home"));
-        in.systemConfigDir = root.filePath(QStringLiteral("etc"));
+        writeFiles(root, c.files);
+        LocationInputs in = inputsUnder(root);
         in.configHome = c.configHome.startsWith(u'/') ? root.path() + c.configHome : c.configHome;
         in.dataHome = c.dataHome.startsWith(u'/') ? root.path() + c.dataHome : c.dataHome;
-        const QString iniOverride = c.iniOverride.isEmpty() ? QString() : root.filePath(c.iniOverride);
-        const QString dbOverride = c.dbOverride.isEmpty() ? QString() : root.filePath(c.dbOverride);
+        const auto under = [&](const QString& p) { return p.isEmpty() ? QString() : root.filePath(p); };
 
-        const FileLocations f = LocateFiles(in, iniOverride, dbOverride);
-        EXPECT_EQ(f.iniPath, c.ini.isEmpty() ? QString() : root.filePath(c.ini));
+        const FileLocations f = LocateFiles(in, under(c.iniOverride), under(c.dbOverride));
+        EXPECT_EQ(f.iniPath, under(c.ini));
         EXPECT_EQ(f.dbPath, c.db.startsWith(u'/') ? c.db : root.filePath(c.db));
-        EXPECT_EQ(f.userIniPath, in.configHome.startsWith(u'/')
-                                     ? in.configHome + QStringLiteral("/velmarpay/velmarpay.ini")
-                                     : root.filePath(kUserIni));
+        EXPECT_EQ(f.userIniPath, in.configHome.startsWith(u'/') ? in.configHome + u"/velmarpay/velmarpay.ini"_s
+                                                                : root.filePath(kUserIni));
     }
 }
 
 TEST(FileLocations, FirstStartSaysWhereItLooked)
 {
     QTemporaryDir root;
-    LocationInputs in;
-    in.programBase = root.filePath(QStringLiteral("bin/velmarpay"));
-    in.home = root.filePath(QStringLiteral("home"));
-    in.systemConfigDir = root.filePath(QStringLiteral("etc"));
-
+    const LocationInputs in = inputsUnder(root);
     const FileLocations none = LocateFiles(in);
     EXPECT_EQ(none.iniSearched,
-              (QStringList{in.programBase + QStringLiteral(".ini"), root.filePath(kUserIni), root.filePath(kEtcIni)}));
-    // No settings file is no error: the defaults apply.
-    EXPECT_EQ(LoadSettings(none).Employerannuation, 14);
+              (QStringList{in.programBase + u".ini"_s, root.filePath(kUserIni), root.filePath(kEtcIni)}));
     const QString described = DescribeFileLocations(none);
     EXPECT_TRUE(described.contains(root.filePath(kEtcIni))) << described.toStdString();
-    EXPECT_TRUE(described.contains(root.filePath(kUserDb) + QStringLiteral(" (not found)"))) << described.toStdString();
+    EXPECT_TRUE(described.contains(root.filePath(kUserDb) + u" (not found)"_s)) << described.toStdString();
     EXPECT_EQ(MissingDatabaseMessage(none),
-              QStringLiteral("No database found at %1.\n\"velmarpay-cli init-db\" creates it there.")
-                  .arg(root.filePath(kUserDb)));
+              u"No database found at %1.\n\"velmarpay-cli init-db\" creates it there."_s.arg(root.filePath(kUserDb)));
 
     // A database chosen by the settings names the file that chose it.
-    writeFile(root, kEtcIni, "[DEFAULTS]\nEmployerannuation=13\n[Database]\nPath=/srv/pay/velmarpay.mdb\n");
+    writeFiles(root, {kEtcIni + u"=[DEFAULTS]\nEmployerannuation=13\n[Database]\nPath=/srv/pay/velmarpay.mdb\n"_s});
     const FileLocations chosen = LocateFiles(in);
     EXPECT_EQ(LoadSettings(chosen).Employerannuation, 13);
     EXPECT_TRUE(MissingDatabaseMessage(chosen).contains(
-        QStringLiteral("/srv/pay/velmarpay.mdb (the [Database] Path of %1)").arg(root.filePath(kEtcIni))));
+        u"/srv/pay/velmarpay.mdb (the [Database] Path of %1)"_s.arg(root.filePath(kEtcIni))));
 }
 
 // [Database] of the settings names a server; --db of the command line still means an SQLite file.
 TEST(FileLocations, ServerOfTheSettingsUnlessTheCommandLineNamesAFile)
 {
     QTemporaryDir root;
-    LocationInputs in;
-    in.programBase = root.filePath(QStringLiteral("bin/velmarpay"));
-    in.home = root.filePath(QStringLiteral("home"));
-    writeFile(root, kUserIni,
-              "[Database]\nDriver=postgresql\nHost=db.example.org\nPort=5433\nName=velmarpay\nUser=clerk1\n"
-              "PasswordCommand=pass show velmarpay\nSslMode=verify-full\n");
-    const FileLocations files = LocateFiles(in);
+    writeFiles(root, {kUserIni + u"=[Database]\nDriver=postgresql\nHost=db.example.org\nPort=5433\nName=velmarpay\n"
+                                 "User=clerk1\nPasswordCommand=pass show velmarpay\nSslMode=verify-full\n"_s});
+    const FileLocations files = LocateFiles(inputsUnder(root));
     const DatabaseSettings d = LoadSettings(files).Database;
     EXPECT_EQ(QStringList({d.Host, QString::number(d.Port), d.Name, d.User, d.Password, d.PasswordCommand, d.SslMode}),
-              QStringList({QStringLiteral("db.example.org"), QStringLiteral("5433"), QStringLiteral("velmarpay"),
-                           QStringLiteral("clerk1"), QString(), QStringLiteral("pass show velmarpay"),
-                           QStringLiteral("verify-full")}));
+              QStringList({u"db.example.org"_s, u"5433"_s, u"velmarpay"_s, u"clerk1"_s, QString(),
+                           u"pass show velmarpay"_s, u"verify-full"_s}));
     EXPECT_TRUE(UsesServer(files, d));
-    EXPECT_TRUE(DescribeFileLocations(files, d).endsWith(
-        QStringLiteral("\nDatabase: velmarpay on db.example.org (PostgreSQL)")));
+    EXPECT_TRUE(DescribeFileLocations(files, d).endsWith(u"\nDatabase: velmarpay on db.example.org (PostgreSQL)"_s));
 
-    const FileLocations named = LocateFiles(in, QString(), root.filePath(QStringLiteral("mine.mdb")));
+    const FileLocations named = LocateFiles(inputsUnder(root), QString(), root.filePath(u"mine.mdb"_s));
     EXPECT_FALSE(UsesServer(named, d));
-    EXPECT_TRUE(DescribeFileLocations(named, d).contains(root.filePath(QStringLiteral("mine.mdb")) +
-                                                         QStringLiteral(" (not found)")));
-    // Nothing said: the file, as ever.
-    EXPECT_TRUE(DatabaseSettings().isFile());
-    EXPECT_FALSE(DatabaseSettings().isServer());
+    EXPECT_TRUE(DescribeFileLocations(named, d).contains(root.filePath(u"mine.mdb"_s) + u" (not found)"_s));
 }
