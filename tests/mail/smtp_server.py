@@ -34,45 +34,41 @@ def record_auth(outdir, record):
 
 
 class Recorder:
-    def __init__(self, outdir, login=None, token=None, delay=0, drop_every=0, refuse=()):
-        self.outdir = outdir
-        self.refuse = set(refuse)
-        self.login = login
-        self.token = token
-        self.delay = delay
-        self.drop_every = drop_every
+    def __init__(self, args):
+        self.args = args
         self.count = 0
         self.lock = threading.Lock()
 
     async def auth_XOAUTH2(self, server, args):
         """SASL XOAUTH2: a refused token gets the JSON challenge, then 535 once it is answered."""
         sent = base64.b64decode(args[1]).decode("utf-8", "replace") if len(args) > 1 else ""
-        ok = self.token is not None and sent == "user=%s\x01auth=Bearer %s\x01\x01" % (self.login, self.token)
-        record_auth(self.outdir, {"mechanism": "XOAUTH2", "ok": ok, "sent": sent})
+        login, token = self.args.login, self.args.token
+        ok = token is not None and sent == "user=%s\x01auth=Bearer %s\x01\x01" % (login, token)
+        record_auth(self.args.outdir, {"mechanism": "XOAUTH2", "ok": ok, "sent": sent})
         if ok:
-            return AuthResult(success=True, auth_data=self.login)
+            return AuthResult(success=True, auth_data=login)
         await server.challenge_auth(json.dumps({"status": "401", "schemes": "bearer"}).encode())
         return AuthResult(success=False, handled=False, message="535 5.7.8 Username and Password not accepted")
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
-        if address in self.refuse:
+        if address in self.args.refuse:
             return "550 5.1.1 No such user here"
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
-        if self.delay:
-            await asyncio.sleep(self.delay)
+        if self.args.delay:
+            await asyncio.sleep(self.args.delay)
         with self.lock:
             self.count += 1
             count = self.count
-        if self.outdir:
-            base = os.path.join(self.outdir, "%04d" % count)
+        if self.args.outdir:
+            base = os.path.join(self.args.outdir, "%04d" % count)
             with open(base + ".json", "w") as f:
                 json.dump({"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos}, f)
             with open(base + ".eml", "wb") as f:
                 f.write(envelope.original_content)
-        if self.drop_every and count % self.drop_every == 0:
+        if self.args.drop_every and count % self.args.drop_every == 0:
             # Runs once the reply below has been written: the client sees the 250, then the close.
             asyncio.get_running_loop().call_soon(server.transport.close)
         return "250 2.0.0 Message accepted"
@@ -136,8 +132,7 @@ def main():
     # Another program may take the free port between the probe and the bind: try again.
     for attempt in range(5):
         port = free_port()
-        recorder = Recorder(args.outdir, args.login, args.token, args.delay, args.drop_every, args.refuse)
-        controller = Controller(recorder, hostname="127.0.0.1", port=port, **options)
+        controller = Controller(Recorder(args), hostname="127.0.0.1", port=port, **options)
         try:
             controller.start()
             break

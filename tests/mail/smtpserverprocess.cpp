@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 
 namespace velmar::test {
@@ -97,6 +98,14 @@ QJsonObject SmtpServerProcess::envelope(const QString& emlPath)
     if (!file.open(QIODevice::ReadOnly))
         return QJsonObject();
     return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+QStringList SmtpServerProcess::recipients() const
+{
+    QStringList result;
+    for (const QString& eml : messageFiles())
+        result += envelope(eml).value(QStringLiteral("rcpt_tos")).toArray().first().toString();
+    return result;
 }
 
 } // namespace velmar::test

@@ -36,6 +36,8 @@ public:
     static QJsonObject parse(const QString& emlPath);
     // The envelope of a received message: mail_from and rcpt_tos.
     static QJsonObject envelope(const QString& emlPath);
+    // The first recipient of each received message, oldest first.
+    QStringList recipients() const;
     // A throw-away self-signed certificate for the subject's common name and alternative names
     // ("IP:127.0.0.1"), made with openssl into folder/cert.pem and folder/key.pem
     // (tests/mail/make_certificate.sh).

@@ -13,7 +13,6 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -150,15 +149,6 @@ TEST_F(MailServerTest, LoginWithAndWithoutAuthentication)
     login();
     session.Disconnect();
 
-    // A pass phrase longer than one attachment line of Base64 signs in whole.
-    const QString phrase = QStringLiteral("correct horse battery staple, and a good deal more than 54 bytes");
-    server.stop();
-    ASSERT_TRUE(server.start(outDir, QStringLiteral("clerk"), phrase));
-    settings.SMTPPort = server.port();
-    settings.Password = phrase;
-    login();
-    session.Disconnect();
-
     settings.Password = QStringLiteral("wrong");
     const MailResult refused = session.SmtpLogin(settings);
     EXPECT_TRUE(refused.text.startsWith(QStringLiteral("Login to SMTP Server failed - incorrect authentication: 535")))
@@ -167,10 +157,9 @@ TEST_F(MailServerTest, LoginWithAndWithoutAuthentication)
     QFile attempts(outDir + QStringLiteral("/auth.jsonl"));
     ASSERT_TRUE(attempts.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = attempts.readAll().trimmed().split('\n');
-    ASSERT_EQ(lines.size(), 3);
+    ASSERT_EQ(lines.size(), 2);
     EXPECT_TRUE(lines.at(0).contains(R"("ok": true, "login": "clerk", "password": "secret")"));
-    EXPECT_TRUE(lines.at(1).contains(R"("ok": true)"));
-    EXPECT_TRUE(lines.at(2).contains(R"("ok": false)"));
+    EXPECT_TRUE(lines.at(1).contains(R"("ok": false)"));
 }
 
 TEST_F(MailServerTest, MessageWithOneAttachment)
@@ -365,13 +354,6 @@ TEST_F(MailServerTest, AServerThatCannotProveItselfGetsNothing)
     EXPECT_FALSE(status.texts.contains(QStringLiteral("C: <credentials hidden>")));
 }
 
-struct CliRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
 TEST_F(MailServerTest, SendTestCommandPrintsTheDialogue)
 {
     auto run = [&](const QString& password, const QStringList& options) {
@@ -381,18 +363,11 @@ TEST_F(MailServerTest, SendTestCommandPrintsTheDialogue)
                                       .arg(server.port())
                                       .arg(password)
                                       .toUtf8());
-        QProcess cli;
-        cli.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"),
-                  QStringList{QStringLiteral("--ini"), ini, QStringLiteral("send-test"), QStringLiteral("--to"),
-                              QStringLiteral("clerk@velmar.test"), QStringLiteral("--pdf"), mail.pdfPath,
-                              QStringLiteral("--pdf"), mail.soloPdfPath} +
-                      options);
-        CliRun result;
-        if (cli.waitForFinished(30000))
-            result.exitCode = cli.exitCode();
-        result.out = QString::fromUtf8(cli.readAllStandardOutput());
-        result.err = QString::fromUtf8(cli.readAllStandardError());
-        return result;
+        return runCli(ini, QString(),
+                      QStringList{QStringLiteral("send-test"), QStringLiteral("--to"),
+                                  QStringLiteral("clerk@velmar.test"), QStringLiteral("--pdf"), mail.pdfPath,
+                                  QStringLiteral("--pdf"), mail.soloPdfPath} +
+                          options);
     };
 
     const CliRun sent = run(QStringLiteral("secret"), {QStringLiteral("--verbose")});

@@ -307,37 +307,30 @@ TEST_F(TransactionTest, ServerHangingUpMidDataIsAFailure)
 
 TEST_F(TransactionTest, OnlySingleAddressesAreSentTo)
 {
-    const QString ok = QStringLiteral("dr.jones@example.test");
-    const QString from = settings.FromAddress;
     struct Case
     {
-        QString recipient;
-        std::string message;
-        QString test;
-        QString from = QStringLiteral("pay@velmar.test");
+        std::string recipient, test, from, message;
     };
+    const std::string ok = "dr.jones@example.test", from = "pay@velmar.test";
     const std::string notSingle = "The e-mail address of Dr Jones is not a single address: ";
+    const std::string injected = "a@example.org> NOTIFY=SUCCESS ORCPT=rfc822;x@example.net";
+    const std::string tooLong = std::string(251, 'a') + "@b.c";
     const QList<Case> cases{
-        {QStringLiteral(" "), "Dr Jones has no e-mail address", {}},
-        {QStringLiteral("a@example.org> NOTIFY=SUCCESS ORCPT=rfc822;x@example.net"),
-         notSingle + "a@example.org> NOTIFY=SUCCESS ORCPT=rfc822;x@example.net",
-         {}},
-        {QStringLiteral("a@example.org, b@example.org"), notSingle + "a@example.org, b@example.org", {}},
-        {QString(251, u'a') + QStringLiteral("@b.c"), notSingle + std::string(251, 'a') + "@b.c", {}},
-        {ok, "The e-mail address of the test address (TEST) is not a single address: test@a;b",
-         QStringLiteral("test@a;b")},
-        {ok, "The sender (FromAddress) has no e-mail address", {}, QString()},
-        {ok,
-         "The e-mail address of the sender (FromAddress) is not a single address: pay@@velmar.test",
-         {},
-         QStringLiteral("pay@@velmar.test")},
+        {" ", "", from, "Dr Jones has no e-mail address"},
+        {injected, "", from, notSingle + injected},
+        {"a@example.org, b@example.org", "", from, notSingle + "a@example.org, b@example.org"},
+        {tooLong, "", from, notSingle + tooLong},
+        {ok, "test@a;b", from, "The e-mail address of the test address (TEST) is not a single address: test@a;b"},
+        {ok, "", "", "The sender (FromAddress) has no e-mail address"},
+        {ok, "", "pay@@velmar.test",
+         "The e-mail address of the sender (FromAddress) is not a single address: pay@@velmar.test"},
     };
     const qsizetype mark = server.received.size();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
-        mail.recipient = c.recipient;
-        settings.TEST = c.test;
-        settings.FromAddress = c.from;
+        mail.recipient = QString::fromStdString(c.recipient);
+        settings.TEST = QString::fromStdString(c.test);
+        settings.FromAddress = QString::fromStdString(c.from);
         const MailResult result = send();
         EXPECT_EQ(result.text.toStdString(), c.message);
         EXPECT_TRUE(result.standsAlone);
@@ -347,7 +340,7 @@ TEST_F(TransactionTest, OnlySingleAddressesAreSentTo)
     // Blanks around the address are no part of it.
     mail.recipient = QStringLiteral(" dr.jones@example.test ");
     settings.TEST.clear();
-    settings.FromAddress = from;
+    settings.FromAddress = QString::fromStdString(from);
     EXPECT_TRUE(send().ok());
     EXPECT_TRUE(server.received.contains("RCPT TO:<dr.jones@example.test>"));
 }

