@@ -115,39 +115,6 @@ TEST_P(BatchPrintTest, TwoDoctorsOfOneSurnameGetAFileEach)
                            QStringLiteral("Brown_DS1.pdf"), QStringLiteral("Clark_DS1.pdf")}));
 }
 
-TEST_P(BatchPrintTest, CancelStopsAfterTheDoctorInHandAndAFailingPrinterStopsTheRun)
-{
-    PdfFolderOutput output(folder);
-    Documents documents(settings, state, m_db, m_prompter, output);
-    BatchPrint batch(documents, state, m_db, m_prompter, progress);
-    batch.StopRequested = [&] { return output.files().size() == 1; };
-    EXPECT_EQ(batch.PrintAll1Click(true), 1);
-    EXPECT_EQ(batch.lastRun().untried, 2);
-    EXPECT_EQ(progress.events.mid(progress.events.size() - 2),
-              (QStringList{QStringLiteral("33%"), QStringLiteral("hide")}));
-
-    // No printer: told once, and the other doctors are not tried.
-    struct NoPrinter : ReportOutput
-    {
-        bool preview(Report&, QString*) override { return false; }
-        bool print(Report&, QString* error) override
-        {
-            ++calls;
-            *error = QStringLiteral("Printing failed: no printer is set up");
-            return false;
-        }
-        int calls = 0;
-    } noPrinter;
-    Documents printing(settings, state, m_db, m_prompter, noPrinter);
-    BatchPrint failing(printing, state, m_db, m_prompter, progress);
-    EXPECT_EQ(failing.PrintAll1Click(true), 0);
-    EXPECT_EQ(noPrinter.calls, 1);
-    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("error: Printing failed: no printer is set up")});
-    EXPECT_TRUE(failing.lastRun().outputFailed);
-    EXPECT_EQ(failing.lastRun().failed, QStringList{QStringLiteral("Dr Kim Adams")});
-    EXPECT_EQ(failing.lastRun().untried, 2);
-}
-
 TEST_P(BatchPrintTest, NoOpenDataSetOrNoDoctorsLeft)
 {
     PdfFolderOutput output(folder);

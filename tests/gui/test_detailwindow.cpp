@@ -1,8 +1,10 @@
 #include "payments/paymentstest.h"
+#include "uitestsupport.h"
 
 #include "core/appsettings.h"
 #include "core/appstate.h"
 #include "core/clock.h"
+#include "db/database.h"
 #include "gui/detailwindow.h"
 #include "gui/filedialogs.h"
 #include "gui/messageboxprompter.h"
@@ -20,6 +22,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSqlQuery>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -58,15 +61,9 @@ struct BoxSeen
 };
 void answerNextBox(BoxSeen* seen)
 {
-    QTimer::singleShot(0, [seen] {
-        QDeadlineTimer deadline(5000);
-        QMessageBox* box = nullptr;
-        while (!(box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) && !deadline.hasExpired())
-            QTest::qWait(10);
-        if (!box) {
-            ADD_FAILURE() << "no message box";
-            return;
-        }
+    onNextModal([seen](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        ASSERT_NE(box, nullptr);
         seen->parent = box->parentWidget();
         seen->defaultButton = box->standardButton(box->defaultButton());
         seen->text = box->text();
@@ -107,13 +104,14 @@ protected:
                      .superfee = 50.003});
     }
 
-    void open(const AppSettings& settings)
+    void open(const AppSettings& settings, Prompter* prompter = nullptr)
     {
         m_editor.reset(); // a child of the window
         m_window.reset();
         m_settings = settings;
-        m_window = std::make_unique<DetailWindow>(m_settings, m_state, m_db, m_prompter);
-        m_editor = std::make_unique<RecordEditor>(m_settings, m_state, m_db, m_prompter, m_window.get());
+        Prompter& p = prompter ? *prompter : m_prompter;
+        m_window = std::make_unique<DetailWindow>(m_settings, m_state, m_db, p);
+        m_editor = std::make_unique<RecordEditor>(m_settings, m_state, m_db, p, m_window.get());
         m_window->setEditor(m_editor.get());
         m_window->show();
     }
@@ -622,53 +620,34 @@ TEST_F(DetailWindowTest, MessagesBelongToTheWindowThatAskedAndRiskyQuestionsDefa
     QWidget mainWindow;
     mainWindow.show();
     MessageBoxPrompter boxes(&mainWindow);
-    m_settings = plainSettings();
-    DetailWindow window(m_settings, m_state, m_db, boxes);
-    RecordEditor editor(m_settings, m_state, m_db, boxes, &window);
-    window.setEditor(&editor);
-    window.show();
-    QApplication::setActiveWindow(&window);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    open(plainSettings(), &boxes);
+    QApplication::setActiveWindow(m_window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
 
     BoxSeen question;
     answerNextBox(&question);
-    window.findChild<QToolButton*>(u"nbDelete"_s)->click();
-    EXPECT_EQ(question.parent, &window);
+    child<QToolButton>("nbDelete")->click();
+    EXPECT_EQ(question.parent, m_window.get());
     EXPECT_EQ(question.defaultButton, QMessageBox::No);
-    EXPECT_EQ(question.text, u"Delete the record of 05/11/2006, Eve, net 100.00?"_s);
     EXPECT_EQ(storedRows(), 2); // Escape is No
 
     // The editor's own message is the editor's.
     BoxSeen invalidDate;
-    QTimer::singleShot(0, [&] {
-        QDeadlineTimer deadline(5000);
-        while (QApplication::activeModalWidget() != &editor && !deadline.hasExpired())
-            QTest::qWait(10);
-        auto* dt = editor.findChild<QLineEdit*>(u"dt"_s);
-        dt->selectAll();
-        QTest::keyClicks(dt, u"310206"_s);
+    onEditor([&](RecordEditor& e) {
+        retype("dt", u"310206"_s);
         answerNextBox(&invalidDate);
-        editor.findChild<QPushButton*>(u"OKBtn"_s)->click();
-        editor.reject();
+        field<QPushButton>("OKBtn")->click();
+        e.reject();
     });
-    QTest::keyClick(window.findChild<QTableView*>(u"DBGrid1"_s), Qt::Key_Return);
-    EXPECT_EQ(invalidDate.parent, &editor);
+    QTest::keyClick(grid(), Qt::Key_Return);
+    EXPECT_EQ(invalidDate.parent, m_editor.get());
     EXPECT_TRUE(invalidDate.text.startsWith(u"Invalid date"_s));
 
     // Escape closes the window.
-    QTest::keyClick(window.findChild<QTableView*>(u"DBGrid1"_s), Qt::Key_Escape);
-    EXPECT_FALSE(window.isVisible());
-}
-
-TEST_F(DetailWindowTest, DeletingARecordGoneElsewhereSaysSo)
-{
-    insertExample({});
-    open(plainSettings());
-    exec(u"DELETE FROM Details WHERE recno = 1"_s);
-    m_prompter.answers = {true};
-    child<QToolButton>("nbDelete")->click();
-    EXPECT_EQ(m_prompter.messages.value(1),
-              u"error: The record was not found: it was changed or deleted elsewhere. Nothing was saved."_s);
+    QTest::keyClick(grid(), Qt::Key_Escape);
+    EXPECT_FALSE(m_window->isVisible());
+    m_editor.reset();
+    m_window.reset();
 }
 
 TEST_F(DetailWindowTest, EmptyGridEditorChangesNothing)
@@ -752,4 +731,101 @@ TEST_F(DetailWindowTest, DocumentEntriesHandOverDoctorAndFigures)
 
     child<QAction>("PrinterSetup1")->trigger();
     EXPECT_EQ(setup.size(), 1);
+}
+
+// Two clerks on one database: this one in the windows, the other through a connection of its own.
+class ClerksWindows : public DetailWindowTest
+{
+protected:
+    void SetUp() override
+    {
+        DetailWindowTest::SetUp();
+        insertDoctor({});
+        m_other = openAnother(u"other clerk"_s);
+    }
+    void TearDown() override
+    {
+        m_other = QSqlDatabase();
+        CloseDatabase(u"other clerk"_s);
+        DetailWindowTest::TearDown();
+    }
+    void otherClerk(const QString& sql)
+    {
+        QSqlQuery q(m_other);
+        EXPECT_TRUE(q.exec(sql)) << sql.toStdString();
+    }
+    QSqlDatabase m_other;
+};
+VELMAR_ON_EACH_STORE(ClerksWindows);
+
+// What the other clerk did while the editor was open is never saved over; the typing stays. A record
+// nobody touched is saved whatever the digits of its amounts (only written in full do they compare equal).
+TEST_P(ClerksWindows, SavingOverAnotherClerksChangeIsRefusedAndTheTypingKept)
+{
+    const struct
+    {
+        double total;
+        QString change;
+    } cases[] = {
+        {-2.288327, {}},
+        {100, u"UPDATE Details SET Total = 120 WHERE recno = 1"_s},
+        {100, u"UPDATE Details SET Notes = NULL WHERE recno = 1"_s},
+        {100, u"DELETE FROM Details WHERE recno = 1"_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.change.toStdString());
+        const bool refused = !c.change.isEmpty();
+        exec(u"DELETE FROM Details"_s);
+        insertShift({.recno = 1, .total = c.total, .superfee = 0.024421});
+        m_prompter.messages.clear();
+        open(plainSettings());
+        QStringList before;
+        onEditor([&](RecordEditor& e) {
+            if (refused)
+                otherClerk(c.change);
+            before = rows(u"SELECT Total, Notes FROM Details"_s);
+            retype("notes", u"mine"_s);
+            field<QPushButton>("OKBtn")->click();
+            EXPECT_EQ(e.isVisible(), refused);
+            EXPECT_EQ(field("notes")->text(), u"mine"_s);
+            e.reject();
+        });
+        QTest::keyClick(grid(), Qt::Key_Return);
+        if (refused) {
+            EXPECT_EQ(m_prompter.messages,
+                      QStringList{
+                          u"error: The record was changed by someone else since you opened it. Nothing was saved."_s});
+            EXPECT_EQ(rows(u"SELECT Total, Notes FROM Details"_s), before);
+        } else {
+            EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
+            EXPECT_EQ(rows(u"SELECT Notes FROM Details"_s), QStringList{u"mine"_s});
+        }
+    }
+}
+
+TEST_P(ClerksWindows, DeletingARecordGoneElsewhereSaysSo)
+{
+    insertShift({.recno = 1, .total = 100});
+    open(plainSettings());
+    otherClerk(u"DELETE FROM Details WHERE recno = 1"_s);
+    m_prompter.answers = {true};
+    child<QToolButton>("nbDelete")->click();
+    EXPECT_EQ(m_prompter.messages.value(1),
+              u"error: The record was not found: it was changed or deleted elsewhere. Nothing was saved."_s);
+}
+
+// The window shows what was stored when it was shown; showing it again shows the other clerk's work.
+TEST_P(ClerksWindows, DetailWindowPicksUpTheOtherClerksChangesWhenShownAgain)
+{
+    insertShift({.recno = 1, .total = 100});
+    open(plainSettings());
+    // Columns found by the titles the statement gives them, whatever the store does with their case.
+    EXPECT_EQ(cell(0, u"Shift_Date"_s), u"05/11/2006"_s);
+    EXPECT_EQ(cell(0, u"Adj_Time"_s), u"00:00"_s);
+    otherClerk(u"UPDATE Details SET Total = 120 WHERE recno = 1"_s);
+    EXPECT_EQ(cell(0, u"Total"_s), u"100.00"_s);
+    EXPECT_EQ(text("lbTotal"), u"100.00"_s);
+    reshow();
+    EXPECT_EQ(cell(0, u"Total"_s), u"120.00"_s);
+    EXPECT_EQ(text("lbTotal"), u"120.00"_s);
 }

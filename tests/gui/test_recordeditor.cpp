@@ -272,19 +272,6 @@ TEST_F(RecordEditorTest, UntouchedFieldsKeepWhatIsStored)
     EXPECT_EQ(confirm(u"AdjustmentTime"_s), u"-45"_s);
 }
 
-TEST_F(RecordEditorTest, RecordGoneElsewhereIsToldAndTheTypingKept)
-{
-    insertShift({.recno = 1, .total = 100});
-    openOn(1);
-    exec(u"DELETE FROM Details"_s);
-    retype("notes", u"typed"_s);
-    field<QPushButton>("OKBtn")->click();
-    EXPECT_TRUE(m_editor->isVisible());
-    EXPECT_EQ(field("notes")->text(), u"typed"_s);
-    EXPECT_EQ(m_prompter.messages,
-              QStringList{u"error: The record was changed by someone else since you opened it. Nothing was saved."_s});
-}
-
 TEST(ReadHoursMinutes, ReadsLikeScanf)
 {
     const auto read = [](const char* text) {
