@@ -26,6 +26,10 @@ int sendTest(Context& ctx, QStringList& args)
         return 2;
     }
 
+    if (const QString problem = SenderProblem(ctx.settings); !problem.isEmpty()) {
+        ctx.err << problem << Qt::endl;
+        return 1;
+    }
     ConsoleStatus status(ctx.out);
     SmtpSession session(verbose ? &status : nullptr);
     MailResult result = session.SmtpLogin(ctx.settings);
@@ -45,7 +49,7 @@ int sendTest(Context& ctx, QStringList& args)
         mail.soloPdfName = QFileInfo(pdfs.at(1)).fileName();
     }
     result = SendPaymentMail(session, ctx.settings, mail);
-    session.Disconnect();
+    session.Quit();
     if (!result.ok()) {
         ctx.err << result.within(QStringLiteral(" sending email to ") + to) << Qt::endl;
         return 1;

@@ -5,6 +5,7 @@
 #include "documents/batchprint.h"
 #include "documents/documents.h"
 #include "mail/mailstatus.h"
+#include "mail/mimetext.h"
 #include "payments/datasets.h"
 #include "payments/payments.h"
 #include "report/reportoutput.h"
@@ -119,13 +120,14 @@ int sendAll(Context& ctx, QStringList& args)
     return sent >= 0 && run.sender.summary().allSent() ? 0 : 1;
 }
 
-// A field of a tab-separated line: tabs and line breaks of its own would split it.
+// A field of a tab-separated line: tabs and line breaks of its own would split it, and any other
+// control character could work on the terminal.
 QString field(QString text)
 {
     for (QChar& c : text)
         if (c == u'\t' || c == u'\n' || c == u'\r')
             c = u' ';
-    return text;
+    return ShownText(text);
 }
 
 int sendLog(Context& ctx, QStringList& args)

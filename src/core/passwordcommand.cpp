@@ -15,6 +15,8 @@ bool RunPasswordCommand(const QString& command, int timeoutMs, QString* secret, 
     // A group of its own, so that a time-out also ends whatever the shell started.
     process.setChildProcessModifier([] { ::setpgid(0, 0); });
     process.setStandardInputFile(QProcess::nullDevice());
+    // What it prints there is never shown: a helper may print the secret on it.
+    process.setStandardErrorFile(QProcess::nullDevice());
     process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
     if (!process.waitForStarted(timeoutMs)) {
         *error = process.errorString();
@@ -34,14 +36,12 @@ bool RunPasswordCommand(const QString& command, int timeoutMs, QString* secret, 
         *error = QStringLiteral("it did not finish within %1 seconds").arg(timeoutMs / 1000.0);
         return false;
     }
-    const QString errorOutput = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
-    const QString said = errorOutput.isEmpty() ? QString() : QStringLiteral(": ") + errorOutput.section(u'\n', 0, 0);
     if (process.exitStatus() != QProcess::NormalExit) {
-        *error = QStringLiteral("it crashed") + said;
+        *error = QStringLiteral("it crashed");
         return false;
     }
     if (process.exitCode() != 0) {
-        *error = QStringLiteral("exit status %1").arg(process.exitCode()) + said;
+        *error = QStringLiteral("exit status %1").arg(process.exitCode());
         return false;
     }
     QByteArray first = process.readAllStandardOutput();

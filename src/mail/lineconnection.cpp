@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace velmar {
 
@@ -18,11 +19,41 @@ constexpr int sliceMs = 250;
 constexpr qint64 flushThreshold = 64 * 1024;
 // More than this waiting to be sent means the server is not keeping up: wait for it.
 constexpr qint64 maxPending = 1024 * 1024;
+// What the socket reads ahead of us: a server that floods the connection costs no more.
+constexpr qint64 readAhead = 256 * 1024;
+// Of what nobody asked for, enough to name it.
+constexpr qsizetype maxUnreadShown = 200;
+
+// A negative time would mean no deadline at all.
+QDeadlineTimer deadlineIn(int ms)
+{
+    return QDeadlineTimer(std::max(ms, 0));
+}
+
+QString stoppedText()
+{
+    return QStringLiteral("Stopped on request");
+}
+
+// Why a wait ended without its event: the socket's own reason when it settled otherwise.
+QString waitText(LineConnection::Wait wait, const QString& settled, const QString& timedOut)
+{
+    switch (wait) {
+    case LineConnection::Wait::Stopped:
+        return stoppedText();
+    case LineConnection::Wait::TimedOut:
+        return timedOut;
+    case LineConnection::Wait::Done:
+        break;
+    }
+    return settled;
+}
 
 } // namespace
 
 LineConnection::LineConnection(QObject* parent) : QObject(parent)
 {
+    m_socket.setReadBufferSize(readAhead);
     connect(&m_socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) { m_sslErrors = errors; });
 }
 
@@ -44,26 +75,36 @@ QString LineConnection::brokenText() const
     return QStringLiteral("Connection closed by the server.");
 }
 
-bool LineConnection::waitFor(int timeoutMs, const std::function<bool()>& done)
+LineConnection::Wait LineConnection::waitFor(const QDeadlineTimer& deadline, const std::function<bool()>& done)
 {
-    QDeadlineTimer deadline(std::max(timeoutMs, 0));
     while (!done()) {
+        if (stopped())
+            return Wait::Stopped;
         const qint64 left = deadline.remainingTime();
-        if (left <= 0)
-            return done();
+        if (left == 0)
+            return done() ? Wait::Done : Wait::TimedOut;
         QEventLoop loop;
         QTimer slice;
         slice.setSingleShot(true);
         connect(&slice, &QTimer::timeout, &loop, &QEventLoop::quit);
         connect(&m_socket, &QSslSocket::readyRead, &loop, &QEventLoop::quit);
         connect(&m_socket, &QSslSocket::bytesWritten, &loop, &QEventLoop::quit);
+        connect(&m_socket, &QSslSocket::encryptedBytesWritten, &loop, &QEventLoop::quit);
         connect(&m_socket, &QSslSocket::stateChanged, &loop, &QEventLoop::quit);
         connect(&m_socket, &QSslSocket::errorOccurred, &loop, &QEventLoop::quit);
         connect(&m_socket, &QSslSocket::encrypted, &loop, &QEventLoop::quit);
-        slice.start(static_cast<int>(std::min<qint64>(left, sliceMs)));
+        slice.start(static_cast<int>(left < 0 ? sliceMs : std::min<qint64>(left, sliceMs)));
+        QEventLoop* outer = std::exchange(m_waiting, &loop);
         loop.exec();
+        m_waiting = outer;
     }
-    return true;
+    return Wait::Done;
+}
+
+void LineConnection::wake()
+{
+    if (m_waiting)
+        m_waiting->quit();
 }
 
 bool LineConnection::prepareTls(QString* error)
@@ -85,11 +126,12 @@ bool LineConnection::prepareTls(QString* error)
 
 bool LineConnection::waitForHandshake(int timeoutMs, QString* error)
 {
-    const bool settled = waitFor(
-        timeoutMs, [this] { return m_socket.isEncrypted() || m_socket.state() == QAbstractSocket::UnconnectedState; });
+    const Wait wait = waitFor(deadlineIn(timeoutMs), [this] {
+        return m_socket.isEncrypted() || m_socket.state() == QAbstractSocket::UnconnectedState;
+    });
     if (m_socket.isEncrypted())
         return true;
-    *error = settled ? m_socket.errorString() : QStringLiteral("TLS handshake timed out.");
+    *error = waitText(wait, m_socket.errorString(), QStringLiteral("TLS handshake timed out."));
     return false;
 }
 
@@ -127,7 +169,7 @@ bool LineConnection::connectToServer(int timeoutMs, QString* error, bool encrypt
         return true;
     }
     m_socket.connectToHost(m_host, static_cast<quint16>(m_port));
-    const bool settled = waitFor(timeoutMs, [this] {
+    const Wait wait = waitFor(deadlineIn(timeoutMs), [this] {
         const auto state = m_socket.state();
         return state == QAbstractSocket::ConnectedState || state == QAbstractSocket::UnconnectedState;
     });
@@ -135,7 +177,7 @@ bool LineConnection::connectToServer(int timeoutMs, QString* error, bool encrypt
         m_open = true;
         return true;
     }
-    *error = settled ? m_socket.errorString() : QStringLiteral("Connection timed out.");
+    *error = waitText(wait, m_socket.errorString(), QStringLiteral("Connection timed out."));
     m_socket.abort();
     return false;
 }
@@ -215,10 +257,10 @@ bool LineConnection::writeLine(const QByteArray& line, QString* error)
     // A long message keeps the windows alive too, and a server that hangs up is noticed here.
     QCoreApplication::processEvents();
     if (m_socket.bytesToWrite() >= maxPending) {
-        const bool drained =
-            waitFor(m_writeTimeoutMs, [this] { return m_socket.bytesToWrite() < maxPending || peerGone(); });
-        if (!drained) {
-            *error = QStringLiteral("Write timed out.");
+        const Wait wait = waitFor(deadlineIn(m_writeTimeoutMs),
+                                  [this] { return m_socket.bytesToWrite() < maxPending || peerGone(); });
+        if (wait != Wait::Done) {
+            *error = waitText(wait, QString(), QStringLiteral("Write timed out."));
             return false;
         }
     }
@@ -229,11 +271,33 @@ bool LineConnection::writeLine(const QByteArray& line, QString* error)
     return true;
 }
 
-bool LineConnection::readLine(QByteArray* line, int timeoutMs, int maxLength, QString* error, bool* timedOut)
+bool LineConnection::handOver(const QDeadlineTimer& deadline, QString* error)
+{
+    const auto pending = [this] { return m_socket.bytesToWrite() + m_socket.encryptedBytesToWrite(); };
+    if (m_open && !peerGone())
+        m_socket.flush();
+    const Wait wait = waitFor(deadline, [&] { return !m_open || peerGone() || pending() == 0; });
+    // A close that has arrived meanwhile means the last bytes reached nobody who reads them.
+    if (wait == Wait::Done && m_open && !peerGone()) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        takeIncoming();
+    }
+    if (m_open && !peerGone() && pending() == 0)
+        return true;
+    if (!m_open)
+        *error = QStringLiteral("Not connected.");
+    else if (peerGone())
+        *error = brokenText();
+    else
+        *error = waitText(wait, QString(), QStringLiteral("Write timed out."));
+    closeSocket();
+    return false;
+}
+
+LineConnection::Read LineConnection::readLine(QByteArray* line, const QDeadlineTimer& deadline, int maxLength,
+                                              QString* error)
 {
     line->clear();
-    if (timedOut)
-        *timedOut = false;
     if (m_open && !peerGone())
         m_socket.flush();
     for (;;) {
@@ -243,35 +307,51 @@ bool LineConnection::readLine(QByteArray* line, int timeoutMs, int maxLength, QS
             if (feed > maxLength) {
                 m_searched = feed;
                 *error = QStringLiteral("Line is longer than %1 bytes.").arg(maxLength);
-                return false;
+                return Read::TooLong;
             }
             const qsizetype end = (feed > 0 && m_buffer.at(feed - 1) == '\r') ? feed - 1 : feed;
             *line = m_buffer.left(end);
             m_buffer.remove(0, feed + 1);
             m_searched = 0;
-            return true;
+            return Read::Line;
         }
         m_searched = m_buffer.size();
         if (m_buffer.size() > maxLength) {
             *error = QStringLiteral("Line is longer than %1 bytes.").arg(maxLength);
-            return false;
+            return Read::TooLong;
         }
         if (!m_open) {
             *error = QStringLiteral("Not connected.");
-            return false;
+            return Read::NotConnected;
         }
         if (peerGone()) {
             *error = brokenText();
             closeSocket();
-            return false;
+            return Read::Closed;
         }
-        const bool arrived = waitFor(timeoutMs, [this] { return m_socket.bytesAvailable() > 0 || peerGone(); });
-        if (!arrived) {
-            if (timedOut)
-                *timedOut = true;
-            return true; // a time-out is no error: the line is simply empty
+        const Wait wait = waitFor(deadline, [this] { return m_socket.bytesAvailable() > 0 || peerGone(); });
+        if (wait == Wait::Stopped) {
+            *error = stoppedText();
+            return Read::Stopped;
+        }
+        if (wait == Wait::TimedOut) {
+            *error = QStringLiteral("Timed out.");
+            return Read::TimedOut;
         }
     }
+}
+
+QByteArray LineConnection::unread()
+{
+    if (m_open && !peerGone()) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        takeIncoming();
+    }
+    QByteArray line =
+        m_buffer.left(std::min(m_buffer.indexOf('\n') < 0 ? m_buffer.size() : m_buffer.indexOf('\n'), maxUnreadShown));
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return line;
 }
 
 } // namespace velmar

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QSslCertificate>
@@ -9,6 +10,8 @@
 #include <QString>
 
 #include <functional>
+
+class QEventLoop;
 
 namespace velmar {
 
@@ -20,6 +23,10 @@ class LineConnection : public QObject
 {
     Q_OBJECT
 public:
+    // How a read ended.
+    enum class Read { Line, TimedOut, TooLong, Closed, Stopped, NotConnected };
+    enum class Wait { Done, TimedOut, Stopped };
+
     explicit LineConnection(QObject* parent = nullptr);
 
     void setHost(const QString& host) { m_host = host; }
@@ -54,16 +61,30 @@ public:
     // Closes the connection if it is open and then emits closed(); otherwise does nothing.
     void disconnectFromServer();
 
-    // Sends the line followed by CR LF. Fails when the connection is not open or is broken.
+    // Sends the line followed by CR LF. Fails when the connection is not open or is broken, and
+    // when a wait for the server to take earlier lines is stopped.
     bool writeLine(const QByteArray& line, QString* error);
+    // Waits until every byte written has been handed to the network while the connection is
+    // still open. False when the connection broke first (closing it), the wait was stopped, or
+    // the deadline passed.
+    bool handOver(const QDeadlineTimer& deadline, QString* error);
 
     // The next line up to the line feed, without it and without a CR just before it. Lines
-    // already received are returned first. When no byte arrives within timeoutMs of any one
-    // wait, returns true with an empty line, sets *timedOut and leaves the connection open.
-    // Fails when more than maxLength bytes precede the line feed or are buffered without one
-    // (the bytes stay buffered), and when the server has closed its side: the connection is
-    // then closed and closed() emitted.
-    bool readLine(QByteArray* line, int timeoutMs, int maxLength, QString* error, bool* timedOut = nullptr);
+    // already received are returned first. TimedOut when the line is not whole by the deadline
+    // (the connection stays open); TooLong when more than maxLength bytes precede the line feed
+    // or are buffered without one (the bytes stay buffered); Closed when the server has closed
+    // its side: the connection is then closed and closed() emitted.
+    Read readLine(QByteArray* line, const QDeadlineTimer& deadline, int maxLength, QString* error);
+    // After the events that are due have been seen: what the server has sent that nobody read
+    // yet, up to its first line feed. Empty when nothing waits.
+    QByteArray unread();
+
+    // Asked during every wait; when it answers true the wait ends at once as Stopped. wake()
+    // ends the wait under way so that it asks at once.
+    void setStopCheck(std::function<bool()> stop) { m_stop = std::move(stop); }
+    void wake();
+    // While set, waits are not stopped (the last words with a server after a stop).
+    void setStoppable(bool stoppable) { m_stoppable = stoppable; }
 
 signals:
     void closed();
@@ -72,9 +93,10 @@ private:
     void takeIncoming();
     bool peerGone() const;
     QString brokenText() const;
-    // Processes events in slices of at most 250 ms until done() holds or timeoutMs has passed;
-    // returns done().
-    bool waitFor(int timeoutMs, const std::function<bool()>& done);
+    // Processes events in slices of at most 250 ms until done() holds, the deadline passes or
+    // the stop check answers true.
+    Wait waitFor(const QDeadlineTimer& deadline, const std::function<bool()>& done);
+    bool stopped() const { return m_stoppable && m_stop && m_stop(); }
     void closeSocket();
     bool prepareTls(QString* error);
     bool waitForHandshake(int timeoutMs, QString* error);
@@ -88,6 +110,9 @@ private:
     bool m_open = false;
     QByteArray m_buffer;      // received, not yet returned as lines
     qsizetype m_searched = 0; // bytes of m_buffer known to hold no line feed
+    std::function<bool()> m_stop;
+    bool m_stoppable = true;
+    QEventLoop* m_waiting = nullptr; // the wait under way
 };
 
 } // namespace velmar

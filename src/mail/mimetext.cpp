@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <algorithm>
+
 namespace velmar {
 
 bool IsAscii(const QString& text)
@@ -12,6 +14,25 @@ bool IsAscii(const QString& text)
     return true;
 }
 
+QString WithoutControls(const QString& text)
+{
+    QString kept;
+    kept.reserve(text.size());
+    for (const QChar c : text)
+        if (c == u'\t' || c.category() != QChar::Other_Control)
+            kept.append(c);
+    return kept;
+}
+
+QString ShownText(const QString& text)
+{
+    QString shown = text;
+    for (QChar& c : shown)
+        if (c.category() == QChar::Other_Control)
+            c = u'?';
+    return shown;
+}
+
 QString QuotedString(const QString& text)
 {
     QString quoted = text;
@@ -20,6 +41,20 @@ QString QuotedString(const QString& text)
 }
 
 namespace {
+
+bool isPrintableAscii(const QString& text)
+{
+    for (const QChar c : text)
+        if (c.unicode() < 32 || c.unicode() > 126)
+            return false;
+    return true;
+}
+
+// Short printable ASCII that no reader could take for an encoded-word goes as it is.
+bool goesPlain(const QString& text, qsizetype room)
+{
+    return isPrintableAscii(text) && !text.contains(QStringLiteral("=?")) && QuotedString(text).size() <= room;
+}
 
 QStringList encodedWords(const QString& text)
 {
@@ -45,12 +80,15 @@ QStringList encodedWords(const QString& text)
     return words;
 }
 
+// Room for a name on the first line of a header, after "From: " and before the address.
+constexpr qsizetype nameRoom = 60;
+
 // Letters, digits and the few signs a word of a name may hold unquoted; "=?" would start an
-// encoded-word.
+// encoded-word, and a word too long for a line could not be folded.
 bool isAtom(const QString& word)
 {
     static const QString signs = QStringLiteral("!#$%&'*+-/=?^_`{|}~");
-    if (word.isEmpty() || word.contains(QStringLiteral("=?")))
+    if (word.isEmpty() || word.size() > nameRoom || word.contains(QStringLiteral("=?")))
         return false;
     for (const QChar c : word)
         if (c.unicode() > 127 || (!c.isLetterOrNumber() && !signs.contains(c)))
@@ -62,7 +100,7 @@ bool isAtom(const QString& word)
 
 QStringList DisplayNameWords(const QString& name)
 {
-    if (IsAscii(name))
+    if (goesPlain(name, nameRoom))
         return {QuotedString(name)};
     // Neighbouring words that need encoding go into the same encoded-words, blanks and all:
     // readers differ on the blank between two encoded-words, never on one beside a plain word.
@@ -126,17 +164,96 @@ QStringList QuotedPrintableLines(const QString& line)
     return lines;
 }
 
-bool IsSingleAddress(const QString& address)
+QString AddressFault(const QString& address)
 {
-    if (address.isEmpty() || address.size() > 254 || address.count(u'@') != 1 || address.startsWith(u'@') ||
-        address.endsWith(u'@'))
-        return false;
+    if (address.isEmpty())
+        return QStringLiteral("it is empty");
+    if (address.size() > 254)
+        return QStringLiteral("it is longer than 254 characters");
+    static const QString specials = QStringLiteral("()<>[]:;,\\\"");
     for (const QChar c : address) {
         const char16_t u = c.unicode();
-        if (u <= 32 || u >= 127 || u == '<' || u == '>' || u == ',' || u == ';')
-            return false;
+        if (u < 32 || u == 127)
+            return QStringLiteral("it holds a control character");
+        if (u == ' ')
+            return QStringLiteral("it holds a blank");
+        if (u > 127)
+            return QStringLiteral("it holds a character outside ASCII");
+        if (specials.contains(c))
+            return QStringLiteral("it holds '%1'").arg(c);
     }
-    return true;
+    const qsizetype ats = address.count(u'@');
+    if (ats == 0)
+        return QStringLiteral("it holds no @");
+    if (ats > 1)
+        return QStringLiteral("it holds more than one @");
+    if (address.startsWith(u'@') || address.endsWith(u'@'))
+        return QStringLiteral("it needs text on both sides of the @");
+    return QString();
+}
+
+bool IsSingleAddress(const QString& address)
+{
+    return AddressFault(address).isEmpty();
+}
+
+namespace {
+
+// Does the percent-encoded text at i start a UTF-8 continuation byte ("%80" to "%BF")?
+bool continuesCharacter(const QString& encoded, qsizetype i)
+{
+    return i + 1 < encoded.size() && encoded.at(i) == u'%' && QStringLiteral("89ABab").contains(encoded.at(i + 1));
+}
+
+// Where the section that starts at begin may end: within room, never inside "%XX" nor inside the
+// bytes of one character.
+qsizetype sectionEnd(const QString& encoded, qsizetype begin, qsizetype room)
+{
+    qsizetype end = std::min(encoded.size(), begin + room);
+    if (end == encoded.size())
+        return end;
+    const qsizetype percent = encoded.lastIndexOf(u'%', end - 1);
+    if (percent >= begin && percent > end - 3)
+        end = percent;
+    while (end > begin + 3 && continuesCharacter(encoded, end))
+        end -= 3;
+    return end;
+}
+
+// The ASCII name for readers that do not know RFC 2231, short enough for its line: the end (the
+// extension) is kept, the middle given up.
+QString fallbackName(const QString& value, qsizetype room)
+{
+    QString name = AsciiFallback(value).replace(QStringLiteral("=?"), QStringLiteral("=_"));
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString extension = dot >= 0 && name.size() - dot <= 8 ? name.mid(dot) : QString();
+    QString stem = name.chopped(extension.size());
+    while (!stem.isEmpty() && QuotedString(stem + extension).size() > room)
+        stem.chop(1);
+    return stem + extension;
+}
+
+} // namespace
+
+QStringList ParameterLines(const QString& parameter, const QString& value)
+{
+    const QString indent = QStringLiteral("        ");
+    const QString head = indent + parameter + u'=';
+    if (goesPlain(value, MaxMessageLine - head.size()))
+        return {head + QuotedString(value)};
+    const QString encoded = ExtendedParameterValue(value);
+    QStringList lines{indent + parameter + QStringLiteral("*=") + encoded + u';'};
+    if (lines.first().size() > MaxMessageLine) {
+        lines.clear();
+        for (qsizetype begin = 0, n = 0; begin < encoded.size(); ++n) {
+            const QString section = indent + parameter + u'*' + QString::number(n) + QStringLiteral("*=");
+            const qsizetype end = sectionEnd(encoded, begin, MaxMessageLine - section.size() - 1);
+            lines.append(section + encoded.mid(begin, end - begin) + u';');
+            begin = end;
+        }
+    }
+    lines.append(head + QuotedString(fallbackName(value, MaxMessageLine - head.size())));
+    return lines;
 }
 
 } // namespace velmar

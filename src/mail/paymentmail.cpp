@@ -54,22 +54,13 @@ QString MakeMessageId(QRandomGenerator& random, const QString& fromAddress)
 
 namespace {
 
-// A body text becomes as many lines as it holds: a bare CR or LF never reaches the server.
+// A body text becomes as many lines as it holds: a bare CR or LF never reaches the server, nor
+// does any other control character but TAB.
 void appendBodyLines(QStringList* lines, const QString& text)
 {
     static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
-    lines->append(text.split(lineBreak));
-}
-
-// A parameter of a MIME header as continuation lines: an ASCII name as it is, any other in
-// UTF-8 first, for the readers that know RFC 2231, then as near as ASCII gets for the others.
-QStringList parameterLines(const QString& parameter, const QString& value)
-{
-    const QString indent = QStringLiteral("        ");
-    if (IsAscii(value))
-        return {indent + parameter + u'=' + QuotedString(value)};
-    return {indent + parameter + QStringLiteral("*=") + ExtendedParameterValue(value) + u';',
-            indent + parameter + u'=' + QuotedString(AsciiFallback(value))};
+    for (const QString& line : text.split(lineBreak))
+        lines->append(WithoutControls(line));
 }
 
 QString sizeText(qint64 bytes)
@@ -93,10 +84,10 @@ bool appendAttachment(ComposedMessage* message, const QString& boundary, const Q
     QStringList& lines = message->lines;
     lines.append(QStringLiteral("--") + boundary);
     lines.append(QStringLiteral("Content-Type: application/pdf;"));
-    lines.append(parameterLines(QStringLiteral("name"), name));
+    lines.append(ParameterLines(QStringLiteral("name"), WithoutControls(name)));
     lines.append(QStringLiteral("Content-Transfer-Encoding: base64"));
     lines.append(QStringLiteral("Content-Disposition: attachment;"));
-    lines.append(parameterLines(QStringLiteral("filename"), name));
+    lines.append(ParameterLines(QStringLiteral("filename"), WithoutControls(name)));
     lines.append(QString());
     const QStringList data = Base64Lines(content);
     message->attachments.append({lines.size(), data.size(), name, content.size()});
@@ -132,20 +123,32 @@ QString addressProblem(const QString& address, const QString& whose)
     return QString();
 }
 
-MailResult checkAddress(const QString& address, const QString& whose)
+// "The sender address %1 is not a single address: %2", the address and what is wrong with it.
+QString settingProblem(const QString& address, const QString& what, const QString& key)
 {
-    const QString problem = addressProblem(address, whose);
-    return problem.isEmpty() ? MailResult{} : MailResult::failed(problem, problem, true);
+    if (address.isEmpty())
+        return QStringLiteral("The %1 address is not set: %2 in [EMail] is empty").arg(what, key);
+    const QString fault = AddressFault(address);
+    if (fault.isEmpty())
+        return QString();
+    return QStringLiteral("The %1 address %2 is not a single address: %3").arg(what, ShownText(address), fault);
+}
+
+MailResult failedAlone(const QString& text)
+{
+    return MailResult::failed(text, text, true);
 }
 
 // After a refusal the server may still hold part of the transaction; RSET clears it so the
-// next message on this connection is not refused for it. Its own reply does not matter.
+// next message on this connection is not refused for it. Its own reply does not matter. A reply
+// that never came whole names its own cause, and the dialogue is over.
 MailResult refused(SmtpSession& session, const QString& prefix, const SmtpReply& reply)
 {
-    QString ignored;
-    if (session.isConnected() && session.SendLine(QStringLiteral("RSET"), &ignored))
-        session.ReadReply();
-    return MailResult::failed(prefix + reply.last(), reply.reason());
+    if (!reply.whole())
+        return MailResult::failed(prefix + reply.error, reply.error, true);
+    if (session.isConnected())
+        session.Command(QStringLiteral("RSET"), QStringLiteral("RSET"));
+    return MailResult::failed(prefix + reply.last(), reply.last());
 }
 
 } // namespace
@@ -155,6 +158,24 @@ QString RecipientProblem(const QString& recipient, const QString& salutationName
     return addressProblem(withoutBlanks(recipient), salutationName);
 }
 
+QString MessageProblem(const PaymentMail& mail)
+{
+    // The name goes into the text and the attachment names, where a line break would end a line.
+    if (holdsLineBreak(mail.salutationName) || holdsLineBreak(mail.proFormaPdfName) ||
+        (mail.pensionFormWanted && holdsLineBreak(mail.soloPdfName)))
+        return QStringLiteral("The name of %1 holds a line break, which cannot go in a message")
+            .arg(ShownText(mail.salutationName));
+    return RecipientProblem(mail.recipient, mail.salutationName);
+}
+
+QString SenderProblem(const AppSettings& settings)
+{
+    QString problem = settingProblem(settings.FromAddress, QStringLiteral("sender"), QStringLiteral("FromAddress"));
+    if (problem.isEmpty() && !settings.TEST.isEmpty())
+        problem = settingProblem(settings.TEST, QStringLiteral("test"), QStringLiteral("TEST"));
+    return problem;
+}
+
 bool ComposePaymentMessage(const AppSettings& settings, const PaymentMail& mail, const QString& recipient,
                            const QString& boundary, const QString& messageId, const QDateTime& date,
                            ComposedMessage* message, QString* error)
@@ -162,11 +183,11 @@ bool ComposePaymentMessage(const AppSettings& settings, const PaymentMail& mail,
     *message = ComposedMessage();
     QStringList& out = message->lines;
     // Lines that hold encoded-words stay within 76 characters: longer ones are folded.
-    QStringList words = DisplayNameWords(settings.FromName);
+    QStringList words = DisplayNameWords(WithoutControls(settings.FromName));
     words.append(u'<' + settings.FromAddress + u'>');
     QString from = QStringLiteral("From:");
     for (const QString& word : std::as_const(words)) {
-        if (from.size() + 1 + word.size() > 76 && from != u"From:") {
+        if (from.size() + 1 + word.size() > MaxMessageLine) {
             out.append(from);
             from.clear();
         }
@@ -192,15 +213,17 @@ bool ComposePaymentMessage(const AppSettings& settings, const PaymentMail& mail,
         appendBodyLines(&body, text);
     body.append(QString());
     const bool ascii = std::all_of(body.cbegin(), body.cend(), IsAscii);
+    const bool shortLines =
+        std::all_of(body.cbegin(), body.cend(), [](const QString& line) { return line.size() <= MaxMessageLine; });
     out.append(QStringLiteral("--") + boundary);
     out.append(QStringLiteral("Content-Type: text/plain;"));
-    if (ascii) {
-        out.append(QStringLiteral("        charset=\"us-ascii\""));
+    out.append(ascii ? QStringLiteral("        charset=\"us-ascii\"") : QStringLiteral("        charset=\"utf-8\""));
+    if (ascii && shortLines) {
         out.append(QStringLiteral("Content-Transfer-Encoding: 7bit"));
         out.append(QString());
         out.append(body);
     } else {
-        out.append(QStringLiteral("        charset=\"utf-8\""));
+        // Long lines are broken softly: the reader joins them again, and no server refuses them.
         out.append(QStringLiteral("Content-Transfer-Encoding: quoted-printable"));
         out.append(QString());
         for (const QString& line : std::as_const(body))
@@ -223,23 +246,11 @@ MailResult SendPaymentMail(SmtpSession& session, const AppSettings& settings, co
 {
     // Each address goes between "<" and ">" in a command: more than one address there would
     // reach somebody else or pass parameters to the server.
-    const QString own = withoutBlanks(mail.recipient);
-    MailResult check = checkAddress(own, mail.salutationName);
-    if (check.ok() && !settings.TEST.isEmpty())
-        check = checkAddress(settings.TEST, QStringLiteral("the test address (TEST)"));
-    if (check.ok())
-        check = checkAddress(settings.FromAddress, QStringLiteral("the sender (FromAddress)"));
-    if (!check.ok())
-        return check;
-    const QString recipient = settings.TEST.isEmpty() ? own : settings.TEST;
-
-    // A line break in a header value would let the text be read as further headers.
-    if (holdsLineBreak(settings.FromName) || holdsLineBreak(mail.proFormaPdfName) ||
-        (mail.pensionFormWanted && holdsLineBreak(mail.soloPdfName))) {
-        const QString text = QStringLiteral("Error Sending mail to (protocol 11): "
-                                            "an address or attachment name holds a line break");
-        return MailResult::failed(text, text);
-    }
+    if (const QString problem = MessageProblem(mail); !problem.isEmpty())
+        return failedAlone(problem);
+    if (const QString problem = SenderProblem(settings); !problem.isEmpty())
+        return failedAlone(problem);
+    const QString recipient = settings.TEST.isEmpty() ? withoutBlanks(mail.recipient) : settings.TEST;
 
     ComposedMessage message;
     QString error;
@@ -248,24 +259,19 @@ MailResult SendPaymentMail(SmtpSession& session, const AppSettings& settings, co
                                &message, &error))
         return MailResult::failed(error, error);
 
-    if (!session.SendLine(QStringLiteral("MAIL FROM:<") + settings.FromAddress + u'>', &error))
-        return MailResult::failed(error, error);
-    SmtpReply reply = session.ReadReply();
+    SmtpReply reply =
+        session.Command(QStringLiteral("MAIL FROM:<") + settings.FromAddress + u'>', QStringLiteral("MAIL FROM"));
     if (reply.code != 250)
         return refused(session, QStringLiteral("Error Sending mail (protocol 10): "), reply);
-
-    if (!session.SendLine(QStringLiteral("RCPT TO:<") + recipient + u'>', &error))
-        return MailResult::failed(error, error);
-    reply = session.ReadReply();
+    reply = session.Command(QStringLiteral("RCPT TO:<") + recipient + u'>', QStringLiteral("RCPT TO"));
     if (reply.code != 250)
         return refused(session, QStringLiteral("Error Sending mail to (protocol 11): "), reply);
-
-    if (!session.SendLine(QStringLiteral("DATA"), &error))
-        return MailResult::failed(error, error);
-    reply = session.ReadReply();
+    reply = session.Command(QStringLiteral("DATA"), QStringLiteral("DATA"));
     if (reply.code != 354)
         return refused(session, QStringLiteral("Error Sending mail (protocol 12): "), reply);
 
+    // Until the final "." has been handed to the network, nothing can have been delivered.
+    const QString notDelivered = QStringLiteral("Error Sending mail (protocol 20): ");
     auto attachment = message.attachments.cbegin();
     for (qsizetype i = 0; i < message.lines.size(); ++i) {
         LineTrace trace = LineTrace::Shown;
@@ -280,11 +286,14 @@ MailResult SendPaymentMail(SmtpSession& session, const AppSettings& settings, co
         // A leading full stop is doubled so the server never takes a body line for the end.
         const QString& line = message.lines.at(i);
         if (!session.SendLine(line.startsWith(u'.') ? u'.' + line : line, &error, trace))
-            return MailResult::failed(error, error);
+            return MailResult::failed(notDelivered + error, error, true);
     }
-    if (!session.SendLine(QStringLiteral("."), &error))
-        return MailResult::failed(error, error);
-    reply = session.ReadReply();
+    const QString end = QStringLiteral("the final \".\"");
+    if (!session.SendCommand(QStringLiteral("."), end, &reply))
+        return MailResult::failed(notDelivered + reply.error, reply.error, true);
+    if (!session.HandOver(&error))
+        return MailResult::failed(notDelivered + error, error, true);
+    reply = session.ReadReply(end);
     if (!reply.whole()) {
         // The server may have taken the message and lost only its answer.
         const QString text =

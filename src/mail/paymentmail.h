@@ -62,13 +62,20 @@ bool ComposePaymentMessage(const AppSettings& settings, const PaymentMail& mail,
 // Why a doctor's own address cannot take his message: there is none, or it is not a single
 // address. Empty when it can. Blanks around the address are no part of it.
 QString RecipientProblem(const QString& recipient, const QString& salutationName);
+// Why the doctor's message cannot be made at all: his address, as above, or a line break in his
+// name. Empty when it can.
+QString MessageProblem(const PaymentMail& mail);
+// Why no message can go with these settings: FromAddress, or TEST when set, is not a single
+// address. Empty when they can.
+QString SenderProblem(const AppSettings& settings);
 
 // Builds the message (dated by the program's Clock) and runs the mail transaction on a
 // logged-in session. With the TEST setting every message goes to that address instead. The
-// doctor's address, TEST and FromAddress must each be a single address, or nothing is sent. A
-// refusal at any step is followed by RSET, so the next message on the connection starts clean;
-// a reply that cannot be read whole closes the connection, and after the final "." leaves the
-// outcome unconfirmed.
+// doctor's address, TEST and FromAddress must each be a single address, and his name free of line
+// breaks, or nothing is sent. A refusal at any step is followed by RSET, so the next message on
+// the connection starts clean; a reply that cannot be read whole closes the connection. Once the
+// final "." has been handed to the network, such a reply leaves the outcome unconfirmed; before
+// that, the message failed.
 MailResult SendPaymentMail(SmtpSession& session, const AppSettings& settings, const PaymentMail& mail);
 
 } // namespace velmar

@@ -3,7 +3,9 @@
 #include "core/appsettings.h"
 #include "core/passwordcommand.h"
 #include "mail/mailstatus.h"
+#include "mail/mimetext.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 
 #include <algorithm>
@@ -64,30 +66,66 @@ void SmtpSession::showStatus(const QString& text)
         m_status->showStatus(text);
 }
 
-SmtpReply SmtpSession::ReadReply()
+SmtpReply SmtpSession::ReadReply(const QString& command)
 {
     SmtpReply reply;
+    const QDeadlineTimer deadline(std::max(m_timeoutMs, 0));
+    qsizetype bytes = 0;
     for (;;) {
         QByteArray line;
-        bool timedOut = false;
-        if (!m_connection.readLine(&line, m_timeoutMs, MaxReplyLength, &reply.error, &timedOut))
-            break;
-        if (timedOut) {
-            reply.error = QStringLiteral("no reply within %1 seconds").arg(m_timeoutMs / 1000.0);
-            break;
+        QString error;
+        const LineConnection::Read read = m_connection.readLine(&line, deadline, MaxReplyLength, &error);
+        if (read != LineConnection::Read::Line) {
+            reply.error = readFailure(read, command, error);
+            showStatus(QStringLiteral("S: "));
+            // A stop leaves the last words to Quit.
+            if (read != LineConnection::Read::Stopped)
+                Disconnect();
+            return reply;
         }
-        const QString text = QString::fromUtf8(line);
+        bytes += line.size() + 2;
+        const QString text = ShownText(QString::fromUtf8(line));
         showStatus(QStringLiteral("S: ") + text);
         reply.lines.append(text);
         if (!isContinuation(text)) {
             reply.code = replyCode(text);
             return reply;
         }
+        if (reply.lines.size() >= MaxReplyLines)
+            reply.error = QStringLiteral("The server %1 sent a reply of more than %2 lines")
+                              .arg(host(), QString::number(MaxReplyLines));
+        else if (bytes > MaxReplyBytes)
+            reply.error = QStringLiteral("The server %1 sent a reply of more than %2 KB")
+                              .arg(host(), QString::number(MaxReplyBytes / 1024));
+        if (!reply.error.isEmpty())
+            break;
     }
     // Whatever the server sends next could be taken for the answer to a later command.
-    showStatus(QStringLiteral("S: "));
     Disconnect();
     return reply;
+}
+
+QString SmtpSession::readFailure(LineConnection::Read read, const QString& command, const QString& error) const
+{
+    const QString seconds = QString::number(m_timeoutMs / 1000.0);
+    switch (read) {
+    case LineConnection::Read::TimedOut:
+        return command.isEmpty()
+                   ? QStringLiteral("The server %1 did not greet within %2 s").arg(host(), seconds)
+                   : QStringLiteral("The server %1 did not answer %2 within %3 s").arg(host(), command, seconds);
+    case LineConnection::Read::TooLong:
+        return QStringLiteral("The server %1 sent a reply line longer than %2 bytes")
+            .arg(host(), QString::number(MaxReplyLength));
+    case LineConnection::Read::Closed:
+        return command.isEmpty()
+                   ? QStringLiteral("The server %1 closed the connection without a greeting").arg(host())
+                   : QStringLiteral("The server %1 closed the connection when asked for %2").arg(host(), command);
+    case LineConnection::Read::Line:
+    case LineConnection::Read::Stopped:
+    case LineConnection::Read::NotConnected:
+        break;
+    }
+    return error;
 }
 
 bool SmtpSession::SendLine(const QString& line, QString* error, LineTrace trace)
@@ -107,6 +145,48 @@ bool SmtpSession::SendLine(const QString& line, QString* error, LineTrace trace)
     return false;
 }
 
+bool SmtpSession::SendCommand(const QString& line, const QString& name, SmtpReply* failure, LineTrace trace)
+{
+    // Nothing is pipelined: what is waiting now answers no command of ours.
+    if (const QByteArray stray = isConnected() ? m_connection.unread() : QByteArray(); !stray.isEmpty()) {
+        const QString shown = ShownText(QString::fromUtf8(stray));
+        showStatus(QStringLiteral("S: ") + shown);
+        *failure = SmtpReply();
+        failure->error = QStringLiteral("The server %1 sent \"%2\", which does not answer %3").arg(host(), shown, name);
+        Disconnect();
+        return false;
+    }
+    QString error;
+    if (SendLine(line, &error, trace))
+        return true;
+    *failure = SmtpReply();
+    failure->error = error;
+    return false;
+}
+
+SmtpReply SmtpSession::Command(const QString& line, const QString& name, LineTrace trace)
+{
+    SmtpReply failure;
+    if (!SendCommand(line, name, &failure, trace))
+        return failure;
+    return ReadReply(name);
+}
+
+bool SmtpSession::HandOver(QString* error)
+{
+    return m_connection.handOver(QDeadlineTimer(std::max(m_timeoutMs, 0)), error);
+}
+
+bool SmtpSession::stillConnected()
+{
+    if (!m_connection.stillOpen())
+        return false;
+    if (m_connection.unread().isEmpty())
+        return true;
+    Disconnect();
+    return false;
+}
+
 QString SmtpSession::EncodeLoginValue(const QString& value)
 {
     return base64(value);
@@ -121,14 +201,23 @@ void SmtpSession::Quit()
 {
     if (!isConnected())
         return;
+    // The last words are said also when the run was stopped, but never for long.
+    m_connection.setStoppable(false);
     QString error;
     if (SendLine(QStringLiteral("QUIT"), &error)) {
-        // A server that does not answer is not waited for as long as for a message.
-        const int timeout = m_timeoutMs;
-        m_timeoutMs = std::min(timeout, QuitTimeoutMs);
-        ReadReply();
-        m_timeoutMs = timeout;
+        const QDeadlineTimer deadline(std::clamp(m_timeoutMs, 0, QuitTimeoutMs));
+        // After a stop the answer to the command before may come first.
+        for (int lines = 0; lines < MaxReplyLines; ++lines) {
+            QByteArray line;
+            if (m_connection.readLine(&line, deadline, MaxReplyLength, &error) != LineConnection::Read::Line)
+                break;
+            const QString text = ShownText(QString::fromUtf8(line));
+            showStatus(QStringLiteral("S: ") + text);
+            if (replyCode(text) == 221)
+                break;
+        }
     }
+    m_connection.setStoppable(true);
     Disconnect();
 }
 
@@ -140,18 +229,19 @@ MailResult SmtpSession::loginFailed(const QString& text, const QString& reason, 
 
 MailResult SmtpSession::replyFailed(const QString& prefix, const SmtpReply& reply)
 {
-    return loginFailed(prefix + reply.last(), reply.reason());
+    // A reply that never came whole has a cause of its own to name.
+    if (!reply.whole())
+        return loginFailed(prefix + reply.error, reply.error, true);
+    return loginFailed(prefix + reply.last(), reply.last());
 }
 
-bool SmtpSession::ehlo(SmtpReply* reply, QString* error)
+SmtpReply SmtpSession::ehlo()
 {
     m_extensions.clear();
-    if (!SendLine(QStringLiteral("EHLO Webmaster"), error))
-        return false;
-    *reply = ReadReply();
-    for (qsizetype i = 1; i < reply->lines.size(); ++i)
-        m_extensions.append(reply->lines.at(i).mid(4).section(u' ', 0, 0).toUpper());
-    return true;
+    const SmtpReply reply = Command(QStringLiteral("EHLO Webmaster"), QStringLiteral("EHLO"));
+    for (qsizetype i = 1; i < reply.lines.size(); ++i)
+        m_extensions.append(reply.lines.at(i).mid(4).section(u' ', 0, 0).toUpper());
+    return reply;
 }
 
 bool SmtpSession::offers(const QString& extension) const
@@ -225,26 +315,27 @@ MailResult SmtpSession::SmtpLogin(const AppSettings& settings)
     if (reply.code != 220)
         return replyFailed(QStringLiteral("Error connecting to SMTP Server (protocol 1): "), reply);
 
-    if (!ehlo(&reply, &error))
-        return loginFailed(error, error);
+    reply = ehlo();
     if (reply.code != 250)
         return replyFailed(QStringLiteral("Error connecting to SMTP Server (protocol 2): "), reply);
 
     const bool offered = offers(QStringLiteral("STARTTLS"));
     if (security == Security::StartTls && !offered)
-        return loginFailed(QStringLiteral("The server %1 does not offer STARTTLS").arg(settings.Server), QString(),
-                           true);
+        return loginFailed(QStringLiteral("The server %1 does not offer STARTTLS").arg(host()), QString(), true);
+    // Anyone on the way can delete the offer: a password never goes out for want of it.
+    if (security == Security::ByPortAndOffer && !offered && !settings.Login.isEmpty())
+        return loginFailed(QStringLiteral("The server %1 does not offer STARTTLS, so the password would go "
+                                          "unencrypted. Set Security=None in [EMail] to allow that.")
+                               .arg(host()),
+                           QString(), true);
     if (security == Security::StartTls || (security == Security::ByPortAndOffer && offered)) {
-        if (!SendLine(QStringLiteral("STARTTLS"), &error))
-            return loginFailed(error, error);
-        reply = ReadReply();
+        reply = Command(QStringLiteral("STARTTLS"), QStringLiteral("STARTTLS"));
         if (reply.code != 220)
             return replyFailed(QStringLiteral("Error connecting to SMTP Server (protocol 5): "), reply);
         if (!m_connection.startEncryption(m_timeoutMs, &error))
             return connectFailed();
         // Nothing said before TLS counts: the offer is asked for again.
-        if (!ehlo(&reply, &error))
-            return loginFailed(error, error);
+        reply = ehlo();
         if (reply.code != 250)
             return replyFailed(QStringLiteral("Error connecting to SMTP Server (protocol 2): "), reply);
     }
@@ -257,22 +348,21 @@ MailResult SmtpSession::SmtpLogin(const AppSettings& settings)
 MailResult SmtpSession::authenticate(const AppSettings& settings, const QString& secret, const QString& method)
 {
     const QString refusedPrefix = QStringLiteral("Login to SMTP Server failed - incorrect authentication: ");
-    QString error;
+    const QString command = QStringLiteral("AUTH ") + method;
     SmtpReply reply;
     if (method == u"LOGIN") {
-        if (!SendLine(QStringLiteral("AUTH LOGIN"), &error))
-            return loginFailed(error, error);
-        reply = ReadReply();
-        if (!reply.last().startsWith(u'3') || !reply.whole())
+        reply = Command(command, command);
+        if (!reply.whole() || !reply.last().startsWith(u'3'))
             return replyFailed(QStringLiteral("Error connecting to SMTP Server (protocol 3): "), reply);
-        if (!SendLine(EncodeLoginValue(settings.Login), &error, LineTrace::Credentials))
-            return loginFailed(error, error);
-        reply = ReadReply();
-        if (!reply.last().startsWith(u'3') || !reply.whole())
-            return loginFailed(QStringLiteral("Error connecting to SMTP Server (protocol 4)"), reply.reason());
-        if (!SendLine(EncodeLoginValue(secret), &error, LineTrace::Credentials))
-            return loginFailed(error, error);
-        reply = ReadReply();
+        reply = Command(EncodeLoginValue(settings.Login), command, LineTrace::Credentials);
+        if (!reply.whole())
+            return replyFailed(QStringLiteral("Error connecting to SMTP Server (protocol 4): "), reply);
+        if (!reply.last().startsWith(u'3'))
+            return loginFailed(QStringLiteral("Error connecting to SMTP Server (protocol 4)"), reply.last());
+        reply = Command(EncodeLoginValue(secret), command, LineTrace::Credentials);
+        // Silence is no verdict on the password.
+        if (!reply.whole())
+            return loginFailed(reply.error, reply.error, true);
         if (reply.code != 235)
             return replyFailed(refusedPrefix, reply);
         return MailResult{};
@@ -282,18 +372,16 @@ MailResult SmtpSession::authenticate(const AppSettings& settings, const QString&
                                     ? base64(QChar(0) + settings.Login + QChar(0) + secret)
                                     : base64(QStringLiteral("user=") + settings.Login +
                                              QStringLiteral("\1auth=Bearer ") + secret + QStringLiteral("\1\1"));
-    if (!SendLine(QStringLiteral("AUTH ") + method + u' ' + credentials, &error, LineTrace::Credentials))
-        return loginFailed(error, error);
-    reply = ReadReply();
+    reply = Command(command + u' ' + credentials, command, LineTrace::Credentials);
     // A refused token comes back as a challenge holding the server's reasons; answering it with an
     // empty line brings the final refusal.
     QString reasons;
     if (reply.code == 334) {
-        reasons = QString::fromUtf8(QByteArray::fromBase64(reply.last().mid(4).toLatin1()));
-        if (!SendLine(QString(), &error))
-            return loginFailed(error, error);
-        reply = ReadReply();
+        reasons = ShownText(QString::fromUtf8(QByteArray::fromBase64(reply.last().mid(4).toLatin1())));
+        reply = Command(QString(), command);
     }
+    if (!reply.whole())
+        return loginFailed(reply.error, reply.error, true);
     if (reply.code == 235)
         return MailResult{};
     if (reply.code == 535 || !reasons.isEmpty())

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace velmar {
 
 struct AppSettings;
@@ -37,12 +39,12 @@ struct MailResult
     }
 };
 
-// One reply of the server, read to its last line.
+// One reply of the server, read to its last line; control characters in it are shown as "?".
 struct SmtpReply
 {
     QStringList lines;
     int code = 0;  // of the last line; 0 when it holds none
-    QString error; // why the reply could not be read whole; the connection is then closed
+    QString error; // why the reply could not be read whole; the dialogue is then over
 
     QString last() const { return lines.isEmpty() ? QString() : lines.last(); }
     bool whole() const { return error.isEmpty(); }
@@ -60,8 +62,11 @@ class SmtpSession
 {
 public:
     static constexpr int DefaultTimeoutMs = 20000;
-    static constexpr int MaxReplyLength = 1024;
-    static constexpr int QuitTimeoutMs = 5000;
+    // A reply longer than these ends the dialogue: nothing a server needs to say is that long.
+    static constexpr int MaxReplyLength = 1024; // bytes of one line
+    static constexpr int MaxReplyLines = 100;
+    static constexpr int MaxReplyBytes = 64 * 1024;
+    static constexpr int QuitTimeoutMs = 2000;
 
     explicit SmtpSession(MailStatus* status = nullptr);
     SmtpSession(const SmtpSession&) = delete;
@@ -73,30 +78,45 @@ public:
     // connection alone.
     MailResult SmtpLogin(const AppSettings& settings);
     void Disconnect();
-    // Ends the dialogue properly: QUIT, its reply (a few seconds at most), then the connection
-    // closes. Nothing when not connected.
+    // Ends the dialogue properly: QUIT and its reply, within QuitTimeoutMs also after a stop, then
+    // the connection closes. Nothing when not connected.
     void Quit();
     bool isConnected() const { return m_connection.isOpen(); }
     // Whether the connection can still carry a message: a server that hung up while we were busy
-    // elsewhere is noticed here, and the connection closed.
-    bool stillConnected() { return m_connection.stillOpen(); }
+    // elsewhere, or that said something nobody asked for, is noticed here and the connection closed.
+    bool stillConnected();
     bool isEncrypted() const { return m_connection.isOpen() && m_connection.isEncrypted(); }
 
-    // A reply to its last line. A time-out, a line too long or a lost connection leave the
-    // dialogue out of step for good: the connection is closed and the reply's error set.
-    SmtpReply ReadReply();
+    // The reply to command (a name such as "MAIL FROM"; empty for the greeting), read to its last
+    // line within one time-out. A reply that is late, too long or cut off by the server leaves the
+    // dialogue out of step for good: the connection is closed and the reply's error says why. A
+    // stop leaves it open for Quit.
+    SmtpReply ReadReply(const QString& command = QString());
     // Sends one line with CR LF. Fails on a broken connection, which is then closed, and for a
     // text holding a CR or LF, which would be taken by the server as more than one line.
     bool SendLine(const QString& line, QString* error, LineTrace trace = LineTrace::Shown);
+    // Sends a command named name ("MAIL FROM"; never the credentials it may carry). Something the
+    // server sent before it, which answers no command, ends the dialogue instead: *failure then
+    // says so, as does a failed send.
+    bool SendCommand(const QString& line, const QString& name, SmtpReply* failure, LineTrace trace = LineTrace::Shown);
+    // SendCommand, then ReadReply.
+    SmtpReply Command(const QString& line, const QString& name, LineTrace trace = LineTrace::Shown);
+    // After the last line of a message: true once all of it has been handed to the network while
+    // the connection was open. Otherwise the connection is closed and *error says why.
+    bool HandOver(QString* error);
     // Base64 of the whole value (UTF-8) on one line, as AUTH LOGIN takes each credential: a value
     // cut to the 72 characters of an attachment line would never sign in.
     static QString EncodeLoginValue(const QString& value);
     // Shows a text on the trace, as for a line exchanged.
     void showStatus(const QString& text);
 
-    // Time-out of the connect, of each wait for a reply and of a stalled write.
+    // Time-out of the connect, of each reply and of a stalled write.
     void setTimeout(int ms);
     int timeout() const { return m_timeoutMs; }
+    // Asked during every wait; true ends the wait at once, as a failed step. wake() makes the
+    // wait under way ask at once.
+    void setStopCheck(std::function<bool()> stop) { m_connection.setStopCheck(std::move(stop)); }
+    void wake() { m_connection.wake(); }
 
     // Generator of the message boundaries and identifiers; tests may seed it.
     QRandomGenerator& random() { return m_random; }
@@ -104,7 +124,9 @@ public:
 private:
     MailResult loginFailed(const QString& text, const QString& reason, bool standsAlone = false);
     MailResult replyFailed(const QString& prefix, const SmtpReply& reply);
-    bool ehlo(SmtpReply* reply, QString* error);
+    QString host() const { return m_connection.host(); }
+    QString readFailure(LineConnection::Read read, const QString& command, const QString& error) const;
+    SmtpReply ehlo();
     bool offers(const QString& extension) const;
     MailResult authenticate(const AppSettings& settings, const QString& secret, const QString& method);
 

@@ -115,6 +115,8 @@ bool PaymentSender::beginRun(bool batch)
         return false;
     }
     m_documents.setSendingFolder(m_folder->path());
+    // A stop ends the wait under way at once, not only the run between two doctors.
+    m_session.setStopCheck([this] { return stopping(); });
     m_running = true;
     m_batchRun = batch;
     m_cancelled = false;
@@ -129,6 +131,7 @@ void PaymentSender::endRun()
 {
     m_documents.setSendingFolder(QString());
     m_folder.reset();
+    m_session.setStopCheck({});
     m_running = false;
     m_batchRun = false;
 }
@@ -139,6 +142,7 @@ void PaymentSender::cancel(bool quietly)
         return;
     m_cancelled = true;
     m_quiet = m_quiet || quietly;
+    m_session.wake();
 }
 
 bool PaymentSender::stopping()
@@ -160,6 +164,9 @@ void PaymentSender::pause(int ms)
 
 QString PaymentSender::login()
 {
+    // Settings no message could go with stop the run before its first connect.
+    if (const QString problem = SenderProblem(m_settings); !problem.isEmpty())
+        return problem;
     return m_session.SmtpLogin(m_settings).within(QStringLiteral(" logging into email server"));
 }
 
@@ -184,26 +191,27 @@ bool PaymentSender::connected()
 QString PaymentSender::mail(const InvoiceMail& m)
 {
     SendRecord record{m.id, m.name, m.email.trimmed(), SendOutcome::Failed, QString()};
+    PaymentMail message;
+    message.pdfPath = m.invoicePath;
+    message.recipient = m.email;
+    message.salutationName = m.name;
+    message.proFormaPdfName = m.ProFormaPdfName;
+    message.pensionFormWanted = m.pensionFormWanted;
+    message.soloPdfPath = m.pensionFormPath;
+    message.soloPdfName = m.SoloPdfName;
     QString shown;
     if (!m.documentsError.isEmpty()) {
         record.reason = QStringLiteral("The documents could not be written: ") + m.documentsError;
         shown = record.reason;
-    } else if (const QString problem = RecipientProblem(m.email, m.name); !problem.isEmpty()) {
+    } else if (const QString problem = MessageProblem(message); !problem.isEmpty()) {
+        // No message can be made of his data: not tried, and trying again would change nothing.
         record.outcome = SendOutcome::Skipped;
         record.reason = problem;
         shown = problem;
-    } else if (!connected()) {
+    } else if (stopping() || !connected()) {
         // The run ends before this doctor: he was not tried.
         return m_batchRun ? QString() : m_stopped;
     } else {
-        PaymentMail message;
-        message.pdfPath = m.invoicePath;
-        message.recipient = m.email;
-        message.salutationName = m.name;
-        message.proFormaPdfName = m.ProFormaPdfName;
-        message.pensionFormWanted = m.pensionFormWanted;
-        message.soloPdfPath = m.pensionFormPath;
-        message.soloPdfName = m.SoloPdfName;
         const MailResult result = SendPaymentMail(m_session, m_settings, message);
         record.outcome = outcomeOf(result);
         record.reason = result.reason;
@@ -347,13 +355,16 @@ int PaymentSender::SendNotYetSent(bool dataSetOpen, bool includeUnconfirmed)
     }
     const QString leftOut = unconfirmed == 0
                                 ? QString()
-                                : QStringLiteral("\n%1 unconfirmed are left out: see the Send Log.").arg(unconfirmed);
+                                : QStringLiteral("\n%1 unconfirmed %2 left out: see the Send Log.")
+                                      .arg(QString::number(unconfirmed), unconfirmed == 1 ? u"is" : u"are");
     if (waiting == 0) {
         m_prompter.information(QStringLiteral("No doctor is waiting to be sent.") + leftOut);
         return 0;
     }
-    if (!m_prompter.question(QStringLiteral("Send Pro Forma Invoices to the %1 doctors not yet sent?").arg(waiting) +
-                             leftOut))
+    if (!m_prompter.question(
+            QStringLiteral("Send Pro Forma Invoices to the %1 not yet sent?")
+                .arg(waiting == 1 ? QStringLiteral("1 doctor") : QStringLiteral("%1 doctors").arg(waiting)) +
+            leftOut))
         return -1;
     return runBatch(true, [latest, includeUnconfirmed](const QSqlRecord& doctor) {
         return notYetSent(latest, doctor.value(QStringLiteral("id")).toString(), includeUnconfirmed);

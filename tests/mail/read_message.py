@@ -27,6 +27,7 @@ def main():
         "boundary": msg.get_boundary(),
         "preamble": msg.preamble,
         "defects": [type(d).__name__ for part in msg.walk() for d in part.defects],
+        "longest_line": max(len(line) for line in raw.split(b"\r\n")),
         "parts": [],
     }
     for part in msg.iter_parts():

@@ -160,9 +160,16 @@ void ScriptedServer::handle(const QByteArray& line)
         if (scripted.isEmpty() || scripted.startsWith("354"))
             m_state = State::Data;
         reply(QStringLiteral("DATA"), "354 go ahead\r\n");
+        if (m_state == State::Data && hangUpAfterDataLines == 0)
+            hangUp();
     } else if (verb == "RSET") {
         m_envelope = Envelope();
         reply(QStringLiteral("RSET"), "250 reset\r\n");
+    } else if (verb == "STAR") {
+        reply(QStringLiteral("STARTTLS"), "454 4.7.0 TLS not available\r\n");
+    } else if (verb == "QUIT") {
+        QList<QList<QByteArray>>& queue = m_scripts[QStringLiteral("QUIT")];
+        send(queue.isEmpty() ? QList<QByteArray>{"221 bye\r\n", hangUpChunk()} : queue.takeFirst());
     } else {
         send({"500 unknown command\r\n"});
     }

@@ -23,9 +23,9 @@ public:
 
     quint16 port() const { return m_server.serverPort(); }
 
-    // The next replies of a step: "GREETING", "EHLO", "AUTH", "USER", "PASS", "MAIL", "RCPT",
-    // "DATA", "END" (after the final "."), "RSET". AUTH with an initial response (PLAIN,
-    // XOAUTH2) is answered by "AUTH" (default 235); a 3xx there makes the next line "PASS".
+    // The next replies of a step: "GREETING", "EHLO", "STARTTLS", "AUTH", "USER", "PASS", "MAIL",
+    // "RCPT", "DATA", "END" (after the final "."), "RSET", "QUIT" (default "221 bye" and a hang-up). AUTH with an
+    // initial response (PLAIN, XOAUTH2) is answered by "AUTH" (default 235); a 3xx there makes the next line "PASS".
     // Scripted replies are used once each, in
     // order, then the step's default. A reply is a list of chunks written with a pause between
     // them, so they arrive as separate packets; an empty list sends nothing, and the chunk
@@ -41,7 +41,8 @@ public:
     bool waitForLines(int count);
     bool clientConnected() const;
 
-    // Close the connection after this many lines of message data (-1: never).
+    // Close the connection after this many lines of message data (0: at once after the go-ahead;
+    // -1: never).
     int hangUpAfterDataLines = -1;
     // Told of each completed message before it is answered, while the client waits for the answer.
     std::function<void()> onMessage;

@@ -10,6 +10,11 @@ XOAUTH2 accepts that login with --token. --starttls CERT KEY requires STARTTLS b
 else; --tls CERT KEY speaks TLS from the connect. --delay SECONDS waits that long before accepting
 each message; --drop-every N closes the connection after accepting every Nth message; --refuse
 ADDRESS refuses that recipient (as often as given).
+--hostile MODE speaks a plain SMTP dialogue of its own instead (no STARTTLS, any AUTH LOGIN
+accepted), writes every line it receives to commands.log, and misbehaves: "plain" not at all;
+"dribble" sends each reply a byte at a time, 50 ms apart; "flood" answers EHLO with "250-" lines
+without end; "endless" answers the final "." with "250-" lines every 20 ms without end; "stuck"
+never answers the final ".".
 """
 import argparse
 import asyncio
@@ -91,6 +96,68 @@ class Authenticator:
         return AuthResult(success=ok, handled=False)
 
 
+async def hostile(mode, log, reader, writer):
+    """One misbehaving SMTP dialogue, as --hostile describes."""
+
+    async def say(data):
+        for piece in [data[i:i + 1] for i in range(len(data))] if mode == "dribble" else [data]:
+            writer.write(piece)
+            await writer.drain()
+            if mode == "dribble":
+                await asyncio.sleep(0.05)
+
+    async def without_end(pause):
+        while True:
+            await say(b"250-" + b"x" * 60 + b"\r\n")
+            await asyncio.sleep(pause)
+
+    replies = {"EHLO": b"250-hostile.test\r\n250 AUTH LOGIN\r\n", "AUTH": b"334 VXNlcm5hbWU6\r\n",
+               "DATA": b"354 go ahead\r\n", "QUIT": b"221 bye\r\n"}
+    in_data, auth = False, 0
+    try:
+        await say(b"220 hostile.test ESMTP ready for whatever comes next\r\n")
+        while line := await reader.readline():
+            text = line.rstrip(b"\r\n").decode("utf-8", "replace")
+            if in_data and text != ".":
+                continue
+            if log:
+                log.write(text + "\n")
+            verb = text[:4].upper()
+            if in_data:
+                in_data = False
+                if mode == "endless":
+                    await without_end(0.02)
+                if mode != "stuck":
+                    await say(b"250 2.0.0 accepted\r\n")
+            elif auth:
+                auth -= 1
+                await say(b"334 UGFzc3dvcmQ6\r\n" if auth else b"235 2.7.0 accepted\r\n")
+            else:
+                if verb == "EHLO" and mode == "flood":
+                    await without_end(0)
+                auth = 2 if verb == "AUTH" else 0
+                in_data = verb == "DATA"
+                await say(replies.get(verb, b"250 ok\r\n"))
+                if verb == "QUIT":
+                    break
+    except ConnectionError:
+        pass
+    finally:
+        writer.close()
+
+
+def serve_hostile(args):
+    async def run():
+        log = open(os.path.join(args.outdir, "commands.log"), "a", buffering=1) if args.outdir else None
+        server = await asyncio.start_server(lambda r, w: hostile(args.hostile, log, r, w), "127.0.0.1", 0)
+        print("READY %d" % server.sockets[0].getsockname()[1], flush=True)
+        # Until standard input closes, as for the real server.
+        await asyncio.get_running_loop().run_in_executor(None, sys.stdin.read)
+        server.close()
+
+    asyncio.run(run())
+
+
 def free_port():
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
         s.bind(("127.0.0.1", 0))
@@ -112,7 +179,11 @@ def main():
     parser.add_argument("--delay", type=float, default=0)
     parser.add_argument("--drop-every", type=int, default=0)
     parser.add_argument("--refuse", action="append", default=[])
+    parser.add_argument("--hostile", choices=("plain", "dribble", "flood", "endless", "stuck"))
     args = parser.parse_args()
+    if args.hostile:
+        serve_hostile(args)
+        return
 
     def context(files):
         ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)

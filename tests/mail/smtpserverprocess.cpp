@@ -45,6 +45,8 @@ bool SmtpServerProcess::start(const QString& outDir, const Options& options)
         args << QStringLiteral("--delay") << QString::number(options.delaySeconds);
     for (const QString& address : options.refuse)
         args << QStringLiteral("--refuse") << address;
+    if (!options.hostile.isEmpty())
+        args << QStringLiteral("--hostile") << options.hostile;
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(python, args);
     if (!m_process.waitForStarted(5000))
@@ -106,6 +108,14 @@ QStringList SmtpServerProcess::recipients() const
     for (const QString& eml : messageFiles())
         result += envelope(eml).value(QStringLiteral("rcpt_tos")).toArray().first().toString();
     return result;
+}
+
+QStringList SmtpServerProcess::commands() const
+{
+    QFile file(QDir(m_outDir).filePath(QStringLiteral("commands.log")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
 }
 
 } // namespace velmar::test

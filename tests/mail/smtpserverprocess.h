@@ -23,6 +23,9 @@ public:
         QString tls = {};        // a folder made by makeCertificate: TLS from the connect
         double delaySeconds = 0; // before accepting each message
         QStringList refuse = {}; // recipients answered with 550
+        // A misbehaving server of the script's own instead (smtp_server.py --hostile): "plain",
+        // "dribble", "flood", "endless" or "stuck".
+        QString hostile = {};
     };
     // With a login, AUTH LOGIN is offered on plain TCP and only login/password are accepted.
     bool start(const QString& outDir, const QString& login = QString(), const QString& password = QString());
@@ -38,6 +41,8 @@ public:
     static QJsonObject envelope(const QString& emlPath);
     // The first recipient of each received message, oldest first.
     QStringList recipients() const;
+    // Every line a hostile server received outside message data, and each final ".".
+    QStringList commands() const;
     // A throw-away self-signed certificate for the subject's common name and alternative names
     // ("IP:127.0.0.1"), made with openssl into folder/cert.pem and folder/key.pem
     // (tests/mail/make_certificate.sh).

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -56,6 +57,8 @@ protected:
 
         settings.Server = QStringLiteral("127.0.0.1");
         settings.SMTPPort = server.port();
+        // The plain server takes the password without TLS; restartSecure asks for TLS.
+        settings.Security = QStringLiteral("None");
         settings.FromAddress = QStringLiteral("pay@velmar.test");
         settings.FromName = QStringLiteral("Velmar Pay");
         settings.EMailText = {QStringLiteral("Please find attached your payment details."), QStringLiteral("Regards")};
@@ -359,7 +362,7 @@ TEST_F(MailServerTest, SendTestCommandPrintsTheDialogue)
     auto run = [&](const QString& password, const QStringList& options) {
         const QString ini = write(QStringLiteral("velmarpay.ini"),
                                   QStringLiteral("[EMail]\nServer=127.0.0.1\nSMTPPort=%1\nLogin=clerk\nPassword=%2\n"
-                                                 "FromAddress=pay@velmar.test\n")
+                                                 "Security=None\nFromAddress=pay@velmar.test\n")
                                       .arg(server.port())
                                       .arg(password)
                                       .toUtf8());
@@ -376,6 +379,7 @@ TEST_F(MailServerTest, SendTestCommandPrintsTheDialogue)
     EXPECT_TRUE(sent.out.contains(QStringLiteral("\nC: EHLO Webmaster\n")));
     EXPECT_TRUE(sent.out.contains(QStringLiteral("\nC: RCPT TO:<clerk@velmar.test>\n")));
     EXPECT_TRUE(sent.out.contains(QStringLiteral("\nC: .\nS: 250 ")));
+    EXPECT_TRUE(sent.out.contains(QStringLiteral("\nC: QUIT\nS: 221 ")));
     EXPECT_TRUE(sent.out.contains(QStringLiteral("\nSMTP Connection Closed\n")));
     // Neither the credentials nor the documents are in the dialogue: one line stands for each.
     EXPECT_EQ(sent.out.count(QStringLiteral("\nC: <credentials hidden>\n")), 2);
@@ -395,6 +399,113 @@ TEST_F(MailServerTest, SendTestCommandPrintsTheDialogue)
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_TRUE(refused.err.startsWith(QStringLiteral("Login to SMTP Server failed - incorrect authentication: 535")));
     EXPECT_TRUE(refused.err.endsWith(QStringLiteral(" logging into email server\n"))) << refused.err.toStdString();
+}
+
+TEST_F(MailServerTest, LongAndDeceptiveTextsArriveAsTypedOnLinesServersAccept)
+{
+    // Python reads the blank between two encoded-words as part of the name, which RFC 2047 and
+    // the doctors' readers do not: each run of encoded text here fits one encoded-word.
+    const QString irish = QStringLiteral("Ó Súilleabháin Payments ").repeated(40).trimmed();
+    const QString looksEncoded = QStringLiteral("=?utf-8?B?QmNjOiBldmlsQGV4YW1wbGU=?=");
+    const QString controls = QStringLiteral("Ne\x1b]0;x\aal\x7f\f\v\x01");
+    const QString shown = QStringLiteral("Ne]0;xal");
+    // Sender name, text, surname as typed; then as read.
+    const QList<QStringList> cases{
+        {QStringLiteral("Velmar Payments Office").repeated(70), QString(2000, u'a'), QStringLiteral("Ó").repeated(400)},
+        {irish, QStringLiteral("Zürich ").repeated(300), QStringLiteral("Smith")},
+        {looksEncoded, looksEncoded, looksEncoded},
+        {QStringLiteral("Pay") + controls, QStringLiteral("\t") + controls, controls, QStringLiteral("Pay") + shown,
+         u'\t' + shown, shown},
+    };
+    login();
+    for (const QStringList& c : cases) {
+        const QStringList read = c.size() > 3 ? c.mid(3) : c;
+        SCOPED_TRACE(read.join(u' ').left(40).toStdString());
+        settings.FromName = c.at(0);
+        settings.EMailText = {c.at(1)};
+        mail.salutationName = QStringLiteral("Dr ") + c.at(2);
+        mail.proFormaPdfName = c.at(2) + QStringLiteral("_12_2026.pdf");
+        sendOne();
+        const QJsonObject msg = SmtpServerProcess::parse(server.messageFiles().constLast());
+        EXPECT_TRUE(msg[u"defects"].toArray().isEmpty());
+        EXPECT_LE(msg[u"longest_line"].toInt(), 998);
+        EXPECT_EQ(msg[u"from_name"].toString(), read.at(0));
+        const QJsonArray parts = msg[u"parts"].toArray();
+        ASSERT_EQ(parts.size(), 2);
+        EXPECT_EQ(strings(parts.at(0)[u"lines"]),
+                  QStringList({QStringLiteral("Dear Dr ") + read.at(2) + u',', QString(), read.at(1)}));
+        EXPECT_EQ(parts.at(1)[u"filename"].toString(), read.at(2) + QStringLiteral("_12_2026.pdf"));
+        EXPECT_EQ(parts.at(1)[u"sha256"].toString(), sha256(invoice));
+    }
+}
+
+// Servers that misbehave on purpose, each a process of its own: the client leaves in bounded
+// time (a second here) and says why.
+TEST_F(MailServerTest, HostileServersAreLeftInBoundedTimeWithTheReason)
+{
+    const QString transaction = QStringLiteral("EHLO Webmaster|MAIL FROM:<pay@velmar.test>|"
+                                               "RCPT TO:<dr.jones@example.test>|DATA|.");
+    // Mode, login, what the client says, and what the server heard.
+    const QList<QStringList> cases{
+        // STARTTLS taken out of the offer on the way: no password goes.
+        {QStringLiteral("plain"), QStringLiteral("clerk"),
+         QStringLiteral("The server 127.0.0.1 does not offer STARTTLS, so the password would go unencrypted. Set "
+                        "Security=None in [EMail] to allow that."),
+         QStringLiteral("EHLO Webmaster")},
+        // A greeting a byte at a time takes longer than the time-out, each byte well within it.
+        {QStringLiteral("dribble"), QString(),
+         QStringLiteral("Error connecting to SMTP Server (protocol 1): The server 127.0.0.1 did not greet within 1 s"),
+         QString()},
+        {QStringLiteral("endless"), QString(),
+         QStringLiteral("Delivery of the message to dr.jones@example.test is not confirmed: The server 127.0.0.1 did "
+                        "not answer the final \".\" within 1 s"),
+         transaction},
+    };
+    session.setTimeout(1000);
+    settings.Security.clear();
+    for (const QStringList& c : cases) {
+        SCOPED_TRACE(c.at(0).toStdString());
+        server.stop();
+        QDir(outDir).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(outDir));
+        ASSERT_TRUE(server.start(outDir, SmtpServerProcess::Options{.hostile = c.at(0)}));
+        settings.SMTPPort = server.port();
+        settings.Login = c.at(1);
+        MailResult result = session.SmtpLogin(settings);
+        if (result.ok())
+            result = SendPaymentMail(session, settings, mail);
+        EXPECT_EQ(result.text, c.at(2));
+        session.Disconnect();
+        server.stop(); // the log is complete
+        EXPECT_EQ(server.commands().join(u'|'), c.at(3));
+    }
+}
+
+TEST_F(MailServerTest, EhloFloodLeavesTheClientSmall)
+{
+    server.stop();
+    ASSERT_TRUE(server.start(outDir, SmtpServerProcess::Options{.hostile = QStringLiteral("flood")}));
+    const QString ini = write(QStringLiteral("velmarpay.ini"),
+                              QStringLiteral("[EMail]\nServer=127.0.0.1\nSMTPPort=%1\nFromAddress=pay@velmar.test\n")
+                                  .arg(server.port())
+                                  .toUtf8());
+    // Python runs the program and tells its exit status and the most memory it held (KB).
+    QProcess run;
+    run.start(QStringLiteral("/usr/bin/python3"),
+              {QStringLiteral("-c"),
+               QStringLiteral("import resource, subprocess, sys\n"
+                              "code = subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL).returncode\n"
+                              "print(code, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)"),
+               QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"), QStringLiteral("--ini"), ini,
+               QStringLiteral("send-test"), QStringLiteral("--to"), QStringLiteral("clerk@velmar.test"),
+               QStringLiteral("--pdf"), mail.pdfPath});
+    ASSERT_TRUE(run.waitForFinished(60000));
+    const QList<QByteArray> said = run.readAllStandardOutput().trimmed().split(' ');
+    ASSERT_EQ(said.size(), 2);
+    EXPECT_EQ(said.at(0), "1");
+    EXPECT_LT(said.at(1).toLongLong(), 100 * 1024);
+    EXPECT_EQ(run.readAllStandardError(), "Error connecting to SMTP Server (protocol 2): The server 127.0.0.1 sent a "
+                                          "reply of more than 100 lines\n");
 }
 
 } // namespace

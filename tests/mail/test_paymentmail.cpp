@@ -229,6 +229,9 @@ TEST_F(TransactionTest, RefusalAtEachStepIsReportedAndResetSoTheNextMessageGoesT
         {"DATA", "451-4.3.0 try\r\n451 4.3.0 later\r\n", "Error Sending mail (protocol 12): 451 4.3.0 later", true},
         {"END", "554-5.7.1 rejected\r\n554 5.7.1 as spam\r\n", "Error Sending mail (protocol 20): 554 5.7.1 as spam",
          true},
+        // A reply that would retitle or clear the clerk's terminal is shown and kept harmless.
+        {"RCPT", "550 5.1.1 \x1b]0;pwned\x07\x1b[2J gone\r\n",
+         "Error Sending mail to (protocol 11): 550 5.1.1 ?]0;pwned??[2J gone", false},
     };
     for (const Refusal& refusal : refusals) {
         SCOPED_TRACE(refusal.message);
@@ -257,7 +260,7 @@ TEST_F(TransactionTest, UnknownAnswerToTheEndOfDataIsNotConfirmedAndEndsTheConne
     MailResult result = send();
     EXPECT_EQ(result.outcome, MailOutcome::Unconfirmed);
     EXPECT_EQ(result.text, QStringLiteral("Delivery of the message to dr.jones@example.test is not confirmed: "
-                                          "no reply within 0.2 seconds"));
+                                          "The server 127.0.0.1 did not answer the final \".\" within 0.2 s"));
     EXPECT_TRUE(result.standsAlone);
     EXPECT_FALSE(session.isConnected());
 
@@ -271,13 +274,13 @@ TEST_F(TransactionTest, UnknownAnswerToTheEndOfDataIsNotConfirmedAndEndsTheConne
     EXPECT_FALSE(session.isConnected());
 }
 
-TEST_F(TransactionTest, ReplyTooLongOrLateEndsTheConnectionForGood)
+TEST_F(TransactionTest, ReplyTooLongLateOrOutOfTurnEndsTheConnectionForGood)
 {
     server.script(QStringLiteral("RCPT"), {"550 " + QByteArray(1100, 'x') + "\r\n250 OK\r\n"});
     const qsizetype mark = server.received.size();
     MailResult result = send();
-    EXPECT_EQ(result.text, QStringLiteral("Error Sending mail to (protocol 11): "));
-    EXPECT_EQ(result.reason, QStringLiteral("Line is longer than 1024 bytes."));
+    EXPECT_EQ(result.text, QStringLiteral("Error Sending mail to (protocol 11): The server 127.0.0.1 sent a reply "
+                                          "line longer than 1024 bytes"));
     EXPECT_FALSE(session.isConnected());
     EXPECT_TRUE(server.waitForHangUp());
     // No RSET on a dialogue out of step: nothing more went.
@@ -288,21 +291,38 @@ TEST_F(TransactionTest, ReplyTooLongOrLateEndsTheConnectionForGood)
     session.setTimeout(200);
     server.script(QStringLiteral("MAIL"), {});
     result = send();
-    EXPECT_EQ(result.text, QStringLiteral("Error Sending mail (protocol 10): "));
+    EXPECT_EQ(
+        result.text,
+        QStringLiteral("Error Sending mail (protocol 10): The server 127.0.0.1 did not answer MAIL FROM within 0.2 s"));
     EXPECT_FALSE(session.isConnected());
+
+    // An extra reply would be taken for the answer to the next command.
+    ASSERT_TRUE(session.SmtpLogin(settings).ok());
+    server.script(QStringLiteral("MAIL"), {"250 OK\r\n250 ok\r\n"});
+    const qsizetype before = server.received.size();
+    EXPECT_EQ(send().reason, QStringLiteral("The server 127.0.0.1 sent \"250 ok\", which does not answer RCPT TO"));
+    EXPECT_EQ(server.received.mid(before), QList<QByteArray>{"MAIL FROM:<pay@velmar.test>"});
 }
 
 TEST_F(TransactionTest, ServerHangingUpMidDataIsAFailure)
 {
-    mail.pdfPath = writeFile(dir, QStringLiteral("big.pdf"), QByteArray(300 * 1024, 'M'));
-    server.hangUpAfterDataLines = 5;
-    const MailResult result = send();
-    EXPECT_EQ(result.outcome, MailOutcome::Failed);
-    EXPECT_FALSE(result.text.isEmpty());
-    EXPECT_TRUE(server.messages.isEmpty());
-    // The caller disconnects; a new login works.
-    session.Disconnect();
-    EXPECT_TRUE(session.SmtpLogin(settings).ok());
+    // Large, the client notices while it writes; small, the whole message is still in its buffer
+    // when the server has gone, and the final "." never reaches the network.
+    for (const auto& [size, lines] : {std::pair{300 * 1024, 5}, std::pair{2000, 0}}) {
+        SCOPED_TRACE(size);
+        if (!session.isConnected()) {
+            ASSERT_TRUE(session.SmtpLogin(settings).ok());
+        }
+        mail.pdfPath = writeFile(dir, QStringLiteral("doc.pdf"), QByteArray(size, 'M'));
+        server.hangUpAfterDataLines = lines;
+        const MailResult result = send();
+        EXPECT_EQ(result.outcome, MailOutcome::Failed) << result.text.toStdString();
+        EXPECT_TRUE(result.text.startsWith(QStringLiteral("Error Sending mail (protocol 20): ")));
+        EXPECT_TRUE(server.messages.isEmpty());
+        // The caller disconnects; a new login works.
+        session.Disconnect();
+        server.hangUpAfterDataLines = -1;
+    }
 }
 
 TEST_F(TransactionTest, OnlySingleAddressesAreSentTo)
@@ -320,10 +340,13 @@ TEST_F(TransactionTest, OnlySingleAddressesAreSentTo)
         {injected, "", from, notSingle + injected},
         {"a@example.org, b@example.org", "", from, notSingle + "a@example.org, b@example.org"},
         {tooLong, "", from, notSingle + tooLong},
-        {ok, "test@a;b", from, "The e-mail address of the test address (TEST) is not a single address: test@a;b"},
-        {ok, "", "", "The sender (FromAddress) has no e-mail address"},
+        {ok, "test@a;b", from, "The test address test@a;b is not a single address: it holds ';'"},
+        {ok, "", "", "The sender address is not set: FromAddress in [EMail] is empty"},
         {ok, "", "pay@@velmar.test",
-         "The e-mail address of the sender (FromAddress) is not a single address: pay@@velmar.test"},
+         "The sender address pay@@velmar.test is not a single address: it holds more than one @"},
+        // It would end the quoted part of the From line early.
+        {ok, "", "pay\"ments@velmar.test",
+         "The sender address pay\"ments@velmar.test is not a single address: it holds '\"'"},
     };
     const qsizetype mark = server.received.size();
     for (const Case& c : cases) {
@@ -349,8 +372,7 @@ TEST_F(TransactionTest, LineBreakInAnAttachmentNameIsNeverSent)
 {
     const qsizetype mark = server.received.size();
     mail.proFormaPdfName = QStringLiteral("Jones\n.pdf");
-    EXPECT_EQ(send().text,
-              QStringLiteral("Error Sending mail to (protocol 11): an address or attachment name holds a line break"));
+    EXPECT_EQ(send().text, QStringLiteral("The name of Dr Jones holds a line break, which cannot go in a message"));
     EXPECT_EQ(server.received.size(), mark);
 
     mail.proFormaPdfName = QStringLiteral("Jones.pdf");

@@ -3,6 +3,7 @@
 #include "smtpserverprocess.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -35,7 +36,7 @@ protected:
         QFile ini(path(QStringLiteral("velmarpay.ini")));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
         ini.write(QStringLiteral("[DEFAULTS]\nSuperannuation=6\nSolo=1\nProForma=1\n[Solo]\nNHSPSAuthority=VELMAR\n"
-                                 "[EMail]\nServer=127.0.0.1\nSMTPPort=%1\nLogin=clerk\nPassword=%2\n"
+                                 "[EMail]\nServer=127.0.0.1\nSMTPPort=%1\nLogin=clerk\nPassword=%2\nSecurity=None\n"
                                  "FromAddress=pay@velmar.test\n[EMailText]\nLine1=Please find attached.\n")
                       .arg(server.port())
                       .arg(password)
@@ -167,6 +168,39 @@ TEST_F(SendCommands, KilledRunLeavesALogThatMatchesWhatTheServerReceived)
     }
     EXPECT_EQ(logged, received);
     EXPECT_LT(received.size(), 11);
+}
+
+TEST_F(SendCommands, SignalDuringAStuckWaitEndsTheRunAtOnceAndLogsTheMessage)
+{
+    server.stop();
+    ASSERT_TRUE(
+        server.start(path(QStringLiteral("received")), SmtpServerProcess::Options{.hostile = QStringLiteral("stuck")}));
+    writeIni(QStringLiteral("secret"));
+    QProcess run;
+    run.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"),
+              {QStringLiteral("--ini"), path(QStringLiteral("velmarpay.ini")), QStringLiteral("--db"),
+               path(QStringLiteral("velmarpay.mdb")), QStringLiteral("send-all"), QStringLiteral("--yes"),
+               QStringLiteral("--dataset"), QStringLiteral("02_2005")});
+    // The server never answers the first message's final ".": the program waits up to 20 s.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.commands().contains(QStringLiteral(".")); }, 20000));
+    QElapsedTimer clock;
+    clock.start();
+    run.terminate(); // SIGTERM
+    ASSERT_TRUE(run.waitForFinished(30000));
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(run.exitCode(), 1);
+    const QString out = QString::fromUtf8(run.readAllStandardOutput());
+    EXPECT_TRUE(out.contains(QStringLiteral("\nSent 0 of 12: 0 failed, 1 unconfirmed, 0 skipped\n"
+                                            "Stopped on request; not tried: 11\n")))
+        << out.toStdString();
+    // The message in flight is in the log, and the server was told goodbye.
+    const Run log = cli(
+        {QStringLiteral("send-log"), QStringLiteral("--all"), QStringLiteral("--dataset"), QStringLiteral("02_2005")});
+    const QStringList rows = log.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 2) << log.out.toStdString();
+    EXPECT_TRUE(rows.at(1).startsWith(QStringLiteral("1001\tAshworth\t")));
+    EXPECT_TRUE(rows.at(1).endsWith(QStringLiteral("\tunconfirmed\tStopped on request")));
+    EXPECT_EQ(server.commands().constLast(), QStringLiteral("QUIT"));
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -59,6 +60,7 @@ protected:
         settings.SMTPPort = server.port();
         settings.Login = QStringLiteral("clerk");
         settings.Password = QStringLiteral("secret");
+        settings.Security = QStringLiteral("None"); // the test server has no TLS
         settings.FromAddress = QStringLiteral("pay@velmar.test");
         settings.FromName = QStringLiteral("Velmar Pay");
         settings.EMailText = {QStringLiteral("Please find attached your payment details.")};
@@ -151,6 +153,14 @@ TEST_F(SendTest, RefusedMessageIsNotReportedAsSent)
     EXPECT_FALSE(rig.sender.session().isConnected());
     // Not tried: there was no single address to try.
     EXPECT_EQ(logged(), QStringList{QStringLiteral("3|skipped")});
+
+    // A line break in the name would end a line of the message; trying again would change nothing.
+    exec(QStringLiteral("UPDATE Headers SET sname = 'Oa' || char(13) || 'kes' WHERE id = '1'"));
+    EXPECT_FALSE(rig.sender.SendOne(doctorRow(QStringLiteral("1")), shiftRows(QStringLiteral("1"))));
+    EXPECT_EQ(m_prompter.messages.last(),
+              QStringLiteral("error: The name of Dr Oa?kes holds a line break, which cannot go in a message"));
+    EXPECT_EQ(logged().last(), QStringLiteral("1|skipped"));
+    EXPECT_TRUE(server.messageFiles().isEmpty());
 }
 
 TEST_F(SendTest, EveryoneOnOneConnectionInSurnameOrder)
@@ -276,6 +286,17 @@ TEST_F(SendTest, FailedLoginSendsNothing)
     EXPECT_EQ(rig.progress.shown, 0);
     EXPECT_FALSE(state.SendingMode);
     EXPECT_TRUE(server.messageFiles().isEmpty());
+
+    // Settings no message could go with stop the run before it connects, not at every doctor.
+    settings.FromAddress = QStringLiteral("pay\"ments@velmar.test");
+    rig.status.texts.clear();
+    m_prompter.answers = {true};
+    EXPECT_EQ(rig.sender.SendAll(true), -1);
+    EXPECT_EQ(
+        m_prompter.messages.last(),
+        QStringLiteral("error: The sender address pay\"ments@velmar.test is not a single address: it holds '\"'"));
+    EXPECT_TRUE(rig.status.texts.isEmpty());
+    EXPECT_TRUE(logged().isEmpty());
 }
 
 class RunTest : public SendTest
@@ -306,7 +327,7 @@ TEST_P(RunTest, HangUpDuringDoctorTwoOfFourCostsOnlyHimAndUnconfirmedIsNotSentAg
     };
     for (const Case& c : {Case{"RCPT", "250 OK\r\n", "failed", 1, 0, "No doctor is waiting to be sent."},
                           Case{"END", "250 queued\r\n", "unconfirmed", 0, 1,
-                               "No doctor is waiting to be sent.\n1 unconfirmed are left out: see the Send Log."}}) {
+                               "No doctor is waiting to be sent.\n1 unconfirmed is left out: see the Send Log."}}) {
         SCOPED_TRACE(c.step);
         exec(QStringLiteral("DELETE FROM SendLog"));
         m_prompter.messages.clear();
@@ -336,6 +357,8 @@ TEST_P(RunTest, HangUpDuringDoctorTwoOfFourCostsOnlyHimAndUnconfirmedIsNotSentAg
         EXPECT_EQ(resend(true), c.resentWithUnconfirmed);
         EXPECT_TRUE(m_prompter.messages.contains(QStringLiteral("info: ") + QString::fromUtf8(c.nobodyWaiting)))
             << m_prompter.messages.join(u'\n').toStdString();
+        EXPECT_TRUE(m_prompter.messages.contains(
+            QStringLiteral("question: Send Pro Forma Invoices to the 1 doctor not yet sent?")));
         EXPECT_EQ(logged().last(), QStringLiteral("3|sent"));
     }
 }
@@ -366,6 +389,27 @@ TEST_P(RunTest, CancelAfterDoctorTwoStopsThereSaysQuitAndTheRestGoLater)
     EXPECT_EQ(server.recipients().mid(2),
               (QStringList{QStringLiteral("oakes@example.test"), QStringLiteral("price@example.test")}));
     EXPECT_TRUE(rig.sender.summary().allSent());
+}
+
+TEST_P(RunTest, CancelDuringAWaitEndsItAtOnceAndLogsTheMessageInFlight)
+{
+    ScriptedServer scripted;
+    scripted.script(QStringLiteral("END"), {"250 queued\r\n"});
+    scripted.script(QStringLiteral("END"), {}); // no answer to doctor two's message
+    settings.SMTPPort = scripted.port();
+    Rig rig(*this);
+    rig.sender.session().setTimeout(600000);
+    rig.status.onLine = [&](const QString& line) {
+        if (line == u"C: ." && scripted.messages.size() == 1)
+            QTimer::singleShot(100, [&] { rig.sender.cancel(); });
+    };
+    m_prompter.answers = {true};
+    EXPECT_EQ(rig.sender.SendAll(true), 1);
+    EXPECT_EQ(rows(QStringLiteral("SELECT id, outcome, reply FROM SendLog ORDER BY attempt")),
+              (QStringList{QStringLiteral("2|sent|250 queued"), QStringLiteral("3|unconfirmed|Stopped on request")}));
+    EXPECT_TRUE(m_prompter.messages.last().startsWith(
+        QStringLiteral("error: Sent 1 of 4: 0 failed, 1 unconfirmed, 0 skipped\nStopped on request; not tried: 2\n")));
+    EXPECT_EQ(scripted.received.last(), "QUIT");
 }
 
 TEST_F(SendTest, ThreeFailedConnectsInARowEndTheRunSayingSo)
