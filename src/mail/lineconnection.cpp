@@ -30,17 +30,12 @@ QDeadlineTimer deadlineIn(int ms)
     return QDeadlineTimer(std::max(ms, 0));
 }
 
-QString stoppedText()
-{
-    return QStringLiteral("Stopped on request");
-}
-
 // Why a wait ended without its event: the socket's own reason when it settled otherwise.
 QString waitText(LineConnection::Wait wait, const QString& settled, const QString& timedOut)
 {
     switch (wait) {
     case LineConnection::Wait::Stopped:
-        return stoppedText();
+        return LineConnection::stoppedText();
     case LineConnection::Wait::TimedOut:
         return timedOut;
     case LineConnection::Wait::Done:

@@ -85,6 +85,8 @@ public:
     void wake();
     // While set, waits are not stopped (the last words with a server after a stop).
     void setStoppable(bool stoppable) { m_stoppable = stoppable; }
+    // Why a stopped wait failed.
+    static QString stoppedText() { return QStringLiteral("Stopped on request"); }
 
 signals:
     void closed();

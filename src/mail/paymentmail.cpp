@@ -293,7 +293,7 @@ MailResult SendPaymentMail(SmtpSession& session, const AppSettings& settings, co
         return MailResult::failed(notDelivered + reply.error, reply.error, true);
     if (!session.HandOver(&error))
         return MailResult::failed(notDelivered + error, error, true);
-    reply = session.ReadReply(end);
+    reply = session.ReadReply(end, true);
     if (!reply.whole()) {
         // The server may have taken the message and lost only its answer.
         const QString text =

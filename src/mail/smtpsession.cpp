@@ -66,20 +66,30 @@ void SmtpSession::showStatus(const QString& text)
         m_status->showStatus(text);
 }
 
-SmtpReply SmtpSession::ReadReply(const QString& command)
+SmtpReply SmtpSession::ReadReply(const QString& command, bool graceOnStop)
 {
     SmtpReply reply;
-    const QDeadlineTimer deadline(std::max(m_timeoutMs, 0));
+    QDeadlineTimer deadline(std::max(m_timeoutMs, 0));
+    bool stopped = false;
     qsizetype bytes = 0;
     for (;;) {
         QByteArray line;
         QString error;
         const LineConnection::Read read = m_connection.readLine(&line, deadline, MaxReplyLength, &error);
+        if (read == LineConnection::Read::Stopped && graceOnStop && !stopped) {
+            // The answer that says whether a whole message was delivered is worth a moment more.
+            stopped = true;
+            m_connection.setStoppable(false);
+            deadline = std::min(deadline, QDeadlineTimer(StopGraceMs));
+            continue;
+        }
+        if (stopped)
+            m_connection.setStoppable(true);
         if (read != LineConnection::Read::Line) {
-            reply.error = readFailure(read, command, error);
+            reply.error = stopped ? LineConnection::stoppedText() : readFailure(read, command, error);
             showStatus(QStringLiteral("S: "));
             // A stop leaves the last words to Quit.
-            if (read != LineConnection::Read::Stopped)
+            if (!stopped && read != LineConnection::Read::Stopped)
                 Disconnect();
             return reply;
         }

@@ -67,6 +67,8 @@ public:
     static constexpr int MaxReplyLines = 100;
     static constexpr int MaxReplyBytes = 64 * 1024;
     static constexpr int QuitTimeoutMs = 2000;
+    // After a stop, how long the answer to a whole message is still waited for.
+    static constexpr int StopGraceMs = 1000;
 
     explicit SmtpSession(MailStatus* status = nullptr);
     SmtpSession(const SmtpSession&) = delete;
@@ -90,8 +92,8 @@ public:
     // The reply to command (a name such as "MAIL FROM"; empty for the greeting), read to its last
     // line within one time-out. A reply that is late, too long or cut off by the server leaves the
     // dialogue out of step for good: the connection is closed and the reply's error says why. A
-    // stop leaves it open for Quit.
-    SmtpReply ReadReply(const QString& command = QString());
+    // stop leaves it open for Quit; with graceOnStop the reply is still waited for StopGraceMs.
+    SmtpReply ReadReply(const QString& command = QString(), bool graceOnStop = false);
     // Sends one line with CR LF. Fails on a broken connection, which is then closed, and for a
     // text holding a CR or LF, which would be taken by the server as more than one line.
     bool SendLine(const QString& line, QString* error, LineTrace trace = LineTrace::Shown);

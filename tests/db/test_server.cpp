@@ -85,7 +85,7 @@ TEST(ServerConnection, EachRefusalNamesTheDatabaseAndTheHost)
         {with(local, [](auto& s) { s.Name = u"no_tables"_s; }),
          u"its tables (Headers, Details, FileNames) are missing; \"velmarpay-cli init-db\" creates them"_s},
         {with(tcp, [](auto& s) { s.PasswordCommand = u"echo no >&2; exit 3"_s; }),
-         u"the password command failed: exit status 3: no"_s},
+         u"the password command failed: exit status 3"_s},
         // sslmode goes to the client library as it stands; our server speaks no TLS.
         {with(tcp, [](auto& s) { s.SslMode = u"require"_s; }), u"server does not support SSL, but SSL was required"_s},
         {with(tcp, [](auto& s) { s.SslMode = u"disable host=elsewhere"_s; }),
