@@ -342,8 +342,8 @@ QByteArray LineConnection::unread()
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         takeIncoming();
     }
-    QByteArray line =
-        m_buffer.left(std::min(m_buffer.indexOf('\n') < 0 ? m_buffer.size() : m_buffer.indexOf('\n'), maxUnreadShown));
+    const qsizetype feed = m_buffer.indexOf('\n');
+    QByteArray line = m_buffer.left(std::min(feed < 0 ? m_buffer.size() : feed, maxUnreadShown));
     if (line.endsWith('\r'))
         line.chop(1);
     return line;

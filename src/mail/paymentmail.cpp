@@ -81,16 +81,17 @@ bool appendAttachment(ComposedMessage* message, const QString& boundary, const Q
         *error = QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString());
         return false;
     }
+    const QString typed = WithoutControls(name);
     QStringList& lines = message->lines;
     lines.append(QStringLiteral("--") + boundary);
     lines.append(QStringLiteral("Content-Type: application/pdf;"));
-    lines.append(ParameterLines(QStringLiteral("name"), WithoutControls(name)));
+    lines.append(ParameterLines(QStringLiteral("name"), typed));
     lines.append(QStringLiteral("Content-Transfer-Encoding: base64"));
     lines.append(QStringLiteral("Content-Disposition: attachment;"));
-    lines.append(ParameterLines(QStringLiteral("filename"), WithoutControls(name)));
+    lines.append(ParameterLines(QStringLiteral("filename"), typed));
     lines.append(QString());
     const QStringList data = Base64Lines(content);
-    message->attachments.append({lines.size(), data.size(), name, content.size()});
+    message->attachments.append({lines.size(), data.size(), typed, content.size()});
     lines.append(data);
     return true;
 }
