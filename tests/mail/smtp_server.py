@@ -100,11 +100,11 @@ async def hostile(mode, log, reader, writer):
     """One misbehaving SMTP dialogue, as --hostile describes."""
 
     async def say(data):
-        for piece in [data[i:i + 1] for i in range(len(data))] if mode == "dribble" else [data]:
-            writer.write(piece)
+        step = 1 if mode == "dribble" else len(data)
+        for i in range(0, len(data), step):
+            writer.write(data[i:i + step])
             await writer.drain()
-            if mode == "dribble":
-                await asyncio.sleep(0.05)
+            await asyncio.sleep(0.05 if mode == "dribble" else 0)
 
     async def without_end(pause):
         while True:

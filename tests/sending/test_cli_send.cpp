@@ -48,6 +48,15 @@ protected:
         return runCli(path(QStringLiteral("velmarpay.ini")), path(QStringLiteral("velmarpay.mdb")), args);
     }
 
+    // send-all of the sample's data set as a process of its own, to be stopped by a signal.
+    void startSendAll(QProcess& run)
+    {
+        run.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"),
+                  {QStringLiteral("--ini"), path(QStringLiteral("velmarpay.ini")), QStringLiteral("--db"),
+                   path(QStringLiteral("velmarpay.mdb")), QStringLiteral("send-all"), QStringLiteral("--yes"),
+                   QStringLiteral("--dataset"), QStringLiteral("02_2005")});
+    }
+
     QString path(const QString& name) const { return m_dir.filePath(name); }
     QTemporaryDir m_dir;
     SmtpServerProcess server;
@@ -145,10 +154,7 @@ TEST_F(SendCommands, KilledRunLeavesALogThatMatchesWhatTheServerReceived)
     writeIni(QStringLiteral("secret"));
 
     QProcess run;
-    run.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"),
-              {QStringLiteral("--ini"), path(QStringLiteral("velmarpay.ini")), QStringLiteral("--db"),
-               path(QStringLiteral("velmarpay.mdb")), QStringLiteral("send-all"), QStringLiteral("--yes"),
-               QStringLiteral("--dataset"), QStringLiteral("02_2005")});
+    startSendAll(run);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !server.messageFiles().isEmpty(); }, 20000));
     run.terminate(); // SIGTERM
     ASSERT_TRUE(run.waitForFinished(30000));
@@ -177,10 +183,7 @@ TEST_F(SendCommands, SignalDuringAStuckWaitEndsTheRunAtOnceAndLogsTheMessage)
         server.start(path(QStringLiteral("received")), SmtpServerProcess::Options{.hostile = QStringLiteral("stuck")}));
     writeIni(QStringLiteral("secret"));
     QProcess run;
-    run.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"),
-              {QStringLiteral("--ini"), path(QStringLiteral("velmarpay.ini")), QStringLiteral("--db"),
-               path(QStringLiteral("velmarpay.mdb")), QStringLiteral("send-all"), QStringLiteral("--yes"),
-               QStringLiteral("--dataset"), QStringLiteral("02_2005")});
+    startSendAll(run);
     // The server never answers the first message's final ".": the program waits up to 20 s.
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.commands().contains(QStringLiteral(".")); }, 20000));
     QElapsedTimer clock;
