@@ -27,8 +27,8 @@ extern "C" void onStopSignal(int signal)
     stopSignal = signal;
 }
 
-// While a run goes, SIGINT and SIGTERM stop it after the message in flight, so that it can say
-// QUIT and leave a log of what went. A second signal ends the program at once.
+// While a run goes, SIGINT and SIGTERM stop it at once, also in the middle of a wait for the
+// server, so that it can log the message in flight and say QUIT. A second signal ends the program.
 class StopSignals
 {
 public:
@@ -93,6 +93,8 @@ int send(Context& ctx, QStringList& args)
         return 1;
     SendingRun run(ctx, verbose);
     run.sender.messageDone = [&out = ctx.out](const SendRecord& record) { out << SendRecordLine(record) << Qt::endl; };
+    const StopSignals stopSignals;
+    run.sender.stopRequested = [] { return stopSignal != 0; };
     return run.sender.SendOne(doctor, rows) ? 0 : 1;
 }
 
