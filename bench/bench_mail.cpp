@@ -84,7 +84,9 @@ int startServer(QProcess& server, const QString& script, const QStringList& opti
     server.start(QStringLiteral("/usr/bin/python3"), QStringList{script} + options);
     QByteArray ready;
     const QDeadlineTimer deadline(15000);
-    while (!ready.contains('\n') && !deadline.hasExpired() && server.waitForReadyRead(1000))
+    // A loaded machine may take seconds to start Python: wait for the whole deadline.
+    while (!ready.contains('\n') && !deadline.hasExpired() &&
+           server.waitForReadyRead(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1))))
         ready.append(server.readAll());
     return ready.startsWith("READY ") ? ready.mid(6).trimmed().toInt() : 0;
 }
