@@ -7,6 +7,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QScopeGuard>
 
 #include <algorithm>
 
@@ -71,6 +72,7 @@ SmtpReply SmtpSession::ReadReply(const QString& command, bool graceOnStop)
     SmtpReply reply;
     QDeadlineTimer deadline(std::max(m_timeoutMs, 0));
     bool stopped = false;
+    const auto stoppableAgain = qScopeGuard([this] { m_connection.setStoppable(true); });
     qsizetype bytes = 0;
     for (;;) {
         QByteArray line;
@@ -83,8 +85,6 @@ SmtpReply SmtpSession::ReadReply(const QString& command, bool graceOnStop)
             deadline = std::min(deadline, QDeadlineTimer(StopGraceMs));
             continue;
         }
-        if (stopped)
-            m_connection.setStoppable(true);
         if (read != LineConnection::Read::Line) {
             reply.error = stopped ? LineConnection::stoppedText() : readFailure(read, command, error);
             showStatus(QStringLiteral("S: "));
