@@ -299,6 +299,27 @@ TEST_F(SendTest, FailedLoginSendsNothing)
     EXPECT_TRUE(logged().isEmpty());
 }
 
+TEST_F(SendTest, CancelDuringAWaitEndsItAtOnceAndLogsTheMessageInFlight)
+{
+    ScriptedServer scripted;
+    scripted.script(QStringLiteral("END"), {"250 queued\r\n"});
+    scripted.script(QStringLiteral("END"), {}); // no answer to doctor two's message
+    settings.SMTPPort = scripted.port();
+    Rig rig(*this);
+    rig.sender.session().setTimeout(600000);
+    rig.status.onLine = [&](const QString& line) {
+        if (line == u"C: ." && scripted.messages.size() == 1)
+            QTimer::singleShot(100, [&] { rig.sender.cancel(); });
+    };
+    m_prompter.answers = {true};
+    EXPECT_EQ(rig.sender.SendAll(true), 1);
+    EXPECT_EQ(rows(QStringLiteral("SELECT id, outcome, reply FROM SendLog ORDER BY attempt")),
+              (QStringList{QStringLiteral("2|sent|250 queued"), QStringLiteral("3|unconfirmed|Stopped on request")}));
+    EXPECT_TRUE(m_prompter.messages.last().startsWith(
+        QStringLiteral("error: Sent 1 of 3: 0 failed, 1 unconfirmed, 0 skipped\nStopped on request; not tried: 1\n")));
+    EXPECT_EQ(scripted.received.last(), "QUIT");
+}
+
 class RunTest : public SendTest
 {
 protected:
@@ -389,27 +410,6 @@ TEST_P(RunTest, CancelAfterDoctorTwoStopsThereSaysQuitAndTheRestGoLater)
     EXPECT_EQ(server.recipients().mid(2),
               (QStringList{QStringLiteral("oakes@example.test"), QStringLiteral("price@example.test")}));
     EXPECT_TRUE(rig.sender.summary().allSent());
-}
-
-TEST_P(RunTest, CancelDuringAWaitEndsItAtOnceAndLogsTheMessageInFlight)
-{
-    ScriptedServer scripted;
-    scripted.script(QStringLiteral("END"), {"250 queued\r\n"});
-    scripted.script(QStringLiteral("END"), {}); // no answer to doctor two's message
-    settings.SMTPPort = scripted.port();
-    Rig rig(*this);
-    rig.sender.session().setTimeout(600000);
-    rig.status.onLine = [&](const QString& line) {
-        if (line == u"C: ." && scripted.messages.size() == 1)
-            QTimer::singleShot(100, [&] { rig.sender.cancel(); });
-    };
-    m_prompter.answers = {true};
-    EXPECT_EQ(rig.sender.SendAll(true), 1);
-    EXPECT_EQ(rows(QStringLiteral("SELECT id, outcome, reply FROM SendLog ORDER BY attempt")),
-              (QStringList{QStringLiteral("2|sent|250 queued"), QStringLiteral("3|unconfirmed|Stopped on request")}));
-    EXPECT_TRUE(m_prompter.messages.last().startsWith(
-        QStringLiteral("error: Sent 1 of 4: 0 failed, 1 unconfirmed, 0 skipped\nStopped on request; not tried: 2\n")));
-    EXPECT_EQ(scripted.received.last(), "QUIT");
 }
 
 TEST_F(SendTest, ThreeFailedConnectsInARowEndTheRunSayingSo)
