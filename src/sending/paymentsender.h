@@ -87,9 +87,10 @@ public:
     // The windows stay usable while the mail dialogue waits: no run may start inside another.
     bool isRunning() const { return m_running; }
     static QString runInProgressText() { return QStringLiteral("A sending run is in progress."); }
-    // Stops the run after the message in flight; quietly: without the summary at its end.
+    // Stops the run at once, also in the middle of a wait for the server: the message in flight
+    // is logged as it stands, then QUIT. Quietly: without the summary at its end.
     void cancel(bool quietly = false);
-    // Asked before each doctor and each connect, as if cancel() had been called.
+    // Asked before each doctor and during every wait, as if cancel() had been called.
     std::function<bool()> stopRequested;
 
     // Every message of the last run, in the order tried.
