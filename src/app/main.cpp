@@ -3,6 +3,7 @@
 #include "core/filelocations.h"
 #include "core/prompter.h"
 #include "db/database.h"
+#include "db/firstrun.h"
 #include "gui/aboutbox.h"
 #include "gui/datasetpicker.h"
 #include "gui/detailwindow.h"
@@ -19,6 +20,7 @@
 #include <QMessageBox>
 
 #include <clocale>
+#include <cstdio>
 #include <exception>
 
 namespace {
@@ -40,6 +42,53 @@ public:
     }
 };
 
+// --version and --help answer on the terminal, before anything needs a display.
+constexpr char kHelp[] =
+    "Usage: velmarpay [FILE.pay]\n"
+    "       velmarpay --help | --version\n"
+    "The Velmar Payment System: a payments clerk imports a pay run (FILE.pay, imported when the\n"
+    "window first shows), checks and corrects each doctor's shift records, and prints, saves as\n"
+    "PDF or e-mails each doctor's invoice and pension form, with payment and pension summaries.\n"
+    "velmarpay-cli does the same work without windows.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     show this help and exit\n"
+    "  --version      show the version and exit\n"
+    "\n"
+    "Files:\n"
+    "  velmarpay.ini  the settings: beside the program, else $XDG_CONFIG_HOME/velmarpay/ (usually\n"
+    "                 ~/.config/velmarpay/), else /etc/velmarpay/; none: the defaults apply\n"
+    "  velmarpay.mdb  the database: beside the program when its settings are, else\n"
+    "                 $XDG_DATA_HOME/velmarpay/ (usually ~/.local/share/velmarpay/); on a first\n"
+    "                 start without one the program offers to create it\n";
+
+// -1 to go on; otherwise the exit status, after printing what the arguments asked for.
+int answerWithoutWindows(int argc, char* argv[])
+{
+    const QByteArray first = argc > 1 ? QByteArray(argv[1]) : QByteArray();
+    if (first == "--version") {
+        std::fputs("velmarpay " VELMAR_VERSION "\n", stdout);
+        return 0;
+    }
+    if (first == "-h" || first == "--help") {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (first.startsWith('-') && first != "-" && first != "--") {
+        std::fprintf(stderr, "velmarpay: unknown option %s (velmarpay --help lists them)\n", first.constData());
+        return 2;
+    }
+    // Without a display Qt would abort; say what to do instead.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fputs("velmarpay: no display to show windows on (DISPLAY and WAYLAND_DISPLAY are unset);\n"
+                   "velmarpay-cli does the same work without windows (velmarpay-cli --help).\n",
+                   stderr);
+        return 1;
+    }
+    return -1;
+}
+
 // The executable's path without its extension.
 QString programBase(const QString& executable)
 {
@@ -56,25 +105,41 @@ QString programBase(const QString& executable)
 int main(int argc, char* argv[])
 {
     using namespace velmar;
+    if (const int rc = answerWithoutWindows(argc, argv); rc >= 0)
+        return rc;
     Application app(argc, argv);
     // Qt adopts the user's locale for the C library; money is always formatted with a full stop.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(applicationTitle());
     QApplication::setWindowIcon(programIcon());
 
-    const FileLocations files =
+    FileLocations files =
         LocateFiles(LocationInputs::fromEnvironment(programBase(QCoreApplication::applicationFilePath())));
-    const AppSettings settings = LoadSettings(files);
-    AppState state;
     MessageBoxPrompter prompter;
-    // A refused setting is told and its default used.
-    for (const QString& refused : settings.refused)
-        prompter.error(refused);
+    if (const QString error = SettingsFileError(files.iniPath); !error.isEmpty()) {
+        prompter.error(error);
+        return 2;
+    }
+    AppSettings settings = LoadSettings(files);
+    AppState state;
 
     const QString connection = QStringLiteral("velmarpay");
     QSqlDatabase db;
     QString error;
-    if (OpenWorkingDatabase(files, settings.Database, connection, &db, &error))
+    bool open = OpenWorkingDatabase(files, settings.Database, connection, &db, &error);
+    // A first start: the clerk need not go to a terminal for init-db.
+    if (!open && !UsesServer(files, settings.Database) && settings.Database.isFile() &&
+        !QFileInfo::exists(files.dbPath) &&
+        prompter.question(QStringLiteral("No database at %1. Create it now?").arg(files.dbPath))) {
+        QStringList done;
+        if (InitializeDatabase(files, settings.Database, &done, &error)) {
+            // The sample settings it may have written are the settings from now on.
+            files = LocateFiles(LocationInputs::fromEnvironment(programBase(QCoreApplication::applicationFilePath())));
+            settings = LoadSettings(files);
+            open = OpenWorkingDatabase(files, settings.Database, connection, &db, &error);
+        }
+    }
+    if (open)
         UpgradeSchema(db, prompter);
     else
         prompter.error(error); // the window still comes up; every database action then reports its own failure
@@ -84,6 +149,12 @@ int main(int argc, char* argv[])
         // Every window is created here, once, in this order, and lives until the program ends.
         MainWindow mainWindow(settings, state, db, prompter);
         mainWindow.setFilesInUse(DescribeFileLocations(files, settings.Database));
+        mainWindow.setDatabaseName(UsesServer(files, settings.Database) ? settings.Database.describe() : files.dbPath);
+        // What is wrong in the settings is told once, where it stays in view.
+        if (!settings.problems.isEmpty())
+            mainWindow.showStatus(settings.problems.join(QStringLiteral("; ")));
+        else
+            mainWindow.showStatus(UneditedSampleMessage(files.iniPath));
         prompter.setParentWidget(&mainWindow);
         DataSetPicker picker(&mainWindow);
         mainWindow.setDataSetPicker(&picker);

@@ -63,6 +63,9 @@ bool unexpectedArguments(Context& ctx, const QStringList& args);
 // Its number of doctors goes to *doctors when asked for.
 int openDataSet(Context& ctx, QStringList& args, const char* command, int* doctors = nullptr);
 
+// "No data set named NAME (velmarpay-cli datasets lists them)"
+QString NoDataSetMessage(const QString& dataSet);
+
 // The data set of the most recent import: the last FileNames row written.
 QString lastImportedDataSet(const QSqlDatabase& db);
 

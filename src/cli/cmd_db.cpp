@@ -1,79 +1,24 @@
 #include "cli/cli.h"
 
 #include "db/database.h"
+#include "db/firstrun.h"
 #include "db/migrate.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 namespace velmar::cli {
 namespace {
-
-bool makeFolderFor(Context& ctx, const QString& path)
-{
-    const QString folder = QFileInfo(path).absolutePath();
-    if (QDir().mkpath(folder))
-        return true;
-    ctx.err << "cannot create the folder " << folder << Qt::endl;
-    return false;
-}
-
-// A first installation has no settings file anywhere: the user gets the sample, with every
-// section in it, to edit in their own config folder.
-bool writeStartingSettings(Context& ctx)
-{
-    const QString path = ctx.files.userIniPath;
-    if (!makeFolderFor(ctx, path))
-        return false;
-    QFile sample(QStringLiteral(":/samples/velmarpay.ini"));
-    QSaveFile target(path);
-    if (!sample.open(QIODevice::ReadOnly) || !target.open(QIODevice::WriteOnly) ||
-        target.write(sample.readAll()) != sample.size() || !target.commit()) {
-        ctx.err << "cannot write the settings " << path << ": " << target.errorString() << Qt::endl;
-        return false;
-    }
-    ctx.out << "created " << path << " from the sample settings: edit it for your service" << Qt::endl;
-    return true;
-}
-
-// The tables in the server's database, which the administrator made with createdb.
-int initServerDb(Context& ctx)
-{
-    const QString connection = QStringLiteral("velmarpay-init");
-    QString error;
-    bool ok = false;
-    {
-        QSqlDatabase db;
-        ok =
-            OpenServerDatabase(ctx.settings.Database, connection, &db, &error, false) && CreateServerTables(db, &error);
-    }
-    CloseDatabase(connection);
-    if (!ok) {
-        ctx.err << error << Qt::endl;
-        return 1;
-    }
-    ctx.out << "created the tables in " << ctx.settings.Database.describe() << Qt::endl;
-    return 0;
-}
 
 int initDb(Context& ctx, QStringList& args)
 {
     if (unexpectedArguments(ctx, args))
         return 2;
-    if (UsesServer(ctx.files, ctx.settings.Database))
-        return initServerDb(ctx);
+    QStringList done;
     QString error;
-    if (!QFileInfo::exists(ctx.files.dbPath) && !makeFolderFor(ctx, ctx.files.dbPath))
-        return 1;
-    if (!CreateDatabase(ctx.files.dbPath, &error)) {
+    if (!InitializeDatabase(ctx.files, ctx.settings.Database, &done, &error)) {
         ctx.err << error << Qt::endl;
         return 1;
     }
-    ctx.out << "created " << ctx.files.dbPath << Qt::endl;
-    if (ctx.files.iniPath.isEmpty() && !writeStartingSettings(ctx))
-        return 1;
+    for (const QString& line : done)
+        ctx.out << line << Qt::endl;
     return 0;
 }
 

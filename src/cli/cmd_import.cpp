@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include "db/database.h"
 #include "import/payimport.h"
 #include "payments/datasets.h"
 
@@ -17,6 +18,10 @@ int import(Context& ctx, QStringList& args)
         ctx.err << "usage: velmarpay-cli import FILE|- [--overwrite]" << Qt::endl;
         return 2;
     }
+    // Without settings every "999" doctor gets the default rate for good: said before, and after.
+    const QString noSettings = NoSettingsMessage(ctx.settings);
+    if (!noSettings.isEmpty())
+        ctx.err << noSettings << Qt::endl;
     ImportResult result;
     bool imported = false;
     if (args.first() == u"-") {
@@ -32,7 +37,7 @@ int import(Context& ctx, QStringList& args)
         return 1;
     }
     ctx.out << "Imported " << result.dataSet << " (" << result.label << "): " << result.doctors << " doctors, "
-            << result.shifts << " shift records" << Qt::endl;
+            << result.shifts << " shift records" << DefaultRateNote(ctx.settings) << Qt::endl;
     return 0;
 }
 
@@ -70,7 +75,8 @@ int doctors(Context& ctx, QStringList& args)
     if (unexpectedArguments(ctx, args))
         return 2;
     if (dataSet.isEmpty()) {
-        ctx.err << "No file has been selected!" << Qt::endl;
+        ctx.err << "No data set is stored in " << DatabaseDescription(ctx.db)
+                << " yet: velmarpay-cli import FILE stores one" << Qt::endl;
         return 1;
     }
     for (const QString& entry : DoctorListEntries(ctx.db, dataSet, ctx.prompter))

@@ -26,6 +26,10 @@ int sendTest(Context& ctx, QStringList& args)
         return 2;
     }
 
+    if (const QString noServer = MissingMailServerMessage(ctx.settings); !noServer.isEmpty()) {
+        ctx.err << noServer << Qt::endl;
+        return 1;
+    }
     if (const QString problem = SenderProblem(ctx.settings); !problem.isEmpty()) {
         ctx.err << problem << Qt::endl;
         return 1;

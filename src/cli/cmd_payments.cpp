@@ -33,7 +33,7 @@ int figures(Context& ctx, QStringList& args)
         return 1;
     }
     if (doctors.isEmpty()) {
-        ctx.err << "No data set named " << dataSet << Qt::endl;
+        ctx.err << NoDataSetMessage(dataSet) << Qt::endl;
         return 1;
     }
     if (oneDoctor) {

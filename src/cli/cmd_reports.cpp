@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QTemporaryFile>
 #include <QThread>
 
 namespace velmar::cli {
@@ -128,6 +129,13 @@ int printAll(Context& ctx, QStringList& args)
         ctx.err << "Cannot create folder " << folder << Qt::endl;
         return 1;
     }
+    // Before any invoice is laid out: a folder that takes no file would fail every one of them.
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".velmarpay-XXXXXX")));
+    if (!probe.open()) {
+        ctx.err << "Cannot write into " << folder << ": " << probe.errorString() << Qt::endl;
+        return 1;
+    }
+    probe.remove();
     // The files are written on every core while the next doctors are laid out.
     PdfFolderOutput output(folder, QThread::idealThreadCount());
     Documents documents(ctx.settings, ctx.state, ctx.db, ctx.prompter, output);

@@ -8,8 +8,10 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QMap>
+#include <QRegularExpression>
 #include <QSqlQuery>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <unistd.h>
@@ -31,12 +33,55 @@ QMap<QString, Entry>& registry()
     return commands;
 }
 
-void printUsage(QTextStream& s)
+const char kSynopsis[] = "Usage: velmarpay-cli [--ini FILE] [--db FILE] COMMAND [ARGS]\n"
+                         "       velmarpay-cli help [COMMAND]\n"
+                         "       velmarpay-cli --version\n";
+
+// Written for a reader and for help2man, which makes the manual page of it.
+void printHelp(QTextStream& s)
 {
-    s << "usage: velmarpay-cli [--ini FILE] [--db FILE] COMMAND [ARGS]\n"
-         "       velmarpay-cli --version\n\ncommands:\n";
+    s << kSynopsis
+      << "The Velmar Payment System's work without windows, on the same settings and database as the\n"
+         "program: import pay runs, list data sets, doctors and their money figures, write invoices,\n"
+         "pension forms and summaries as PDF or CSV, and mail the invoices.\n"
+         "\n"
+         "Options:\n"
+         "  --ini FILE     use this settings file instead of the one found\n"
+         "  --db FILE      use this SQLite database file instead of the one found\n"
+         "  -h, --help     show this help and exit (help COMMAND: that command's)\n"
+         "  --version      show the version and exit\n"
+         "\n"
+         "Commands:\n";
     for (const Entry& e : registry())
         s << "  " << e.usage << "\n";
+    s << "\n"
+         "Files:\n"
+         "  velmarpay.ini  the settings: beside the program, else $XDG_CONFIG_HOME/velmarpay/ (usually\n"
+         "                 ~/.config/velmarpay/), else /etc/velmarpay/; none: the defaults apply\n"
+         "  velmarpay.mdb  the database: beside the program when its settings are, else\n"
+         "                 $XDG_DATA_HOME/velmarpay/ (usually ~/.local/share/velmarpay/)\n"
+         "\n"
+         "Exit status:\n"
+         "  0 done, 1 failed (the message is on standard error), 2 a usage error or settings that\n"
+         "  cannot be read.\n";
+}
+
+// One command's usage line and what it does.
+void printCommandHelp(QTextStream& s, const Entry& e)
+{
+    static const QRegularExpression gap(QStringLiteral("\\s{2,}"));
+    const QRegularExpressionMatch m = gap.match(e.usage);
+    const QString synopsis = m.hasMatch() ? e.usage.left(m.capturedStart()) : e.usage;
+    const QString what = m.hasMatch() ? e.usage.mid(m.capturedEnd()) : QString();
+    s << "Usage: velmarpay-cli [--ini FILE] [--db FILE] " << synopsis << "\n";
+    if (!what.isEmpty())
+        s << "\n" << what.at(0).toUpper() << what.mid(1) << ".\n";
+}
+
+int unknownCommand(QTextStream& err, const QString& name)
+{
+    err << "unknown command: " << name << " (velmarpay-cli --help lists the commands)" << Qt::endl;
+    return 2;
 }
 
 } // namespace
@@ -112,7 +157,7 @@ int openDataSet(Context& ctx, QStringList& args, const char* command, int* docto
                                "(SELECT count(*) FROM FileNames WHERE DataSet = '%1')")
                     .arg(quoted)) ||
         !q.next() || q.value(0).toInt() + q.value(1).toInt() == 0) {
-        ctx.err << "No data set named " << dataSet << Qt::endl;
+        ctx.err << NoDataSetMessage(dataSet) << Qt::endl;
         return 1;
     }
     ctx.state.CurrentDataSet = dataSet;
@@ -120,6 +165,11 @@ int openDataSet(Context& ctx, QStringList& args, const char* command, int* docto
     if (doctors)
         *doctors = q.value(0).toInt();
     return 0;
+}
+
+QString NoDataSetMessage(const QString& dataSet)
+{
+    return QStringLiteral("No data set named %1 (velmarpay-cli datasets lists them)").arg(dataSet);
 }
 
 QString lastImportedDataSet(const QSqlDatabase& db)
@@ -167,23 +217,39 @@ int main(int argc, char* argv[])
         out << "velmarpay-cli " << VELMAR_VERSION << Qt::endl;
         return 0;
     }
-    if (args.isEmpty() || args.first() == u"--help" || args.first() == u"help") {
-        printUsage(args.isEmpty() ? err : out);
-        return args.isEmpty() ? 2 : 0;
+    const auto isHelp = [](const QString& a) { return a == u"-h" || a == u"--help"; };
+    if (args.isEmpty()) {
+        err << kSynopsis << "velmarpay-cli --help lists the commands." << Qt::endl;
+        return 2;
+    }
+    if (isHelp(args.first()) || (args.first() == u"help" && args.size() == 1)) {
+        printHelp(out);
+        return 0;
+    }
+    // "help COMMAND" and "COMMAND --help" alike.
+    if (args.first() == u"help" || std::any_of(args.cbegin() + 1, args.cend(), isHelp)) {
+        const QString name = args.first() == u"help" ? args.at(1) : args.first();
+        const auto it = registry().constFind(name);
+        if (it == registry().constEnd())
+            return unknownCommand(err, name);
+        printCommandHelp(out, *it);
+        return 0;
     }
     const QString name = args.takeFirst();
     const auto it = registry().constFind(name);
-    if (it == registry().constEnd()) {
-        err << "unknown command: " << name << Qt::endl;
-        printUsage(err);
+    if (it == registry().constEnd())
+        return unknownCommand(err, name);
+    // Settings named but not there would change the money without a word: nothing is done.
+    if (const QString error = SettingsFileError(files.iniPath); !error.isEmpty()) {
+        err << error << Qt::endl;
         return 2;
     }
 
     CliPrompter prompter(out, err);
     Context ctx{files, LoadSettings(files), AppState{}, QSqlDatabase(), out, err, prompter};
-    // A refused setting is told and its default used; the command still runs.
-    for (const QString& refused : ctx.settings.refused)
-        err << refused << Qt::endl;
+    // What is wrong in the settings is told once; the command still runs on what is used instead.
+    for (const QString& problem : ctx.settings.problems)
+        err << problem << Qt::endl;
     const QString connection = QStringLiteral("velmarpay-cli");
     if (it->needs == Needs::Database) {
         QString error;

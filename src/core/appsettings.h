@@ -65,11 +65,34 @@ struct AppSettings
     // Database
     DatabaseSettings Database;
 
-    // "Setting %s=%s is out of range; %s is used" for each value refused, to be shown at start-up.
-    QStringList refused;
+    // The settings file read; empty when none was found and the defaults apply.
+    QString iniPath;
+    // Where a settings file was looked for, and where the user's own belongs.
+    QStringList iniSearched;
+    QString userIniPath;
 
-    static AppSettings fromIni(const IniFile& ini);
+    // What is wrong in the settings, a line each, told once at start-up: values refused or not of
+    // their key's kind (with the value used instead), unknown sections and keys, lines skipped, a
+    // password other users can read.
+    QStringList problems;
+
+    // `source` names the file in messages.
+    static AppSettings fromIni(const IniFile& ini, const QString& source = QString());
     static AppSettings load(const QString& iniPath);
+
+    // The rate an "H" record's "999" stands for.
+    double defaultDoctorRate() const { return Solo ? 0 : Superannuation; }
+    // The file [EMail] Server belongs in: the one read, else the user's own.
+    QString settingsFileName() const { return iniPath.isEmpty() ? userIniPath : iniPath; }
 };
+
+// "No settings file found (looked for ...): the defaults apply", or empty when one was read.
+QString NoSettingsMessage(const AppSettings& settings);
+
+// After an import without a settings file: "; doctors of rate 999 stored at 0.00%"; else empty.
+QString DefaultRateNote(const AppSettings& settings);
+
+// "No mail server is set: [EMail] Server in FILE", or empty when one is.
+QString MissingMailServerMessage(const AppSettings& settings);
 
 } // namespace velmar

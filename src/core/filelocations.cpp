@@ -1,8 +1,10 @@
 #include "core/filelocations.h"
 
 #include "core/inifile.h"
+#include "samplesettings.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace velmar {
@@ -84,7 +86,24 @@ FileLocations LocateFiles(const LocationInputs& in, const QString& iniOverride, 
 
 AppSettings LoadSettings(const FileLocations& files)
 {
-    return AppSettings::fromIni(files.iniPath.isEmpty() ? IniFile() : IniFile(files.iniPath));
+    AppSettings s = files.iniPath.isEmpty() ? AppSettings() : AppSettings::load(files.iniPath);
+    s.iniSearched = files.iniSearched;
+    s.userIniPath = files.userIniPath;
+    // As ssh does for a key: a password in a file that others can read is worth a word.
+    const QFileInfo info(files.iniPath);
+    const bool othersRead = info.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    if (!files.iniPath.isEmpty() && othersRead && (!s.Password.isEmpty() || !s.Database.Password.isEmpty()))
+        s.problems.append(
+            QStringLiteral("%1 holds a password and other users can read it: chmod 600 %1").arg(files.iniPath));
+    return s;
+}
+
+QString SettingsFileError(const QString& iniPath)
+{
+    if (iniPath.isEmpty())
+        return QString();
+    const QString reason = IniFile(iniPath).error();
+    return reason.isEmpty() ? QString() : QStringLiteral("Cannot read the settings %1: %2").arg(iniPath, reason);
 }
 
 bool UsesServer(const FileLocations& files, const DatabaseSettings& database)
@@ -108,6 +127,20 @@ QString DescribeFileLocations(const FileLocations& files, const DatabaseSettings
     else if (!QFileInfo::exists(files.dbPath))
         store += QStringLiteral(" (not found)");
     return QStringLiteral("Settings: %1\nDatabase: %2").arg(settings, store);
+}
+
+QByteArray SampleSettings()
+{
+    return QByteArray(kSampleSettings);
+}
+
+QString UneditedSampleMessage(const QString& iniPath)
+{
+    QFile file(iniPath);
+    if (iniPath.isEmpty() || file.size() != qint64(sizeof(kSampleSettings) - 1) || !file.open(QIODevice::ReadOnly) ||
+        file.readAll() != SampleSettings())
+        return QString();
+    return QStringLiteral("Settings are the sample's: edit %1 for your service").arg(iniPath);
 }
 
 QString MissingDatabaseMessage(const FileLocations& files)

@@ -49,11 +49,21 @@ FileLocations LocateFiles(const LocationInputs& in, const QString& iniOverride =
 // The settings of the file in use, or the defaults when there is none.
 AppSettings LoadSettings(const FileLocations& files);
 
+// "Cannot read the settings FILE: reason" for a settings file in use that is missing, a folder or
+// unreadable (as one named on the command line may be); empty when it can be read or none is used.
+QString SettingsFileError(const QString& iniPath);
+
 // The server of [Database] is used unless the command line named an SQLite file.
 bool UsesServer(const FileLocations& files, const DatabaseSettings& database);
 
 // "Settings: ..." and "Database: ..." lines saying which files (or which server) are in use.
 QString DescribeFileLocations(const FileLocations& files, const DatabaseSettings& database = DatabaseSettings());
+
+// The sample settings (samples/velmarpay.ini) that a first start copies for the user to edit.
+QByteArray SampleSettings();
+// "Settings are the sample's: edit FILE for your service" while the file in use is that copy
+// unedited; empty otherwise.
+QString UneditedSampleMessage(const QString& iniPath);
 
 // The first-start text when the database is missing: where it was looked for and how to create it.
 QString MissingDatabaseMessage(const FileLocations& files);

@@ -3,10 +3,13 @@
 #include "core/textformat.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
 #include <QVarLengthArray>
 
 #include <charconv>
 #include <limits>
+#include <optional>
 
 #include <locale.h>
 #include <stdlib.h>
@@ -153,11 +156,47 @@ bool StrToIntStrict(const QString& raw, int* out)
     return true;
 }
 
+namespace {
+
+// UTF-16 written without its byte-order mark: text of Latin letters leaves every other byte zero.
+std::optional<QStringConverter::Encoding> unmarkedUtf16(const QByteArray& bytes)
+{
+    if (bytes.size() < 4 || QStringConverter::encodingForData(bytes))
+        return std::nullopt;
+    qsizetype zeroEven = 0;
+    qsizetype zeroOdd = 0;
+    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
+        zeroEven += bytes.at(i) == 0;
+        zeroOdd += bytes.at(i + 1) == 0;
+    }
+    const qsizetype pairs = bytes.size() / 2;
+    if (zeroOdd * 2 > pairs && zeroEven == 0)
+        return QStringConverter::Utf16LE;
+    if (zeroEven * 2 > pairs && zeroOdd == 0)
+        return QStringConverter::Utf16BE;
+    return std::nullopt;
+}
+
+} // namespace
+
 IniFile::IniFile(const QString& path)
 {
     QFile file(path);
-    if (file.open(QIODevice::ReadOnly))
-        parse(DecodeTextFile(file.readAll()));
+    if (QFileInfo(path).isDir()) {
+        m_error = QStringLiteral("it is a folder");
+        return;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_error = file.errorString();
+        return;
+    }
+    const QByteArray bytes = file.readAll();
+    if (const auto utf16 = unmarkedUtf16(bytes)) {
+        QStringDecoder decoder(*utf16);
+        parse(decoder(bytes));
+        return;
+    }
+    parse(DecodeTextFile(bytes));
 }
 
 IniFile IniFile::fromText(const QString& text)
@@ -174,7 +213,9 @@ void IniFile::parse(const QString& text)
     QString unified = text;
     unified.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
     const QStringList lines = unified.split(u'\n');
+    int number = 0;
     for (const QString& rawLine : lines) {
+        ++number;
         const QString line = rawLine.trimmed();
         if (line.isEmpty() || line.startsWith(u';'))
             continue;
@@ -183,15 +224,17 @@ void IniFile::parse(const QString& text)
             const QString name = line.mid(1, close < 0 ? -1 : close - 1).trimmed();
             current = const_cast<Section*>(findSection(name));
             if (!current) {
-                m_sections.append(Section{name, {}});
+                m_sections.append(Section{name, number, {}});
                 current = &m_sections.last();
             }
             continue;
         }
         const int eq = line.indexOf(u'=');
-        if (!current || eq <= 0)
+        if (!current || eq <= 0) {
+            m_stray.append({number, line});
             continue;
-        current->entries.append({line.left(eq).trimmed(), line.mid(eq + 1)});
+        }
+        current->entries.append({line.left(eq).trimmed(), line.mid(eq + 1), number});
     }
 }
 
@@ -208,9 +251,9 @@ const QString* IniFile::findRaw(const QString& section, const QString& key) cons
     const Section* s = findSection(section);
     if (!s)
         return nullptr;
-    for (const auto& entry : s->entries)
-        if (entry.first.compare(key, Qt::CaseInsensitive) == 0)
-            return &entry.second;
+    for (const Entry& entry : s->entries)
+        if (entry.key.compare(key, Qt::CaseInsensitive) == 0)
+            return &entry.value;
     return nullptr;
 }
 
@@ -245,8 +288,8 @@ QStringList IniFile::keys(const QString& section) const
 {
     QStringList result;
     if (const Section* s = findSection(section))
-        for (const auto& entry : s->entries)
-            result.append(entry.first);
+        for (const Entry& entry : s->entries)
+            result.append(entry.key);
     return result;
 }
 

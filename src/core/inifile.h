@@ -13,9 +13,32 @@ class IniFile
 {
 public:
     IniFile() = default;
-    // A missing or unreadable file behaves as an empty one.
+    // A missing or unreadable file behaves as an empty one; error() then says why.
     explicit IniFile(const QString& path);
     static IniFile fromText(const QString& text);
+
+    struct Entry
+    {
+        QString key;
+        QString value; // raw: untrimmed, quotes kept
+        int line = 0;
+    };
+    struct Section
+    {
+        QString name;
+        int line = 0;
+        QList<Entry> entries; // a section given twice gathers both
+    };
+    // A line that is no section, comment or key=value of a section, which the reader skips.
+    struct StrayLine
+    {
+        int line = 0;
+        QString text;
+    };
+    const QList<Section>& sections() const { return m_sections; }
+    const QList<StrayLine>& strayLines() const { return m_stray; }
+    // Why the file could not be read; empty when it was.
+    QString error() const { return m_error; }
 
     bool hasKey(const QString& section, const QString& key) const;
     QString readString(const QString& section, const QString& key, const QString& defaultValue) const;
@@ -31,16 +54,13 @@ public:
     QStringList sectionValues(const QString& section) const;
 
 private:
-    struct Section
-    {
-        QString name;
-        QList<QPair<QString, QString>> entries; // key, raw value
-    };
     void parse(const QString& text);
     const Section* findSection(const QString& name) const;
     const QString* findRaw(const QString& section, const QString& key) const;
 
     QList<Section> m_sections;
+    QList<StrayLine> m_stray;
+    QString m_error;
 };
 
 // Number conversions shared with the payment-file import; never locale-dependent.

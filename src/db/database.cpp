@@ -16,6 +16,12 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace velmar {
 
 QString QuoteForSql(const QString& text)
@@ -103,6 +109,19 @@ bool CreateDatabase(const QString& path, QString* error)
             *error = QStringLiteral("%1 already exists").arg(path);
         return false;
     }
+    // Pay data is for its owner only, whatever the umask: SQLite keeps the mode of the empty file
+    // it is given, and so do its journals.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 || ::fchmod(fd, 0600) != 0) {
+        if (error)
+            *error = QStringLiteral("Cannot create %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        if (fd >= 0) {
+            ::close(fd);
+            QFile::remove(path);
+        }
+        return false;
+    }
+    ::close(fd);
     const QString connection = QStringLiteral("velmar-create");
     bool ok = true;
     {
@@ -181,13 +200,17 @@ QString sqliteTrouble(const QSqlDatabase& db, const QSqlError& error)
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         return DatabaseInUseMessage(db.databaseName());
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+        // A file or folder the clerk may not write: SQLite's text names neither.
+        return QStringLiteral("Cannot write to the database %1 (%2): write access to it and to its folder %3 is "
+                              "needed")
+            .arg(db.databaseName(), error.databaseText(), QFileInfo(db.databaseName()).absolutePath());
     case SQLITE_PERM:
     case SQLITE_NOMEM:
-    case SQLITE_READONLY:
     case SQLITE_IOERR:
     case SQLITE_CORRUPT:
     case SQLITE_FULL:
-    case SQLITE_CANTOPEN:
     case SQLITE_PROTOCOL:
     case SQLITE_NOLFS:
     case SQLITE_AUTH:

@@ -291,8 +291,21 @@ void MainWindow::updateTitle()
                              .arg(applicationTitle(), m_state.CurrentDataSetLabel, m_state.CurrentDataSet));
 }
 
+bool MainWindow::databaseOpen()
+{
+    if (m_db.isOpen())
+        return true;
+    m_prompter.error(QStringLiteral("No database is open: %1").arg(m_databaseName));
+    return false;
+}
+
 void MainWindow::ImportFile(const QString& path)
 {
+    if (!databaseOpen())
+        return;
+    // Without settings every "999" doctor gets the default rate for good.
+    if (const QString noSettings = NoSettingsMessage(m_settings); !noSettings.isEmpty())
+        m_prompter.information(noSettings);
     bool imported = false;
     ImportResult result;
     {
@@ -322,13 +335,14 @@ void MainWindow::ImportFile(const QString& path)
     RefreshDoctorList();
     updateTitle();
     showStatus(QStringLiteral("Imported %1: %2 doctors, %3 shift records")
-                   .arg(result.dataSet, QString::number(result.doctors), QString::number(result.shifts)));
+                   .arg(result.dataSet, QString::number(result.doctors), QString::number(result.shifts)) +
+               DefaultRateNote(m_settings));
     emit dataSetChanged();
 }
 
 void MainWindow::OpenDataSet()
 {
-    if (!m_picker)
+    if (!m_picker || !databaseOpen())
         return;
     m_picker->setEntries(StoredDataSets(m_db, m_prompter));
     if (m_picker->exec() != QDialog::Accepted)
@@ -347,6 +361,8 @@ void MainWindow::OpenDataSet()
 
 void MainWindow::Open1Click()
 {
+    if (!databaseOpen())
+        return;
     FileDialogRequest request;
     request.caption = QStringLiteral("Open");
     // File names may come in either case; the filter shows the one pattern but matches both.

@@ -43,6 +43,8 @@ public:
     void setImportProgressDelay(int milliseconds) { m_importProgressDelay = milliseconds; }
     // Which settings file and database are in use, shown by Help > System.
     void setFilesInUse(const QString& text);
+    // The database the program works on, named when there is none open.
+    void setDatabaseName(const QString& name) { m_databaseName = name; }
     // Asked before the window closes (and the program with it); false keeps it open.
     void setCloseGuard(std::function<bool()> mayClose);
 
@@ -100,6 +102,8 @@ private:
     void requestSummary(bool print);
     // "Velmar Payment System - <label> (<data set>)" once a data set is open.
     void updateTitle();
+    // False, after saying so, when no database is open.
+    bool databaseOpen();
 
     const AppSettings& m_settings;
     AppState& m_state;
@@ -118,6 +122,7 @@ private:
     QPointer<AboutBox> m_about;
     QStringList m_arguments;
     QString m_filesInUse;
+    QString m_databaseName;
     std::function<bool()> m_closeGuard;
     bool m_shownBefore = false;
 };

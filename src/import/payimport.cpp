@@ -12,6 +12,7 @@
 
 #include <QDate>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlQuery>
 
 #include <cmath>
@@ -57,6 +58,8 @@ QString quoted(const QString& text)
 // infinity, or overflow.
 constexpr double kMoneyLimit = 1e9;
 constexpr long kMinutesLimit = 10000000;
+// What a file that is no pay file (a spreadsheet, a PDF) gets told.
+const QString kHeaderLines = QStringLiteral("a pay file starts with an A line, then a B line");
 
 // Raised for a number field that is not finite or out of range; the message quotes the field.
 struct NumberOutOfRange
@@ -118,8 +121,8 @@ private:
     bool insertFailed(const FastInsert& insert, const QStringList& statement);
     // Sends rows a server still holds; false after the message.
     bool finishInserts();
-    // Shows the message with the number of the line the import stopped at.
-    bool failAtLine(const QString& message);
+    // Shows the message with the number of the line the import stopped at, and what to do.
+    bool failAtLine(const QString& message, const QString& advice = QString());
 
     const AppSettings& m_settings;
     AppState& m_state;
@@ -143,9 +146,10 @@ PayLine Importer::readLine(QIODevice& file)
     return ReadPayLine(file);
 }
 
-bool Importer::failAtLine(const QString& message)
+bool Importer::failAtLine(const QString& message, const QString& advice)
 {
-    m_prompter.error(QStringLiteral("%1 (line %2)").arg(message).arg(m_line));
+    m_prompter.error(QStringLiteral("%1 (line %2)").arg(message).arg(m_line) +
+                     (advice.isEmpty() ? QString() : QStringLiteral(": ") + advice));
     return false;
 }
 
@@ -155,7 +159,7 @@ bool Importer::readHeaderLines(QIODevice& file, ImportResult* result)
     if (labelLine.status == PayLine::Record && labelLine.fields.isEmpty())
         throw MissingField{0};
     if (labelLine.status != PayLine::Record || labelLine.kind() != u"A")
-        return failAtLine(QStringLiteral("Corrupt import file"));
+        return failAtLine(QStringLiteral("Corrupt import file"), kHeaderLines);
     m_label = field(labelLine.fields, 1);
     result->label = m_label;
 
@@ -163,7 +167,7 @@ bool Importer::readHeaderLines(QIODevice& file, ImportResult* result)
     if (nameLine.status == PayLine::Record && nameLine.fields.isEmpty())
         throw MissingField{0};
     if (nameLine.status != PayLine::Record || nameLine.kind() != u"B")
-        return failAtLine(QStringLiteral("Corrupt import file"));
+        return failAtLine(QStringLiteral("Corrupt import file"), kHeaderLines);
     m_name = field(nameLine.fields, 1);
     result->dataSet = m_name;
     return true;
@@ -205,9 +209,12 @@ bool Importer::prepareInserts()
 bool Importer::insertFailed(const FastInsert& insert, const QStringList& statement)
 {
     // A full disk or a locked file is no fault of the row.
+    // The line is no help there: nothing is wrong with it.
     const QString trouble = DatabaseTrouble(m_db, insert.lastError());
-    if (!trouble.isEmpty())
-        return failAtLine(trouble);
+    if (!trouble.isEmpty()) {
+        m_prompter.error(trouble);
+        return false;
+    }
     const QList<int>& lines = &insert == &m_insertHeader ? m_headerLines : m_detailLines;
     if (insert.failedRow() == lines.size() - 1 && !statement.isEmpty())
         return failAtLine(QStringLiteral("SQL Error: %1").arg(StatementText(statement)));
@@ -557,13 +564,26 @@ bool ImportPaymentFile(QIODevice& file, const AppSettings& settings, AppState& s
     return importer.run(file, &r);
 }
 
+namespace {
+
+// "Error opening %s: %s" with the system's reason, so that a clerk knows what to put right.
+bool openPayFile(QFile& file, Prompter& prompter)
+{
+    const bool folder = QFileInfo(file.fileName()).isDir();
+    if (!folder && file.open(QIODevice::ReadOnly))
+        return true;
+    prompter.error(QStringLiteral("Error opening %1: %2")
+                       .arg(file.fileName(), folder ? QStringLiteral("it is a folder") : file.errorString()));
+    return false;
+}
+
+} // namespace
+
 bool ReadPayFileHeader(const QString& path, Prompter& prompter, ImportResult* result)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        prompter.error(QStringLiteral("Error opening %1").arg(path));
+    if (!openPayFile(file, prompter))
         return false;
-    }
     const AppSettings settings;
     AppState state;
     *result = ImportResult();
@@ -574,10 +594,8 @@ bool ImportPaymentFile(const QString& path, const AppSettings& settings, AppStat
                        Prompter& prompter, ImportResult* result, const ImportProgress& progress)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        prompter.error(QStringLiteral("Error opening %1").arg(path));
+    if (!openPayFile(file, prompter))
         return false;
-    }
     return ImportPaymentFile(file, settings, state, db, prompter, result, progress);
 }
 

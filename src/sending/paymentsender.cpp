@@ -98,8 +98,14 @@ PaymentSender::~PaymentSender()
 
 bool PaymentSender::refusedWhileRunning()
 {
-    if (!m_running)
-        return false;
+    if (!m_running) {
+        // Nothing to connect to: said once, before anything is written or asked.
+        const QString noServer = MissingMailServerMessage(m_settings);
+        if (noServer.isEmpty())
+            return false;
+        m_prompter.error(noServer);
+        return true;
+    }
     m_prompter.information(runInProgressText());
     return true;
 }

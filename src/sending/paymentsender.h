@@ -102,6 +102,7 @@ public:
     SmtpSession& session() { return m_session; }
 
 private:
+    // True, after saying why, when no run may start: one is in progress, or no mail server is set.
     bool refusedWhileRunning();
     bool beginRun(bool batch);
     void endRun();
