@@ -45,7 +45,7 @@ public:
 // --version and --help answer on the terminal, before anything needs a display.
 constexpr char kHelp[] =
     "Usage: velmarpay [FILE.pay]\n"
-    "       velmarpay --help | --version\n"
+    "  or:  velmarpay --help | --version\n"
     "The Velmar Payment System: a payments clerk imports a pay run (FILE.pay, imported when the\n"
     "window first shows), checks and corrects each doctor's shift records, and prints, saves as\n"
     "PDF or e-mails each doctor's invoice and pension form, with payment and pension summaries.\n"

@@ -34,8 +34,8 @@ QMap<QString, Entry>& registry()
 }
 
 const char kSynopsis[] = "Usage: velmarpay-cli [--ini FILE] [--db FILE] COMMAND [ARGS]\n"
-                         "       velmarpay-cli help [COMMAND]\n"
-                         "       velmarpay-cli --version\n";
+                         "  or:  velmarpay-cli help [COMMAND]\n"
+                         "  or:  velmarpay-cli --version\n";
 
 // Written for a reader and for help2man, which makes the manual page of it.
 void printHelp(QTextStream& s)

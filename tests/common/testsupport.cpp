@@ -126,6 +126,9 @@ CliRun runCli(const QString& ini, const QString& db, const QStringList& args, co
     }
     if (childSetup)
         p.setChildProcessModifier(childSetup);
+    // Settings holding a password are private, as a clerk is told to keep them.
+    if (!ini.isEmpty() && !ini.startsWith(QStringLiteral(VELMAR_SOURCE_DIR "/")))
+        QFile::setPermissions(ini, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QStringList options{QStringLiteral("--ini"), ini};
     if (!db.isEmpty())
         options += QStringList{QStringLiteral("--db"), db};

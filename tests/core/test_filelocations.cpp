@@ -1,10 +1,13 @@
 #include "core/filelocations.h"
+#include "db/firstrun.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 using namespace velmar;
 using namespace Qt::StringLiterals;
@@ -148,4 +151,58 @@ TEST(FileLocations, ServerOfTheSettingsUnlessTheCommandLineNamesAFile)
     const FileLocations named = LocateFiles(inputsUnder(root), QString(), root.filePath(u"mine.mdb"_s));
     EXPECT_FALSE(UsesServer(named, d));
     EXPECT_TRUE(DescribeFileLocations(named, d).contains(root.filePath(u"mine.mdb"_s) + u" (not found)"_s));
+}
+
+// Settings that cannot be read are an error, not the defaults; a password others can read is told.
+TEST(FileLocations, SettingsInUseAreCheckedBeforeUse)
+{
+    QTemporaryDir root;
+    EXPECT_EQ(SettingsFileError(root.filePath(u"velmarpy.ini"_s)),
+              u"Cannot read the settings %1: No such file or directory"_s.arg(root.filePath(u"velmarpy.ini"_s)));
+    EXPECT_EQ(SettingsFileError(root.path()), u"Cannot read the settings %1: it is a folder"_s.arg(root.path()));
+
+    writeFiles(root, {kUserIni + u"=[EMail]\nPassword=secret\n"_s});
+    const QString ini = root.filePath(kUserIni);
+    EXPECT_EQ(SettingsFileError(ini), QString());
+    QFile::setPermissions(ini, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    const QString warning = u"%1 holds a password and other users can read it: chmod 600 %1"_s.arg(ini);
+    EXPECT_EQ(LoadSettings(LocateFiles(inputsUnder(root))).problems, QStringList{warning});
+    QFile::setPermissions(ini, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    EXPECT_EQ(LoadSettings(LocateFiles(inputsUnder(root))).problems, QStringList());
+
+    // The sample as init-db copies it is told apart from the service's own settings.
+    EXPECT_EQ(UneditedSampleMessage(ini), QString());
+    QFile::remove(ini);
+    QFile::copy(QStringLiteral(VELMAR_SOURCE_DIR "/samples/velmarpay.ini"), ini);
+    EXPECT_EQ(UneditedSampleMessage(ini), u"Settings are the sample's: edit %1 for your service"_s.arg(ini));
+}
+
+// A first start makes the database and the settings or nothing at all, private whatever the umask.
+TEST(FileLocations, FirstStartMakesEverythingOrNothing)
+{
+    QTemporaryDir root;
+    // The settings cannot be made: a file stands where their folder would be.
+    writeFiles(root, {u"home/.config="_s});
+    const FileLocations files = LocateFiles(inputsUnder(root));
+    QStringList done;
+    QString error;
+    EXPECT_FALSE(InitializeDatabase(files, DatabaseSettings(), &done, &error));
+    EXPECT_EQ(error, u"Cannot create the settings %1: %2 is not a folder"_s.arg(files.userIniPath,
+                                                                                root.filePath(u"home/.config"_s)));
+    EXPECT_FALSE(QFileInfo::exists(root.filePath(u"home/.local"_s)));
+    EXPECT_TRUE(done.isEmpty());
+
+    QFile::remove(root.filePath(u"home/.config"_s));
+    const mode_t umaskWas = ::umask(022);
+    EXPECT_TRUE(InitializeDatabase(files, DatabaseSettings(), &done, &error)) << error.toStdString();
+    ::umask(umaskWas);
+    const auto mode = [](const QString& path) { return QFileInfo(path).permissions() & 0x7077; };
+    const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    EXPECT_EQ(mode(files.dbPath), owner);
+    EXPECT_EQ(mode(files.userIniPath), owner);
+    EXPECT_EQ(mode(QFileInfo(files.dbPath).path()), owner | QFileDevice::ExeOwner);
+    EXPECT_EQ(mode(QFileInfo(files.userIniPath).path()), owner | QFileDevice::ExeOwner);
+    EXPECT_EQ(done.size(), 2);
+    EXPECT_FALSE(InitializeDatabase(files, DatabaseSettings(), &done, &error));
+    EXPECT_EQ(error, u"%1 already exists"_s.arg(files.dbPath));
 }

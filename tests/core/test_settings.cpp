@@ -132,26 +132,44 @@ TEST(Settings, MoneyFormatRoundsLikeTheCLibrary)
     EXPECT_EQ(FormatMoney(1e300).size(), 304);
 }
 
-TEST(Settings, RatesOutsideAPercentageAreRefusedForTheDefault)
+// A value that is not what its key takes, or a name the program does not know, would change the
+// money without a word: each is told once, with what is used instead.
+TEST(Settings, ProblemsAreToldWithWhatIsUsed)
 {
     const struct
     {
-        const char* ini;
+        const char* ini; // after a [DEFAULTS] line
         double superannuation, employer;
-        const char* refused;
+        const char* problem;
+        bool partSuperannuation = false;
     } cases[] = {
         {"Superannuation=100\nEmployerannuation=0", 100, 0, nullptr},
         {"Superannuation=150", 0, 14, "Setting Superannuation=150 is out of range; 0 is used"},
         {"Superannuation=-0.5", 0, 14, "Setting Superannuation=-0.5 is out of range; 0 is used"},
         {"Employerannuation=1e400", 0, 14, "Setting Employerannuation=1e400 is out of range; 14 is used"},
+        {"Superannuation=6,5", 6, 14, "Superannuation=6,5 is not a number; the decimal point is '.'; 6 is used"},
+        {"Employerannuation=", 0, 0, "Employerannuation= is not a number; 0 is used"},
+        {"PartSuperannuation=yes", 0, 14, "PartSuperannuation=yes is not 0 or 1; 0 is used"},
+        {"PartSuperannuation=2", 0, 14, "PartSuperannuation=2 is not 0 or 1; 1 is used", true},
+        {"[DEFAULT]\nSuperannuation=6", 0, 14, "Unknown section [DEFAULT] in the settings (did you mean [DEFAULTS]?)"},
+        {"Superanuation=6", 0, 14, "Unknown key Superanuation in [DEFAULTS] of the settings (did you mean "
+                                   "Superannuation?)"},
+        {"SMTPPort=587", 0, 14, "Unknown key SMTPPort in [DEFAULTS] of the settings (it belongs in [EMail])"},
+        {"Superannuation=6\nsuperannuation=7", 6, 14, "superannuation is set twice in [DEFAULTS] of the settings; "
+                                                      "the first value is used"},
+        {"Superannuation 6", 0, 14, "Line 2 of the settings is not a setting and is skipped: Superannuation 6"},
+        {"[EMail]\nSMTPPort=25x", 0, 14, "SMTPPort=25x is not a whole number; 25 is used"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ini);
         const AppSettings s = settingsFrom((QByteArray("[DEFAULTS]\n") + c.ini).constData());
         EXPECT_EQ(s.Superannuation, c.superannuation);
         EXPECT_EQ(s.Employerannuation, c.employer);
-        EXPECT_EQ(s.refused, c.refused ? QStringList{QString::fromUtf8(c.refused)} : QStringList());
+        EXPECT_EQ(s.PartSuperannuation, c.partSuperannuation);
+        EXPECT_EQ(s.problems, c.problem ? QStringList{QString::fromUtf8(c.problem)} : QStringList());
     }
+    // The sample names every section and key the program reads, and nothing else.
+    EXPECT_EQ(AppSettings::load(QStringLiteral(VELMAR_SOURCE_DIR "/samples/velmarpay.ini")).problems, QStringList());
     // Beyond a long: as strtol has it, never a wrapped value.
     EXPECT_EQ(StrToLong(QString(30, u'9')), std::numeric_limits<long>::max());
 }
@@ -170,7 +188,10 @@ TEST(Settings, IniEncodingsAndLineEnds)
                                 utf16le(text),
                                 utf16be(text),
                                 QString(text).remove(u'\n').toUtf8(),
-                                QString(text).remove(u'\r').toUtf8()};
+                                QString(text).remove(u'\r').toUtf8(),
+                                // UTF-16 without its byte-order mark, as some editors save it
+                                utf16le(text).mid(2),
+                                utf16be(text).mid(2)};
     QTemporaryDir dir;
     for (const QByteArray& bytes : cases) {
         SCOPED_TRACE(bytes.toHex().toStdString());

@@ -6,6 +6,7 @@
 #include "db/sqltransaction.h"
 
 #include <QFile>
+#include <QSqlError>
 #include <QSqlQuery>
 
 using namespace velmar;
@@ -108,6 +109,24 @@ TEST_F(DatabaseFile, OpenAndCreateRefuseWrongFiles)
     EXPECT_EQ(error, QStringLiteral("unable to open database file"));
     for (const char* name : {"junk", "m", "folder"})
         CloseDatabase(QString::fromUtf8(name));
+}
+
+// SQLite's "attempt to write a readonly database" names no file; the clerk needs to know which.
+TEST_F(DatabaseFile, ReadOnlyDatabaseIsNamed)
+{
+    QSqlDatabase readOnly = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"read-only"_s);
+    readOnly.setDatabaseName(m_dbPath);
+    readOnly.setConnectOptions(u"QSQLITE_OPEN_READONLY"_s);
+    ASSERT_TRUE(readOnly.open());
+    {
+        QSqlQuery q(readOnly);
+        EXPECT_FALSE(q.exec(u"INSERT INTO FileNames VALUES('x', 'y')"_s));
+        EXPECT_EQ(DatabaseTrouble(readOnly, q.lastError()),
+                  u"Cannot write to the database %1 (attempt to write a readonly database): write access to it and "
+                  "to its folder %2 is needed"_s.arg(m_dbPath, m_dir.path()));
+    }
+    readOnly = QSqlDatabase();
+    CloseDatabase(u"read-only"_s);
 }
 
 TEST_F(DatabaseFile, DatabaseHeldByAnotherProgramIsInUseNotCorrupt)

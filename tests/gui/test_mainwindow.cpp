@@ -158,6 +158,20 @@ TEST_F(MainWindowTest, DoubleClickMakesTheDoctorCurrentAndShowsTheDetailWindowAg
     EXPECT_TRUE(m_prompter.messages.isEmpty());
 }
 
+// A first start whose database was not created: the file commands say so, not an SQL failure.
+TEST_F(MainWindowTest, FileCommandsWithoutADatabaseSaySo)
+{
+    m_window = std::make_unique<MainWindow>(m_settings, m_state, QSqlDatabase(), m_prompter);
+    const QString db = QStringLiteral("/home/clerk/.local/share/velmarpay/velmarpay.mdb");
+    m_window->setDatabaseName(db);
+    DataSetPicker picker(m_window.get());
+    m_window->setDataSetPicker(&picker);
+    action("Open1")->trigger();
+    action("OpenExisting1")->trigger();
+    EXPECT_EQ(m_prompter.messages, QStringList(2, QStringLiteral("error: No database is open: ") + db));
+    EXPECT_FALSE(picker.isVisible());
+}
+
 TEST_F(MainWindowTest, DoubleClickWithNothingSelectedDoesNothing)
 {
     makeWindow();

@@ -123,6 +123,7 @@ TEST_P(Import, LabelAndNameOnlyCreatesAnEmptyDataSet)
 
 TEST_P(Import, RefusedFilesChangeNothing)
 {
+    const QString kNotAPayFile = QStringLiteral("a pay file starts with an A line, then a B line");
     // The open data set and its label stay what they were.
     state.CurrentDataSet = QStringLiteral("01_2005");
     state.CurrentDataSetLabel = QStringLiteral("January");
@@ -134,10 +135,11 @@ TEST_P(Import, RefusedFilesChangeNothing)
     EXPECT_FALSE(import("\nB,x\n"));
     EXPECT_FALSE(import(kHead + kDoctor + "H,8\n"));
     EXPECT_EQ(m_prompter.messages,
-              (QStringList{QStringLiteral("error: Error opening ") + path(QStringLiteral("missing.pay")),
-                           QStringLiteral("error: Corrupt import file (line 1)"),
-                           QStringLiteral("error: Corrupt import file (line 1)"),
-                           QStringLiteral("error: Corrupt import file (line 2)"),
+              (QStringList{QStringLiteral("error: Error opening %1: No such file or directory")
+                               .arg(path(QStringLiteral("missing.pay"))),
+                           QStringLiteral("error: Corrupt import file (line 1): ") + kNotAPayFile,
+                           QStringLiteral("error: Corrupt import file (line 1): ") + kNotAPayFile,
+                           QStringLiteral("error: Corrupt import file (line 2): ") + kNotAPayFile,
                            QStringLiteral("error: List index out of bounds (1) (line 1)"),
                            QStringLiteral("error: List index out of bounds (0) (line 1)"),
                            QStringLiteral("error: List index out of bounds (10) (line 4)")}));
@@ -358,6 +360,44 @@ TEST_F(ImportToFile, CommandLineOnTheSample)
     EXPECT_EQ(named, out);
     EXPECT_NE(run({QStringLiteral("import"), path(QStringLiteral("none.pay"))}, &out, &err), 0);
     EXPECT_TRUE(err.startsWith(QStringLiteral("Error opening "))) << err.toStdString();
+    // A folder named as the pay file: the system's reason would not say what is wrong.
+    EXPECT_NE(run({QStringLiteral("import"), m_dir.path()}, &out, &err), 0);
+    EXPECT_EQ(err, QStringLiteral("Error opening %1: it is a folder\n").arg(m_dir.path()));
+}
+
+// What a newcomer's mistakes on the command line are told: what is wrong and what to do.
+TEST_F(ImportToFile, CommandLineSaysWhatToDo)
+{
+    const QString sample = sourcePath(u"samples/velmarpay.ini"_s);
+    const QString noServer = writeFile(u"noserver.ini"_s, "[EMail]\nServer=\n");
+    ASSERT_EQ(runCli(sample, m_dbPath, {u"import"_s, sourcePath(u"samples/sample.pay"_s)}).exitCode, 0);
+    const struct
+    {
+        QString ini;
+        QStringList args;
+        int exitCode;
+        QString out; // the start of standard output, or of standard error when exitCode is not 0
+    } cases[] = {
+        {sample, {u"-h"_s}, 0, u"Usage: velmarpay-cli [--ini FILE] [--db FILE] COMMAND [ARGS]\n"_s},
+        {sample, {u"help"_s, u"import"_s}, 0, u"Usage: velmarpay-cli [--ini FILE] [--db FILE] import FILE|- "_s},
+        {sample, {u"doctors"_s, u"--help"_s}, 0, u"Usage: velmarpay-cli [--ini FILE] [--db FILE] doctors "_s},
+        {sample, {u"frob"_s}, 2, u"unknown command: frob (velmarpay-cli --help lists the commands)"_s},
+        {path(u"velmarpy.ini"_s), {u"datasets"_s}, 2,
+         u"Cannot read the settings %1: No such file or directory\n"_s.arg(path(u"velmarpy.ini"_s))},
+        {noServer, {u"send-test"_s, u"--to"_s, u"a@example.org"_s, u"--pdf"_s, sample}, 1,
+         u"No mail server is set: [EMail] Server in %1\n"_s.arg(noServer)},
+        // A folder that takes no file is found before any invoice is laid out.
+        {sample, {u"print-all"_s, u"--dataset"_s, u"02_2005"_s, u"--pdf-dir"_s, u"/proc/self"_s}, 1,
+         u"Cannot write into /proc/self: "_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        const CliRun r = runCli(c.ini, m_dbPath, c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_TRUE((c.exitCode == 0 ? r.out : r.err).startsWith(c.out)) << r.out.toStdString() << r.err.toStdString();
+        if (c.exitCode != 0)
+            EXPECT_FALSE(r.out.contains(u"progress"_s));
+    }
 }
 
 // Two copies of the program importing pay files into one database at the same moment; each

@@ -22,12 +22,25 @@ deb=${debs[0]}
 expected="./usr/bin/velmarpay
 ./usr/bin/velmarpay-cli
 ./usr/share/applications/velmarpay.desktop
+./usr/share/bash-completion/completions/velmarpay-cli
+./usr/share/doc/velmarpay/README.md
+./usr/share/doc/velmarpay/changelog.gz
+./usr/share/doc/velmarpay/copyright
 ./usr/share/doc/velmarpay/examples/sample.pay
 ./usr/share/doc/velmarpay/examples/velmarpay.ini
+./usr/share/doc/velmarpay/settings.md
 ./usr/share/icons/hicolor/256x256/apps/velmarpay.png
-./usr/share/icons/hicolor/scalable/apps/velmarpay.svg"
+./usr/share/icons/hicolor/scalable/apps/velmarpay.svg
+./usr/share/man/man1/velmarpay-cli.1.gz
+./usr/share/man/man1/velmarpay.1.gz
+./usr/share/metainfo/example.velmarsoftware.velmarpay.metainfo.xml
+./usr/share/mime/packages/velmarpay.xml"
 files=$(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ {print $6}' | sort)
 [ "$files" = "$expected" ] || fail "package contents differ:"$'\n'"$files"
+
+# As Debian's own packages: no lintian error or warning (run as root it says so; that is no tag).
+lintian --fail-on error,warning --no-tag-display-limit "$deb" >"$work/lintian" 2>&1 ||
+  fail "lintian: $(cat "$work/lintian")"
 
 # The fonts, the database driver and the certificate store by name, the Qt libraries (the network
 # one with its TLS backend) found by dpkg-shlibdeps.
@@ -45,6 +58,22 @@ version=$(grep -a -o 'StringFileInfo\\[0-9A-F]\{8\}\\FileVersion=[0-9.]*' "$bin/
 [ -n "$version" ] || fail "no version information in velmarpay"
 [ "$(basename "$deb")" = "velmarpay_${version}_$(dpkg --print-architecture).deb" ] || fail "package name $(basename "$deb")"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version $(dpkg-deb -f "$deb" Version), about box $version"
+
+# The manual pages are help2man's reading of each program's --help: a failed run would leave them
+# without the commands and options.
+for program in velmarpay velmarpay-cli; do
+  page=$(zcat "$root/usr/share/man/man1/$program.1.gz")
+  grep -q '^\.SH OPTIONS' <<<"$page" || fail "$program.1 has no options"
+  grep -q -- '--version' <<<"$page" || fail "$program.1 lacks --version"
+done
+zgrep -q 'print-all' "$root/usr/share/man/man1/velmarpay-cli.1.gz" || fail "velmarpay-cli.1 lacks the commands"
+appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml >"$work/appstream" 2>&1 ||
+  fail "metainfo: $(cat "$work/appstream")"
+# Pay files open with the program: the desktop entry takes the type the MIME package defines.
+mime=$(sed -n 's/.*mime-type type="\([^"]*\)".*/\1/p' "$root/usr/share/mime/packages/velmarpay.xml")
+grep -q 'glob pattern="\*\.pay"' "$root/usr/share/mime/packages/velmarpay.xml" || fail "no *.pay glob"
+grep -qx "MimeType=$mime;" "$root/usr/share/applications/velmarpay.desktop" || fail "desktop entry lacks $mime"
+bash -n "$root/usr/share/bash-completion/completions/velmarpay-cli" || fail "bash completion"
 
 entry=$root/usr/share/applications/velmarpay.desktop
 desktop-file-validate "$entry" || fail "desktop entry does not validate"
@@ -72,8 +101,16 @@ if "$cli" datasets >"$work/out" 2>"$work/err"; then fail "datasets worked withou
 grep -qF "No database found at $db." "$work/err" || fail "first start did not say where it looked: $(cat "$work/err")"
 grep -qF '"velmarpay-cli init-db" creates it there.' "$work/err" || fail "first start did not say how: $(cat "$work/err")"
 
-"$cli" init-db >"$work/out" || fail "init-db"
+[ "$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/velmarpay" --version)" = "velmarpay $version" ] ||
+  fail "velmarpay --version needs a display"
+# Pay data for its owner only, whatever the umask.
+(umask 022 && "$cli" init-db >"$work/out") || fail "init-db"
 [ -f "$db" ] || fail "init-db did not create $db: $(cat "$work/out")"
+modes=$(stat -c '%a %n' "$(dirname "$db")" "$db" "$(dirname "$ini")" "$ini" | sed "s|$work/||")
+[ "$modes" = "700 data/velmarpay
+600 data/velmarpay/velmarpay.mdb
+700 config/velmarpay
+600 config/velmarpay/velmarpay.ini" ] || fail "init-db made files others can read: $modes"
 cmp -s "$ini" "$root/usr/share/doc/velmarpay/examples/velmarpay.ini" || fail "init-db did not write the sample settings to $ini"
 imported=$("$cli" import "$root/usr/share/doc/velmarpay/examples/sample.pay") || fail "import"
 [[ $imported == "Imported 02_2005 "*": 12 doctors"* ]] || fail "import printed: $imported"

@@ -59,7 +59,7 @@ TEST_P(FiguresCommand, UnknownNamesFail)
     Run r = run({u"--dataset"_s, u"Jan07"_s});
     EXPECT_NE(r.exitCode, 0);
     EXPECT_TRUE(r.out.isEmpty());
-    EXPECT_EQ(r.err, u"No data set named Jan07\n"_s);
+    EXPECT_EQ(r.err, u"No data set named Jan07 (velmarpay-cli datasets lists them)\n"_s);
 
     r = run({u"--dataset"_s, u"Nov06"_s, u"--doctor"_s, u"900"_s});
     EXPECT_NE(r.exitCode, 0);
