@@ -66,7 +66,7 @@ for program in velmarpay velmarpay-cli; do
   grep -q '^\.SH OPTIONS' <<<"$page" || fail "$program.1 has no options"
   grep -q -- '--version' <<<"$page" || fail "$program.1 lacks --version"
 done
-zgrep -q 'print-all' "$root/usr/share/man/man1/velmarpay-cli.1.gz" || fail "velmarpay-cli.1 lacks the commands"
+zgrep -qF 'print\-all' "$root/usr/share/man/man1/velmarpay-cli.1.gz" || fail "velmarpay-cli.1 lacks the commands"
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml >"$work/appstream" 2>&1 ||
   fail "metainfo: $(cat "$work/appstream")"
 # Pay files open with the program: the desktop entry takes the type the MIME package defines.
