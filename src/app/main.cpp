@@ -54,13 +54,7 @@ constexpr char kHelp[] =
     "Options:\n"
     "  -h, --help     show this help and exit\n"
     "  --version      show the version and exit\n"
-    "\n"
-    "Files:\n"
-    "  velmarpay.ini  the settings: beside the program, else $XDG_CONFIG_HOME/velmarpay/ (usually\n"
-    "                 ~/.config/velmarpay/), else /etc/velmarpay/; none: the defaults apply\n"
-    "  velmarpay.mdb  the database: beside the program when its settings are, else\n"
-    "                 $XDG_DATA_HOME/velmarpay/ (usually ~/.local/share/velmarpay/); on a first\n"
-    "                 start without one the program offers to create it\n";
+    "\n";
 
 // -1 to go on; otherwise the exit status, after printing what the arguments asked for.
 int answerWithoutWindows(int argc, char* argv[])
@@ -72,6 +66,7 @@ int answerWithoutWindows(int argc, char* argv[])
     }
     if (first == "-h" || first == "--help") {
         std::fputs(kHelp, stdout);
+        std::fputs(velmar::kFilesHelp, stdout);
         return 0;
     }
     if (first.startsWith('-') && first != "-" && first != "--") {

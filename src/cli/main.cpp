@@ -55,12 +55,8 @@ void printHelp(QTextStream& s)
     for (const Entry& e : registry())
         s << "  " << e.usage << "\n";
     s << "\n"
-         "Files:\n"
-         "  velmarpay.ini  the settings: beside the program, else $XDG_CONFIG_HOME/velmarpay/ (usually\n"
-         "                 ~/.config/velmarpay/), else /etc/velmarpay/; none: the defaults apply\n"
-         "  velmarpay.mdb  the database: beside the program when its settings are, else\n"
-         "                 $XDG_DATA_HOME/velmarpay/ (usually ~/.local/share/velmarpay/)\n"
-         "\n"
+      << kFilesHelp
+      << "\n"
          "Exit status:\n"
          "  0 done, 1 failed (the message is on standard error), 2 a usage error or settings that\n"
          "  cannot be read.\n";

@@ -59,6 +59,15 @@ bool UsesServer(const FileLocations& files, const DatabaseSettings& database);
 // "Settings: ..." and "Database: ..." lines saying which files (or which server) are in use.
 QString DescribeFileLocations(const FileLocations& files, const DatabaseSettings& database = DatabaseSettings());
 
+// Where the files are, as both programs' --help tells it.
+inline constexpr char kFilesHelp[] =
+    "Files:\n"
+    "  velmarpay.ini  the settings: beside the program, else $XDG_CONFIG_HOME/velmarpay/ (usually\n"
+    "                 ~/.config/velmarpay/), else /etc/velmarpay/; none: the defaults apply\n"
+    "  velmarpay.mdb  the database: beside the program when its settings are, else\n"
+    "                 $XDG_DATA_HOME/velmarpay/ (usually ~/.local/share/velmarpay/); init-db, or\n"
+    "                 the program's first start, creates it\n";
+
 // The sample settings (samples/velmarpay.ini) that a first start copies for the user to edit.
 QByteArray SampleSettings();
 // "Settings are the sample's: edit FILE for your service" while the file in use is that copy

@@ -69,7 +69,9 @@ public:
     {
         for (const QString& folder : folders) {
             // mkdir's mode is cut by the umask, never widened; chmod then sets it whatever the umask.
-            if (::mkdir(nativePath(folder).constData(), 0700) != 0 && errno != EEXIST) {
+            if (::mkdir(nativePath(folder).constData(), 0700) != 0) {
+                if (errno == EEXIST) // another init-db at the same moment: that one's to keep
+                    continue;
                 *error = QStringLiteral("Cannot create the folder %1: %2").arg(folder, systemReason());
                 return false;
             }

@@ -190,8 +190,8 @@ TEST(Settings, IniEncodingsAndLineEnds)
                                 QString(text).remove(u'\n').toUtf8(),
                                 QString(text).remove(u'\r').toUtf8(),
                                 // UTF-16 without its byte-order mark, as some editors save it
-                                utf16le(text).mid(2),
-                                utf16be(text).mid(2)};
+                                QByteArray(QStringEncoder(QStringConverter::Utf16LE).encode(text)),
+                                QByteArray(QStringEncoder(QStringConverter::Utf16BE).encode(text))};
     QTemporaryDir dir;
     for (const QByteArray& bytes : cases) {
         SCOPED_TRACE(bytes.toHex().toStdString());
