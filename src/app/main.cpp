@@ -43,18 +43,17 @@ public:
 };
 
 // --version and --help answer on the terminal, before anything needs a display.
-constexpr char kHelp[] =
-    "Usage: velmarpay [FILE.pay]\n"
-    "  or:  velmarpay --help | --version\n"
-    "The Velmar Payment System: a payments clerk imports a pay run (FILE.pay, imported when the\n"
-    "window first shows), checks and corrects each doctor's shift records, and prints, saves as\n"
-    "PDF or e-mails each doctor's invoice and pension form, with payment and pension summaries.\n"
-    "velmarpay-cli does the same work without windows.\n"
-    "\n"
-    "Options:\n"
-    "  -h, --help     show this help and exit\n"
-    "  --version      show the version and exit\n"
-    "\n";
+constexpr char kHelp[] = "Usage: velmarpay [FILE.pay]\n"
+                         "  or:  velmarpay --help | --version\n"
+                         "The Velmar Payment System: a payments clerk imports a pay run (FILE.pay, imported when the\n"
+                         "window first shows), checks and corrects each doctor's shift records, and prints, saves as\n"
+                         "PDF or e-mails each doctor's invoice and pension form, with payment and pension summaries.\n"
+                         "velmarpay-cli does the same work without windows.\n"
+                         "\n"
+                         "Options:\n"
+                         "  -h, --help     show this help and exit\n"
+                         "  --version      show the version and exit\n"
+                         "\n";
 
 // -1 to go on; otherwise the exit status, after printing what the arguments asked for.
 int answerWithoutWindows(int argc, char* argv[])

@@ -5,8 +5,8 @@
 
 #include <QDir>
 #include <QFileInfo>
-
 #include <QRegularExpression>
+#include <QSet>
 
 #include <algorithm>
 #include <cmath>
@@ -98,16 +98,16 @@ QStringList checkNames(const IniFile& ini, const QString& source)
                             (guess.isEmpty() ? QString() : u" (did you mean [%1]?)"_s.arg(guess)));
             continue;
         }
-        QStringList seen;
+        QSet<QString> seen;
         for (const IniFile::Entry& entry : section.entries) {
             if (known->keys.isEmpty()) // [EMailText]: any key is a line of the message
                 continue;
-            if (seen.contains(entry.key, Qt::CaseInsensitive)) {
+            if (seen.contains(entry.key.toLower())) {
                 problems.append(
                     u"%1 is set twice in [%2] of %3; the first value is used"_s.arg(entry.key, known->name, source));
                 continue;
             }
-            seen.append(entry.key);
+            seen.insert(entry.key.toLower());
             if (known->keys.contains(entry.key, Qt::CaseInsensitive))
                 continue;
             QString hint;
@@ -271,14 +271,14 @@ AppSettings AppSettings::load(const QString& iniPath)
 
 QString NoSettingsMessage(const AppSettings& settings)
 {
-    if (!settings.iniPath.isEmpty())
+    if (!settings.noSettingsFile())
         return QString();
     return u"No settings file found (looked for %1): the defaults apply"_s.arg(settings.iniSearched.join(u", "_s));
 }
 
 QString DefaultRateNote(const AppSettings& settings)
 {
-    if (!settings.iniPath.isEmpty())
+    if (!settings.noSettingsFile())
         return QString();
     return u"; doctors of rate 999 stored at %1%"_s.arg(FormatMoney(settings.defaultDoctorRate()));
 }

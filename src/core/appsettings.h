@@ -80,6 +80,8 @@ struct AppSettings
     static AppSettings fromIni(const IniFile& ini, const QString& source = QString());
     static AppSettings load(const QString& iniPath);
 
+    // Looked for and none found: the defaults apply (settings made in code looked for none).
+    bool noSettingsFile() const { return iniPath.isEmpty() && !iniSearched.isEmpty(); }
     // The rate an "H" record's "999" stands for.
     double defaultDoctorRate() const { return Solo ? 0 : Superannuation; }
     // The file [EMail] Server belongs in: the one read, else the user's own.

@@ -152,11 +152,13 @@ TEST(Settings, ProblemsAreToldWithWhatIsUsed)
         {"PartSuperannuation=yes", 0, 14, "PartSuperannuation=yes is not 0 or 1; 0 is used"},
         {"PartSuperannuation=2", 0, 14, "PartSuperannuation=2 is not 0 or 1; 1 is used", true},
         {"[DEFAULT]\nSuperannuation=6", 0, 14, "Unknown section [DEFAULT] in the settings (did you mean [DEFAULTS]?)"},
-        {"Superanuation=6", 0, 14, "Unknown key Superanuation in [DEFAULTS] of the settings (did you mean "
-                                   "Superannuation?)"},
+        {"Superanuation=6", 0, 14,
+         "Unknown key Superanuation in [DEFAULTS] of the settings (did you mean "
+         "Superannuation?)"},
         {"SMTPPort=587", 0, 14, "Unknown key SMTPPort in [DEFAULTS] of the settings (it belongs in [EMail])"},
-        {"Superannuation=6\nsuperannuation=7", 6, 14, "superannuation is set twice in [DEFAULTS] of the settings; "
-                                                      "the first value is used"},
+        {"Superannuation=6\nsuperannuation=7", 6, 14,
+         "superannuation is set twice in [DEFAULTS] of the settings; "
+         "the first value is used"},
         {"Superannuation 6", 0, 14, "Line 2 of the settings is not a setting and is skipped: Superannuation 6"},
         {"[EMail]\nSMTPPort=25x", 0, 14, "SMTPPort=25x is not a whole number; 25 is used"},
     };
@@ -182,12 +184,8 @@ TEST(Settings, IniEncodingsAndLineEnds)
     QStringEncoder cp1252("windows-1252");
     QStringEncoder utf16le(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom);
     QStringEncoder utf16be(QStringConverter::Utf16BE, QStringConverter::Flag::WriteBom);
-    const QByteArray cases[] = {text.toUtf8(),
-                                "\xEF\xBB\xBF" + text.toUtf8(),
-                                cp1252(text),
-                                utf16le(text),
-                                utf16be(text),
-                                QString(text).remove(u'\n').toUtf8(),
+    const QByteArray cases[] = {text.toUtf8(), "\xEF\xBB\xBF" + text.toUtf8(), cp1252(text), utf16le(text),
+                                utf16be(text), QString(text).remove(u'\n').toUtf8(),
                                 QString(text).remove(u'\r').toUtf8(),
                                 // UTF-16 without its byte-order mark, as some editors save it
                                 QByteArray(QStringEncoder(QStringConverter::Utf16LE).encode(text)),

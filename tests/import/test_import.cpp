@@ -134,15 +134,14 @@ TEST_P(Import, RefusedFilesChangeNothing)
     EXPECT_FALSE(import("A\nB,x\n"));
     EXPECT_FALSE(import("\nB,x\n"));
     EXPECT_FALSE(import(kHead + kDoctor + "H,8\n"));
-    EXPECT_EQ(m_prompter.messages,
-              (QStringList{QStringLiteral("error: Error opening %1: No such file or directory")
-                               .arg(path(QStringLiteral("missing.pay"))),
-                           QStringLiteral("error: Corrupt import file (line 1): ") + kNotAPayFile,
-                           QStringLiteral("error: Corrupt import file (line 1): ") + kNotAPayFile,
-                           QStringLiteral("error: Corrupt import file (line 2): ") + kNotAPayFile,
-                           QStringLiteral("error: List index out of bounds (1) (line 1)"),
-                           QStringLiteral("error: List index out of bounds (0) (line 1)"),
-                           QStringLiteral("error: List index out of bounds (10) (line 4)")}));
+    EXPECT_EQ(m_prompter.messages, (QStringList{QStringLiteral("error: Error opening %1: No such file or directory")
+                                                    .arg(path(QStringLiteral("missing.pay"))),
+                                                QStringLiteral("error: Corrupt import file (line 1): ") + kNotAPayFile,
+                                                QStringLiteral("error: Corrupt import file (line 1): ") + kNotAPayFile,
+                                                QStringLiteral("error: Corrupt import file (line 2): ") + kNotAPayFile,
+                                                QStringLiteral("error: List index out of bounds (1) (line 1)"),
+                                                QStringLiteral("error: List index out of bounds (0) (line 1)"),
+                                                QStringLiteral("error: List index out of bounds (10) (line 4)")}));
     EXPECT_EQ(count("FileNames") + count("Headers") + count("Details"), 0);
     EXPECT_EQ(state.CurrentDataSet, QStringLiteral("01_2005"));
     EXPECT_EQ(state.CurrentDataSetLabel, QStringLiteral("January"));
@@ -382,12 +381,18 @@ TEST_F(ImportToFile, CommandLineSaysWhatToDo)
         {sample, {u"help"_s, u"import"_s}, 0, u"Usage: velmarpay-cli [--ini FILE] [--db FILE] import FILE|- "_s},
         {sample, {u"doctors"_s, u"--help"_s}, 0, u"Usage: velmarpay-cli [--ini FILE] [--db FILE] doctors "_s},
         {sample, {u"frob"_s}, 2, u"unknown command: frob (velmarpay-cli --help lists the commands)"_s},
-        {path(u"velmarpy.ini"_s), {u"datasets"_s}, 2,
+        {path(u"velmarpy.ini"_s),
+         {u"datasets"_s},
+         2,
          u"Cannot read the settings %1: No such file or directory\n"_s.arg(path(u"velmarpy.ini"_s))},
-        {noServer, {u"send-test"_s, u"--to"_s, u"a@example.org"_s, u"--pdf"_s, sample}, 1,
+        {noServer,
+         {u"send-test"_s, u"--to"_s, u"a@example.org"_s, u"--pdf"_s, sample},
+         1,
          u"No mail server is set: [EMail] Server in %1\n"_s.arg(noServer)},
         // A folder that takes no file is found before any invoice is laid out.
-        {sample, {u"print-all"_s, u"--dataset"_s, u"02_2005"_s, u"--pdf-dir"_s, u"/proc/self"_s}, 1,
+        {sample,
+         {u"print-all"_s, u"--dataset"_s, u"02_2005"_s, u"--pdf-dir"_s, u"/proc/self"_s},
+         1,
          u"Cannot write into /proc/self: "_s},
     };
     for (const auto& c : cases) {
@@ -395,8 +400,9 @@ TEST_F(ImportToFile, CommandLineSaysWhatToDo)
         const CliRun r = runCli(c.ini, m_dbPath, c.args);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
         EXPECT_TRUE((c.exitCode == 0 ? r.out : r.err).startsWith(c.out)) << r.out.toStdString() << r.err.toStdString();
-        if (c.exitCode != 0)
+        if (c.exitCode != 0) {
             EXPECT_FALSE(r.out.contains(u"progress"_s));
+        }
     }
 }
 

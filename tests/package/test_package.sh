@@ -112,7 +112,13 @@ modes=$(stat -c '%a %n' "$(dirname "$db")" "$db" "$(dirname "$ini")" "$ini" | se
 700 config/velmarpay
 600 config/velmarpay/velmarpay.ini" ] || fail "init-db made files others can read: $modes"
 cmp -s "$ini" "$root/usr/share/doc/velmarpay/examples/velmarpay.ini" || fail "init-db did not write the sample settings to $ini"
-imported=$("$cli" import "$root/usr/share/doc/velmarpay/examples/sample.pay") || fail "import"
+# Without settings the defaults would store every "999" doctor's rate for good: said before and after.
+mv "$ini" "$work/settings.kept"
+"$cli" import "$root/usr/share/doc/velmarpay/examples/sample.pay" >"$work/out" 2>"$work/err" || fail "import"
+grep -qF 'No settings file found (looked for ' "$work/err" || fail "no word on the missing settings: $(cat "$work/err")"
+grep -qF '; doctors of rate 999 stored at 0.00%' "$work/out" || fail "no rate named: $(cat "$work/out")"
+mv "$work/settings.kept" "$ini"
+imported=$("$cli" import --overwrite "$root/usr/share/doc/velmarpay/examples/sample.pay") || fail "import"
 [[ $imported == "Imported 02_2005 "*": 12 doctors"* ]] || fail "import printed: $imported"
 [ "$("$cli" doctors | wc -l)" -eq 12 ] || fail "the imported doctors are not in $db"
 [ "$(ls "$bin")" = "velmarpay"$'\n'"velmarpay-cli" ] || fail "something was written beside the programs: $(ls "$bin")"
