@@ -118,7 +118,8 @@ QString Report::controlText(const ReportControl& control, int pageNumber) const
 class ReportRun
 {
 public:
-    ReportRun(Report& report, ReportSink& sink) : m_report(report), m_sink(sink)
+    // Without a sink the run only counts its pages: no text is made, nothing is printed.
+    ReportRun(Report& report, ReportSink* sink) : m_report(report), m_sink(sink)
     {
         for (const auto& b : report.m_bands) {
             if (b->kind == BandKind::PageFooter)
@@ -174,8 +175,8 @@ private:
     {
         ++m_page;
         m_report.m_pageCount = m_page;
-        if (!m_sink.beginPage(m_page)) {
-            m_report.raiseError(m_sink.error());
+        if (m_sink && !m_sink->beginPage(m_page)) {
+            m_report.raiseError(m_sink->error());
             return false;
         }
         m_y = 0;
@@ -233,34 +234,25 @@ private:
 
     void printAt(const ReportBand& band, double top)
     {
+        if (!m_sink)
+            return;
         QList<PrintedControl> printed;
         printed.reserve(int(band.controls().size()));
         for (const auto& c : band.controls()) {
             if (c->enabled)
                 printed.append(PrintedControl{c.get(), m_report.controlText(*c, m_page)});
         }
-        m_sink.printBand(band, top, printed);
+        m_sink->printBand(band, top, printed);
     }
 
     Report& m_report;
-    ReportSink& m_sink;
+    ReportSink* m_sink;
     double m_footerHeight = 0;
     double m_bodyBottom = 0;
     double m_y = 0;
     double m_pageTop = 0;
     int m_page = 0;
 };
-
-namespace {
-
-class PageCounter : public ReportSink
-{
-public:
-    bool beginPage(int) override { return true; }
-    void printBand(const ReportBand&, double, const QList<PrintedControl>&) override {}
-};
-
-} // namespace
 
 bool Report::needsPageTotal() const
 {
@@ -278,15 +270,15 @@ bool Report::run(ReportSink& sink, QString* error)
     m_pageTotal = 0;
     bool ok = true;
     if (needsPageTotal()) {
-        PageCounter counter;
+        // Pages break on the bands' heights, never on their texts, so the counting run makes none.
         m_error.clear();
-        ok = ReportRun(*this, counter).run();
+        ok = ReportRun(*this, nullptr).run();
         m_pageTotal = m_pageCount;
     }
     if (ok) {
         m_error.clear();
         m_pageCount = 0;
-        ok = ReportRun(*this, sink).run();
+        ok = ReportRun(*this, &sink).run();
     }
     m_currentRow = nullptr;
     if (!ok && error)

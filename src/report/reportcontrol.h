@@ -28,7 +28,7 @@ inline ReportFont arial(double size, bool bold = false, bool underline = false)
 }
 
 enum class ControlKind { Label, DataText, SystemData, HorizontalRule, Rectangle };
-// PageOfPages prints "page N of M": the run is then laid out twice, the first time to count the pages.
+// PageOfPages prints "page N of M": a first run then counts the pages (without making any text).
 enum class SystemDataKind { Date, PageNumber, PageOfPages };
 
 // What a text wider than its rectangle does. Text shrinks down to kSmallestFitSize and is then cut

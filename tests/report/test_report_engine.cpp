@@ -134,11 +134,15 @@ TEST(ReportEngine, BreaksPagesBeforeTheFooterAndRepeatsHeadersOnEveryPage)
 TEST(ReportEngine, PageOfPagesCountsTheWholeRunFirst)
 {
     auto report = bandedReport(60);
+    int texts = 0;
     report->band(QStringLiteral("foot"))
         ->addSystemData(QStringLiteral("of"), SystemDataKind::PageOfPages, QRectF(0, 4, 100, 0), ReportFont(),
-                        Qt::AlignLeft, QStringLiteral("Dr Ann Lee - DS1 - "));
+                        Qt::AlignLeft, QStringLiteral("Dr Ann Lee - DS1 - "))
+        .OnPrint = [&texts](QString&) { ++texts; };
     RecordingSink sink;
     ASSERT_TRUE(report->run(sink, nullptr));
+    // The counting run makes no text: each footer's is made once, for its page.
+    EXPECT_EQ(texts, 3);
     const auto feet = sink.of(QStringLiteral("foot"));
     ASSERT_EQ(feet.size(), 3);
     for (int page = 1; page <= 3; ++page)
