@@ -2,6 +2,7 @@
 
 #include <QFontDatabase>
 #include <QHash>
+#include <QMutex>
 
 namespace velmar {
 
@@ -20,9 +21,19 @@ QString metricFamily(const QString& family)
     return table.value(family.trimmed().toLower(), family);
 }
 
+// Asking the font database costs a fontconfig substitution each time, and each PDF file's painter
+// asks again for every font it uses; the answer is kept for the run of the program.
 bool installed(const QString& family)
 {
-    return QFontDatabase::hasFamily(family);
+    static QMutex mutex;
+    static QHash<QString, bool> known;
+    const QMutexLocker lock(&mutex);
+    const auto it = known.constFind(family);
+    if (it != known.constEnd())
+        return *it;
+    const bool has = QFontDatabase::hasFamily(family);
+    known.insert(family, has);
+    return has;
 }
 
 } // namespace
