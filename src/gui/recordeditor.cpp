@@ -1,5 +1,6 @@
 #include "gui/recordeditor.h"
 
+#include "core/appsettings.h"
 #include "core/appstate.h"
 #include "core/inifile.h"
 #include "core/prompter.h"
@@ -8,6 +9,7 @@
 #include "db/dialect.h"
 #include "gui/windowplaces.h"
 #include "payments/payments.h"
+#include "payments/recordrules.h"
 
 #include <QButtonGroup>
 #include <QFormLayout>
@@ -22,6 +24,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <iterator>
 
 namespace velmar {
 
@@ -137,6 +140,8 @@ RadioGroup::RadioGroup(const QString& name, const QStringList& items, int column
         layout->addWidget(button, i / columns, i % columns);
     }
     connect(m_buttons, &QButtonGroup::idClicked, this, &RadioGroup::clicked);
+    connect(m_buttons, &QButtonGroup::idToggled, this, &RadioGroup::updateTabStop);
+    updateTabStop();
 }
 
 int RadioGroup::itemIndex() const
@@ -155,6 +160,7 @@ void RadioGroup::setItemIndex(int index)
     for (QAbstractButton* b : m_buttons->buttons())
         b->setChecked(false);
     m_buttons->setExclusive(true);
+    updateTabStop();
 }
 
 QRadioButton* RadioGroup::button(int index) const
@@ -162,9 +168,20 @@ QRadioButton* RadioGroup::button(int index) const
     return qobject_cast<QRadioButton*>(m_buttons->button(index));
 }
 
-RecordEditor::RecordEditor(const AppSettings& /*settings*/, AppState& state, QSqlDatabase db, Prompter& prompter,
+void RadioGroup::updateTabStop()
+{
+    // Tab reaches the group once; the others still take a click and the arrow keys.
+    const QList<QAbstractButton*> buttons = m_buttons->buttons();
+    QAbstractButton* stop = m_buttons->checkedButton();
+    if (!stop && !buttons.isEmpty())
+        stop = buttons.constFirst();
+    for (QAbstractButton* b : buttons)
+        b->setFocusPolicy(b == stop ? Qt::StrongFocus : Qt::ClickFocus);
+}
+
+RecordEditor::RecordEditor(const AppSettings& settings, AppState& state, QSqlDatabase db, Prompter& prompter,
                            QWidget* parent)
-    : QDialog(parent), m_state(state), m_db(db), m_prompter(prompter)
+    : QDialog(parent), m_settings(settings), m_state(state), m_db(db), m_prompter(prompter)
 {
     setObjectName(QStringLiteral("TEditDetail"));
     setWindowTitle(QStringLiteral("Edit Record"));
@@ -188,12 +205,31 @@ RecordEditor::RecordEditor(const AppSettings& /*settings*/, AppState& state, QSq
     m_tm = textField("tm");
     m_rate = addAmountField("rate");
     m_total = addAmountField("total");
-    form->addRow(QStringLiteral("Date:"), m_dt);
-    form->addRow(QStringLiteral("Location:"), m_location);
-    form->addRow(QStringLiteral("Shift:"), m_shift);
-    form->addRow(QStringLiteral("Times:"), m_tm);
-    form->addRow(QStringLiteral("Rate:"), m_rate);
-    form->addRow(QStringLiteral("Total:"), m_total);
+    m_superfee = addAmountField("superfee");
+    m_nonsuperfee = addAmountField("nonsuperfee");
+    // The labels' letters take the keyboard to their fields (Alt+D to the date).
+    form->addRow(QStringLiteral("&Date:"), m_dt);
+    form->addRow(QStringLiteral("&Location:"), m_location);
+    form->addRow(QStringLiteral("&Shift:"), m_shift);
+    form->addRow(QStringLiteral("T&imes:"), m_tm);
+    form->addRow(QStringLiteral("&Rate:"), m_rate);
+    auto* totalLabel = new QLabel(QStringLiteral("&Total:"), bevel);
+    totalLabel->setBuddy(m_total);
+    auto* totalRow = new QHBoxLayout;
+    totalRow->addWidget(m_total, 1);
+    // The parts of the net pay beside it, when fees are split.
+    const bool parts = m_settings.PartSuperannuation;
+    for (const auto& [text, edit] : {std::pair{QStringLiteral("Su&perannuable:"), m_superfee},
+                                     std::pair{QStringLiteral("N&on-superannuable:"), m_nonsuperfee}}) {
+        auto* label = new QLabel(text, bevel);
+        label->setBuddy(edit);
+        label->setVisible(parts);
+        edit->setVisible(parts);
+        totalRow->addWidget(label);
+        totalRow->addWidget(edit, 1);
+        connect(edit, &QLineEdit::textEdited, this, [this] { m_partsTyped = true; });
+    }
+    form->addRow(totalLabel, totalRow);
 
     auto* adjustment = new QGroupBox(QStringLiteral("Adjustment"), bevel);
     adjustment->setObjectName(QStringLiteral("GroupBox1"));
@@ -203,12 +239,12 @@ RecordEditor::RecordEditor(const AppSettings& /*settings*/, AppState& state, QSq
     m_edAdjTime->setObjectName(QStringLiteral("edAdjTime"));
     m_edAdjRate = addAmountField("edAdjRate");
     m_rgAdjExtra = new RadioGroup(QStringLiteral("rgAdjExtra"),
-                                  {QStringLiteral("Extra Payment"), QStringLiteral("Deduction")}, 2, adjustment);
+                                  {QStringLiteral("E&xtra Payment"), QStringLiteral("Ded&uction")}, 2, adjustment);
     m_notes = textField("notes");
-    adjForm->addRow(QStringLiteral("Time:"), m_edAdjTime);
-    adjForm->addRow(QStringLiteral("Rate:"), m_edAdjRate);
+    adjForm->addRow(QStringLiteral("Ti&me:"), m_edAdjTime);
+    adjForm->addRow(QStringLiteral("R&ate:"), m_edAdjRate);
     adjForm->addRow(m_rgAdjExtra);
-    adjForm->addRow(QStringLiteral("Notes:"), m_notes);
+    adjForm->addRow(QStringLiteral("&Notes:"), m_notes);
     form->addRow(adjustment);
 
     m_lblNet = new QLabel(QStringLiteral("Net Payment: "), bevel);
@@ -241,20 +277,26 @@ RecordEditor::RecordEditor(const AppSettings& /*settings*/, AppState& state, QSq
     connect(m_edAdjRate, &QLineEdit::textChanged, this, &RecordEditor::totalChange);
     connect(m_rgAdjExtra, &RadioGroup::clicked, this, &RecordEditor::totalChange);
 
-    setTabOrder(m_dt, m_location);
-    setTabOrder(m_location, m_shift);
-    setTabOrder(m_shift, m_tm);
-    setTabOrder(m_tm, m_rate);
-    setTabOrder(m_rate, m_total);
-    setTabOrder(m_total, m_edAdjTime);
-    setTabOrder(m_edAdjTime, m_edAdjRate);
-    setTabOrder(m_edAdjRate, m_rgAdjExtra->button(0));
-    setTabOrder(m_rgAdjExtra->button(0), m_rgAdjExtra->button(1));
-    setTabOrder(m_rgAdjExtra->button(1), m_notes);
-    setTabOrder(m_notes, m_ok);
-    setTabOrder(m_ok, m_cancel);
+    QWidget* order[] = {m_dt,
+                        m_location,
+                        m_shift,
+                        m_tm,
+                        m_rate,
+                        m_total,
+                        m_superfee,
+                        m_nonsuperfee,
+                        m_edAdjTime,
+                        m_edAdjRate,
+                        m_rgAdjExtra->button(0),
+                        m_rgAdjExtra->button(1),
+                        m_notes,
+                        m_ok,
+                        m_cancel};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
 
-    resize(516, 371);
+    // The parts need the room of two more fields beside Total.
+    resize(parts ? 640 : 516, 371);
     RememberWindowPlace(this);
 }
 
@@ -282,9 +324,10 @@ void RecordEditor::showEvent(QShowEvent* event)
 
 bool RecordEditor::eventFilter(QObject* watched, QEvent* event)
 {
-    // rateKeyPress: only what a number is made of. Keys without text (arrows, Delete) and control
-    // characters (Backspace, Enter, Escape, clipboard shortcuts) go through; pasting is not filtered.
-    if (event->type() == QEvent::KeyPress && (watched == m_rate || watched == m_total || watched == m_edAdjRate)) {
+    // rateKeyPress, on the amount fields: only what a number is made of. Keys without text (arrows,
+    // Delete) and control characters (Backspace, Enter, Escape, clipboard shortcuts) go through;
+    // pasting is not filtered.
+    if (event->type() == QEvent::KeyPress && qobject_cast<QLineEdit*>(watched)) {
         const QString text = static_cast<QKeyEvent*>(event)->text();
         if (!text.isEmpty()) {
             const QChar c = text.at(0);
@@ -299,6 +342,7 @@ bool RecordEditor::eventFilter(QObject* watched, QEvent* event)
 
 void RecordEditor::FormShow()
 {
+    m_loading = true;
     const auto field = [this](const char* name) { return m_row ? m_row->value(QString::fromUtf8(name)) : QVariant(); };
     const QDate date = ShiftDate(field("Shift_Date"));
     m_dt->setText(date.isValid() ? date.toString(QStringLiteral("dd/MM/yy")) : QString());
@@ -312,6 +356,8 @@ void RecordEditor::FormShow()
     m_tm->setText(shown("Times"));
     m_rate->setText(FormatMoney(field("Rate").toDouble()));
     m_total->setText(FormatMoney(field("Total").toDouble()));
+    m_superfee->setText(FormatMoney(field("superfee").toDouble()));
+    m_nonsuperfee->setText(FormatMoney(field("nonsuperfee").toDouble()));
     m_notes->setText(shown("Notes"));
     // Every stored time as it is, a sign or three digits of hours included: the usual mask would
     // cut -30 to 00:30 and 6000 to 10:00, and OK would store that.
@@ -324,11 +370,15 @@ void RecordEditor::FormShow()
     m_edAdjRate->setText(FormatMoney(field("AdjustmentRate").toDouble()));
     const int extra = field("Extra").toInt();
     m_rgAdjExtra->setItemIndex(extra == 1 ? 0 : extra == -1 ? 1 : -1);
-    totalChange();
+    m_loading = false;
+    m_partsTyped = false;
+    m_shownNet = fieldsNet();
     m_shown.clear();
-    for (QLineEdit* edit : std::initializer_list<QLineEdit*>{m_dt, m_location, m_shift, m_tm, m_rate, m_total,
-                                                             m_edAdjTime, m_edAdjRate, m_notes})
+    for (QLineEdit* edit :
+         std::initializer_list<QLineEdit*>{m_dt, m_location, m_shift, m_tm, m_rate, m_total, m_superfee, m_nonsuperfee,
+                                           m_edAdjTime, m_edAdjRate, m_notes})
         m_shown.insert(edit, edit->text());
+    totalChange();
     m_shownExtra = m_rgAdjExtra->itemIndex();
     m_dt->setFocus();
     m_dt->selectAll();
@@ -346,7 +396,7 @@ int RecordEditor::extraValue() const
     }
 }
 
-void RecordEditor::totalChange()
+double RecordEditor::fieldsNet() const
 {
     double t = StrToNumber(m_total->text());
     const int s = extraValue();
@@ -357,24 +407,45 @@ void RecordEditor::totalChange()
     const double a = StrToNumber(m_edAdjRate->text()) * (s * h);
     if (s != 0)
         t = t + a;
-    m_lblNet->setText(QStringLiteral("Net Payment: ") + FormatMoney(t));
+    return t;
 }
 
-QStringList RecordEditor::updateStatement(QString* invalidDate) const
+void RecordEditor::totalChange()
 {
+    if (m_loading)
+        return;
+    const double net = fieldsNet();
+    m_lblNet->setText(QStringLiteral("Net Payment: ") + FormatMoney(net));
+    // Until the clerk types the parts, a change of the net pay goes to the superannuable one.
+    if (m_settings.PartSuperannuation && !m_partsTyped) {
+        const FeeParts stored{m_row ? m_row->value(QStringLiteral("superfee")).toDouble() : 0, 0};
+        m_superfee->setText(FormatMoney(MovedFeeParts(stored, m_shownNet, net).superfee));
+    }
+}
+
+bool RecordEditor::moneyChanged() const
+{
+    return changed(m_total) || changed(m_edAdjTime) || changed(m_edAdjRate) || changed(m_superfee) ||
+           changed(m_nonsuperfee) || m_rgAdjExtra->itemIndex() != m_shownExtra;
+}
+
+QStringList RecordEditor::updateStatement(QString* problem, QWidget** where) const
+{
+    const auto refuse = [&](const QString& text, QWidget* field) {
+        *problem = text;
+        *where = field;
+        return QStringList();
+    };
+    const auto storedValue = [this](const char* column) {
+        return m_row ? m_row->value(QString::fromUtf8(column)) : QVariant();
+    };
     // A field left as it was shown writes back what is stored, exactly: showing it may have
     // rounded it (12.345 as 12.35) or the record may hold what the field cannot show.
-    const auto stored = [this](const char* column) {
-        return SqlLiteral(m_row ? m_row->value(QString::fromUtf8(column)) : QVariant());
-    };
-    const auto changed = [this](const QLineEdit* edit) { return edit->text() != m_shown.value(edit); };
+    const auto stored = [&](const char* column) { return SqlLiteral(storedValue(column)); };
     const auto text = [&](const QLineEdit* edit, const char* column) {
         if (!changed(edit))
             return stored(column);
         return u'\'' + QuoteForSql(edit->text().isEmpty() ? QStringLiteral(" ") : edit->text()) + u'\'';
-    };
-    const auto amount = [&](const QLineEdit* edit, const char* column) {
-        return changed(edit) ? FormatMoney(StrToNumber(edit->text())) : stored(column);
     };
 
     QString shiftDate = stored("Shift_Date");
@@ -388,60 +459,115 @@ QStringList RecordEditor::updateStatement(QString* invalidDate) const
         // A blank part is no part: "01/03/  " is no date, not the 1st of March 2000.
         const bool blank = std::any_of(std::begin(parts), std::end(parts),
                                        [](const QString& part) { return part.trimmed().isEmpty(); });
-        if (blank || !date.isValid()) {
-            if (invalidDate)
-                *invalidDate = QStringLiteral("Invalid date: tmp: %1, day: %2, month: %3, year: %4")
-                                   .arg(tmp, QString::number(day), QString::number(month), QString::number(year));
-            return {};
-        }
+        if (blank || !date.isValid())
+            return refuse(QStringLiteral("Invalid date: tmp: %1, day: %2, month: %3, year: %4")
+                              .arg(tmp, QString::number(day), QString::number(month), QString::number(year)),
+                          m_dt);
         shiftDate = u'\'' + date.toString(Qt::ISODate) + u'\'';
     }
-    QString adjustmentTime = stored("AdjustmentTime");
-    if (changed(m_edAdjTime)) {
-        int hours = 0;
-        int minutes = 0;
-        ReadHoursMinutes(m_edAdjTime->maskedText(), &hours, &minutes);
-        adjustmentTime = QString::number(qint64(hours) * 60 + minutes);
+
+    // Each amount as it will be stored: typed ones to the penny.
+    struct Amount
+    {
+        QLineEdit* edit;
+        const char* column;
+        QString field;
+        double value = 0;
+    };
+    Amount amounts[] = {{m_rate, "Rate", QStringLiteral("Rate")},
+                        {m_total, "Total", QStringLiteral("Total")},
+                        {m_edAdjRate, "AdjustmentRate", QStringLiteral("Adjustment rate")},
+                        {m_superfee, "superfee", QStringLiteral("Superannuable")},
+                        {m_nonsuperfee, "nonsuperfee", QStringLiteral("Non-superannuable")}};
+    for (Amount& a : amounts) {
+        a.value = storedValue(a.column).toDouble();
+        if (!changed(a.edit))
+            continue;
+        const QString wrong = ReadTypedAmount(a.field, a.edit->text(), &a.value);
+        if (!wrong.isEmpty())
+            return refuse(wrong, a.edit);
+        a.value = RoundedToPence(a.value);
     }
-    const QString extra = m_rgAdjExtra->itemIndex() != m_shownExtra ? QString::number(extraValue()) : stored("Extra");
+    const auto amount = [&](const Amount& a) { return changed(a.edit) ? FormatMoney(a.value) : stored(a.column); };
+    const Amount& total = amounts[1];
+    const Amount& adjustmentRate = amounts[2];
+
+    QString adjustmentTime = stored("AdjustmentTime");
+    qint64 minutes = storedValue("AdjustmentTime").toLongLong();
+    if (changed(m_edAdjTime)) {
+        int h = 0;
+        int m = 0;
+        ReadHoursMinutes(m_edAdjTime->maskedText(), &h, &m);
+        if (m > 59 || m < -59)
+            return refuse(QStringLiteral("Invalid time: %1 (the minutes run from 00 to 59)")
+                              .arg(m_edAdjTime->maskedText().trimmed()),
+                          m_edAdjTime);
+        minutes = qint64(h) * 60 + m;
+        adjustmentTime = QString::number(minutes);
+    }
+    const bool kindChanged = m_rgAdjExtra->itemIndex() != m_shownExtra;
+    const int extra = kindChanged ? extraValue() : storedValue("Extra").toInt();
+    // Time and rate typed without a kind would silently count for nothing.
+    if ((kindChanged || changed(m_edAdjTime) || changed(m_edAdjRate)) && extra == 0 && minutes != 0 &&
+        adjustmentRate.value != 0)
+        return refuse(QStringLiteral("The adjustment time and rate count only when Extra Payment or Deduction is "
+                                     "chosen: choose one, or clear the time."),
+                      m_rgAdjExtra->button(0));
+
+    QStringList partLines;
+    if (m_settings.PartSuperannuation && moneyChanged()) {
+        // As the record's Net will be computed from what is stored.
+        const double net = total.value + extra * adjustmentRate.value * double(minutes) / 60.0;
+        const QString wrong = FeePartsProblem({amounts[3].value, amounts[4].value}, net);
+        if (!wrong.isEmpty())
+            return refuse(wrong, m_superfee);
+        partLines = QStringList{QStringLiteral("superfee = %1,").arg(amount(amounts[3])),
+                                QStringLiteral("nonsuperfee = %1,").arg(amount(amounts[4]))};
+    }
+
     const int recno = m_row ? m_row->value(QStringLiteral("recno")).toInt() : 0;
     QStringList asOpened = TableColumns(QStringLiteral("Details"));
     asOpened.removeAll(QStringLiteral("recno"));
     asOpened.removeAll(QStringLiteral("DataSet"));
     // Every text escaped: an apostrophe is stored as typed rather than breaking the statement.
-    return {
-        QStringLiteral("UPDATE Details"),
-        QStringLiteral("SET Shift_Date = %1,").arg(shiftDate),
-        QStringLiteral("Location = %1,").arg(text(m_location, "Location")),
-        QStringLiteral("Shift = %1,").arg(text(m_shift, "Shift")),
-        QStringLiteral("Times = %1,").arg(text(m_tm, "Times")),
-        QStringLiteral("Rate = %1,").arg(amount(m_rate, "Rate")),
-        QStringLiteral("Total = %1,").arg(amount(m_total, "Total")),
-        QStringLiteral("AdjustmentTime = %1,").arg(adjustmentTime),
-        QStringLiteral("AdjustmentRate = %1,").arg(amount(m_edAdjRate, "AdjustmentRate")),
-        QStringLiteral("Extra = %1,").arg(extra),
-        QStringLiteral("Notes = %1").arg(text(m_notes, "Notes")),
-        // One call of arg: a data-set name holding "%1" must not take in the number.
-        QStringLiteral("WHERE DataSet = '%1' AND recno = %2")
-            .arg(QuoteForSql(m_state.CurrentDataSet), QString::number(recno)),
-        // Nothing is written over another clerk's change made since the record was read.
-        QStringLiteral("AND ") + UnchangedSince(m_row ? *m_row : QSqlRecord(), asOpened),
-    };
+    return QStringList{
+               QStringLiteral("UPDATE Details"),
+               QStringLiteral("SET Shift_Date = %1,").arg(shiftDate),
+               QStringLiteral("Location = %1,").arg(text(m_location, "Location")),
+               QStringLiteral("Shift = %1,").arg(text(m_shift, "Shift")),
+               QStringLiteral("Times = %1,").arg(text(m_tm, "Times")),
+               QStringLiteral("Rate = %1,").arg(amount(amounts[0])),
+               QStringLiteral("Total = %1,").arg(amount(total)),
+           } +
+           partLines +
+           QStringList{
+               QStringLiteral("AdjustmentTime = %1,").arg(adjustmentTime),
+               QStringLiteral("AdjustmentRate = %1,").arg(amount(adjustmentRate)),
+               QStringLiteral("Extra = %1,").arg(kindChanged ? QString::number(extra) : stored("Extra")),
+               QStringLiteral("Notes = %1").arg(text(m_notes, "Notes")),
+               // One call of arg: a data-set name holding "%1" must not take in the number.
+               QStringLiteral("WHERE DataSet = '%1' AND recno = %2")
+                   .arg(QuoteForSql(m_state.CurrentDataSet), QString::number(recno)),
+               // Nothing is written over another clerk's change made since the record was read.
+               QStringLiteral("AND ") + UnchangedSince(m_row ? *m_row : QSqlRecord(), asOpened),
+           };
 }
 
 void RecordEditor::OKBtnClick()
 {
     if (!m_row) {
-        // Opened on an empty grid: there is no record to write.
+        // Opened on no record: there is nothing to write.
         accept();
         return;
     }
-    QString invalidDate;
-    const QStringList lines = updateStatement(&invalidDate);
+    QString problem;
+    QWidget* where = nullptr;
+    const QStringList lines = updateStatement(&problem, &where);
     if (lines.isEmpty()) {
-        // The dialog stays open with what was typed, so the date can be put right.
-        m_prompter.error(invalidDate);
-        m_dt->setFocus();
+        // The dialog stays open with what was typed, so the field can be put right.
+        m_prompter.error(problem);
+        if (where)
+            where->setFocus();
         return;
     }
     QSqlQuery q(m_db);

@@ -36,7 +36,8 @@ private:
     QString m_pattern;
 };
 
-// A titleless group of exclusive choices that can also have none (index -1).
+// A titleless group of exclusive choices that can also have none (index -1). It is one Tab stop
+// (the chosen item, else the first); the arrow keys move between the items.
 class RadioGroup : public QGroupBox
 {
     Q_OBJECT
@@ -50,11 +51,16 @@ signals:
     void clicked(int index);
 
 private:
+    void updateTabStop();
+
     QButtonGroup* m_buttons;
 };
 
 // Edits one shift record of Details: the detail window's current shift row. Modal; every opening
-// reloads the fields from the row given with setShiftRow.
+// reloads the fields from the row given with setShiftRow. OK keeps the dialog open, with what was
+// typed, while a field cannot be saved. With PartSuperannuation on it also edits the record's
+// superannuable and non-superannuable parts, which follow a change of its net pay until the clerk
+// types them.
 class RecordEditor : public QDialog
 {
     Q_OBJECT
@@ -66,10 +72,6 @@ public:
     int RecordNumber = 0;
     // The row to edit; none when the caller's grid is empty (OK then writes nothing).
     void setShiftRow(const std::optional<QSqlRecord>& row);
-
-    // The statement OK would run for the fields as they stand; empty with a message text in
-    // *invalidDate when the date fields form no date.
-    QStringList updateStatement(QString* invalidDate) const;
 
 public slots:
     void FormShow();
@@ -83,7 +85,15 @@ protected:
 private:
     QLineEdit* addAmountField(const char* name);
     int extraValue() const;
+    // The net pay as totalChange reads it from the fields.
+    double fieldsNet() const;
+    bool changed(const QLineEdit* edit) const { return edit->text() != m_shown.value(edit); }
+    bool moneyChanged() const;
+    // The statement OK would run for the fields as they stand; empty, with what to tell the clerk
+    // in *problem and the field to put right in *where, when they cannot be saved.
+    QStringList updateStatement(QString* problem, QWidget** where) const;
 
+    const AppSettings& m_settings;
     AppState& m_state;
     QSqlDatabase m_db;
     Prompter& m_prompter;
@@ -95,12 +105,18 @@ private:
     QLineEdit* m_tm;
     QLineEdit* m_rate;
     QLineEdit* m_total;
+    QLineEdit* m_superfee;
+    QLineEdit* m_nonsuperfee;
     MaskedEdit* m_edAdjTime;
     QLineEdit* m_edAdjRate;
     RadioGroup* m_rgAdjExtra;
     // What each field showed when the record was loaded.
     QHash<const QLineEdit*, QString> m_shown;
     int m_shownExtra = -1;
+    // The net pay the fields showed when loaded; the parts follow it until the clerk types them.
+    double m_shownNet = 0;
+    bool m_partsTyped = false;
+    bool m_loading = false;
     QLineEdit* m_notes;
     QLabel* m_lblNet;
     QPushButton* m_ok;

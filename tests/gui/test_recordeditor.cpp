@@ -6,6 +6,7 @@
 #include "gui/recordeditor.h"
 #include "payments/payments.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -130,26 +131,49 @@ TEST_F(RecordEditorTest, NetPaymentFollowsEveryChange)
     EXPECT_EQ(net(), u"Net Payment: 111.15"_s);
 }
 
-TEST_F(RecordEditorTest, AmountFieldsTakeOnlyNumberKeys)
+TEST_F(RecordEditorTest, AmountFieldsTakeOnlyNumberKeysAndOnlyNumbers)
 {
     insertShift({.recno = 1, .total = 100});
     openOn(1);
     retype("rate", u"1x2,.5 a"_s);
     EXPECT_EQ(field("rate")->text(), u"12.5"_s);
-    retype("total", u"-"_s);
-    EXPECT_EQ(field("total")->text(), u"-"_s);
     // Free text fields are not filtered.
     retype("location", u"Ward 7, B"_s);
+    // Keys that each belong in a number, making none: refused, and the typing stays.
+    for (const QString& typed : {u"4-50.5.5"_s, u"-"_s}) {
+        m_prompter.messages.clear();
+        retype("total", typed);
+        field<QPushButton>("OKBtn")->click();
+        EXPECT_TRUE(m_editor->isVisible());
+        EXPECT_EQ(m_prompter.messages, QStringList{u"error: Total: \"%1\" is not a number"_s.arg(typed)});
+        EXPECT_EQ(field("location")->text(), u"Ward 7, B"_s);
+    }
+    retype("total", QString());
     EXPECT_EQ(confirm(u"Rate, Total, Location"_s), u"12.5|0|Ward 7, B"_s);
 }
 
-TEST_F(RecordEditorTest, TimesInMinutes)
+TEST_F(RecordEditorTest, TimesInMinutesUpTo59AndAnAdjustmentNeedsItsKind)
 {
     insertShift({.recno = 1, .total = 100, .adjustmentTime = 90, .adjustmentRate = 10, .extra = 1});
     openOn(1);
-    retype("edAdjTime", u"0175"_s); // minutes above 59 are taken as they are
+    retype("edAdjTime", u"0175"_s); // not an hour and 15 minutes
+    field<QPushButton>("OKBtn")->click();
+    EXPECT_EQ(m_prompter.messages, QStringList{u"error: Invalid time: 01:75 (the minutes run from 00 to 59)"_s});
+    retype("edAdjTime", u"0215"_s);
     EXPECT_EQ(net(), u"Net Payment: 122.50"_s);
     EXPECT_EQ(confirm(u"AdjustmentTime"_s), u"135"_s);
+
+    // Time and rate without Extra Payment or Deduction would count for nothing: said, not stored.
+    exec(u"UPDATE Details SET Extra = 0, AdjustmentTime = 0"_s);
+    m_prompter.messages.clear();
+    openOn(1);
+    retype("edAdjTime", u"0100"_s);
+    field<QPushButton>("OKBtn")->click();
+    EXPECT_TRUE(m_editor->isVisible());
+    EXPECT_EQ(m_prompter.messages, QStringList{u"error: The adjustment time and rate count only when Extra Payment "
+                                               "or Deduction is chosen: choose one, or clear the time."_s});
+    clickChoice(1);
+    EXPECT_EQ(confirm(u"AdjustmentTime, Extra"_s), u"60|-1"_s);
 
     // A lone digit typed in a group.
     openOn(1);
@@ -289,4 +313,76 @@ TEST(ReadHoursMinutes, ReadsLikeScanf)
     EXPECT_EQ(read(""), u"0,0"_s);
     EXPECT_EQ(read("-00:30"), u"0,-30"_s);
     EXPECT_EQ(read("-01:30"), u"-1,-30"_s);
+}
+
+TEST_F(RecordEditorTest, EveryFieldHasItsLetterAndTheKindIsOneTabStop)
+{
+    insertShift({.recno = 1, .total = 100});
+    openOn(1);
+    QApplication::setActiveWindow(m_editor.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_editor.get()));
+    const std::pair<Qt::Key, const char*> letters[] = {
+        {Qt::Key_D, "dt"},        {Qt::Key_L, "location"},  {Qt::Key_S, "shift"},
+        {Qt::Key_I, "tm"},        {Qt::Key_R, "rate"},      {Qt::Key_T, "total"},
+        {Qt::Key_M, "edAdjTime"}, {Qt::Key_A, "edAdjRate"}, {Qt::Key_N, "notes"},
+    };
+    for (const auto& [key, name] : letters) {
+        QTest::keyClick(m_editor.get(), key, Qt::AltModifier);
+        EXPECT_EQ(QApplication::focusWidget(), field<QWidget>(name)) << name;
+    }
+    // From the adjustment's rate, Tab reaches the kind once, then the notes.
+    const auto tabFrom = [this](const char* name) {
+        field<QWidget>(name)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        return QApplication::focusWidget();
+    };
+    EXPECT_EQ(tabFrom("edAdjRate"), kind()->button(0));
+    EXPECT_EQ(tabFrom("rgAdjExtraItem0"), field<QWidget>("notes"));
+    clickChoice(1);
+    EXPECT_EQ(tabFrom("edAdjRate"), kind()->button(1));
+    // Inside it the arrows choose.
+    QTest::keyClick(kind()->button(1), Qt::Key_Left);
+    EXPECT_EQ(kind()->itemIndex(), 0);
+    EXPECT_EQ(QApplication::focusWidget(), kind()->button(0));
+}
+
+// With fees split, the editor shows the two parts; a change of the pay goes to the superannuable one
+// until the clerk types them, and the parts must add up to the pay.
+TEST_F(RecordEditorTest, SplitFeesFollowThePayUntilTypedAndMustAddUp)
+{
+    m_settings.PartSuperannuation = true;
+    m_editor = std::make_unique<RecordEditor>(m_settings, m_state, m_db, m_prompter);
+    insertShift({.recno = 1,
+                 .total = 720,
+                 .adjustmentTime = 45,
+                 .adjustmentRate = 60,
+                 .extra = 1,
+                 .superfee = 745,
+                 .nonsuperfee = 20});
+    openOn(1);
+    EXPECT_TRUE(field("superfee")->isVisible());
+    EXPECT_EQ(field("superfee")->text(), u"745.00"_s);
+    retype("total", u"700"_s);
+    EXPECT_EQ(field("superfee")->text(), u"725.00"_s);
+    clickChoice(1); // 45 minutes off instead of on: 90.00 less
+    EXPECT_EQ(field("superfee")->text(), u"635.00"_s);
+    EXPECT_EQ(confirm(u"superfee, nonsuperfee"_s), u"635|20"_s);
+
+    openOn(1);
+    retype("nonsuperfee", u"35"_s);
+    retype("total", u"720"_s); // the typed parts stay as typed
+    EXPECT_EQ(field("superfee")->text(), u"635.00"_s);
+    field<QPushButton>("OKBtn")->click();
+    EXPECT_EQ(m_prompter.messages,
+              QStringList{u"error: The superannuable and non-superannuable parts must add up to 675.00"_s});
+    retype("superfee", u"640"_s);
+    EXPECT_EQ(confirm(u"Total, superfee, nonsuperfee"_s), u"720|640|35"_s);
+
+    // Parts stored out of step are no reason to refuse a change of the notes.
+    exec(u"UPDATE Details SET superfee = 1"_s);
+    m_prompter.messages.clear();
+    openOn(1);
+    retype("notes", u"checked"_s);
+    EXPECT_EQ(confirm(u"Notes, superfee"_s), u"checked|1"_s);
+    EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
 }

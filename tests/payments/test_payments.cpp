@@ -3,7 +3,9 @@
 #include "core/appsettings.h"
 #include "core/textformat.h"
 #include "payments/payments.h"
+#include "payments/recordrules.h"
 
+#include <QSqlField>
 #include <QSqlRecord>
 
 #include <clocale>
@@ -328,4 +330,69 @@ TEST(FormatAddressLines, SingleSpacePartsVanish)
     EXPECT_EQ(FormatAddressLines(QStringLiteral("a| | |b")), QStringList({u"a"_s, u" "_s, u"b"_s}).join(cr));
     EXPECT_EQ(FormatAddressLines(QStringLiteral("a| | | |b")), QStringList({u"a"_s, u" "_s, u"b"_s}).join(cr));
     EXPECT_FALSE(FormatAddressLines(QStringLiteral("a|b")).contains(u'\n'));
+}
+
+TEST(RecordRules, TypedAmountsAreWholeNumbersOrRefused)
+{
+    const struct
+    {
+        const char* typed;
+        QString problem; // empty: read as value
+        double value;
+    } cases[] = {
+        {"12.5", {}, 12.5},
+        {" -3 ", {}, -3},
+        {".5", {}, 0.5},
+        {"12.", {}, 12},
+        {"", {}, 0}, // an empty field is 0, as on the pay file
+        {"4-50.5.5", u"Total: \"4-50.5.5\" is not a number"_s, 0},
+        {"-", u"Total: \"-\" is not a number"_s, 0},
+        {"1e3", u"Total: \"1e3\" is not a number"_s, 0},
+        {"2000000000", u"Total: 2000000000 is out of range"_s, 0},
+    };
+    for (const auto& c : cases) {
+        double value = -1;
+        EXPECT_EQ(ReadTypedAmount(u"Total"_s, QString::fromUtf8(c.typed), &value), c.problem) << c.typed;
+        EXPECT_EQ(value, c.problem.isEmpty() ? c.value : -1) << c.typed;
+    }
+}
+
+TEST(RecordRules, TheSuperannuablePartFollowsTheNetPayAndThePartsMustAddUp)
+{
+    // A new record: wholly superannuable as its pay is typed.
+    FeeParts parts = MovedFeeParts({0, 0}, 0, 500);
+    EXPECT_EQ(parts.superfee, 500);
+    EXPECT_EQ(parts.nonsuperfee, 0);
+    // A split record keeps its non-superannuable part; a deduction comes off the other.
+    parts = MovedFeeParts({745, 20}, 765, 735);
+    EXPECT_EQ(parts.superfee, 715);
+    EXPECT_EQ(parts.nonsuperfee, 20);
+    EXPECT_EQ(FeePartsProblem(parts, 735), QString());
+    EXPECT_EQ(FeePartsProblem({80, 20.004}, 100.0), QString()); // to the penny
+    EXPECT_EQ(FeePartsProblem({80, 10}, 100.004),
+              u"The superannuable and non-superannuable parts must add up to 100.00"_s);
+}
+
+TEST(RecordRules, ANewRecordIsDatedInThePayRun)
+{
+    const QDate today(2026, 12, 9);
+    QSqlRecord row;
+    row.append(QSqlField(u"Shift_Date"_s, QMetaType(QMetaType::QString)));
+    QSqlRecord first = row;
+    first.setValue(0, u"2005-02-12"_s);
+    QSqlRecord last = row;
+    last.setValue(0, u"2005-02-03"_s);
+    const struct
+    {
+        const char* dataSet;
+        QList<QSqlRecord> rows;
+        QDate proposed;
+    } cases[] = {
+        {"02_2005", {first, last}, QDate(2005, 2, 1)},
+        {"13_2005", {first, last}, QDate(2005, 2, 3)},    // no month: the last record's date
+        {"Nov06", {first, last, row}, QDate(2005, 2, 3)}, // the last record with a date
+        {"Nov06", {}, today},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ProposedShiftDate(QString::fromUtf8(c.dataSet), c.rows, today), c.proposed) << c.dataSet;
 }
