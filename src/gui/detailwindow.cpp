@@ -9,7 +9,9 @@
 #include "gui/filedialogs.h"
 #include "gui/recordeditor.h"
 #include "gui/windowplaces.h"
+#include "payments/recordrules.h"
 #include "payments/shiftrowsmodel.h"
+#include "report/reportoutput.h"
 #include "sending/paymentsender.h"
 #include "sending/sendlog.h"
 
@@ -22,7 +24,9 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTableView>
@@ -32,6 +36,9 @@
 namespace velmar {
 
 namespace {
+
+// Set once the clerk has resized the window: from then on it keeps his width.
+const QString kSizedByUser = QStringLiteral("TDetail/sizedByUser");
 
 QLabel* makeLabel(const char* name, const QString& text, QWidget* parent)
 {
@@ -133,7 +140,11 @@ DetailWindow::DetailWindow(const AppSettings& settings, AppState& state, QSqlDat
 
     auto* totals = new QGridLayout;
     totals->setVerticalSpacing(0);
-    m_label3 = makeLabel("Label3", QStringLiteral("Total:"), panel1);
+    // The two halves of the total, when fees are split, say which is which.
+    m_label3 = makeLabel("Label3",
+                         m_settings.PartSuperannuation ? QStringLiteral("Total: superannuable / non-superannuable")
+                                                       : QStringLiteral("Total:"),
+                         panel1);
     m_lbTotal = makeValueLabel("lbTotal", panel1);
     m_lblSuperAnnuation = makeLabel("lblSuperAnnuation", QStringLiteral("Superannuation:"), panel1);
     m_lbAnnuation = makeValueLabel("lbAnnuation", panel1);
@@ -154,7 +165,8 @@ DetailWindow::DetailWindow(const AppSettings& settings, AppState& state, QSqlDat
     buildMenus();
     m_sendStatus = makeLabel("SendStatus", QString(), this);
     statusBar()->addWidget(m_sendStatus, 1);
-    statusBar()->setVisible(m_settings.ProForma);
+    m_records = makeLabel("RecordCount", QString(), this);
+    statusBar()->addPermanentWidget(m_records);
     setLoaded(false);
 
     setTabOrder(m_grid, m_first);
@@ -170,6 +182,10 @@ DetailWindow::DetailWindow(const AppSettings& settings, AppState& state, QSqlDat
         move(screen->availableGeometry().center() - rect().center());
     RememberWindowPlace(this);
     m_columnWidths = new ColumnWidths(m_grid->horizontalHeader(), QStringLiteral("TDetail/DBGrid1"));
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        const int n = m_model->rowCount();
+        m_records->setText(n == 1 ? QStringLiteral("1 record") : QStringLiteral("%1 records").arg(n));
+    });
     updateNavigator();
 }
 
@@ -215,17 +231,18 @@ void DetailWindow::buildMenus()
     QMenu* print = bar->addMenu(QStringLiteral("&Print"));
     print->setObjectName(QStringLiteral("Print1"));
     QAction* printPage =
-        entry(print, "PrintThisPage1", QStringLiteral("Print This Page"), &DetailWindow::PrintThisPage1Click);
+        entry(print, "PrintThisPage1", QStringLiteral("&Print This Page"), &DetailWindow::PrintThisPage1Click);
+    printPage->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     QAction* preview =
-        entry(print, "PrintPreview1", QStringLiteral("Print Preview"), &DetailWindow::PrintPreview1Click);
+        entry(print, "PrintPreview1", QStringLiteral("Print Pre&view"), &DetailWindow::PrintPreview1Click);
     QAction* previewSolo =
-        entry(print, "PreviewSoloForm1", QStringLiteral("Preview Solo Form"), &DetailWindow::PreviewSoloForm1Click);
+        entry(print, "PreviewSoloForm1", QStringLiteral("Preview &Solo Form"), &DetailWindow::PreviewSoloForm1Click);
     QAction* soloPdf =
-        entry(print, "CreateSoloPDF1", QStringLiteral("Create Solo PDF"), &DetailWindow::CreateSoloPDF1Click);
+        entry(print, "CreateSoloPDF1", QStringLiteral("&Create Solo PDF"), &DetailWindow::CreateSoloPDF1Click);
     print->addSeparator()->setObjectName(QStringLiteral("N2"));
-    entry(print, "PrinterSetup1", QStringLiteral("Printer Setup"), &DetailWindow::PrinterSetup1Click);
-    QAction* send = entry(bar, "Send1", QStringLiteral("Send"), &DetailWindow::Send1Click);
-    entry(bar, "Close1", QStringLiteral("Close"), &DetailWindow::Close1Click);
+    entry(print, "PrinterSetup1", QStringLiteral("Printer Set&up"), &DetailWindow::PrinterSetup1Click);
+    QAction* send = entry(bar, "Send1", QStringLiteral("&Send"), &DetailWindow::Send1Click);
+    entry(bar, "Close1", QStringLiteral("&Close"), &DetailWindow::Close1Click);
 
     // Only what was loaded may be printed or sent.
     m_documentActions = {printPage, preview, previewSolo, soloPdf, send};
@@ -282,6 +299,13 @@ void DetailWindow::showEvent(QShowEvent* event)
     // the system keeps its place.
     if (!event->spontaneous())
         FormShow();
+}
+
+void DetailWindow::hideEvent(QHideEvent* event)
+{
+    QMainWindow::hideEvent(event);
+    if (!event->spontaneous() && m_shownWidth > 0 && width() != m_shownWidth)
+        UserWindowSettings()->setValue(kSizedByUser, true);
 }
 
 void DetailWindow::closeEvent(QCloseEvent* event)
@@ -359,11 +383,45 @@ void DetailWindow::FormShow()
 
     const auto text = [this](const char* name) { return m_doctor.value(QString::fromUtf8(name)).toString(); };
     m_name->setText(DoctorFullName(m_doctor));
+    // Two doctors' windows told apart on the task bar, and their editors too.
+    const QString id = text("id");
+    m_doctorCaption =
+        id.isEmpty() ? QString() : DoctorFullName(m_doctor).simplified() + QStringLiteral(" (%1)").arg(id);
+    setWindowTitle(captioned(QStringLiteral("Payment Detail")));
     const QString address = FormatAddressLines(
         QStringList{text("add1"), text("add2"), text("town"), text("county"), text("postcode")}.join(u'|'));
     // A label breaks lines at LF; the lines themselves are the ones FormatAddressLines gives.
     m_add1->setText(QString(address).replace(u'\r', u'\n'));
     RefreshTotals();
+    widenForColumns();
+}
+
+QString DetailWindow::captioned(const QString& text) const
+{
+    return m_doctorCaption.isEmpty() ? text : text + QStringLiteral(" \u2013 ") + m_doctorCaption;
+}
+
+void DetailWindow::widenForColumns()
+{
+    // Net and Notes in view without scrolling, as far as the screen allows, until the clerk gives
+    // the window a width of his own.
+    const auto keep = qScopeGuard([this] { m_shownWidth = width(); });
+    if (UserWindowSettings()->value(kSizedByUser).toBool())
+        return;
+    int wanted = m_grid->verticalHeader()->width() + 2 * m_grid->frameWidth() +
+                 m_grid->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_grid);
+    for (int c = 0; c < m_model->columnCount(); ++c)
+        if (!m_grid->isColumnHidden(c))
+            wanted += m_grid->columnWidth(c);
+    if (wanted <= width())
+        return;
+    resize(wanted, height());
+    FitToScreen(this);
+}
+
+void DetailWindow::showMessage(const QString& text)
+{
+    m_sendStatus->setText(text);
 }
 
 void DetailWindow::RefreshTotals()
@@ -571,16 +629,20 @@ void DetailWindow::DBGrid1DblClick()
 {
     if (!m_editor)
         return;
-    const QString dataSet = m_state.CurrentDataSet;
     const std::optional<QSqlRecord> row = currentShiftRow();
-    m_editor->RecordNumber = row ? row->value(QStringLiteral("recno")).toInt() : 0;
+    if (!row) {
+        // Nothing to edit: what the clerk types goes into a new record, as with "+".
+        Button2Click();
+        return;
+    }
+    const QString dataSet = m_state.CurrentDataSet;
+    m_editor->RecordNumber = row->value(QStringLiteral("recno")).toInt();
     m_editor->setShiftRow(row);
-    m_editor->setWindowTitle(QStringLiteral("Edit Record"));
+    m_editor->setWindowTitle(captioned(QStringLiteral("Edit Record")));
     m_editor->exec();
     if (m_state.CurrentDataSet != dataSet)
         return; // closed for another data set
-    if (row)
-        reloadShiftRows();
+    reloadShiftRows();
     RefreshTotals();
 }
 
@@ -591,12 +653,13 @@ void DetailWindow::Button2Click()
     // The record is added to, and on Cancel taken from, this data set whatever happens meanwhile.
     const QString dataSet = m_state.CurrentDataSet;
     const QString doctorId = m_doctor.value(QStringLiteral("id")).toString();
+    // A date of the pay run rather than today's, which may be years later.
+    const QString date = ProposedShiftDate(dataSet, m_model->rows(), Clock::today()).toString(Qt::ISODate);
     const auto insert = [&](int recno) {
         return QStringList{
             QStringLiteral("INSERT into Details"),
             QStringLiteral("VALUES(%1, '%2', '%3','%4',' ',' ',' ','0.00','0.00', 0, '0.00', 0, ' ', 0, 0)")
-                .arg(QString::number(recno), QuoteForSql(dataSet), QuoteForSql(doctorId),
-                     Clock::today().toString(Qt::ISODate))};
+                .arg(QString::number(recno), QuoteForSql(dataSet), QuoteForSql(doctorId), date)};
     };
     // Without the new record the editor would open on someone else's: stop after the message.
     const int n = AddNumberedRecord(m_db, insert, m_prompter);
@@ -608,7 +671,7 @@ void DetailWindow::Button2Click()
 
     m_editor->RecordNumber = n;
     m_editor->setShiftRow(currentShiftRow());
-    m_editor->setWindowTitle(QStringLiteral("Add New Record"));
+    m_editor->setWindowTitle(captioned(QStringLiteral("Add New Record")));
     if (m_editor->exec() != QDialog::Accepted)
         deleteRecord(dataSet, n);
     if (m_state.CurrentDataSet != dataSet)
@@ -653,6 +716,9 @@ void DetailWindow::CreateSoloPDF1Click()
     FileDialogRequest request;
     request.nameFilters = QStringList{QStringLiteral("Adobe PDF files (*.pdf)")};
     request.defaultSuffix = QStringLiteral("pdf");
+    request.proposedName = PdfFolderOutput::safeFileName(
+        QStringLiteral("Solo_%1_%2.pdf")
+            .arg(m_doctor.value(QStringLiteral("sname")).toString(), m_state.CurrentDataSet));
     const QString fileName = FileDialogs::getSaveFileName(this, request);
     if (fileName.isEmpty() || !m_loaded)
         return;

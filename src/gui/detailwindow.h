@@ -44,6 +44,9 @@ public:
     // The grid's current row; none when the grid is empty.
     std::optional<QSqlRecord> currentShiftRow() const;
 
+    // A line in the status bar until the next doctor is shown ("Wrote FILE").
+    void showMessage(const QString& text);
+
     // On while a mail to this doctor is on its way: Close is disabled and closing refused.
     bool sendingBusy() const { return m_sendingBusy; }
     void setSendingBusy(bool busy);
@@ -86,6 +89,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -100,6 +104,9 @@ private:
     void selectRow(int row);
     void selectRecord(int recno);
     void fitColumns();
+    void widenForColumns();
+    // A caption followed by the doctor's name and id, once one is loaded.
+    QString captioned(const QString& text) const;
     void updateNavigator();
 
     const AppSettings& m_settings;
@@ -109,6 +116,8 @@ private:
     QPointer<RecordEditor> m_editor;
 
     QSqlRecord m_doctor;
+    QString m_doctorCaption; // "Dr Ann Smith (100)"
+    int m_shownWidth = 0;    // as the last show left it
     bool m_loaded = false;
     bool m_doctorLoaded = false;
     QList<QAction*> m_documentActions;
@@ -135,6 +144,7 @@ private:
     QLabel* m_label5;
     QLabel* m_lbPayment;
     QLabel* m_sendStatus;
+    QLabel* m_records;
 };
 
 } // namespace velmar

@@ -54,8 +54,13 @@ void ReportsController::producePensionForm(const QString& fileName, const QSqlRe
 {
     QString error;
     if (!m_documents->ProducePensionForm(fileName, doctor, figures.superannuableFees, figures.superannuation,
-                                         figures.additionalContribution, figures.employerContribution, &error))
+                                         figures.additionalContribution, figures.employerContribution, &error)) {
         m_prompter.error(error);
+        return;
+    }
+    // A file written says where, in the window that asked for it.
+    if (auto* detail = qobject_cast<DetailWindow*>(sender()); detail && !fileName.isEmpty())
+        detail->showMessage(QStringLiteral("Wrote %1").arg(QDir::toNativeSeparators(fileName)));
 }
 
 void ReportsController::printerSetup()

@@ -3,6 +3,8 @@
 #include "core/textformat.h"
 #include "payments/payments.h"
 
+#include <QHash>
+
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -170,11 +172,26 @@ QVariant ShiftRowsModel::data(const QModelIndex& index, int role) const
 
 QVariant ShiftRowsModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
+    if (orientation != Qt::Horizontal || section < 0 || section >= m_columns.count())
+        return QVariant();
+    const QString name = m_columns.fieldName(section);
+    if (role == Qt::UserRole)
+        return name;
     if (role != Qt::DisplayRole)
         return QVariant();
-    if (orientation == Qt::Horizontal)
-        return section >= 0 && section < m_columns.count() ? QVariant(m_columns.fieldName(section)) : QVariant();
-    return QVariant();
+    // Headings a clerk reads; the column's name is the user role.
+    static const QHash<QString, QString> words{
+        {QStringLiteral("recno"), QStringLiteral("Record")},
+        {QStringLiteral("DataSet"), QStringLiteral("Data set")},
+        {QStringLiteral("Shift_Date"), QStringLiteral("Date")},
+        {QStringLiteral("Adj_Time"), QStringLiteral("Adj. time")},
+        {QStringLiteral("AdjustmentRate"), QStringLiteral("Adj. rate")},
+        {QStringLiteral("AdjustmentTime"), QStringLiteral("Adj. minutes")},
+        {QStringLiteral("id"), QStringLiteral("Id")},
+        {QStringLiteral("superfee"), QStringLiteral("Superannuable")},
+        {QStringLiteral("nonsuperfee"), QStringLiteral("Non-superannuable")},
+    };
+    return words.value(name, name);
 }
 
 void ShiftRowsModel::sort(int column, Qt::SortOrder order)

@@ -7,9 +7,9 @@
 namespace velmar {
 
 // A doctor's shift rows as the detail window's grid shows them: every column of the shift-rows
-// query, titled with its name; dates dd/mm/yyyy, money with two decimals, the adjustment time as
-// hours and minutes, numbers right-aligned. Read-only. The rows may be shown in another order
-// than the stored one (sort); rows() keeps the stored order.
+// query, titled in words ("Date", "Adj. time"; the column's name is the header's user role); dates dd/mm/yyyy, money
+// with two decimals, the adjustment time as hours and minutes, numbers right-aligned. Read-only. The rows may be shown
+// in another order than the stored one (sort); rows() keeps the stored order.
 class ShiftRowsModel : public QAbstractTableModel
 {
     Q_OBJECT

@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
@@ -136,7 +137,7 @@ protected:
     {
         const QAbstractItemModel* m = grid()->model();
         for (int c = 0; c < m->columnCount(); ++c)
-            if (m->headerData(c, Qt::Horizontal).toString() == column)
+            if (m->headerData(c, Qt::Horizontal, Qt::UserRole).toString() == column)
                 return m->index(row, c).data().toString();
         ADD_FAILURE() << "no column " << column.toStdString();
         return QString();
@@ -185,10 +186,13 @@ protected:
 
 TEST_F(DetailWindowTest, ShowsDoctorAndGrid)
 {
+    UserWindowSettings()->clear();
     insertExample({});
     open(plainSettings());
     EXPECT_EQ(m_window->objectName(), u"TDetail"_s);
-    EXPECT_EQ(m_window->windowTitle(), u"Payment Detail"_s);
+    // Two doctors' windows told apart on the task bar.
+    EXPECT_EQ(m_window->windowTitle(), u"Payment Detail \u2013 Dr Ann Smith (100)"_s);
+    EXPECT_EQ(text("RecordCount"), u"2 records"_s);
     EXPECT_FALSE(m_window->isModal());
     EXPECT_EQ(text("name"), u"Dr Ann Smith"_s);
     // add2 and county are single spaces: three lines.
@@ -197,9 +201,10 @@ TEST_F(DetailWindowTest, ShowsDoctorAndGrid)
     ASSERT_EQ(gridRows(), 2);
     const QAbstractItemModel* m = grid()->model();
     ASSERT_EQ(m->columnCount(), 28);
-    const QStringList titles{u"recno"_s,      u"DataSet"_s, u"Shift_Date"_s, u"Location"_s, u"Shift"_s,
-                             u"Times"_s,      u"Rate"_s,    u"Total"_s,      u"Adj_Time"_s, u"AdjustmentRate"_s,
-                             u"Adjustment"_s, u"Net"_s,     u"Notes"_s,      u"recno"_s};
+    // Headings in words.
+    const QStringList titles{u"Record"_s,     u"Data set"_s, u"Date"_s,  u"Location"_s,  u"Shift"_s,
+                             u"Times"_s,      u"Rate"_s,     u"Total"_s, u"Adj. time"_s, u"Adj. rate"_s,
+                             u"Adjustment"_s, u"Net"_s,      u"Notes"_s, u"Record"_s};
     for (int c = 0; c < titles.size(); ++c)
         EXPECT_EQ(m->headerData(c, Qt::Horizontal).toString(), titles[c]);
     // Each column once: recno, DataSet and the query's second copy after Notes are not shown.
@@ -221,6 +226,14 @@ TEST_F(DetailWindowTest, ShowsDoctorAndGrid)
             << heading.toStdString();
     }
 
+    // Shown too narrow, it opens wide enough for every column, Net and Notes too.
+    m_window->hide();
+    m_window->resize(300, 550);
+    m_window->show();
+    const int notes = 12;
+    EXPECT_LE(grid()->columnViewportPosition(notes) + grid()->columnWidth(notes), grid()->viewport()->width());
+    EXPECT_LT(m_window->width(), m_window->screen()->availableGeometry().width());
+
     // Another doctor chosen in the main window: hide and show loads him.
     insertDoctor({.id = u"101"_s, .fname = u"Bob"_s, .sname = u"Jones"_s, .add2 = u"Flat 2"_s});
     m_state.CurrentDoctorId = u"101"_s;
@@ -229,6 +242,8 @@ TEST_F(DetailWindowTest, ShowsDoctorAndGrid)
     EXPECT_EQ(text("add1").split(u'\n').size(), 4);
     EXPECT_EQ(gridRows(), 0);
     EXPECT_EQ(text("lbTotal"), u"0.00"_s);
+    EXPECT_EQ(m_window->windowTitle(), u"Payment Detail \u2013 Dr Bob Jones (101)"_s);
+    EXPECT_EQ(text("RecordCount"), u"0 records"_s);
     EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
 }
 
@@ -488,20 +503,21 @@ TEST_F(DetailWindowTest, AddThenCancelLeavesNothing)
         QTest::keyClick(&e, Qt::Key_Escape);
     });
     child<QPushButton>("Button2")->click();
-    EXPECT_EQ(m_editorTitle, u"Add New Record"_s);
+    EXPECT_EQ(m_editorTitle, u"Add New Record \u2013 Dr Ann Smith (100)"_s);
     EXPECT_EQ(storedRows(), 2);
     EXPECT_EQ(gridRows(), 2);
     EXPECT_EQ(text("lbTotal"), u"150.01"_s);
     EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
 }
 
-TEST_F(DetailWindowTest, AddThenOkStoresTodayAndTypedValues)
+TEST_F(DetailWindowTest, AddThenOkStoresAPayRunDateAndTypedValues)
 {
     insertExample({});
     open(plainSettings());
-    FixedClock clock(QDateTime(QDate(2007, 1, 9), QTime(10, 0)));
     onEditor([this](RecordEditor& e) {
-        EXPECT_EQ(field<MaskedEdit>("dt")->maskedText(), u"09/01/07"_s);
+        // The last record's date, not today's, in a data set not named by its month.
+        EXPECT_EQ(field<MaskedEdit>("dt")->maskedText(), u"07/11/06"_s);
+        retype("dt", u"090107"_s);
         EXPECT_EQ(e.RecordNumber, 3);
         retype("location", u"O'Brien's Surgery"_s);
         retype("total", u"25.5"_s);
@@ -550,7 +566,7 @@ TEST_F(DetailWindowTest, EditWritesAndTotalsFollow)
     });
     // The keyboard's way to the editor.
     QTest::keyClick(grid(), Qt::Key_Return);
-    EXPECT_EQ(m_editorTitle, u"Edit Record"_s);
+    EXPECT_EQ(m_editorTitle, u"Edit Record \u2013 Dr Ann Smith (100)"_s);
     EXPECT_EQ(rows(u"SELECT Total, Notes, AdjustmentTime, Extra FROM Details WHERE recno = 2"_s),
               QStringList{u"60|it's late|30|1"_s});
     EXPECT_EQ(rows(u"SELECT Total FROM Details WHERE recno = 1"_s), QStringList{u"100.004"_s});
@@ -581,9 +597,8 @@ TEST_F(DetailWindowTest, FailedInsertOpensNoEditor)
     child<QPushButton>("Button2")->click();
     EXPECT_FALSE(opened);
     ASSERT_EQ(m_prompter.messages.size(), 1);
-    EXPECT_EQ(m_prompter.messages[0], u"error: SQL Error: INSERT into Details\nVALUES(3, 'Nov06', '100','"_s +
-                                          Clock::today().toString(Qt::ISODate) +
-                                          u"',' ',' ',' ','0.00','0.00', 0, '0.00', 0, ' ', 0, 0)\n"_s);
+    EXPECT_EQ(m_prompter.messages[0], u"error: SQL Error: INSERT into Details\nVALUES(3, 'Nov06', '100','2006-11-07'"
+                                      u",' ',' ',' ','0.00','0.00', 0, '0.00', 0, ' ', 0, 0)\n"_s);
     EXPECT_EQ(rows(u"SELECT Total FROM Details ORDER BY recno"_s), (QStringList{u"100.004"_s, u"40.003"_s}));
 }
 
@@ -650,18 +665,92 @@ TEST_F(DetailWindowTest, MessagesBelongToTheWindowThatAskedAndRiskyQuestionsDefa
     m_window.reset();
 }
 
-TEST_F(DetailWindowTest, EmptyGridEditorChangesNothing)
+// Nothing to edit: Enter or a double-click adds a record, as "+" does, and what is typed is kept.
+TEST_F(DetailWindowTest, EnterOrDoubleClickOnAnEmptyGridAddsARecord)
 {
     insertDoctor({});
     open(plainSettings());
+    for (const bool enter : {true, false}) {
+        onEditor([this](RecordEditor&) {
+            retype("total", u"12"_s);
+            field<QPushButton>("OKBtn")->click();
+        });
+        if (enter)
+            QTest::keyClick(grid(), Qt::Key_Return);
+        else
+            QTest::mouseDClick(grid()->viewport(), Qt::LeftButton, {}, QPoint(5, grid()->viewport()->height() - 5));
+        EXPECT_EQ(m_editorTitle, u"Add New Record \u2013 Dr Ann Smith (100)"_s);
+        grid()->clearSelection();
+        grid()->setCurrentIndex(QModelIndex());
+    }
+    EXPECT_EQ(rows(u"SELECT Total FROM Details ORDER BY recno"_s), (QStringList{u"12"_s, u"12"_s}));
+    EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
+}
+
+// The record editor opens over the detail window, wherever that is, and later where it was left.
+TEST_F(DetailWindowTest, EditorOpensOverTheWindowThenWhereItWasLeft)
+{
+    UserWindowSettings()->clear();
+    insertExample({});
+    open(plainSettings());
+    const QRect available = m_window->screen()->availableGeometry();
+    m_window->setGeometry(available.left() + 10, available.top() + 40, 640, 480);
+    QRect first;
+    onEditor([&](RecordEditor& e) {
+        first = e.geometry();
+        e.move(e.pos() + QPoint(7, 9));
+        e.reject();
+    });
+    QTest::keyClick(grid(), Qt::Key_Return);
+    EXPECT_LE((first.center() - m_window->geometry().center()).manhattanLength(), 2) << first.x() << "," << first.y();
+    m_window->move(m_window->pos() + QPoint(30, 0));
+    QRect second;
+    onEditor([&](RecordEditor& e) {
+        second = e.geometry();
+        e.reject();
+    });
+    QTest::keyClick(grid(), Qt::Key_Return);
+    EXPECT_EQ(second.topLeft(), first.topLeft() + QPoint(7, 9));
+    UserWindowSettings()->clear();
+}
+
+// With fees split (the sample's settings) an added and a corrected shift are paid: in the window,
+// in the figures the documents use, and with the parts named beside the total.
+TEST_F(DetailWindowTest, AddedAndEditedShiftsArePaidWithSplitFees)
+{
+    insertExample({.annuity = 6});
+    AppSettings s = plainSettings(6);
+    s.PartSuperannuation = true;
+    open(s);
+    EXPECT_EQ(text("Label3"), u"Total: superannuable / non-superannuable"_s);
+    EXPECT_EQ(text("lbTotal"), u"130.00 / 20.00"_s);
+    const auto figures = [this] {
+        const QString ini = writeFile(u"split.ini"_s, "[DEFAULTS]\nSuperannuation=6\nPartSuperannuation=1\n");
+        const CliRun r = cli({u"figures"_s, u"--dataset"_s, u"Nov06"_s}, ini);
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+        return r.out.split(u'\n').value(1);
+    };
     onEditor([this](RecordEditor&) {
-        EXPECT_EQ(field("location")->text(), QString());
+        retype("total", u"500"_s);
+        EXPECT_EQ(field("superfee")->text(), u"500.00"_s);
         field<QPushButton>("OKBtn")->click();
     });
-    QTest::mouseDClick(grid()->viewport(), Qt::LeftButton);
-    EXPECT_EQ(m_editorTitle, u"Edit Record"_s);
-    EXPECT_EQ(storedRows(), 0);
-    EXPECT_TRUE(m_prompter.messages.isEmpty());
+    child<QPushButton>("Button2")->click();
+    EXPECT_EQ(text("lbTotal"), u"630.00 / 20.00"_s);
+    // gross, superannuation, (none), net, (none), superannuable, non-superannuable
+    EXPECT_EQ(figures(), u"100\t630.00\t37.80\t0.00\t592.20\t0.00\t630.00\t20.00\tN\tN"_s);
+
+    // The first record corrected by 10.00 less: its superannuable part with it.
+    child<QToolButton>("nbFirst")->click();
+    onEditor([this](RecordEditor&) {
+        retype("total", u"90"_s);
+        field<QPushButton>("OKBtn")->click();
+    });
+    QTest::keyClick(grid(), Qt::Key_Return);
+    EXPECT_EQ(rows(u"SELECT Total, superfee, nonsuperfee FROM Details WHERE recno = 1"_s),
+              QStringList{u"90|70|20.004"_s});
+    EXPECT_EQ(figures(), u"100\t620.00\t37.20\t0.00\t582.80\t0.00\t620.00\t20.00\tN\tN"_s);
+    EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
 }
 
 TEST_F(DetailWindowTest, SendingBlocksClosing)
@@ -728,6 +817,11 @@ TEST_F(DetailWindowTest, DocumentEntriesHandOverDoctorAndFigures)
     ASSERT_EQ(FileDialogs::requests().size(), 2);
     EXPECT_EQ(FileDialogs::requests()[0].nameFilters, QStringList{u"Adobe PDF files (*.pdf)"_s});
     EXPECT_EQ(FileDialogs::requests()[0].defaultSuffix, u"pdf"_s);
+    // Named for the doctor and the run, in the folder last saved to.
+    EXPECT_EQ(QFileInfo(FileDialogs::requests()[0].directory).fileName(), u"Solo_Smith_Nov06.pdf"_s);
+    FileDialogs::setNextFileName(QString());
+    child<QAction>("CreateSoloPDF1")->trigger();
+    EXPECT_EQ(FileDialogs::requests().value(2).directory, path(u"Solo_Smith_Nov06.pdf"_s));
 
     child<QAction>("PrinterSetup1")->trigger();
     EXPECT_EQ(setup.size(), 1);
