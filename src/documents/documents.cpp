@@ -268,7 +268,7 @@ bool Documents::ProducePensionForm(const QString& fileName, const QSqlRecord& do
     form[QStringLiteral("qrEACode")].caption = m_settings.NHSEACode;
 
     Report& report = form.report();
-    report.setDocumentName(text(doctor, "sname") + QStringLiteral("_Solo_") + m_state.CurrentDataSet);
+    report.setDocumentName(QStringLiteral("Solo_") + text(doctor, "sname") + u'_' + m_state.CurrentDataSet);
     if (!filter)
         return m_state.PreviewPensionForm ? m_output.preview(report, error) : m_output.print(report, error);
     return report.ExportToFilter(*filter, error) && filter->EndConcat(error);

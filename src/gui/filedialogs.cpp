@@ -1,8 +1,13 @@
 #include "gui/filedialogs.h"
 
+#include "gui/windowplaces.h"
+
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QList>
 #include <QRegularExpression>
+#include <QSettings>
 
 namespace velmar {
 
@@ -62,7 +67,18 @@ QString FileDialogs::getOpenFileName(QWidget* parent, const FileDialogRequest& r
 
 QString FileDialogs::getSaveFileName(QWidget* parent, const FileDialogRequest& request)
 {
-    return run(parent, request, QFileDialog::AcceptSave);
+    const QString lastFolder = QStringLiteral("FileDialogs/lastSaveFolder");
+    FileDialogRequest offered = request;
+    if (!request.proposedName.isEmpty()) {
+        QString folder = UserWindowSettings()->value(lastFolder).toString();
+        if (folder.isEmpty() || !QDir(folder).exists())
+            folder = request.directory.isEmpty() ? QDir::homePath() : request.directory;
+        offered.directory = QDir(folder).filePath(request.proposedName);
+    }
+    const QString path = run(parent, offered, QFileDialog::AcceptSave);
+    if (!path.isEmpty())
+        UserWindowSettings()->setValue(lastFolder, QFileInfo(path).absolutePath());
+    return path;
 }
 
 void FileDialogs::setNextFileName(const QString& path)

@@ -22,14 +22,17 @@ public:
     ~PrinterReportOutput() override;
 
     bool preview(Report& report, QString* error) override;
-    // A printer that fails says so: "Printing failed: " and why.
+    // A printer that fails says so: "Printing failed: " and why. Without a printer set up, Printer
+    // Setup opens first.
     bool print(Report& report, QString* error) override;
 
     // The printer of a report form (by the report's name), created on first use.
     QPrinter& printerFor(const QString& reportName);
     // The printer set-up dialog of the invoice; the printer chosen there goes to the summaries and
-    // the England and Wales pension form too. The Northern Ireland form keeps its own.
-    void PrinterSetup(QWidget* parent);
+    // the England and Wales pension form too, and is kept for the next run in the user's settings.
+    // The Northern Ireland form keeps its own (reportName names it to set that one up). False when
+    // the dialog was cancelled.
+    bool PrinterSetup(QWidget* parent, const QString& reportName = QStringLiteral("TfrmPrint"));
     // After a set-up: hands the invoice's printer to the forms that follow it.
     void sharePrinterChoice();
 
@@ -41,6 +44,10 @@ public:
     QStringList endBatch(QString* folder);
 
 private:
+    // The invoice's printer and its settings in the user's settings, for the next run.
+    void keepPrinterChoice();
+    void restorePrinterChoice();
+
     QPointer<QWidget> m_parentWindow;
     std::map<QString, std::unique_ptr<QPrinter>> m_printers;
     bool m_batch = false;

@@ -5,6 +5,7 @@
 #include "gui/windowplaces.h"
 #include "report/pdfexportfilter.h"
 #include "report/report.h"
+#include "report/reportoutput.h"
 #include "report/reportpainter.h"
 #include "report/reporttableexport.h"
 
@@ -14,7 +15,6 @@
 #include <QPrintDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
-#include <QScreen>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -68,10 +68,9 @@ ReportPreviewWindow::ReportPreviewWindow(Report& report, QPrinter& printer, QWid
 
     connect(m_preview, &QPrintPreviewWidget::paintRequested, this, &ReportPreviewWindow::paintPreview);
     connect(m_preview, &QPrintPreviewWidget::previewChanged, this, &ReportPreviewWindow::updatePageInfo);
-    // A page as high as the screen allows; the last size the user gave it wins.
+    // A page as high as the screen allows, over the window that asked for it; the last size and
+    // place the user gave it win.
     resize(900, 1000);
-    if (const QScreen* s = screen())
-        move(s->availableGeometry().topLeft());
     RememberWindowPlace(this);
     m_preview->setFocus();
 }
@@ -188,6 +187,7 @@ void ReportPreviewWindow::saveReport()
     if (table)
         request.nameFilters.append(QStringLiteral("CSV spreadsheet files (*.csv)"));
     request.defaultSuffix = QStringLiteral("pdf");
+    request.proposedName = PdfFolderOutput::safeFileName(m_report.documentName()) + QStringLiteral(".pdf");
     const QString path = FileDialogs::getSaveFileName(this, request);
     if (path.isEmpty())
         return;

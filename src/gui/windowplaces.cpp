@@ -32,6 +32,8 @@ public:
             const QByteArray saved = UserWindowSettings()->value(geometryKey(m_window)).toByteArray();
             if (!saved.isEmpty())
                 m_window->restoreGeometry(saved);
+            else if (!m_window->testAttribute(Qt::WA_Moved))
+                CentreOnOwner(m_window);
         }
         if (event->type() == QEvent::Show)
             FitToScreen(m_window);
@@ -84,6 +86,19 @@ void FitToScreen(QWidget* window)
     const QRect fitted = FittedGeometry(inner, screen->availableGeometry(), frame, window->minimumSize());
     if (fitted != inner)
         window->setGeometry(fitted);
+}
+
+void CentreOnOwner(QWidget* window)
+{
+    const QWidget* owner = window->parentWidget() ? window->parentWidget()->window() : nullptr;
+    QRect placed = window->geometry();
+    if (owner && owner->isVisible())
+        placed.moveCenter(owner->geometry().center());
+    else if (const QScreen* screen = window->screen())
+        placed.moveCenter(screen->availableGeometry().center());
+    else
+        return;
+    window->setGeometry(placed);
 }
 
 void RememberWindowPlace(QWidget* window)

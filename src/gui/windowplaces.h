@@ -26,8 +26,13 @@ void FitToScreen(QWidget* window);
 // A window's geometry (inside its frame) fitted with its frame into an area; pure geometry.
 QRect FittedGeometry(const QRect& geometry, const QRect& available, const QMargins& frame, const QSize& minimum);
 
+// Puts a window over the middle of the one it belongs to (its parent's), or of the screen when that
+// one is not shown.
+void CentreOnOwner(QWidget* window);
+
 // Keeps a window's size and place between runs, by its object name: the last ones are restored
-// the first time it shows, and every show fits it to the screen it is on.
+// the first time it shows (a window without any, that nobody placed, opens over its owner), and
+// every show fits it to the screen it is on.
 void RememberWindowPlace(QWidget* window);
 
 // The widths the user gave a grid's columns, by column title, kept between runs (written when the

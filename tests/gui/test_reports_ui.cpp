@@ -8,19 +8,26 @@
 #include "gui/progresswindow.h"
 #include "gui/reportpreviewwindow.h"
 #include "gui/reportscontroller.h"
+#include "gui/windowplaces.h"
 #include "payments/payments.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDeadlineTimer>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -48,6 +55,23 @@ void onNextModal(std::function<void(QWidget*)> action)
             QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
         }
     });
+}
+
+// Operates the next print dialog whenever it opens, without waiting for it in between: a run may
+// process events a long time before it asks.
+void onNextPrintDialog(std::function<void(QPrintDialog*)> action)
+{
+    auto* poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, action] {
+        auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        action(dialog);
+    });
+    poll->start();
 }
 
 QAction* tool(QWidget* window, const char* name)
@@ -186,6 +210,7 @@ TEST_F(ReportsUiTest, PreviewPagesThroughAndSavesTheSummaryAsSpreadsheet)
               (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("1"), QStringLiteral("2")}));
 
     ASSERT_EQ(FileDialogs::requests().size(), 2);
+    EXPECT_EQ(QFileInfo(FileDialogs::requests().first().directory).fileName(), QStringLiteral("Summary_DS1.pdf"));
     EXPECT_EQ(
         FileDialogs::requests().first().nameFilters,
         (QStringList{QStringLiteral("Adobe PDF files (*.pdf)"), QStringLiteral("CSV spreadsheet files (*.csv)")}));
@@ -212,13 +237,20 @@ TEST_F(ReportsUiTest, PrintAllCanBeCancelledAndAPrinterFailureIsToldOnceAndStops
     printToFile(reports.output(), QStringLiteral("TfrmPrint"), path(QStringLiteral("run.pdf")));
     auto* printAll = mainWindow.findChild<QAction*>(QStringLiteral("PrintAll1"));
 
-    // Cancel while the first doctor prints: he is finished, nobody after him.
+    // Cancel while the first doctor prints: he is finished, nobody after him. The window says what
+    // runs, and how far, in its caption too.
+    QString caption;
+    QString shown;
     QTimer::singleShot(0, [&] {
         auto* cancel = reports.progressWindow().findChild<QPushButton*>(QStringLiteral("btnCancel"));
         ASSERT_TRUE(cancel && cancel->isVisible());
+        caption = reports.progressWindow().windowTitle();
+        shown = reports.progressWindow().shownText();
         cancel->click();
     });
     printAll->trigger();
+    EXPECT_EQ(caption, QStringLiteral("Progress \u2013 Printing 1 of 60"));
+    EXPECT_EQ(shown, QStringLiteral("Printing 1 of 60: Dr Kim Surname01"));
     EXPECT_EQ(QDir(m_dir.path()).entryList({QStringLiteral("Surname*.pdf")}),
               QStringList{QStringLiteral("Surname01_DS1.pdf")});
     EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("error: Printed 1 invoices\nCancelled after Dr Kim "
@@ -227,10 +259,21 @@ TEST_F(ReportsUiTest, PrintAllCanBeCancelledAndAPrinterFailureIsToldOnceAndStops
                                                    .arg(QDir::toNativeSeparators(m_dir.path()))});
     EXPECT_FALSE(reports.progressWindow().findChild<QPushButton*>(QStringLiteral("btnCancel"))->isVisible());
 
-    // No printer at all: one message naming the failure instead of one per doctor, then the end.
+    // No printer at all: Printer Setup opens; cancelled, one message naming the failure instead of
+    // one per doctor, then the end.
     m_prompter.messages.clear();
     printToFile(reports.output(), QStringLiteral("TfrmPrint"), QString());
+    QString setupTitle;
+    QString accept;
+    onNextPrintDialog([&](QPrintDialog* w) {
+        setupTitle = w->windowTitle();
+        auto* buttons = w->findChild<QDialogButtonBox*>(QString(), Qt::FindDirectChildrenOnly);
+        accept = buttons ? buttons->button(QDialogButtonBox::Ok)->text() : QString();
+        w->reject();
+    });
     printAll->trigger();
+    EXPECT_EQ(setupTitle, QStringLiteral("Printer Setup"));
+    EXPECT_EQ(accept, QStringLiteral("OK"));
     ASSERT_EQ(m_prompter.messages.size(), 2);
     EXPECT_TRUE(m_prompter.messages[0].startsWith(QStringLiteral("error: Printing failed: no printer is set up")))
         << m_prompter.messages[0].toStdString();
@@ -240,6 +283,7 @@ TEST_F(ReportsUiTest, PrintAllCanBeCancelledAndAPrinterFailureIsToldOnceAndStops
     m_prompter.messages.clear();
     state.CurrentDoctorId = QStringLiteral("1001");
     detail.show();
+    onNextPrintDialog([](QPrintDialog* w) { w->reject(); });
     detail.findChild<QAction*>(QStringLiteral("PrintThisPage1"))->trigger();
     ASSERT_EQ(m_prompter.messages.size(), 1);
     EXPECT_TRUE(m_prompter.messages[0].startsWith(QStringLiteral("error: Printing failed: ")));
@@ -255,6 +299,23 @@ TEST_F(ReportsUiTest, PrinterChoiceOfTheInvoiceGoesToThreeOtherForms)
         EXPECT_EQ(output.printerFor(QString::fromUtf8(follows)).outputFileName(), path(QStringLiteral("chosen.pdf")))
             << follows;
     EXPECT_TRUE(output.printerFor(QStringLiteral("TfrmSoloIR")).outputFileName().isEmpty());
+
+    // Chosen in Printer Setup, the printer is the next run's too.
+    const QString chosen = path(QStringLiteral("kept.pdf"));
+    onNextPrintDialog([&](QPrintDialog* w) {
+        auto* printers = w->findChild<QComboBox*>(QStringLiteral("printers"));
+        ASSERT_NE(printers, nullptr);
+        printers->setCurrentIndex(printers->findText(QStringLiteral("PDF"), Qt::MatchContains));
+        w->findChild<QLineEdit*>(QStringLiteral("filename"))->setText(chosen);
+        w->accept();
+    });
+    EXPECT_TRUE(output.PrinterSetup(nullptr));
+    const PrinterReportOutput nextRun;
+    for (const char* form : {"TfrmPrint", "TSummary"})
+        EXPECT_EQ(const_cast<PrinterReportOutput&>(nextRun).printerFor(QString::fromUtf8(form)).outputFileName(),
+                  chosen)
+            << form;
+    UserWindowSettings()->remove(QStringLiteral("Printer"));
 }
 
 TEST_F(ReportsUiTest, WindowsReachTheReportsThroughTheController)
@@ -283,6 +344,13 @@ TEST_F(ReportsUiTest, WindowsReachTheReportsThroughTheController)
     PdfText one;
     ASSERT_TRUE(one.load(printed));
     EXPECT_TRUE(one.contains(QStringLiteral("Dr Kim Surname42")));
+
+    // A pension form written to a file says where, in the window that asked.
+    FileDialogs::setNextFileName(path(QStringLiteral("form.pdf")));
+    action(detail, "CreateSoloPDF1")->trigger();
+    EXPECT_TRUE(QFile::exists(path(QStringLiteral("form.pdf"))));
+    EXPECT_EQ(detail.findChild<QLabel*>(QStringLiteral("SendStatus"))->text(),
+              QStringLiteral("Wrote ") + QDir::toNativeSeparators(path(QStringLiteral("form.pdf"))));
 
     bool previewed = false;
     onNextModal([&](QWidget* window) {

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QUrl>
 #include <QWidget>
 
@@ -57,6 +58,13 @@ inline void doubleClickItem(QListWidget* list, QListWidgetItem* item)
     const QPoint at = list->visualItemRect(item).center();
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+}
+
+inline void doubleClickItem(QTreeWidget* tree, QTreeWidgetItem* item)
+{
+    const QPoint at = tree->visualItemRect(item).center();
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
 }
 
 inline void clickChild(QWidget* parent, const char* name)
