@@ -440,9 +440,21 @@ bool AddSendLog(const QSqlDatabase& db, Prompter& prompter)
     return upgrade(db, present, statements, prompter);
 }
 
+bool AddImportTimes(const QSqlDatabase& db, Prompter& prompter)
+{
+    const auto present = [&db] {
+        QSqlQuery columns(db);
+        return columns.exec(QStringLiteral("SELECT * FROM FileNames LIMIT 0")) &&
+               columns.record().indexOf(QStringLiteral("Imported")) >= 0;
+    };
+    if (present())
+        return true;
+    return upgrade(db, present, {QStringLiteral("ALTER TABLE FileNames ADD COLUMN Imported TEXT")}, prompter);
+}
+
 bool UpgradeSchema(const QSqlDatabase& db, Prompter& prompter)
 {
-    if (!AddSendLog(db, prompter))
+    if (!AddSendLog(db, prompter) || !AddImportTimes(db, prompter))
         return false;
     {
         QSqlQuery probe(db);

@@ -86,12 +86,14 @@ QString UnchangedSince(const QSqlRecord& opened, const QStringList& columns);
 // trouble) and returns false. *changed, when given, receives the number of rows changed.
 bool ExecuteStatement(const QSqlDatabase& db, const QStringList& lines, Prompter& prompter, int* changed = nullptr);
 
-// Adds superfee and nonsuperfee to an older Details table, all or nothing, and the send log to a
-// database made before it: false (after a message) leaves the old schema, to be upgraded at the
+// Adds superfee and nonsuperfee to an older Details table, all or nothing, and the send log and the
+// import times to a database made before them: false (after a message) leaves the old schema, to be upgraded at the
 // next start.
 bool UpgradeSchema(const QSqlDatabase& db, Prompter& prompter);
 // Creates SendLog, as the schema has it, when the database has none.
 bool AddSendLog(const QSqlDatabase& db, Prompter& prompter);
+// Adds the time of each import (FileNames.Imported, UTC ISO text) to an older database.
+bool AddImportTimes(const QSqlDatabase& db, Prompter& prompter);
 
 // Next free recno over the whole Details table; -1 after reporting a failed query.
 int NextRecordNumber(const QSqlDatabase& db, Prompter& prompter);

@@ -39,7 +39,8 @@ CREATE INDEX DetailsDataSet ON Details (DataSet, id);
 CREATE INDEX DetailsRecno ON Details (recno);
 CREATE TABLE FileNames (
   DataSet TEXT,
-  Label TEXT
+  Label TEXT,
+  Imported TEXT
 );
 CREATE TABLE SendLog (
   DataSet TEXT,

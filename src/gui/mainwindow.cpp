@@ -11,6 +11,7 @@
 #include "import/payimport.h"
 #include "payments/datasets.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QElapsedTimer>
@@ -23,6 +24,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrlQuery>
@@ -30,7 +32,47 @@
 
 namespace velmar {
 
+// One line that always fits: a text too long for the window ends in "…", and shows whole as its tip.
+class ElidedLabel : public QLabel
+{
+public:
+    explicit ElidedLabel(QWidget* parent) : QLabel(parent)
+    {
+        setTextFormat(Qt::PlainText);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        setMinimumWidth(1);
+    }
+    void setWholeText(const QString& text)
+    {
+        m_whole = text;
+        setToolTip(text);
+        elide();
+    }
+    const QString& wholeText() const { return m_whole; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QLabel::resizeEvent(event);
+        elide();
+    }
+
+private:
+    void elide() { setText(fontMetrics().elidedText(m_whole, Qt::ElideRight, qMax(1, contentsRect().width()))); }
+
+    QString m_whole;
+};
+
 namespace {
+
+const QString kLastDataSet = QStringLiteral("MainWindow/lastDataSet");
+const QString kLastDatabase = QStringLiteral("MainWindow/lastDatabase");
+
+// Which database the last data set was in: another database may hold one of the same name.
+QString databaseIdentity(const QSqlDatabase& db)
+{
+    return db.driverName() + u'|' + db.hostName() + u'|' + db.databaseName();
+}
 
 // The wait cursor while the database may keep us waiting; message boxes show the arrow.
 class BusyCursor
@@ -61,6 +103,14 @@ MainWindow::MainWindow(const AppSettings& settings, AppState& state, QSqlDatabas
     m_search->setPlaceholderText(QStringLiteral("Find: surname, first name or id"));
     m_search->setClearButtonEnabled(true);
     m_search->installEventFilter(this);
+    auto* find = new QAction(QStringLiteral("Find a Doctor"), this);
+    find->setObjectName(QStringLiteral("FindDoctor1"));
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    addAction(find);
+    connect(find, &QAction::triggered, this, [this] {
+        m_search->setFocus(Qt::ShortcutFocusReason);
+        m_search->selectAll();
+    });
     connect(m_search, &QLineEdit::textChanged, this, &MainWindow::filterDoctors);
     m_ids = new QListWidget(central);
     m_ids->setObjectName(QStringLiteral("ids"));
@@ -74,9 +124,8 @@ MainWindow::MainWindow(const AppSettings& settings, AppState& state, QSqlDatabas
     // A plain label rather than a status message: hovering a menu entry would clear a message.
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->setSizeGripEnabled(true);
-    m_status = new QLabel(this);
+    m_status = new ElidedLabel(this);
     m_status->setObjectName(QStringLiteral("StatusText"));
-    m_status->setTextFormat(Qt::PlainText);
     statusBar()->addWidget(m_status, 1);
 
     buildMenus();
@@ -108,36 +157,42 @@ void MainWindow::buildMenus()
         menu->setObjectName(QString::fromUtf8(name));
         return menu;
     };
-    const auto addEntry = [this](QMenu* menu, const char* name, const QString& text, void (MainWindow::*slot)()) {
+    const auto addEntry = [this](QMenu* menu, const char* name, const QString& text, void (MainWindow::*slot)(),
+                                 const QKeySequence& key = QKeySequence()) {
         QAction* action = menu->addAction(text);
         action->setObjectName(QString::fromUtf8(name));
+        action->setShortcut(key);
         connect(action, &QAction::triggered, this, slot);
     };
 
+    // Each menu and entry has its letter for Alt and the keyboard; the usual keys do the usual jobs.
     QMenu* file = addMenu("File1", QStringLiteral("&File"));
-    addEntry(file, "Open1", QStringLiteral("&Load New File"), &MainWindow::Open1Click);
-    addEntry(file, "OpenExisting1", QStringLiteral("&Open Existing File"), &MainWindow::OpenExisting1Click);
-    addEntry(file, "Exit1", QStringLiteral("E&xit"), &MainWindow::Exit1Click);
+    addEntry(file, "Open1", QStringLiteral("&Load New File"), &MainWindow::Open1Click, Qt::CTRL | Qt::Key_L);
+    addEntry(file, "OpenExisting1", QStringLiteral("&Open Existing File"), &MainWindow::OpenExisting1Click,
+             Qt::CTRL | Qt::Key_O);
+    addEntry(file, "Exit1", QStringLiteral("E&xit"), &MainWindow::Exit1Click, Qt::CTRL | Qt::Key_Q);
 
     QMenu* print = addMenu("Print1", QStringLiteral("&Print"));
-    addEntry(print, "PrintAll1", QStringLiteral("Print All Invoices"), &MainWindow::PrintAll1Click);
+    addEntry(print, "PrintAll1", QStringLiteral("Print &All Invoices"), &MainWindow::PrintAll1Click);
     print->addSeparator();
-    addEntry(print, "Summary1", QStringLiteral("Summary Preview"), &MainWindow::Summary1Click);
-    addEntry(print, "SummaryPrint1", QStringLiteral("Summary Print"), &MainWindow::SummaryPrint1Click);
+    addEntry(print, "Summary1", QStringLiteral("Summary Pre&view"), &MainWindow::Summary1Click);
+    addEntry(print, "SummaryPrint1", QStringLiteral("&Summary Print"), &MainWindow::SummaryPrint1Click,
+             Qt::CTRL | Qt::Key_P);
     print->addSeparator();
-    addEntry(print, "PrinterSetup1", QStringLiteral("Printer Setup"), &MainWindow::PrinterSetup1Click);
+    addEntry(print, "PrinterSetup1", QStringLiteral("Printer Set&up"), &MainWindow::PrinterSetup1Click);
 
-    m_sendMenu = addMenu("Send1", QStringLiteral("Send"));
-    addEntry(m_sendMenu, "SendAll1", QStringLiteral("Send Pro-Forma's to Everyone"), &MainWindow::SendAll1Click);
-    addEntry(m_sendMenu, "SendNotYetSent1", QStringLiteral("Send to Doctors Not Yet Sent…"),
+    m_sendMenu = addMenu("Send1", QStringLiteral("&Send"));
+    addEntry(m_sendMenu, "SendAll1", QStringLiteral("Send Pro-Forma's to &Everyone"), &MainWindow::SendAll1Click);
+    addEntry(m_sendMenu, "SendNotYetSent1", QStringLiteral("Send to Doctors &Not Yet Sent…"),
              &MainWindow::SendNotYetSent1Click);
     m_sendMenu->addSeparator();
-    addEntry(m_sendMenu, "SendLog1", QStringLiteral("Send Log"), &MainWindow::SendLog1Click);
+    addEntry(m_sendMenu, "SendLog1", QStringLiteral("Send &Log"), &MainWindow::SendLog1Click);
 
-    QMenu* help = addMenu("Help1", QStringLiteral("Help"));
-    addEntry(help, "OnLineHelpSystem1", QStringLiteral("On Line Help System"), &MainWindow::OnLineHelpSystem1Click);
+    QMenu* help = addMenu("Help1", QStringLiteral("&Help"));
+    addEntry(help, "OnLineHelpSystem1", QStringLiteral("&On Line Help System"), &MainWindow::OnLineHelpSystem1Click,
+             Qt::Key_F1);
     addEntry(help, "About1", QStringLiteral("&About"), &MainWindow::About1Click);
-    addEntry(help, "System1", QStringLiteral("System"), &MainWindow::System1Click);
+    addEntry(help, "System1", QStringLiteral("&System"), &MainWindow::System1Click);
 }
 
 void MainWindow::setDetailWindow(QWidget* detail)
@@ -177,12 +232,12 @@ bool MainWindow::listsDoctors() const
 
 void MainWindow::showStatus(const QString& text)
 {
-    m_status->setText(text);
+    m_status->setWholeText(text);
 }
 
 QString MainWindow::statusText() const
 {
-    return m_status->text();
+    return m_status->wholeText();
 }
 
 QUrl MainWindow::helpUrl()
@@ -206,6 +261,27 @@ void MainWindow::showEvent(QShowEvent* event)
     // After the window has appeared, so the import's messages have it behind them.
     if (!m_arguments.isEmpty())
         QTimer::singleShot(0, this, [this] { ImportFile(m_arguments.constFirst()); });
+    else
+        QTimer::singleShot(0, this, &MainWindow::reopenLastDataSet);
+}
+
+void MainWindow::reopenLastDataSet()
+{
+    // Where the clerk left off, when that data set is still there and nothing was opened meanwhile.
+    const auto settings = UserWindowSettings();
+    const QString dataSet = settings->value(kLastDataSet).toString();
+    if (!m_state.CurrentDataSet.isEmpty() || dataSet.isEmpty() ||
+        settings->value(kLastDatabase).toString() != databaseIdentity(m_db) || !IsDataSetListed(m_db, dataSet))
+        return;
+    // What the start has to say about the settings stays in view; the title names the data set.
+    openDataSet(dataSet, !statusText().isEmpty());
+}
+
+void MainWindow::rememberDataSet()
+{
+    const auto settings = UserWindowSettings();
+    settings->setValue(kLastDataSet, m_state.CurrentDataSet);
+    settings->setValue(kLastDatabase, databaseIdentity(m_db));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -239,7 +315,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
             m_search->clear();
             return true;
         }
-        return false;
+        // Alt and a letter is for the menus, never text (AltGr, which is Ctrl+Alt on some systems, types).
+        const bool alt = (keyEvent->modifiers() & Qt::AltModifier) && !(keyEvent->modifiers() & Qt::ControlModifier);
+        return alt && !keyEvent->text().isEmpty() && keyEvent->text().at(0).isPrint();
     }
     // Typing in the list searches with the whole text, not the first letter only.
     const QString typed = keyEvent->text();
@@ -334,9 +412,9 @@ void MainWindow::ImportFile(const QString& path)
         return;
     RefreshDoctorList();
     updateTitle();
-    showStatus(QStringLiteral("Imported %1: %2 doctors, %3 shift records")
-                   .arg(result.dataSet, QString::number(result.doctors), QString::number(result.shifts)) +
+    showStatus(DataSetSummary(QStringLiteral("Imported"), result.dataSet, result.doctors, result.shifts) +
                DefaultRateNote(m_settings));
+    rememberDataSet();
     emit dataSetChanged();
 }
 
@@ -344,7 +422,7 @@ void MainWindow::OpenDataSet()
 {
     if (!m_picker || !databaseOpen())
         return;
-    m_picker->setEntries(StoredDataSets(m_db, m_prompter));
+    m_picker->setEntries(DataSetEntries(m_db, m_prompter), m_state.CurrentDataSet);
     if (m_picker->exec() != QDialog::Accepted)
         return;
     QString dataSet;
@@ -352,10 +430,19 @@ void MainWindow::OpenDataSet()
         m_prompter.information(QStringLiteral("No file has been selected!"));
         return;
     }
+    openDataSet(dataSet);
+}
+
+void MainWindow::openDataSet(const QString& dataSet, bool keepStatus)
+{
     m_state.CurrentDataSet = dataSet;
     m_state.CurrentDataSetLabel = DataSetLabel(m_db, dataSet, m_prompter);
     RefreshDoctorList();
     updateTitle();
+    // The status line speaks of the data set now open, not of an earlier import.
+    if (!keepStatus)
+        showStatus(DataSetSummary(m_db, QStringLiteral("Opened"), dataSet));
+    rememberDataSet();
     emit dataSetChanged();
 }
 

@@ -11,7 +11,6 @@
 
 #include <functional>
 
-class QLabel;
 class QLineEdit;
 class QListWidget;
 class QMenu;
@@ -21,6 +20,7 @@ namespace velmar {
 
 class AboutBox;
 class DataSetPicker;
+class ElidedLabel;
 class Prompter;
 struct AppSettings;
 struct AppState;
@@ -104,6 +104,11 @@ private:
     void updateTitle();
     // False, after saying so, when no database is open.
     bool databaseOpen();
+    // Makes a stored data set the open one, and says so in the status line unless told to keep it.
+    void openDataSet(const QString& dataSet, bool keepStatus = false);
+    // The data set open when the program last ended, kept in the user's settings.
+    void reopenLastDataSet();
+    void rememberDataSet();
 
     const AppSettings& m_settings;
     AppState& m_state;
@@ -113,7 +118,7 @@ private:
     QListWidget* m_ids;
     QLineEdit* m_search;
     QList<DoctorListEntry> m_doctors; // what m_ids lists, in its order
-    QLabel* m_status;
+    ElidedLabel* m_status;
     QProgressDialog* m_importProgress;
     int m_importProgressDelay = 1000;
     QMenu* m_sendMenu = nullptr;

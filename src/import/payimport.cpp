@@ -2,6 +2,7 @@
 
 #include "core/appsettings.h"
 #include "core/appstate.h"
+#include "core/clock.h"
 #include "core/inifile.h"
 #include "core/prompter.h"
 #include "core/textformat.h"
@@ -384,7 +385,10 @@ bool Importer::run(QIODevice& file, ImportResult* result)
             const int recno = NextRecordNumber(m_db, m_prompter);
             {
                 QSqlQuery q(m_db);
-                q.exec(QStringLiteral("INSERT INTO FileNames VALUES(%1, %2)").arg(quoted(m_name), quoted(m_label)));
+                // When it was imported, for the picker: UTC, as the send log keeps its times.
+                q.exec(
+                    QStringLiteral("INSERT INTO FileNames (DataSet, Label, Imported) VALUES(%1, %2, '%3')")
+                        .arg(quoted(m_name), quoted(m_label), Clock::currentDateTime().toUTC().toString(Qt::ISODate)));
             }
             if (!prepareInserts()) {
                 m_prompter.error(QStringLiteral("SQL Error: INSERT into Details\n"));

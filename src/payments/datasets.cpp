@@ -93,6 +93,50 @@ QStringList StoredDataSets(const QSqlDatabase& db, Prompter& prompter)
     return names;
 }
 
+QList<DataSetEntry> DataSetEntries(const QSqlDatabase& db, Prompter& prompter)
+{
+    QList<DataSetEntry> entries;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    // rowid: the order of the imports, on either store, also for those without a time.
+    if (!q.exec(QStringLiteral("SELECT DataSet, Label, Imported, "
+                               "(SELECT count(*) FROM Headers WHERE Headers.DataSet = FileNames.DataSet) "
+                               "FROM FileNames ORDER BY rowid DESC"))) {
+        prompter.error(q.lastError().text());
+        return entries;
+    }
+    while (q.next()) {
+        QDateTime imported = QDateTime::fromString(q.value(2).toString(), Qt::ISODate);
+        imported.setTimeSpec(Qt::UTC);
+        entries.append({q.value(0).toString(), q.value(1).toString(), q.value(3).toInt(), imported});
+    }
+    return entries;
+}
+
+QString DataSetSummary(const QString& done, const QString& dataSet, int doctors, int shifts)
+{
+    return QStringLiteral("%1 %2: %3 doctors, %4 shift records")
+        .arg(done, dataSet, QString::number(doctors), QString::number(shifts));
+}
+
+QString DataSetSummary(const QSqlDatabase& db, const QString& done, const QString& dataSet)
+{
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SELECT (SELECT count(*) FROM Headers WHERE DataSet = '%1'), "
+                               "(SELECT count(*) FROM Details WHERE DataSet = '%1')")
+                    .arg(QuoteForSql(dataSet))) ||
+        !q.next())
+        return QString();
+    return DataSetSummary(done, dataSet, q.value(0).toInt(), q.value(1).toInt());
+}
+
+bool IsDataSetListed(const QSqlDatabase& db, const QString& dataSet)
+{
+    QSqlQuery q(db);
+    return q.exec(QStringLiteral("SELECT count(*) FROM FileNames WHERE DataSet = '%1'").arg(QuoteForSql(dataSet))) &&
+           q.next() && q.value(0).toInt() > 0;
+}
+
 QString DataSetLabel(const QSqlDatabase& db, const QString& dataSet, Prompter& prompter)
 {
     QSqlQuery q(db);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QSqlDatabase>
 #include <QStringList>
 
@@ -33,6 +34,27 @@ QString DoctorIdFromEntry(const QString& entry);
 
 // Every DataSet of FileNames, once per row, in alphabetical order as the picker lists them.
 QStringList StoredDataSets(const QSqlDatabase& db, Prompter& prompter);
+
+// One stored data set as the picker shows it.
+struct DataSetEntry
+{
+    QString dataSet;
+    QString label;
+    int doctors = 0;
+    QDateTime imported; // UTC; invalid for a data set imported before the time was kept
+};
+
+// Every FileNames row with its doctors counted, newest import first. A failing query is reported
+// with the database's text.
+QList<DataSetEntry> DataSetEntries(const QSqlDatabase& db, Prompter& prompter);
+
+// "02_2005: 12 doctors, 59 shift records", preceded by what happened ("Imported", "Opened").
+QString DataSetSummary(const QString& done, const QString& dataSet, int doctors, int shifts);
+// The same, counted in the database; empty when it cannot be read.
+QString DataSetSummary(const QSqlDatabase& db, const QString& done, const QString& dataSet);
+
+// Whether the picker lists the data set; false too when the database cannot be read.
+bool IsDataSetListed(const QSqlDatabase& db, const QString& dataSet);
 
 // Label of the first FileNames row of the data set (empty when none).
 QString DataSetLabel(const QSqlDatabase& db, const QString& dataSet, Prompter& prompter);

@@ -42,7 +42,8 @@ TEST_P(DatabaseSchema, QuoteForSqlDoublesEveryApostrophe)
 {
     EXPECT_EQ(QuoteForSql(QStringLiteral("O'Brien's")), QStringLiteral("O''Brien''s"));
     EXPECT_EQ(QuoteForSql(QStringLiteral("''")), QStringLiteral("''''"));
-    exec(QStringLiteral("INSERT INTO FileNames VALUES('%1', 'x')").arg(QuoteForSql(QStringLiteral("it's"))));
+    exec(QStringLiteral("INSERT INTO FileNames (DataSet, Label) VALUES('%1', 'x')")
+             .arg(QuoteForSql(QStringLiteral("it's"))));
     EXPECT_EQ(scalar(QStringLiteral("SELECT DataSet FROM FileNames")).toString(), QStringLiteral("it's"));
 }
 
@@ -165,22 +166,26 @@ TEST_P(DatabaseSchema, TransactionRollsBackUnlessCommitted)
     {
         SqlTransaction t(m_db);
         ASSERT_TRUE(t.isActive()) << t.error().toStdString();
-        exec(QStringLiteral("INSERT INTO FileNames VALUES('a', 'b')"));
+        exec(QStringLiteral("INSERT INTO FileNames (DataSet, Label) VALUES('a', 'b')"));
     }
     EXPECT_EQ(scalar(QStringLiteral("SELECT count(*) FROM FileNames")).toInt(), 0);
     {
         SqlTransaction t(m_db);
-        exec(QStringLiteral("INSERT INTO FileNames VALUES('a', 'b')"));
+        exec(QStringLiteral("INSERT INTO FileNames (DataSet, Label) VALUES('a', 'b')"));
         EXPECT_TRUE(t.commit());
     }
     EXPECT_EQ(scalar(QStringLiteral("SELECT count(*) FROM FileNames")).toInt(), 1);
 }
 
-TEST_P(DatabaseSchema, DatabaseWithoutSendLogGainsItWhateverItsDetails)
+TEST_P(DatabaseSchema, DatabaseWithoutSendLogOrImportTimesGainsThemWhateverItsDetails)
 {
     exec(QStringLiteral("DROP TABLE SendLog"));
+    exec(QStringLiteral("ALTER TABLE FileNames DROP COLUMN Imported"));
+    exec(QStringLiteral("INSERT INTO FileNames VALUES('d', 'old run')"));
     UpgradeSchema(m_db, m_prompter);
     EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
+    // Imported before the time was kept: none.
+    EXPECT_EQ(rows(QStringLiteral("SELECT DataSet, Label, Imported FROM FileNames")), QStringList{u"d|old run|"_s});
     exec(QStringLiteral("INSERT INTO SendLog (DataSet, id, address, attachments, sent_at, outcome, reply, attempt) "
                         "VALUES ('d', '1', 'a@b.test', 'x.pdf', '2025-06-05T13:03:09Z', 'sent', '250 OK', 1)"));
     UpgradeSchema(m_db, m_prompter);

@@ -16,7 +16,7 @@ void ReportsTest::SetUp()
     setSuperannuation(0);
     state.CurrentDataSet = QStringLiteral("DS1");
     state.CurrentDataSetLabel = QStringLiteral("February 2005 Pay Run");
-    exec(QStringLiteral("INSERT INTO FileNames VALUES ('DS1', 'February 2005 Pay Run')"));
+    exec(QStringLiteral("INSERT INTO FileNames (DataSet, Label) VALUES ('DS1', 'February 2005 Pay Run')"));
 }
 
 void ReportsTest::setSuperannuation(double rate)

@@ -7,10 +7,12 @@
 #include "db/database.h"
 #include "gui/aboutbox.h"
 #include "gui/datasetpicker.h"
+#include "gui/detailwindow.h"
 #include "gui/filedialogs.h"
 #include "gui/mainwindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -20,6 +22,7 @@
 #include <QProgressDialog>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTreeWidget>
 #include <QUrlQuery>
 
 #include <memory>
@@ -217,7 +220,7 @@ TEST_F(MainWindowTest, SendMenuOnlyInProFormaMode)
     send = m_window->findChild<QMenu*>(QStringLiteral("Send1"));
     ASSERT_NE(send, nullptr);
     EXPECT_TRUE(send->menuAction()->isVisible());
-    EXPECT_EQ(send->title(), QStringLiteral("Send"));
+    EXPECT_EQ(send->title(), QStringLiteral("&Send"));
 }
 
 TEST_F(MainWindowTest, MenuEntriesCarryTheirTextsAndRequestTheirJobs)
@@ -230,26 +233,45 @@ TEST_F(MainWindowTest, MenuEntriesCarryTheirTextsAndRequestTheirJobs)
     EXPECT_EQ(m_window->menuBar()->objectName(), QStringLiteral("MainMenu1"));
     EXPECT_EQ(m_window->statusBar()->objectName(), QStringLiteral("StatusBar1"));
 
-    const QList<std::pair<const char*, const char*>> texts = {
-        {"Open1", "&Load New File"},
-        {"OpenExisting1", "&Open Existing File"},
-        {"Exit1", "E&xit"},
-        {"PrintAll1", "Print All Invoices"},
-        {"Summary1", "Summary Preview"},
-        {"SummaryPrint1", "Summary Print"},
-        {"PrinterSetup1", "Printer Setup"},
-        {"SendAll1", "Send Pro-Forma's to Everyone"},
-        {"SendNotYetSent1", "Send to Doctors Not Yet Sent…"},
-        {"SendLog1", "Send Log"},
-        {"OnLineHelpSystem1", "On Line Help System"},
-        {"About1", "&About"},
-        {"System1", "System"},
+    // The keyboard map: each entry's letter and key, in both windows.
+    DetailWindow detail(m_settings, m_state, m_db, m_prompter);
+    const struct
+    {
+        QWidget* window;
+        const char* name;
+        const char* text;
+        QKeySequence key;
+    } entries[] = {
+        {m_window.get(), "Open1", "&Load New File", Qt::CTRL | Qt::Key_L},
+        {m_window.get(), "OpenExisting1", "&Open Existing File", Qt::CTRL | Qt::Key_O},
+        {m_window.get(), "Exit1", "E&xit", Qt::CTRL | Qt::Key_Q},
+        {m_window.get(), "PrintAll1", "Print &All Invoices", {}},
+        {m_window.get(), "Summary1", "Summary Pre&view", {}},
+        {m_window.get(), "SummaryPrint1", "&Summary Print", Qt::CTRL | Qt::Key_P},
+        {m_window.get(), "PrinterSetup1", "Printer Set&up", {}},
+        {m_window.get(), "SendAll1", "Send Pro-Forma's to &Everyone", {}},
+        {m_window.get(), "SendNotYetSent1", "Send to Doctors &Not Yet Sent…", {}},
+        {m_window.get(), "SendLog1", "Send &Log", {}},
+        {m_window.get(), "OnLineHelpSystem1", "&On Line Help System", Qt::Key_F1},
+        {m_window.get(), "About1", "&About", {}},
+        {m_window.get(), "System1", "&System", {}},
+        {m_window.get(), "FindDoctor1", "Find a Doctor", Qt::CTRL | Qt::Key_F},
+        {&detail, "PrintThisPage1", "&Print This Page", Qt::CTRL | Qt::Key_P},
+        {&detail, "PrintPreview1", "Print Pre&view", {}},
+        {&detail, "PreviewSoloForm1", "Preview &Solo Form", {}},
+        {&detail, "CreateSoloPDF1", "&Create Solo PDF", {}},
+        {&detail, "PrinterSetup1", "Printer Set&up", {}},
+        {&detail, "Send1", "&Send", {}},
+        {&detail, "Close1", "&Close", {}},
     };
-    for (const auto& [name, text] : texts) {
-        QAction* a = action(name);
-        ASSERT_NE(a, nullptr) << name;
-        EXPECT_EQ(a->text(), QString::fromUtf8(text)) << name;
+    for (const auto& e : entries) {
+        auto* a = e.window->findChild<QAction*>(QString::fromUtf8(e.name));
+        ASSERT_NE(a, nullptr) << e.name;
+        EXPECT_EQ(a->text(), QString::fromUtf8(e.text)) << e.name;
+        EXPECT_EQ(a->shortcut(), e.key) << e.name;
     }
+    for (QMenu* menu : m_window->menuBar()->findChildren<QMenu*>())
+        EXPECT_TRUE(menu->title().contains(u'&')) << menu->title().toStdString();
 
     QSignalSpy summary(m_window.get(), &MainWindow::summaryRequested);
     QSignalSpy printAll(m_window.get(), &MainWindow::printAllRequested);
@@ -302,7 +324,15 @@ TEST_F(MainWindowTest, StatusLineIsWrittenByOthersAndSurvivesMenuBrowsing)
     QStatusTipEvent tip{QString()};
     QCoreApplication::sendEvent(m_window.get(), &tip);
     EXPECT_EQ(m_window->statusText(), QStringLiteral("250 OK"));
-    EXPECT_TRUE(m_window->findChild<QLabel*>(QStringLiteral("StatusText"))->isVisible());
+    auto* label = m_window->findChild<QLabel*>(QStringLiteral("StatusText"));
+    EXPECT_TRUE(label->isVisible());
+    // Too long for the narrow window: cut with "…", whole in its tip.
+    const QString longText = QStringLiteral("Imported 02_2005: 12 doctors, 59 shift records").repeated(3);
+    m_window->showStatus(longText);
+    EXPECT_EQ(m_window->statusText(), longText);
+    EXPECT_TRUE(label->text().endsWith(u'\u2026')) << label->text().toStdString();
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+    EXPECT_EQ(label->toolTip(), longText);
 }
 
 class OpenDataSetTest : public MainWindowTest
@@ -311,10 +341,11 @@ protected:
     void SetUp() override
     {
         MainWindowTest::SetUp();
-        exec(QStringLiteral("INSERT INTO FileNames VALUES('b_2005', 'First B')"));
-        exec(QStringLiteral("INSERT INTO FileNames VALUES('A_2005', 'The A run')"));
-        exec(QStringLiteral("INSERT INTO FileNames VALUES('c_2005', 'C''s run')"));
-        exec(QStringLiteral("INSERT INTO FileNames VALUES('b_2005', 'Second B')"));
+        // In the order imported; the first before import times were kept.
+        exec(QStringLiteral("INSERT INTO FileNames (DataSet, Label) VALUES('b_2005', 'First B')"));
+        exec(QStringLiteral("INSERT INTO FileNames VALUES('A_2005', 'The A run', '2025-06-05T13:03:09Z')"));
+        exec(QStringLiteral("INSERT INTO FileNames VALUES('c_2005', 'C''s run', '2025-06-06T08:00:00Z')"));
+        exec(QStringLiteral("INSERT INTO FileNames VALUES('b_2005', 'Second B', '2025-06-07T08:00:00Z')"));
         addDoctor(QStringLiteral("c_2005"), QStringLiteral("31"), QStringLiteral("Cora"), QStringLiteral("Cole"));
         addDoctor(QStringLiteral("b_2005"), QStringLiteral("21"), QStringLiteral("Ben"), QStringLiteral("Bell"));
         // Doctors of a data set missing from FileNames cannot be chosen.
@@ -327,30 +358,41 @@ protected:
     }
 
     // Opens the picker from the menu and lets the action operate it.
-    void openWith(const std::function<void(QWidget*, QListWidget*)>& action)
+    void openWith(const std::function<void(QWidget*, QTreeWidget*)>& action)
     {
         onNextModal([this, action](QWidget* w) {
             EXPECT_EQ(w, m_picker);
-            auto* lb = w->findChild<QListWidget*>(QStringLiteral("lb"));
+            auto* lb = w->findChild<QTreeWidget*>(QStringLiteral("lb"));
             m_listed.clear();
-            for (int i = 0; i < lb->count(); ++i)
-                m_listed.append(lb->item(i)->text());
+            for (int i = 0; i < lb->topLevelItemCount(); ++i) {
+                QStringList columns;
+                for (int c = 0; c < lb->columnCount(); ++c)
+                    columns.append(lb->topLevelItem(i)->text(c));
+                m_listed.append(columns.join(u'|'));
+            }
+            m_selected = lb->currentIndex().row();
             action(w, lb);
         });
         this->action("OpenExisting1")->trigger();
     }
 
-    void selectRow(QListWidget* lb, int row) { lb->setCurrentRow(row, QItemSelectionModel::ClearAndSelect); }
+    void selectRow(QTreeWidget* lb, int row) { lb->setCurrentItem(lb->topLevelItem(row)); }
 
     DataSetPicker* m_picker = nullptr;
     QStringList m_listed;
+    int m_selected = -1;
 };
 
-TEST_F(OpenDataSetTest, ListsEveryFileNamesRowAlphabetically)
+TEST_F(OpenDataSetTest, ListsEveryFileNamesRowNewestImportFirstWithLabelDoctorsAndTime)
 {
-    openWith([](QWidget* w, QListWidget*) { clickChild(w, "CancelBtn"); });
-    EXPECT_EQ(m_listed, (QStringList{QStringLiteral("A_2005"), QStringLiteral("b_2005"), QStringLiteral("b_2005"),
-                                     QStringLiteral("c_2005")}));
+    openWith([](QWidget* w, QTreeWidget*) { clickChild(w, "CancelBtn"); });
+    const auto local = [](const char* utc) {
+        return QDateTime::fromString(QString::fromUtf8(utc), Qt::ISODate).toLocalTime().toString(u"dd/MM/yyyy hh:mm");
+    };
+    EXPECT_EQ(m_listed, (QStringList{QStringLiteral("b_2005|Second B|1|") + local("2025-06-07T08:00:00Z"),
+                                     QStringLiteral("c_2005|C's run|1|") + local("2025-06-06T08:00:00Z"),
+                                     QStringLiteral("A_2005|The A run|0|") + local("2025-06-05T13:03:09Z"),
+                                     QStringLiteral("b_2005|First B|1|")}));
     // Cancel changes nothing.
     EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("previous"));
     EXPECT_EQ(m_state.CurrentDataSetLabel, QStringLiteral("previous label"));
@@ -359,40 +401,60 @@ TEST_F(OpenDataSetTest, ListsEveryFileNamesRowAlphabetically)
 
 TEST_F(OpenDataSetTest, EnterTakesTheEntryThatLooksSelectedAndOkWithoutOneSaysSo)
 {
-    openWith([](QWidget*, QListWidget* lb) { QTest::keyClick(lb, Qt::Key_Return); });
-    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("A_2005"));
-    EXPECT_EQ(m_window->windowTitle(), QStringLiteral("Velmar Payment System - The A run (A_2005)"));
+    openWith([](QWidget*, QTreeWidget* lb) { QTest::keyClick(lb, Qt::Key_Return); });
+    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("b_2005"));
+    EXPECT_EQ(m_window->windowTitle(), QStringLiteral("Velmar Payment System - First B (b_2005)"));
 
-    openWith([](QWidget* w, QListWidget* lb) {
+    openWith([](QWidget* w, QTreeWidget* lb) {
         lb->clearSelection();
         clickChild(w, "OKBtn");
     });
     EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("info: No file has been selected!")});
-    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("A_2005"));
+    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("b_2005"));
 }
 
 TEST_F(OpenDataSetTest, ChosenDataSetBecomesCurrentWithItsLabelAndDoctors)
 {
     QSignalSpy changed(m_window.get(), &MainWindow::dataSetChanged);
-    openWith([this](QWidget* w, QListWidget* lb) {
-        selectRow(lb, 3);
+    m_window->showStatus(QStringLiteral("Imported b_2005: 1 doctors, 0 shift records"));
+    openWith([this](QWidget* w, QTreeWidget* lb) {
+        selectRow(lb, 1);
         clickChild(w, "OKBtn");
     });
     EXPECT_EQ(changed.size(), 1);
     EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("c_2005"));
     EXPECT_EQ(m_state.CurrentDataSetLabel, QStringLiteral("C's run"));
     EXPECT_EQ(entries(), QStringList{QStringLiteral("Cole,C (31)")});
+    // The status line speaks of the data set now open.
+    EXPECT_EQ(m_window->statusText(), QStringLiteral("Opened c_2005: 1 doctors, 0 shift records"));
 
     // A double-click chooses too; a data set with two FileNames rows takes the first label.
-    openWith([](QWidget*, QListWidget* lb) { doubleClickItem(lb, lb->item(2)); });
+    openWith([](QWidget*, QTreeWidget* lb) { doubleClickItem(lb, lb->topLevelItem(3)); });
+    EXPECT_EQ(m_selected, 1); // the open one
     EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("b_2005"));
     EXPECT_EQ(m_state.CurrentDataSetLabel, QStringLiteral("First B"));
     EXPECT_EQ(entries(), QStringList{QStringLiteral("Bell,B (21)")});
 
-    // The picker starts on its first entry each time.
-    openWith([](QWidget* w, QListWidget*) { clickChild(w, "OKBtn"); });
-    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("A_2005"));
+    // The open data set is the one selected: OK alone keeps it.
+    openWith([](QWidget* w, QTreeWidget*) { clickChild(w, "OKBtn"); });
+    EXPECT_EQ(m_selected, 0);
+    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("b_2005"));
     EXPECT_EQ(changed.size(), 3);
+
+    // The next start opens it again, in this database only.
+    m_state = AppState();
+    makeWindow();
+    m_window->show();
+    ASSERT_TRUE(waitUntil([this] { return !m_state.CurrentDataSet.isEmpty(); }));
+    EXPECT_EQ(m_state.CurrentDataSet, QStringLiteral("b_2005"));
+    EXPECT_EQ(entries(), QStringList{QStringLiteral("Bell,B (21)")});
+    EXPECT_EQ(m_window->statusText(), QStringLiteral("Opened b_2005: 1 doctors, 0 shift records"));
+    exec(QStringLiteral("DELETE FROM FileNames"));
+    m_state = AppState();
+    makeWindow();
+    m_window->show();
+    QTest::qWait(20);
+    EXPECT_TRUE(m_state.CurrentDataSet.isEmpty());
 }
 
 class LoadFileTest : public MainWindowTest
@@ -567,6 +629,18 @@ TEST_F(MainWindowTest, SearchFieldFiltersAsTheClerkTypesAndEnterOpensWhatIsShown
         QTest::keyClicks(search, QString::fromUtf8(c.typed));
         EXPECT_EQ(shown(), c.ids) << c.typed;
     }
+
+    // Alt and a letter is for the menus, never the search; Ctrl+F comes back to it.
+    search->clear();
+    QTest::keyClick(search, Qt::Key_Z, Qt::AltModifier);
+    EXPECT_EQ(search->text(), QString());
+    m_window->show();
+    QApplication::setActiveWindow(m_window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+    m_ids->setFocus();
+    QTest::keyClick(m_ids, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(search->hasFocus());
+    m_ids->setFocus();
 
     // Typing in the list goes to the search; Enter opens the first doctor shown.
     QTest::keyClicks(m_ids, QStringLiteral("smi"));

@@ -3,6 +3,7 @@
 
 #include "core/appsettings.h"
 #include "core/appstate.h"
+#include "core/clock.h"
 #include "db/database.h"
 #include "db/dialect.h"
 #include "import/payimport.h"
@@ -79,14 +80,15 @@ using ImportToFile = Import;
 
 TEST_P(Import, StoresDoctorsShiftsAndLabel)
 {
+    const FixedClock clock(QDateTime(QDate(2025, 6, 5), QTime(13, 3, 9), Qt::UTC));
     ASSERT_TRUE(import(kHead + kDoctor + kShift + "X,ignored,line\n" + kShift));
     EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
     EXPECT_EQ(state.CurrentDataSet, QStringLiteral("03_2005"));
     EXPECT_EQ(state.CurrentDataSetLabel, QStringLiteral("March Run"));
     EXPECT_EQ(result.doctors, 1);
     EXPECT_EQ(result.shifts, 2);
-    EXPECT_EQ(rows(QStringLiteral("SELECT DataSet, Label FROM FileNames")),
-              QStringList{QStringLiteral("03_2005|March Run")});
+    EXPECT_EQ(rows(QStringLiteral("SELECT DataSet, Label, Imported FROM FileNames")),
+              QStringList{QStringLiteral("03_2005|March Run|2025-06-05T13:03:09Z")});
     EXPECT_EQ(rows(u"SELECT %1 FROM Headers"_s.arg(TableColumns(u"Headers"_s).join(u", "))),
               QStringList{QStringLiteral(
                   "03_2005|7|Dr|John|Smith|1 High St| |Town|County|AB1 2CD|5|j@example.org|AB1|N1|North PCT|N|N")});
@@ -256,7 +258,7 @@ TEST_P(Import, StoredTextsEqualTheFilesText)
 
 TEST_P(Import, DataSetOnlyInFileNamesCountsAsNew)
 {
-    exec(QStringLiteral("INSERT INTO FileNames VALUES('03_2005', 'old')"));
+    exec(QStringLiteral("INSERT INTO FileNames (DataSet, Label) VALUES('03_2005', 'old')"));
     ASSERT_TRUE(import(kHead + kDoctor));
     EXPECT_FALSE(m_prompter.messages.join(u' ').contains(QStringLiteral("question")));
     EXPECT_EQ(count("FileNames"), 2);
