@@ -57,15 +57,17 @@ int BatchPrint::PrintAll1Click(bool dataSetOpen)
         doctors.removeIf([this](const QSqlRecord& doctor) { return !Wanted(doctor); });
     m_run.doctors = int(doctors.size());
     m_progress.SetProgressRange(0, int(doctors.size()));
+    m_progress.setRunName(sending ? QStringLiteral("Sending") : QStringLiteral("Printing"));
     m_progress.showProgress();
     int i = 0;
     for (; i < doctors.size(); ++i) {
         if (StopRequested && StopRequested())
             break;
-        m_progress.SetProgressPosition(i);
         const QSqlRecord& doctor = doctors.at(i);
         const QString name = DoctorFullName(doctor);
+        // Named before the position moves: the window repaints there.
         m_progress.setProgressText(name);
+        m_progress.SetProgressPosition(i);
         const QString statement =
             ShiftRowsStatement(m_state.CurrentDataSet, doctor.value(QStringLiteral("id")).toString());
         QList<QSqlRecord> shiftRows;

@@ -24,6 +24,8 @@ public:
     virtual void hideProgress() = 0;
     // Who is being done now.
     virtual void setProgressText(const QString& /*text*/) {}
+    // What the run does, in a word ("Printing", "Sending").
+    virtual void setRunName(const QString& /*name*/) {}
 };
 
 // "(position - low) * 100 / (high - low)" followed by "%", truncated toward zero; "0%" for an empty range.

@@ -1,7 +1,14 @@
 #include "gui/messageboxprompter.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
 
 namespace velmar {
 
@@ -49,10 +56,45 @@ bool MessageBoxPrompter::question(const QString& text)
 
 void MessageBoxPrompter::summary(const QString& text, const QString& details, bool problems)
 {
-    QMessageBox box(problems ? QMessageBox::Warning : QMessageBox::Information, applicationTitle(), text,
-                    QMessageBox::Ok, AskingWindow(m_parent));
-    box.setTextFormat(Qt::PlainText);
-    box.setDetailedText(details);
+    // A message box of its own: a message box keeps one size, and a long run's details need room.
+    QDialog box(AskingWindow(m_parent));
+    box.setObjectName(QStringLiteral("RunSummary"));
+    box.setWindowTitle(applicationTitle());
+    box.setSizeGripEnabled(true);
+    auto* icon = new QLabel(&box);
+    const int size = box.style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, &box);
+    icon->setPixmap(
+        box.style()
+            ->standardIcon(problems ? QStyle::SP_MessageBoxWarning : QStyle::SP_MessageBoxInformation, nullptr, &box)
+            .pixmap(size, size));
+    auto* label = new QLabel(text, &box);
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* list = new QPlainTextEdit(details, &box);
+    list->setObjectName(QStringLiteral("SummaryDetails"));
+    list->setReadOnly(true);
+    list->setLineWrapMode(QPlainTextEdit::NoWrap);
+    list->setVisible(false);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &box);
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+    if (!details.isEmpty()) {
+        QPushButton* more = buttons->addButton(QStringLiteral("Show &Details..."), QDialogButtonBox::ActionRole);
+        more->setObjectName(QStringLiteral("ShowDetails"));
+        more->setAutoDefault(false);
+        QObject::connect(more, &QPushButton::clicked, &box, [&box, list, more] {
+            list->setVisible(!list->isVisible());
+            more->setText(list->isVisible() ? QStringLiteral("Hide &Details...") : QStringLiteral("Show &Details..."));
+            box.adjustSize();
+        });
+    }
+    auto* top = new QHBoxLayout;
+    top->addWidget(icon, 0, Qt::AlignTop);
+    top->addWidget(label, 1);
+    auto* layout = new QVBoxLayout(&box);
+    layout->addLayout(top);
+    layout->addWidget(list, 1);
+    layout->addWidget(buttons);
     box.exec();
 }
 

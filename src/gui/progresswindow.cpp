@@ -49,26 +49,50 @@ void ProgressWindow::SetProgressRange(int low, int high)
 {
     m_low = low;
     m_high = high;
+    m_position = low;
     m_bar->setRange(low, high);
     m_bar->setValue(low);
 }
 
+QString ProgressWindow::count() const
+{
+    // Before each doctor the position counts those done; at the end, all of them.
+    const int doctors = m_high - m_low;
+    const int current = qMin(m_position - m_low + 1, doctors);
+    return QStringLiteral("%1 %2 of %3").arg(m_run).arg(current).arg(doctors);
+}
+
 void ProgressWindow::SetProgressPosition(int position)
 {
+    m_position = position;
     m_bar->setValue(position);
     m_percent->setText(ProgressPercentText(m_low, m_high, position));
+    refresh();
     QCoreApplication::processEvents();
+}
+
+QString ProgressWindow::shownText() const
+{
+    return m_text.isEmpty() || m_run.isEmpty() ? m_text : count() + QStringLiteral(": ") + m_text;
 }
 
 void ProgressWindow::setProgressText(const QString& text)
 {
-    // A long name is cut rather than widening the window.
     m_text = text;
-    m_doctor->setText(m_doctor->fontMetrics().elidedText(text, Qt::ElideRight, m_doctor->width()));
+    refresh();
+}
+
+void ProgressWindow::refresh()
+{
+    if (!m_run.isEmpty())
+        setWindowTitle(QStringLiteral("Progress \u2013 ") + count());
+    // A long name is cut rather than widening the window.
+    m_doctor->setText(m_doctor->fontMetrics().elidedText(shownText(), Qt::ElideRight, m_doctor->width()));
 }
 
 void ProgressWindow::showProgress()
 {
+    setWindowTitle(QStringLiteral("Progress"));
     setProgressText(QString());
     m_cancel->setEnabled(true);
     m_cancel->setText(QStringLiteral("Cancel"));

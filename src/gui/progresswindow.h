@@ -22,9 +22,13 @@ public:
     void SetProgressPosition(int position) override;
     void showProgress() override;
     void hideProgress() override;
-    // The doctor being done, above the bar.
+    // The doctor being done, above the bar after the run's name and count ("Sending 3 of 12: Dr
+    // Ann Smith"); the caption carries the count too, for the task bar.
     void setProgressText(const QString& text) override;
+    void setRunName(const QString& name) override { m_run = name; }
+    // The doctor as the run named him.
     QString progressText() const { return m_text; }
+    QString shownText() const;
 
     QString percentText() const;
     // Runs that can stop after the doctor in hand have a Cancel button.
@@ -39,10 +43,17 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // "Sending 3 of 12": the doctor in hand and how many the run has.
+    QString count() const;
+    // The caption and the text above the bar for where the run is.
+    void refresh();
+
     QProgressBar* m_bar;
     QLabel* m_percent;
     QLabel* m_doctor;
     QString m_text;
+    QString m_run;
+    int m_position = 0;
     QPushButton* m_cancel;
     int m_low = 0;
     int m_high = 0;

@@ -7,9 +7,11 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QColor>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -23,6 +25,17 @@ namespace velmar {
 
 namespace {
 enum Column { IdColumn, NameColumn, AddressColumn, SentAtColumn, OutcomeColumn, ReplyColumn, ColumnCount };
+
+// Each outcome at a glance, dark enough to read on a light background; the word stays the word.
+QColor outcomeColour(const QString& outcome)
+{
+    static const QHash<QString, QColor> colours{
+        {QStringLiteral("sent"), QColor(0, 110, 40)},        {QStringLiteral("failed"), QColor(190, 0, 0)},
+        {QStringLiteral("unconfirmed"), QColor(175, 95, 0)}, {QStringLiteral("skipped"), QColor(105, 105, 105)},
+        {QStringLiteral("test"), QColor(0, 70, 180)},
+    };
+    return colours.value(outcome);
+}
 } // namespace
 
 SendLogWindow::SendLogWindow(const AppState& state, QSqlDatabase db, Prompter& prompter, QWidget* parent)
@@ -66,6 +79,10 @@ SendLogWindow::SendLogWindow(const AppState& state, QSqlDatabase db, Prompter& p
     m_grid->setSortingEnabled(true);
     m_grid->horizontalHeader()->setStretchLastSection(true);
     m_grid->verticalHeader()->hide();
+    // One text line a row, however long the server's reply.
+    m_grid->setWordWrap(false);
+    m_grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_grid->verticalHeader()->setDefaultSectionSize(m_grid->fontMetrics().height() + 6);
     m_grid->installEventFilter(this);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
@@ -106,11 +123,16 @@ void SendLogWindow::reload()
         for (const QString& text :
              {e.id, e.sname, e.address, e.sentAt.toLocalTime().toString(QStringLiteral("dd/MM/yyyy hh:mm:ss")),
               OutcomeName(e.outcome), e.reply}) {
-            row.append(new QStandardItem(text));
+            // A reply of several lines reads as one here and when copied; the whole of it is the tip.
+            row.append(new QStandardItem(text.simplified()));
             row.last()->setData(text, Qt::UserRole);
+            if (text.contains(u'\n') || text.contains(u'\r'))
+                row.last()->setToolTip(text);
         }
         // The time sorts as a time, not as the day-first text shows it.
         row[SentAtColumn]->setData(e.sentAt, Qt::UserRole);
+        if (const QColor colour = outcomeColour(OutcomeName(e.outcome)); colour.isValid())
+            row[OutcomeColumn]->setForeground(colour);
         m_model->appendRow(row);
     }
     m_grid->resizeColumnsToContents();

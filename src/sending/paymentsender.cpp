@@ -294,7 +294,12 @@ int PaymentSender::runBatch(bool dataSetOpen, const std::function<bool(const QSq
 
     SendRunSummary summary;
     summary.doctors = m_batch.doctorsInRun();
-    for (const SendRecord& record : std::as_const(m_records)) {
+    // What needs the clerk first: those not sent, then those sent, each in the run's order.
+    QList<SendRecord> records = m_records;
+    std::stable_sort(records.begin(), records.end(), [](const SendRecord& a, const SendRecord& b) {
+        return (a.outcome != SendOutcome::Sent) > (b.outcome != SendOutcome::Sent);
+    });
+    for (const SendRecord& record : std::as_const(records)) {
         switch (record.outcome) {
         case SendOutcome::Sent:
             ++summary.sent;

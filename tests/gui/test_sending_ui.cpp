@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBrush>
 #include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
@@ -101,6 +102,8 @@ TEST_F(SendingUiTest, CancelOrExitDuringARunStopsAfterTheMessageInFlight)
             const qsizetype done = scripted.messages.size() - before;
             if (done == 1) {
                 EXPECT_TRUE(p.reports.progressWindow().findChild<QPushButton*>(u"btnCancel"_s)->isVisible());
+                EXPECT_EQ(p.reports.progressWindow().shownText(), u"Sending 1 of 3: Dr Kim Fenwick"_s);
+                EXPECT_EQ(p.reports.progressWindow().windowTitle(), u"Progress \u2013 Sending 1 of 3"_s);
                 p.action(p.main, "SendAll1")->trigger();
                 p.action(p.main, "SendNotYetSent1")->trigger();
                 p.action(p.detail, "Send1")->trigger();
@@ -142,7 +145,7 @@ TEST_F(SendingUiTest, SendLogShowsTheLatestOutcomePerDoctorByNameFilteredAndCopy
     const FixedClock clock(QDateTime(QDate(2025, 6, 5), QTime(14, 3, 9), Qt::UTC));
     const QList<std::tuple<const char*, SendOutcome, const char*>> attempts{
         {"2", SendOutcome::Skipped, "Dr Fenwick has no e-mail address"},
-        {"1", SendOutcome::Sent, "250 OK"},
+        {"1", SendOutcome::Sent, "250 OK\nqueued"},
         {"3", SendOutcome::Unconfirmed, "no reply within 20 seconds"}};
     for (const auto& [id, outcome, reply] : attempts) {
         QString error;
@@ -160,7 +163,15 @@ TEST_F(SendingUiTest, SendLogShowsTheLatestOutcomePerDoctorByNameFilteredAndCopy
     EXPECT_EQ(log.shownRows(),
               (QStringList{u"2\tFenwick\tx@example.test\t"_s + at + u"\tskipped\tDr Fenwick has no e-mail address"_s,
                            u"3\tMoss\tx@example.test\t"_s + at + u"\tunconfirmed\tno reply within 20 seconds"_s,
-                           u"1\tOakes\tx@example.test\t"_s + at + u"\tsent\t250 OK"_s}));
+                           u"1\tOakes\tx@example.test\t"_s + at + u"\tsent\t250 OK queued"_s}));
+    // One text line a row, a reply of two lines too; each outcome in a colour of its own.
+    auto* grid = log.findChild<QTableView*>(u"sendLogGrid"_s);
+    EXPECT_EQ(grid->rowHeight(2), grid->fontMetrics().height() + 6);
+    QStringList colours;
+    for (int r = 0; r < 3; ++r)
+        colours.append(grid->model()->index(r, 4).data(Qt::ForegroundRole).value<QBrush>().color().name());
+    colours.removeDuplicates();
+    EXPECT_EQ(colours.size(), 3) << colours.join(u' ').toStdString();
 
     // By keyboard: Alt+S to the filter, down to "sent", back to the list and copy.
     QApplication::setActiveWindow(&log);
@@ -170,7 +181,6 @@ TEST_F(SendingUiTest, SendLogShowsTheLatestOutcomePerDoctorByNameFilteredAndCopy
     ASSERT_TRUE(filter->hasFocus());
     QTest::keyClick(filter, Qt::Key_Down);
     EXPECT_EQ(log.shownRows().size(), 1);
-    auto* grid = log.findChild<QTableView*>(u"sendLogGrid"_s);
     grid->setFocus();
     grid->selectRow(0);
     QTest::keySequence(grid, QKeySequence::Copy);

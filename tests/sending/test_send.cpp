@@ -178,13 +178,14 @@ TEST_F(SendTest, EveryoneOnOneConnectionInSurnameOrder)
     EXPECT_EQ(rig.status.texts.count(QStringLiteral("Logging in to 127.0.0.1")), 1);
     ASSERT_EQ(m_prompter.messages.size(), 3);
     EXPECT_EQ(m_prompter.messages.at(1), QStringLiteral("question: Send Pro Forma Invoices to ALL?"));
-    // One summary at the end, with a line per doctor; nobody is told a message went that did not.
+    // One summary at the end, with a line per doctor, those not sent first; nobody is told a
+    // message went that did not.
     EXPECT_EQ(m_prompter.messages.at(2),
               QStringLiteral("error: Sent 2 of 3: 0 failed, 0 unconfirmed, 1 skipped\n\n"
-                             "Dr Fenwick (2) <fenwick@example.test>: sent\n"
-                             "Dr Moss (3) <moss@example.test>: sent\n"
                              "Dr Oakes (1) <x@example.test>: skipped: "
-                             "The e-mail address of Dr Oakes is not a single address: x@example.test\n"));
+                             "The e-mail address of Dr Oakes is not a single address: x@example.test\n\n"
+                             "Dr Fenwick (2) <fenwick@example.test>: sent\n"
+                             "Dr Moss (3) <moss@example.test>: sent"));
     EXPECT_FALSE(state.SendingMode);
     EXPECT_FALSE(rig.sender.session().isConnected());
     // A doctor outside the pension scheme gets his invoice alone; each gets his own documents.
