@@ -654,7 +654,10 @@ void DetailWindow::Button2Click()
     const QString dataSet = m_state.CurrentDataSet;
     const QString doctorId = m_doctor.value(QStringLiteral("id")).toString();
     // A date of the pay run rather than today's, which may be years later.
-    const QString date = ProposedShiftDate(dataSet, m_model->rows(), Clock::today()).toString(Qt::ISODate);
+    QList<QDate> dates;
+    for (const QSqlRecord& row : m_model->rows())
+        dates.append(ShiftDate(row.value(QStringLiteral("Shift_Date"))));
+    const QString date = ProposedShiftDate(dataSet, dates, Clock::today()).toString(Qt::ISODate);
     const auto insert = [&](int recno) {
         return QStringList{
             QStringLiteral("INSERT into Details"),

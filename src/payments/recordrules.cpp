@@ -1,7 +1,6 @@
 #include "payments/recordrules.h"
 
 #include "core/textformat.h"
-#include "payments/payments.h"
 
 #include <QRegularExpression>
 
@@ -44,7 +43,7 @@ QString FeePartsProblem(const FeeParts& parts, double net)
     return QStringLiteral("The superannuable and non-superannuable parts must add up to %1").arg(FormatMoney(net));
 }
 
-QDate ProposedShiftDate(const QString& dataSet, const QList<QSqlRecord>& shiftRows, const QDate& today)
+QDate ProposedShiftDate(const QString& dataSet, const QList<QDate>& recordDates, const QDate& today)
 {
     static const QRegularExpression monthYear(QStringLiteral(R"(^(\d\d)_(\d{4})$)"));
     const QRegularExpressionMatch m = monthYear.match(dataSet.trimmed());
@@ -53,11 +52,9 @@ QDate ProposedShiftDate(const QString& dataSet, const QList<QSqlRecord>& shiftRo
         if (first.isValid())
             return first;
     }
-    for (auto row = shiftRows.crbegin(); row != shiftRows.crend(); ++row) {
-        const QDate date = ShiftDate(row->value(QStringLiteral("Shift_Date")));
-        if (date.isValid())
-            return date;
-    }
+    for (auto date = recordDates.crbegin(); date != recordDates.crend(); ++date)
+        if (date->isValid())
+            return *date;
     return today;
 }
 

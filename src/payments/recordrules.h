@@ -2,7 +2,6 @@
 
 #include <QDate>
 #include <QList>
-#include <QSqlRecord>
 #include <QString>
 
 namespace velmar {
@@ -27,7 +26,7 @@ FeeParts MovedFeeParts(const FeeParts& parts, double netBefore, double netAfter)
 QString FeePartsProblem(const FeeParts& parts, double net);
 
 // The date a record added to a data set starts with: the first of the month a data set named
-// MM_YYYY is for, else the date of the doctor's last stored record, else today.
-QDate ProposedShiftDate(const QString& dataSet, const QList<QSqlRecord>& shiftRows, const QDate& today);
+// MM_YYYY is for, else the last valid one of the doctor's record dates (stored order), else today.
+QDate ProposedShiftDate(const QString& dataSet, const QList<QDate>& recordDates, const QDate& today);
 
 } // namespace velmar

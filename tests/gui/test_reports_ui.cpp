@@ -1,3 +1,5 @@
+#include "uitestsupport.h"
+
 #include "core/clock.h"
 #include "documents/documents.h"
 #include "documents/reportsfixture.h"
@@ -22,7 +24,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPrintDialog>
 #include <QPrinter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -36,43 +37,6 @@ using namespace velmar;
 using namespace velmar::test;
 
 namespace {
-
-// Operates the next modal window once it is up; rejects it if the action left it open.
-void onNextModal(std::function<void(QWidget*)> action)
-{
-    QTimer::singleShot(0, [action] {
-        QWidget* dialog = nullptr;
-        QDeadlineTimer deadline(10000);
-        while (!(dialog = QApplication::activeModalWidget()) && !deadline.hasExpired())
-            QTest::qWait(10);
-        if (!dialog) {
-            ADD_FAILURE() << "no modal window appeared";
-            return;
-        }
-        action(dialog);
-        if (QApplication::activeModalWidget() == dialog) {
-            ADD_FAILURE() << "the window was left open";
-            QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
-        }
-    });
-}
-
-// Operates the next print dialog whenever it opens, without waiting for it in between: a run may
-// process events a long time before it asks.
-void onNextPrintDialog(std::function<void(QPrintDialog*)> action)
-{
-    auto* poll = new QTimer;
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, [poll, action] {
-        auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        poll->stop();
-        poll->deleteLater();
-        action(dialog);
-    });
-    poll->start();
-}
 
 QAction* tool(QWidget* window, const char* name)
 {
@@ -265,11 +229,11 @@ TEST_F(ReportsUiTest, PrintAllCanBeCancelledAndAPrinterFailureIsToldOnceAndStops
     printToFile(reports.output(), QStringLiteral("TfrmPrint"), QString());
     QString setupTitle;
     QString accept;
-    onNextPrintDialog([&](QPrintDialog* w) {
+    onNextModal([&](QWidget* w) {
         setupTitle = w->windowTitle();
         auto* buttons = w->findChild<QDialogButtonBox*>(QString(), Qt::FindDirectChildrenOnly);
         accept = buttons ? buttons->button(QDialogButtonBox::Ok)->text() : QString();
-        w->reject();
+        QMetaObject::invokeMethod(w, "reject");
     });
     printAll->trigger();
     EXPECT_EQ(setupTitle, QStringLiteral("Printer Setup"));
@@ -283,7 +247,7 @@ TEST_F(ReportsUiTest, PrintAllCanBeCancelledAndAPrinterFailureIsToldOnceAndStops
     m_prompter.messages.clear();
     state.CurrentDoctorId = QStringLiteral("1001");
     detail.show();
-    onNextPrintDialog([](QPrintDialog* w) { w->reject(); });
+    onNextModal([](QWidget* w) { QMetaObject::invokeMethod(w, "reject"); });
     detail.findChild<QAction*>(QStringLiteral("PrintThisPage1"))->trigger();
     ASSERT_EQ(m_prompter.messages.size(), 1);
     EXPECT_TRUE(m_prompter.messages[0].startsWith(QStringLiteral("error: Printing failed: ")));
@@ -302,12 +266,12 @@ TEST_F(ReportsUiTest, PrinterChoiceOfTheInvoiceGoesToThreeOtherForms)
 
     // Chosen in Printer Setup, the printer is the next run's too.
     const QString chosen = path(QStringLiteral("kept.pdf"));
-    onNextPrintDialog([&](QPrintDialog* w) {
+    onNextModal([&](QWidget* w) {
         auto* printers = w->findChild<QComboBox*>(QStringLiteral("printers"));
         ASSERT_NE(printers, nullptr);
         printers->setCurrentIndex(printers->findText(QStringLiteral("PDF"), Qt::MatchContains));
         w->findChild<QLineEdit*>(QStringLiteral("filename"))->setText(chosen);
-        w->accept();
+        QMetaObject::invokeMethod(w, "accept");
     });
     EXPECT_TRUE(output.PrinterSetup(nullptr));
     const PrinterReportOutput nextRun;

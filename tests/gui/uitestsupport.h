@@ -34,12 +34,19 @@ inline bool waitUntil(const std::function<bool()>& condition)
 }
 
 // Operates the next modal dialog: call this, then the code that shows the dialog. The action must
-// close it; if it does not, the dialog is rejected so the test cannot hang.
+// close it; if it does not, the dialog is rejected so the test cannot hang. Looked for between
+// events rather than waited for: the code may process events for a while before it asks.
 inline void onNextModal(std::function<void(QWidget*)> action)
 {
-    QTimer::singleShot(0, [action] {
-        QWidget* dialog = nullptr;
-        if (!waitUntil([&] { return (dialog = QApplication::activeModalWidget()) != nullptr; })) {
+    QWidget* before = QApplication::activeModalWidget();
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, action, before, deadline = QDeadlineTimer(10000)] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if ((!dialog || dialog == before) && !deadline.hasExpired())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        if (!dialog || dialog == before) {
             ADD_FAILURE() << "no modal dialog appeared";
             return;
         }
@@ -49,6 +56,7 @@ inline void onNextModal(std::function<void(QWidget*)> action)
             QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
         }
     });
+    poll->start(10);
 }
 
 // A user's double-click: press and release, then the second press. (QTest's double-click alone
