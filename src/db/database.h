@@ -87,8 +87,8 @@ QString UnchangedSince(const QSqlRecord& opened, const QStringList& columns);
 bool ExecuteStatement(const QSqlDatabase& db, const QStringList& lines, Prompter& prompter, int* changed = nullptr);
 
 // Adds superfee and nonsuperfee to an older Details table, all or nothing, and the send log and the
-// import times to a database made before them: false (after a message) leaves the old schema, to be upgraded at the
-// next start.
+// import times to a database made before them: false (after a message) leaves the old schema, to be
+// upgraded at the next start.
 bool UpgradeSchema(const QSqlDatabase& db, Prompter& prompter);
 // Creates SendLog, as the schema has it, when the database has none.
 bool AddSendLog(const QSqlDatabase& db, Prompter& prompter);

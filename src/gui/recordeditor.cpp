@@ -24,7 +24,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <iterator>
 
 namespace velmar {
 
@@ -277,23 +276,13 @@ RecordEditor::RecordEditor(const AppSettings& settings, AppState& state, QSqlDat
     connect(m_edAdjRate, &QLineEdit::textChanged, this, &RecordEditor::totalChange);
     connect(m_rgAdjExtra, &RadioGroup::clicked, this, &RecordEditor::totalChange);
 
-    QWidget* order[] = {m_dt,
-                        m_location,
-                        m_shift,
-                        m_tm,
-                        m_rate,
-                        m_total,
-                        m_superfee,
-                        m_nonsuperfee,
-                        m_edAdjTime,
-                        m_edAdjRate,
-                        m_rgAdjExtra->button(0),
-                        m_rgAdjExtra->button(1),
-                        m_notes,
-                        m_ok,
-                        m_cancel};
-    for (size_t i = 1; i < std::size(order); ++i)
-        setTabOrder(order[i - 1], order[i]);
+    QWidget* previous = m_dt;
+    for (QWidget* next : std::initializer_list<QWidget*>{
+             m_location, m_shift, m_tm, m_rate, m_total, m_superfee, m_nonsuperfee, m_edAdjTime, m_edAdjRate,
+             m_rgAdjExtra->button(0), m_rgAdjExtra->button(1), m_notes, m_ok, m_cancel}) {
+        setTabOrder(previous, next);
+        previous = next;
+    }
 
     // The parts need the room of two more fields beside Total.
     resize(parts ? 640 : 516, 371);
