@@ -165,7 +165,8 @@ void PrinterReportOutput::restorePrinterChoice()
     printer.setCopyCount(qMax(1, settings->value(QStringLiteral("copies"), 1).toInt()));
     printer.setDuplex(QPrinter::DuplexMode(settings->value(QStringLiteral("duplex")).toInt()));
     printer.setColorMode(QPrinter::ColorMode(settings->value(QStringLiteral("colorMode"), 1).toInt()));
-    printer.setPageSize(QPageSize(QPageSize::PageSizeId(settings->value(QStringLiteral("pageSize")).toInt())));
+    printer.setPageSize(
+        QPageSize(QPageSize::PageSizeId(settings->value(QStringLiteral("pageSize"), int(QPageSize::A4)).toInt())));
     printer.setPageOrientation(QPageLayout::Orientation(settings->value(QStringLiteral("orientation")).toInt()));
     sharePrinterChoice();
 }
