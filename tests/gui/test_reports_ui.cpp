@@ -274,11 +274,9 @@ TEST_F(ReportsUiTest, PrinterChoiceOfTheInvoiceGoesToThreeOtherForms)
         QMetaObject::invokeMethod(w, "accept");
     });
     EXPECT_TRUE(output.PrinterSetup(nullptr));
-    const PrinterReportOutput nextRun;
+    PrinterReportOutput nextRun;
     for (const char* form : {"TfrmPrint", "TSummary"})
-        EXPECT_EQ(const_cast<PrinterReportOutput&>(nextRun).printerFor(QString::fromUtf8(form)).outputFileName(),
-                  chosen)
-            << form;
+        EXPECT_EQ(nextRun.printerFor(QString::fromUtf8(form)).outputFileName(), chosen) << form;
     UserWindowSettings()->remove(QStringLiteral("Printer"));
 }
 
