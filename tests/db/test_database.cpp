@@ -121,7 +121,7 @@ TEST_F(DatabaseFile, ReadOnlyDatabaseIsNamed)
     ASSERT_TRUE(readOnly.open());
     {
         QSqlQuery q(readOnly);
-        EXPECT_FALSE(q.exec(u"INSERT INTO FileNames VALUES('x', 'y')"_s));
+        EXPECT_FALSE(q.exec(u"INSERT INTO FileNames (DataSet, Label) VALUES('x', 'y')"_s));
         EXPECT_EQ(DatabaseTrouble(readOnly, q.lastError()),
                   u"Cannot write to the database %1 (attempt to write a readonly database): write access to it and "
                   "to its folder %2 is needed"_s.arg(m_dbPath, m_dir.path()));
