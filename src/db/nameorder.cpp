@@ -1,6 +1,6 @@
 #include "db/nameorder.h"
 
-#include "db/sqlitehandle.h"
+#include "db/clienthandles.h"
 
 #include <QHash>
 
@@ -38,10 +38,16 @@ public:
     NameKeys& operator=(const NameKeys&) = delete;
 
     bool isValid() const { return m_collator != nullptr; }
-    int compare(const void* a, int aSize, const void* b, int bSize) { return key(a, aSize).compare(key(b, bSize)); }
+    int compare(const void* a, int aSize, const void* b, int bSize)
+    {
+        // Both keys are held before comparing: making the second may rehash the cache.
+        const QByteArray first = key(a, aSize);
+        const QByteArray second = key(b, bSize);
+        return first.compare(second);
+    }
 
 private:
-    const QByteArray& key(const void* text, int size)
+    QByteArray key(const void* text, int size)
     {
         const QByteArray bytes = QByteArray::fromRawData(static_cast<const char*>(text), size);
         auto it = m_keys.constFind(bytes);
@@ -61,7 +67,8 @@ private:
         }
         // The key ends in a NUL of its own, which compares equal on both sides.
         sortKey.truncate(length);
-        return *m_keys.emplace(QByteArray(bytes.constData(), bytes.size()), sortKey);
+        m_keys.insert(QByteArray(bytes.constData(), bytes.size()), sortKey);
+        return sortKey;
     }
 
     UCollator* m_collator = nullptr;
