@@ -133,10 +133,14 @@ int main(int argc, char* argv[])
             open = OpenWorkingDatabase(files, settings.Database, connection, &db, &error);
         }
     }
-    if (open)
-        UpgradeSchema(db, prompter);
-    else
-        prompter.error(error); // the window still comes up; every database action then reports its own failure
+    // The window still comes up without a database; every database action then says there is none.
+    if (!open) {
+        prompter.error(error);
+    } else if (!UpgradeSchema(db, prompter)) {
+        // A database that is not current is neither read nor written: its money would be wrong.
+        db = QSqlDatabase();
+        CloseDatabase(connection);
+    }
 
     int rc = 0;
     {

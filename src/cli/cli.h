@@ -4,6 +4,7 @@
 #include "core/appstate.h"
 #include "core/filelocations.h"
 #include "core/prompter.h"
+#include "db/reading.h"
 
 #include <QSqlDatabase>
 #include <QStringList>
@@ -62,11 +63,18 @@ bool unexpectedArguments(Context& ctx, const QStringList& args);
 // 0 when it is open, otherwise the exit code: 2 without --dataset, 1 for a data set not stored.
 // Its number of doctors goes to *doctors when asked for.
 int openDataSet(Context& ctx, QStringList& args, const char* command, int* doctors = nullptr);
+// The same for a name already taken.
+int useDataSet(Context& ctx, const QString& dataSet, int* doctors = nullptr);
 
 // "No data set named NAME (velmarpay-cli datasets lists them)"
 QString NoDataSetMessage(const QString& dataSet);
 
-// The data set of the most recent import: the last FileNames row written.
-QString lastImportedDataSet(const QSqlDatabase& db);
+// A command that reads a data set more than once reads it in one snapshot: true when it began,
+// else false after saying why.
+bool began(Context& ctx, const ReadSnapshot& snapshot);
+
+// The data set of the most recent import: the last FileNames row written (empty when there is
+// none). False after a message when it cannot be read.
+bool lastImportedDataSet(Context& ctx, QString* dataSet);
 
 } // namespace velmar::cli

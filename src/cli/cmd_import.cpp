@@ -70,15 +70,21 @@ int datasets(Context& ctx, QStringList& args)
 int doctors(Context& ctx, QStringList& args)
 {
     QString dataSet;
-    if (!takeOption(args, QStringLiteral("--dataset"), &dataSet))
-        dataSet = lastImportedDataSet(ctx.db);
+    const bool named = takeOption(args, QStringLiteral("--dataset"), &dataSet);
     if (unexpectedArguments(ctx, args))
         return 2;
+    const ReadSnapshot snapshot(ctx.db);
+    if (!began(ctx, snapshot))
+        return 1;
+    if (!named && !lastImportedDataSet(ctx, &dataSet))
+        return 1;
     if (dataSet.isEmpty()) {
         ctx.err << "No data set is stored in " << DatabaseDescription(ctx.db)
                 << " yet: velmarpay-cli import FILE stores one" << Qt::endl;
         return 1;
     }
+    if (const int rc = useDataSet(ctx, dataSet))
+        return rc;
     for (const QString& entry : DoctorListEntries(ctx.db, dataSet, ctx.prompter))
         ctx.out << entry << "\n";
     return ctx.prompter.errors > 0 ? 1 : 0;

@@ -24,12 +24,17 @@ int figures(Context& ctx, QStringList& args)
         return 2;
     }
 
+    // The doctors and their records as one moment left them, whoever imports meanwhile.
+    const ReadSnapshot snapshot(ctx.db);
+    if (!began(ctx, snapshot))
+        return 1;
     // Surname order as the doctor list shows it; rowid keeps equal surnames in a stable order.
     const QString statement = QStringLiteral("SELECT * FROM Headers WHERE DataSet = '%1' ORDER by %2, rowid")
                                   .arg(QuoteForSql(dataSet), OrderByName(QStringLiteral("sname")));
     QList<QSqlRecord> doctors;
-    if (!QueryRecords(ctx.db, statement, &doctors)) {
-        ctx.err << "Error in query: " << StatementText({statement});
+    QString trouble;
+    if (!QueryRecords(ctx.db, statement, &doctors, nullptr, &trouble)) {
+        ctx.err << ReadFailure(trouble, statement) << Qt::endl;
         return 1;
     }
     if (doctors.isEmpty()) {
@@ -49,27 +54,30 @@ int figures(Context& ctx, QStringList& args)
     }
 
     const auto flag = [](bool on) { return on ? QStringLiteral("Y") : QStringLiteral("N"); };
-    ctx.out << "id\tgross\tsuperannuation\tadditionalContribution\tnetPayment\temployerContribution\t"
-               "superannuableFees\tnonSuperannuableFees\tnoPension\tpayGross\n";
+    // Printed once every doctor is read: a read that fails half-way prints no figures at all.
+    QString lines = QStringLiteral("id\tgross\tsuperannuation\tadditionalContribution\tnetPayment\t"
+                                   "employerContribution\tsuperannuableFees\tnonSuperannuableFees\tnoPension\t"
+                                   "payGross\n");
     for (const QSqlRecord& doctor : doctors) {
         const QString id = doctor.value(QStringLiteral("id")).toString();
         QList<QSqlRecord> rows;
         if (!LoadShiftRows(ctx.db, dataSet, id, &rows, ctx.prompter))
             return 1;
         const PaymentFigures f = ComputePaymentFigures(ctx.settings, doctor, rows);
-        ctx.out << QStringList{id,
-                               FormatMoney(f.gross),
-                               FormatMoney(f.superannuation),
-                               FormatMoney(f.additionalContribution),
-                               FormatMoney(f.netPayment),
-                               FormatMoney(f.employerContribution),
-                               FormatMoney(f.superannuableFees),
-                               FormatMoney(f.nonSuperannuableFees),
-                               flag(f.noPension),
-                               flag(f.payGross)}
-                       .join(u'\t')
-                << '\n';
+        lines += QStringList{id,
+                             FormatMoney(f.gross),
+                             FormatMoney(f.superannuation),
+                             FormatMoney(f.additionalContribution),
+                             FormatMoney(f.netPayment),
+                             FormatMoney(f.employerContribution),
+                             FormatMoney(f.superannuableFees),
+                             FormatMoney(f.nonSuperannuableFees),
+                             flag(f.noPension),
+                             flag(f.payGross)}
+                     .join(u'\t') +
+                 u'\n';
     }
+    ctx.out << lines;
     ctx.out.flush();
     return 0;
 }

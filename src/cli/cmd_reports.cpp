@@ -32,6 +32,10 @@ int invoice(Context& ctx, QStringList& args)
     if (!takeRequired(ctx, args, "--doctor", "invoice", &doctorId) ||
         !takeRequired(ctx, args, "--pdf", "invoice", &pdf))
         return 2;
+    // The doctor's row, his records and his invoice's rows as one moment left them.
+    const ReadSnapshot snapshot(ctx.db);
+    if (!began(ctx, snapshot))
+        return 1;
     if (const int rc = openDataSet(ctx, args, "invoice"))
         return rc;
     if (unexpectedArguments(ctx, args))
@@ -56,6 +60,10 @@ int pensionForm(Context& ctx, QStringList& args)
     if (!takeRequired(ctx, args, "--doctor", "pension-form", &doctorId) ||
         !takeRequired(ctx, args, "--pdf", "pension-form", &pdf))
         return 2;
+    // The doctor's row, his records and his invoice's rows as one moment left them.
+    const ReadSnapshot snapshot(ctx.db);
+    if (!began(ctx, snapshot))
+        return 1;
     if (const int rc = openDataSet(ctx, args, "pension-form"))
         return rc;
     if (unexpectedArguments(ctx, args))
@@ -88,6 +96,10 @@ int pensionForm(Context& ctx, QStringList& args)
 int summary(Context& ctx, QStringList& args)
 {
     QString pdf, csv;
+    // The PDF and the CSV of one and the same data set, whoever imports meanwhile.
+    const ReadSnapshot snapshot(ctx.db);
+    if (!began(ctx, snapshot))
+        return 1;
     if (const int rc = openDataSet(ctx, args, "summary"))
         return rc;
     const bool wantPdf = takeOption(args, QStringLiteral("--pdf"), &pdf);

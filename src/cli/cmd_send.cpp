@@ -12,7 +12,6 @@
 #include "sending/paymentsender.h"
 #include "sending/sendlog.h"
 
-#include <QSqlQuery>
 #include <QSqlRecord>
 
 #include <csignal>
@@ -82,6 +81,10 @@ int send(Context& ctx, QStringList& args)
         ctx.err << "send: --doctor ID is required" << Qt::endl;
         return 2;
     }
+    // The doctor, his records and the invoice mailed to him as one moment left them.
+    const ReadSnapshot snapshot(ctx.db);
+    if (!began(ctx, snapshot))
+        return 1;
     if (const int rc = openDataSet(ctx, args, "send"))
         return rc;
     if (unexpectedArguments(ctx, args))

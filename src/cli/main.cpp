@@ -147,20 +147,32 @@ int openDataSet(Context& ctx, QStringList& args, const char* command, int* docto
         ctx.err << command << ": --dataset NAME is required" << Qt::endl;
         return 2;
     }
-    QSqlQuery q(ctx.db);
+    return useDataSet(ctx, dataSet, doctors);
+}
+
+int useDataSet(Context& ctx, const QString& dataSet, int* doctors)
+{
     const QString quoted = QuoteForSql(dataSet);
-    if (!q.exec(QStringLiteral("SELECT (SELECT count(*) FROM Headers WHERE DataSet = '%1'), "
-                               "(SELECT count(*) FROM FileNames WHERE DataSet = '%1')")
-                    .arg(quoted)) ||
-        !q.next() || q.value(0).toInt() + q.value(1).toInt() == 0) {
+    ReadQuery stored(ctx.db, QStringLiteral("SELECT (SELECT count(*) FROM Headers WHERE DataSet = '%1'), "
+                                            "(SELECT count(*) FROM FileNames WHERE DataSet = '%1')")
+                                 .arg(quoted));
+    int headers = 0, names = 0;
+    if (!stored.forEachRow([&](const QSqlQuery& q) {
+            headers = q.value(0).toInt();
+            names = q.value(1).toInt();
+        })) {
+        ctx.err << stored.failure() << Qt::endl;
+        return 1;
+    }
+    if (headers + names == 0) {
         ctx.err << NoDataSetMessage(dataSet) << Qt::endl;
         return 1;
     }
     ctx.state.CurrentDataSet = dataSet;
     ctx.state.CurrentDataSetLabel = DataSetLabel(ctx.db, dataSet, ctx.prompter);
     if (doctors)
-        *doctors = q.value(0).toInt();
-    return 0;
+        *doctors = headers;
+    return ctx.prompter.errors > 0 ? 1 : 0;
 }
 
 QString NoDataSetMessage(const QString& dataSet)
@@ -168,12 +180,21 @@ QString NoDataSetMessage(const QString& dataSet)
     return QStringLiteral("No data set named %1 (velmarpay-cli datasets lists them)").arg(dataSet);
 }
 
-QString lastImportedDataSet(const QSqlDatabase& db)
+bool began(Context& ctx, const ReadSnapshot& snapshot)
 {
-    QSqlQuery q(db);
-    if (q.exec(QStringLiteral("SELECT DataSet FROM FileNames ORDER BY rowid DESC LIMIT 1")) && q.next())
-        return q.value(0).toString();
-    return QString();
+    if (!snapshot.isActive())
+        ctx.err << snapshot.trouble() << Qt::endl;
+    return snapshot.isActive();
+}
+
+bool lastImportedDataSet(Context& ctx, QString* dataSet)
+{
+    ReadQuery last(ctx.db, QStringLiteral("SELECT DataSet FROM FileNames ORDER BY rowid DESC LIMIT 1"));
+    dataSet->clear();
+    if (last.forEachRow([&](const QSqlQuery& q) { *dataSet = q.value(0).toString(); }))
+        return true;
+    ctx.err << last.failure() << Qt::endl;
+    return false;
 }
 
 } // namespace velmar::cli
@@ -249,11 +270,15 @@ int main(int argc, char* argv[])
     const QString connection = QStringLiteral("velmarpay-cli");
     if (it->needs == Needs::Database) {
         QString error;
-        if (!OpenWorkingDatabase(files, ctx.settings.Database, connection, &ctx.db, &error)) {
+        // A database that is not ours, or not current, is neither read nor written: its money would be wrong.
+        const bool opened = OpenWorkingDatabase(files, ctx.settings.Database, connection, &ctx.db, &error);
+        if (!opened)
             err << error << Qt::endl;
+        if (!opened || !UpgradeSchema(ctx.db, prompter)) {
+            ctx.db = QSqlDatabase();
+            CloseDatabase(connection);
             return 1;
         }
-        UpgradeSchema(ctx.db, prompter);
     }
     const int rc = it->handler(ctx, args);
     out.flush();

@@ -3,10 +3,13 @@
 #include <QSqlDatabase>
 
 struct sqlite3;
+struct pg_conn;
 
 namespace velmar {
 
-// The SQLite handle under a Qt connection; null when the connection is not an open SQLite one.
+// The client library's handle under a Qt connection; null when the connection is not an open one
+// of that kind.
 sqlite3* SqliteHandle(const QSqlDatabase& db);
+pg_conn* ServerHandle(const QSqlDatabase& db);
 
 } // namespace velmar

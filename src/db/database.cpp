@@ -4,16 +4,20 @@
 #include "core/filelocations.h"
 #include "core/passwordcommand.h"
 #include "core/prompter.h"
+#include "db/clienthandles.h"
 #include "db/dialect.h"
 #include "db/nameorder.h"
+#include "db/reading.h"
 #include "db/sqltransaction.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <cerrno>
@@ -54,6 +58,40 @@ QString StatementText(const QStringList& lines)
     return text;
 }
 
+namespace {
+
+// Why an open file is no database of this program; empty when it is one. Reads its catalog only,
+// so that nothing is written to a file before it is known to be ours.
+QString notOurs(const QSqlDatabase& db, const QString& path)
+{
+    const QString unrecognized = QStringLiteral("Unrecognized database format '%1'.").arg(path);
+    QSqlQuery probe(db);
+    if (!probe.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'"))) {
+        const QSqlError e = probe.lastError();
+        const QString trouble = DatabaseTrouble(db, e);
+        return trouble.isEmpty() || (e.nativeErrorCode().toInt() & 0xff) == SQLITE_NOTADB ? unrecognized : trouble;
+    }
+    QStringList tables;
+    while (probe.next())
+        tables.append(probe.value(0).toString());
+    if (probe.lastError().isValid())
+        return ReadEndedEarly(db, probe.lastError(), QString());
+    // An empty file is a database to SQLite, but of nothing.
+    if (tables.isEmpty() && QFileInfo(path).size() == 0)
+        return unrecognized;
+    QStringList missing;
+    for (const QString& table : TableNames())
+        if (table != u"SendLog" && !tables.contains(table, Qt::CaseInsensitive))
+            missing.append(table);
+    if (missing.isEmpty())
+        return QString();
+    return QStringLiteral("%1 is not a Velmar database (it has no table %2).\n\"velmarpay-cli init-db\" creates a "
+                          "new one where there is no file.")
+        .arg(path, missing.join(QStringLiteral(", ")));
+}
+
+} // namespace
+
 bool OpenDatabase(const QString& path, const QString& connectionName, QSqlDatabase* db, QString* error)
 {
     if (!QFileInfo::exists(path)) {
@@ -70,18 +108,9 @@ bool OpenDatabase(const QString& path, const QString& connectionName, QSqlDataba
         return false;
     }
     // Opening never checks the file; reading its schema does.
-    QString failure;
-    {
-        QSqlQuery probe(d);
-        if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
-            const QSqlError e = probe.lastError();
-            failure = DatabaseTrouble(d, e);
-            if (failure.isEmpty() || (e.nativeErrorCode().toInt() & 0xff) == SQLITE_NOTADB)
-                failure = QStringLiteral("Unrecognized database format '%1'.").arg(path);
-        } else if (!RegisterNameOrder(d)) {
-            failure = QStringLiteral("Cannot sort names in %1").arg(path);
-        }
-    }
+    QString failure = notOurs(d, path);
+    if (failure.isEmpty() && !RegisterNameOrder(d))
+        failure = QStringLiteral("Cannot sort names in %1").arg(path);
     if (!failure.isEmpty()) {
         if (error)
             *error = failure;
@@ -187,6 +216,43 @@ bool missingTables(const QSqlDatabase& db, QStringList* missing, QStringList* pr
     return !missing->isEmpty();
 }
 
+// Where the driver keeps the role's statement_timeout, for the message of a time-out.
+const char kStatementTimeout[] = "velmarStatementTimeout";
+
+// What every session on a server pins, whatever the server's, the database's or the role's own
+// settings say. False with the whole message when the session cannot be used.
+bool setUpServerSession(const QSqlDatabase& db, QString* error)
+{
+    const QString description = DatabaseDescription(db);
+    QSqlQuery q(db);
+    // A writer waits for another clerk's import as long as an import of a large pay run takes,
+    // and is then told the database is in use. Backslashes in texts are plain characters. Doubles
+    // come back to their last bit, so an edit finds the very row it read. Texts go both ways as UTF-8.
+    for (const char* setting :
+         {"SET lock_timeout = '30s'", "SET standard_conforming_strings = on", "SET client_min_messages = warning",
+          "SET extra_float_digits = 3", "SET client_encoding = 'UTF8'"}) {
+        if (!q.exec(QString::fromUtf8(setting))) {
+            *error = cannotConnect(description, ServerReason(q.lastError()));
+            return false;
+        }
+    }
+    // Messages in English where the role may choose; otherwise they are told apart by their SQLSTATE.
+    q.exec(QStringLiteral("SET lc_messages = 'C'"));
+    QString encoding;
+    if (q.exec(QStringLiteral("SHOW server_encoding")) && q.next())
+        encoding = q.value(0).toString();
+    if (encoding != u"UTF8") {
+        *error =
+            encoding.isEmpty()
+                ? cannotConnect(description, ServerReason(q.lastError()))
+                : QStringLiteral("The database %1 uses the encoding %2; it must be UTF8").arg(description, encoding);
+        return false;
+    }
+    if (q.exec(QStringLiteral("SHOW statement_timeout")) && q.next())
+        db.driver()->setProperty(kStatementTimeout, q.value(0).toString());
+    return true;
+}
+
 int sqliteTroubleCode(const QSqlError& error)
 {
     bool ok = false;
@@ -194,18 +260,34 @@ int sqliteTroubleCode(const QSqlError& error)
     return ok ? code & 0xff : -1;
 }
 
-QString sqliteTrouble(const QSqlDatabase& db, const QSqlError& error)
+// What kind of trouble a failed statement met, and its message.
+struct Trouble
+{
+    enum Kind {
+        None,  // the statement itself was refused
+        InUse, // someone else holds what it needs
+        TimedOut,
+        NoRight,
+        Lost,  // the connection went, or the server ended the statement
+        Fault, // the database's own failure: a full disk, a broken file
+    };
+    Kind kind = None;
+    QString text;
+};
+
+Trouble sqliteTrouble(const QSqlDatabase& db, const QSqlError& error)
 {
     switch (sqliteTroubleCode(error)) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        return DatabaseInUseMessage(db.databaseName());
+        return {Trouble::InUse, DatabaseInUseMessage(db.databaseName())};
     case SQLITE_READONLY:
     case SQLITE_CANTOPEN:
         // A file or folder the clerk may not write: SQLite's text names neither.
-        return QStringLiteral("Cannot write to the database %1 (%2): write access to it and to its folder %3 is "
-                              "needed")
-            .arg(db.databaseName(), error.databaseText(), QFileInfo(db.databaseName()).absolutePath());
+        return {Trouble::Fault,
+                QStringLiteral("Cannot write to the database %1 (%2): write access to it and to its folder %3 is "
+                               "needed")
+                    .arg(db.databaseName(), error.databaseText(), QFileInfo(db.databaseName()).absolutePath())};
     case SQLITE_PERM:
     case SQLITE_NOMEM:
     case SQLITE_IOERR:
@@ -215,27 +297,75 @@ QString sqliteTrouble(const QSqlDatabase& db, const QSqlError& error)
     case SQLITE_NOLFS:
     case SQLITE_AUTH:
     case SQLITE_NOTADB:
-        return error.databaseText();
+        return {Trouble::Fault, error.databaseText()};
     default:
-        return QString();
+        return {};
     }
 }
 
-QString serverTrouble(const QSqlDatabase& db, const QSqlError& error)
+// "The database user clerk1 has no right to add rows to the table FileNames": the statement says
+// what was done, the server's message (in whatever language) ends with the table.
+QString noRightMessage(const QSqlDatabase& db, const QString& reason, const QString& statement)
+{
+    static const std::pair<const char*, const char*> rights[] = {{"SELECT", "read"},
+                                                                 {"INSERT", "add rows to"},
+                                                                 {"COPY", "add rows to"},
+                                                                 {"UPDATE", "change"},
+                                                                 {"DELETE", "delete rows from"}};
+    const QString verb = statement.simplified().section(u' ', 0, 0).toUpper();
+    QString right = QStringLiteral("use");
+    for (const auto& [word, meaning] : rights)
+        if (verb == QLatin1String(word))
+            right = QString::fromUtf8(meaning);
+    const QString named = reason.section(u' ', -1).remove(u'"');
+    for (const QString& table : TableNames()) {
+        if (table.compare(named, Qt::CaseInsensitive) != 0)
+            continue;
+        const pg_conn* connection = ServerHandle(db);
+        const QString user = connection ? QString::fromUtf8(PQuser(connection)) : db.userName();
+        return QStringLiteral("The database user %1 has no right to %2 the table %3").arg(user, right, table);
+    }
+    return reason;
+}
+
+Trouble serverTrouble(const QSqlDatabase& db, const QSqlError& error, const QString& statement)
 {
     const QString state = error.nativeErrorCode();
-    const QString reason = ServerReason(error);
+    QString reason = ServerReason(error);
     // A lock waited for past lock_timeout, or two transactions in each other's way.
     if (state == u"55P03" || state == u"40P01" || state == u"40001")
-        return DatabaseInUseMessage(DatabaseDescription(db));
-    // No code: the connection is gone. Connection, resources, shutdown, system and server faults.
-    if (state.isEmpty() || state.startsWith(u"08") || state.startsWith(u"53") || state.startsWith(u"57") ||
-        state.startsWith(u"58") || state.startsWith(u"XX"))
-        return cannotConnect(DatabaseDescription(db), reason);
+        return {Trouble::InUse, DatabaseInUseMessage(DatabaseDescription(db))};
+    const QString timeout = db.driver() ? db.driver()->property(kStatementTimeout).toString() : QString();
+    if (state == u"57014" && !timeout.isEmpty() && timeout != u"0")
+        return {Trouble::TimedOut, QStringLiteral("The database did not answer within %1").arg(timeout)};
     // The clerk's login may not do this: the administrator can grant it.
     if (state == u"42501")
-        return reason;
-    return QString();
+        return {Trouble::NoRight, noRightMessage(db, reason, statement)};
+    // No code: the connection is gone (its reason is the connection's). Connection faults, and
+    // statements the server ended (cancelled, shut down).
+    if (state.isEmpty() || state.startsWith(u"08") || state.startsWith(u"57")) {
+        if (const pg_conn* connection = ServerHandle(db); reason.isEmpty() && connection)
+            reason = ServerReason(QString::fromUtf8(PQerrorMessage(connection)));
+        if (reason.isEmpty())
+            reason = QStringLiteral("the connection to the server was lost");
+        return {Trouble::Lost, QStringLiteral("The database stopped answering: %1").arg(reason)};
+    }
+    // Resources, system and server faults: the server's reason (a full disk) says it.
+    if (state.startsWith(u"53") || state.startsWith(u"58") || state.startsWith(u"XX"))
+        return {Trouble::Fault, reason};
+    return {};
+}
+
+Trouble troubleOf(const QSqlDatabase& db, const QSqlError& error, const QString& statement)
+{
+    return DialectOf(db) == Dialect::SQLite ? sqliteTrouble(db, error) : serverTrouble(db, error, statement);
+}
+
+// The open transactions and snapshots of each connection.
+QHash<QString, int>& openTransactions()
+{
+    static QHash<QString, int> open;
+    return open;
 }
 
 } // namespace
@@ -273,24 +403,36 @@ bool OpenServerDatabase(const DatabaseSettings& settings, const QString& connect
     d.setConnectOptions(options);
     if (!d.open())
         return refuse(ServerReason(d.lastError()));
-    {
-        QSqlQuery q(d);
-        // A writer waits for another clerk's import as long as an import of a large pay run takes,
-        // and is then told the database is in use. Backslashes in texts are plain characters.
-        for (const char* setting :
-             {"SET lock_timeout = '30s'", "SET standard_conforming_strings = on", "SET client_min_messages = warning"})
-            if (!q.exec(QString::fromUtf8(setting)))
-                reason = ServerReason(q.lastError().databaseText());
-        QStringList missing, present;
-        if (reason.isEmpty() && requireTables && missingTables(d, &missing, &present))
-            reason = QStringLiteral("its tables (%1) are missing; \"velmarpay-cli init-db\" creates them")
-                         .arg(missing.join(QStringLiteral(", ")));
-    }
-    if (!reason.isEmpty()) {
+    QString refusal;
+    QStringList missing, present;
+    if (setUpServerSession(d, &refusal) && requireTables && missingTables(d, &missing, &present))
+        refusal = ConnectFailureMessage(
+            settings, QStringLiteral("its tables (%1) are missing; \"velmarpay-cli init-db\" creates them")
+                          .arg(missing.join(QStringLiteral(", "))));
+    if (!refusal.isEmpty()) {
         d.close();
-        return refuse(reason);
+        if (error)
+            *error = refusal;
+        return false;
     }
     *db = d;
+    return true;
+}
+
+bool OpenSecondConnection(const QSqlDatabase& db, const QString& connectionName, QSqlDatabase* second, QString* error)
+{
+    if (DialectOf(db) == Dialect::SQLite)
+        return OpenDatabase(db.databaseName(), connectionName, second, error);
+    QSqlDatabase d = QSqlDatabase::cloneDatabase(db, connectionName);
+    if (!d.open()) {
+        *error = cannotConnect(DatabaseDescription(db), ServerReason(d.lastError()));
+        return false;
+    }
+    if (!setUpServerSession(d, error)) {
+        d.close();
+        return false;
+    }
+    *second = d;
     return true;
 }
 
@@ -351,19 +493,82 @@ QString DatabaseInUseMessage(const QString& description)
         .arg(description);
 }
 
-QString DatabaseTrouble(const QSqlDatabase& db, const QSqlError& error)
+QString DatabaseTrouble(const QSqlDatabase& db, const QSqlError& error, const QString& statement)
 {
-    return DialectOf(db) == Dialect::SQLite ? sqliteTrouble(db, error) : serverTrouble(db, error);
+    return troubleOf(db, error, statement).text;
+}
+
+QString ReadEndedEarly(const QSqlDatabase& db, const QSqlError& error, const QString& statement)
+{
+    const Trouble trouble = troubleOf(db, error, statement);
+    if (trouble.kind != Trouble::None && trouble.kind != Trouble::Fault)
+        return trouble.text;
+    const QString reason = trouble.kind == Trouble::Fault ? trouble.text : ServerReason(error);
+    return QStringLiteral("The database stopped answering: %1").arg(reason);
+}
+
+QString NoDatabaseMessage()
+{
+    return QStringLiteral("No database is open.");
+}
+
+void NoteTransaction(const QSqlDatabase& db, bool open)
+{
+    int& count = openTransactions()[db.connectionName()];
+    count += open ? 1 : -1;
+    if (count <= 0)
+        openTransactions().remove(db.connectionName());
+}
+
+int TransactionsOpen(const QSqlDatabase& db)
+{
+    return openTransactions().value(db.connectionName());
+}
+
+bool ReconnectIfLost(const QSqlDatabase& db, QString* trouble)
+{
+    if (!db.isOpen() && DialectOf(db) == Dialect::SQLite) {
+        *trouble = NoDatabaseMessage();
+        return false;
+    }
+    if (DialectOf(db) != Dialect::PostgreSQL)
+        return true;
+    if (pg_conn* connection = ServerHandle(db)) {
+        // Reads what the server sent while we were idle: a restart or a terminated session shows
+        // here without a round trip. Its last words come first, the end of the connection next.
+        for (int read = 0; read < 2 && PQconsumeInput(connection); ++read) {
+        }
+        if (PQstatus(connection) == CONNECTION_OK)
+            return true;
+    }
+    const QString description = DatabaseDescription(db);
+    if (TransactionsOpen(db) > 0) {
+        *trouble = QStringLiteral("The database stopped answering: the connection to the server was lost");
+        return false;
+    }
+    QSqlDatabase again = db;
+    again.close();
+    if (!again.open()) {
+        *trouble = cannotConnect(description, ServerReason(again.lastError()));
+        return false;
+    }
+    if (!setUpServerSession(again, trouble)) {
+        again.close();
+        return false;
+    }
+    return true;
 }
 
 QString StatementFailure(const QSqlDatabase& db, const QSqlError& error, const QStringList& lines)
 {
-    const QString trouble = DatabaseTrouble(db, error);
+    const QString trouble = DatabaseTrouble(db, error, lines.join(u'\n'));
     return trouble.isEmpty() ? QStringLiteral("SQL Error: %1").arg(StatementText(lines)) : trouble;
 }
 
 QString TransactionFailure(const QSqlDatabase& db, const SqlTransaction& transaction)
 {
+    if (!transaction.connectionTrouble().isEmpty())
+        return transaction.connectionTrouble();
     return StatementFailure(db, transaction.lastError(),
                             transaction.isActive() ? QStringList{QStringLiteral("COMMIT")}
                                                    : BeginWriting(DialectOf(db)));
@@ -404,23 +609,80 @@ bool ExecuteStatement(const QSqlDatabase& db, const QStringList& lines, Prompter
 
 namespace {
 
-// Runs the statements in one write transaction unless `done` says they are not needed; it is
+struct SchemaFacts {
+    QStringList tables, detailsColumns, fileNamesColumns;
+};
+
+// The columns of a table, from a read of no rows.
+bool readColumns(const QSqlDatabase& db, const QString& table, QStringList* columns, QString* trouble)
+{
+    ReadQuery none(db, QStringLiteral("SELECT * FROM %1 LIMIT 0").arg(table));
+    if (!none.forEachRow([](const QSqlQuery&) {})) {
+        *trouble = none.failure();
+        return false;
+    }
+    const QSqlRecord record = none.query().record();
+    columns->clear();
+    for (int i = 0; i < record.count(); ++i)
+        columns->append(record.fieldName(i));
+    return true;
+}
+
+// The tables of the database and the columns of Details and FileNames, from the catalog and reads of
+// no rows: the same cost however many rows it holds.
+bool readSchema(const QSqlDatabase& db, SchemaFacts* facts, QString* trouble)
+{
+    ReadQuery names(db, DialectOf(db) == Dialect::SQLite
+                            ? QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'")
+                            : QStringLiteral("SELECT relname FROM pg_class WHERE relkind IN ('r', 'p') "
+                                             "AND pg_table_is_visible(oid)"));
+    facts->tables.clear();
+    if (!names.forEachRow([&](const QSqlQuery& row) { facts->tables.append(row.value(0).toString()); })) {
+        *trouble = names.failure();
+        return false;
+    }
+    return readColumns(db, QStringLiteral("Details"), &facts->detailsColumns, trouble) &&
+           readColumns(db, QStringLiteral("FileNames"), &facts->fileNamesColumns, trouble);
+}
+
+// What brings the database up to date: the send log (its table and index together, or neither),
+// superfee and nonsuperfee, the import times.
+QStringList upgradeSteps(const QSqlDatabase& db, const SchemaFacts& facts)
+{
+    QStringList steps;
+    if (!facts.tables.contains(QStringLiteral("SendLog"), Qt::CaseInsensitive)) {
+        steps = SchemaStatements(DialectOf(db));
+        steps.removeIf([](const QString& statement) { return !statement.contains(QStringLiteral("SendLog")); });
+    }
+    if (!facts.detailsColumns.contains(QStringLiteral("superfee"), Qt::CaseInsensitive))
+        steps += UpgradeSteps(DialectOf(db));
+    if (!facts.fileNamesColumns.contains(QStringLiteral("Imported"), Qt::CaseInsensitive))
+        steps += QStringLiteral("ALTER TABLE FileNames ADD COLUMN Imported TEXT");
+    return steps;
+}
+
+// One write transaction: cut short after the columns were added, the updates would leave every
+// superfee at 0, and the next start, finding the column, would never put it right. What is needed is
 // asked again inside, as another copy starting at the same moment may have got there first.
-bool upgrade(const QSqlDatabase& db, const std::function<bool()>& done, const QStringList& statements,
-             Prompter& prompter)
+bool upgrade(const QSqlDatabase& db, QString* reason)
 {
     SqlTransaction transaction(db);
     if (!transaction.isActive()) {
-        prompter.error(TransactionFailure(db, transaction));
+        *reason = TransactionFailure(db, transaction);
         return false;
     }
-    if (done())
-        return true;
-    for (const QString& statement : statements)
-        if (!ExecuteStatement(db, {statement}, prompter))
+    SchemaFacts facts;
+    if (!readSchema(db, &facts, reason))
+        return false;
+    for (const QString& statement : upgradeSteps(db, facts)) {
+        QSqlQuery q(db);
+        if (!q.exec(statement)) {
+            *reason = StatementFailure(db, q.lastError(), {statement});
             return false;
+        }
+    }
     if (!transaction.commit()) {
-        prompter.error(TransactionFailure(db, transaction));
+        *reason = TransactionFailure(db, transaction);
         return false;
     }
     return true;
@@ -428,66 +690,35 @@ bool upgrade(const QSqlDatabase& db, const std::function<bool()>& done, const QS
 
 } // namespace
 
-bool AddSendLog(const QSqlDatabase& db, Prompter& prompter)
-{
-    // Asked of the driver rather than by a failing statement, which would spoil a transaction.
-    const auto present = [&db] { return db.tables().contains(QStringLiteral("SendLog"), Qt::CaseInsensitive); };
-    if (present())
-        return true;
-    // The table and its index together, or neither: a later start would not add the index alone.
-    QStringList statements = SchemaStatements(DialectOf(db));
-    statements.removeIf([](const QString& statement) { return !statement.contains(QStringLiteral("SendLog")); });
-    return upgrade(db, present, statements, prompter);
-}
-
-bool AddImportTimes(const QSqlDatabase& db, Prompter& prompter)
-{
-    const auto present = [&db] {
-        QSqlQuery columns(db);
-        return columns.exec(QStringLiteral("SELECT * FROM FileNames LIMIT 0")) &&
-               columns.record().indexOf(QStringLiteral("Imported")) >= 0;
-    };
-    if (present())
-        return true;
-    return upgrade(db, present, {QStringLiteral("ALTER TABLE FileNames ADD COLUMN Imported TEXT")}, prompter);
-}
-
 bool UpgradeSchema(const QSqlDatabase& db, Prompter& prompter)
 {
-    if (!AddSendLog(db, prompter) || !AddImportTimes(db, prompter))
+    SchemaFacts facts;
+    QString reason;
+    // A busy or broken file says nothing about what it lacks.
+    if (!readSchema(db, &facts, &reason)) {
+        prompter.error(reason);
         return false;
-    {
-        QSqlQuery probe(db);
-        if (probe.exec(QStringLiteral("SELECT superfee FROM Details")))
-            return true;
-        // A busy or broken file says nothing about the column.
-        const QString trouble = DatabaseTrouble(db, probe.lastError());
-        if (!trouble.isEmpty()) {
-            prompter.error(trouble);
-            return false;
-        }
     }
-    // One transaction: cut short after the columns were added, the updates would leave every
-    // superfee at 0, and the next start, finding the column, would never put it right.
-    const auto current = [&db] {
-        QSqlQuery columns(db);
-        return columns.exec(QStringLiteral("SELECT * FROM Details LIMIT 0")) &&
-               columns.record().indexOf(QStringLiteral("superfee")) >= 0;
-    };
-    return upgrade(db, current, UpgradeSteps(DialectOf(db)), prompter);
+    if (upgradeSteps(db, facts).isEmpty())
+        return true;
+    if (upgrade(db, &reason))
+        return true;
+    prompter.error(QStringLiteral("The database %1 needs an upgrade that could not be made: %2")
+                       .arg(DatabaseDescription(db), reason));
+    return false;
 }
 
 int NextRecordNumber(const QSqlDatabase& db, Prompter& prompter)
 {
     const QString statement = QStringLiteral("SELECT MAX(recno) as recno from Details");
-    QSqlQuery q(db);
-    if (!q.exec(statement)) {
-        prompter.error(QStringLiteral("Error in query: %1").arg(StatementText({statement})));
+    ReadQuery largest(db, statement);
+    int next = 1;
+    // An empty table gives one row, whose NULL reads as 0.
+    if (!largest.forEachRow([&](const QSqlQuery& row) { next = row.value(0).toInt() + 1; })) {
+        prompter.error(largest.failure());
         return -1;
     }
-    if (!q.next())
-        return 1;
-    return q.value(0).toInt() + 1;
+    return next;
 }
 
 int AddNumberedRecord(const QSqlDatabase& db, const std::function<QStringList(int recno)>& insert, Prompter& prompter)

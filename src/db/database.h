@@ -26,9 +26,10 @@ QString SqlLiteral(const QVariant& value);
 // A statement as the user sees it in error messages: each line followed by a line break.
 QString StatementText(const QStringList& lines);
 
-// Opens an existing database file (never creates one). Shared: several programs may open it.
-// A file that another program keeps locked past the busy time-out is reported as in use, one that
-// is no database as such, any other failure with SQLite's reason.
+// Opens an existing database file (never creates one) of this program, and never writes to it.
+// Shared: several programs may open it. A file that another program keeps locked past the busy
+// time-out is reported as in use, one that is no database (an empty file) as such, another
+// program's database as not ours, any other failure with SQLite's reason.
 bool OpenDatabase(const QString& path, const QString& connectionName, QSqlDatabase* db, QString* error);
 void CloseDatabase(const QString& connectionName);
 
@@ -50,6 +51,10 @@ bool CreateServerTables(const QSqlDatabase& db, QString* error);
 bool OpenWorkingDatabase(const FileLocations& files, const DatabaseSettings& settings, const QString& connectionName,
                          QSqlDatabase* db, QString* error);
 
+// Another connection to the database of db, set up as db was, for writes that must commit while db
+// holds a read snapshot on a server. Closed by CloseDatabase(connectionName).
+bool OpenSecondConnection(const QSqlDatabase& db, const QString& connectionName, QSqlDatabase* second, QString* error);
+
 // "Cannot connect to the database velmarpay on db.example.org: reason"
 QString ConnectFailureMessage(const DatabaseSettings& settings, const QString& reason);
 
@@ -60,9 +65,27 @@ QString DatabaseDescription(const QSqlDatabase& db);
 QString DatabaseInUseMessage(const QString& description);
 
 // A statement that failed for the database's sake rather than its own, worded for the user: the
-// database in use by someone else, the connection lost, or the database's reason ("database or
-// disk is full"). Empty when the statement itself was refused; the caller then shows its own message.
-QString DatabaseTrouble(const QSqlDatabase& db, const QSqlError& error);
+// database in use by someone else, a time-out, no right to the table, the connection lost, or the
+// database's reason ("database or disk is full"). Empty when the statement itself was refused;
+// the caller then shows its own message. The statement, when given, names what was refused.
+QString DatabaseTrouble(const QSqlDatabase& db, const QSqlError& error, const QString& statement = QString());
+
+// A read whose rows ended early: "The database stopped answering: reason", or the database's
+// trouble when it has a message of its own (a time-out, the database in use).
+QString ReadEndedEarly(const QSqlDatabase& db, const QSqlError& error, const QString& statement);
+
+// What an action says when the program has no database open.
+QString NoDatabaseMessage();
+
+// A server connection lost since it was last used (a restart, a terminated session) is opened
+// again, once, before an action uses it; never while a transaction is open on it, whose work
+// would be lost unseen. False with "Cannot connect to the database %s on %s: reason" when that
+// fails too, or when there is no database.
+bool ReconnectIfLost(const QSqlDatabase& db, QString* trouble);
+
+// Kept by the transactions and read snapshots of a connection.
+void NoteTransaction(const QSqlDatabase& db, bool open);
+int TransactionsOpen(const QSqlDatabase& db);
 
 // The database's trouble, or else "SQL Error: %s" with the statement text.
 QString StatementFailure(const QSqlDatabase& db, const QSqlError& error, const QStringList& lines);
@@ -86,14 +109,11 @@ QString UnchangedSince(const QSqlRecord& opened, const QStringList& columns);
 // trouble) and returns false. *changed, when given, receives the number of rows changed.
 bool ExecuteStatement(const QSqlDatabase& db, const QStringList& lines, Prompter& prompter, int* changed = nullptr);
 
-// Adds superfee and nonsuperfee to an older Details table, all or nothing, and the send log and the
-// import times to a database made before them: false (after a message) leaves the old schema, to be
-// upgraded at the next start.
+// Brings an older database up to date, all or nothing: superfee and nonsuperfee in Details, the
+// send log, the import times (FileNames.Imported, UTC ISO text). Reads only the catalog when nothing is to be done. False (after a message) when the
+// database cannot be read, or needs an upgrade that could not be made: it is then not to be
+// worked on, and the upgrade is tried again at the next start.
 bool UpgradeSchema(const QSqlDatabase& db, Prompter& prompter);
-// Creates SendLog, as the schema has it, when the database has none.
-bool AddSendLog(const QSqlDatabase& db, Prompter& prompter);
-// Adds the time of each import (FileNames.Imported, UTC ISO text) to an older database.
-bool AddImportTimes(const QSqlDatabase& db, Prompter& prompter);
 
 // Next free recno over the whole Details table; -1 after reporting a failed query.
 int NextRecordNumber(const QSqlDatabase& db, Prompter& prompter);

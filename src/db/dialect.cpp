@@ -151,13 +151,25 @@ void SpellColumnsAsWritten(QSqlRecord* record, const QString& statement)
 
 QString ServerReason(const QString& text)
 {
-    // The statement quoted back with a caret under the fault says nothing to a clerk.
-    QString reason = text.section(QStringLiteral("\nLINE "), 0, 0);
-    static const QRegularExpression lead(QStringLiteral(R"(^connection to server .*? failed: )"));
-    static const QRegularExpression marks(QStringLiteral(R"(\b(FATAL|ERROR):\s+)"));
-    static const QRegularExpression state(QStringLiteral(R"(\s*\([0-9A-Z]{5}\)\s*$)"));
-    reason.remove(lead).remove(marks).remove(state);
-    return reason.simplified();
+    constexpr auto unicode = QRegularExpression::UseUnicodePropertiesOption;
+    // The statement quoted back with a caret under the fault ("LINE 1:", "ZEILE 1:") says nothing to a
+    // clerk.
+    static const QRegularExpression quoted(QStringLiteral(R"(\n\p{Lu}+ \d+:.*)"),
+                                           unicode | QRegularExpression::DotMatchesEverythingOption);
+    // libpq names the server before each attempt, and with sslmode prefer tries twice.
+    static const QRegularExpression attempt(QStringLiteral(R"((?:^|\n)connection to server .*? failed: )"));
+    // The severity in whatever language the server speaks: "ERROR:  ", "FEHLER:  ".
+    static const QRegularExpression severity(QStringLiteral(R"(\b\p{Lu}{4,}:\s+)"), unicode);
+    // The SQLSTATE Qt adds, or its empty brackets when there was none.
+    static const QRegularExpression state(QStringLiteral(R"(\s*\(([0-9A-Z]{5})?\)\s*$)"));
+    QStringList reasons;
+    for (QString part : QString(text).remove(quoted).split(attempt, Qt::SkipEmptyParts)) {
+        part = part.remove(severity).remove(state).simplified();
+        // Each reason once.
+        if (!part.isEmpty() && !reasons.contains(part))
+            reasons.append(part);
+    }
+    return reasons.join(QStringLiteral("; "));
 }
 
 QString ServerReason(const QSqlError& error)

@@ -1,7 +1,7 @@
 #include "db/fastinsert.h"
 
+#include "db/clienthandles.h"
 #include "db/dialect.h"
-#include "db/sqlitehandle.h"
 
 #include <QRegularExpression>
 #include <QSqlDriver>
@@ -35,15 +35,16 @@ public:
             sqlite3_finalize(m_statement);
     }
 
-    bool prepare(const QSqlDatabase& db, const QString& table, int columns, QSqlError* error)
+    bool prepare(const QSqlDatabase& db, const QString& table, const QStringList& columns, QSqlError* error)
     {
         m_handle = SqliteHandle(db);
         if (!m_handle)
             return false;
-        QStringList marks;
-        for (int i = 0; i < columns; ++i)
-            marks.append(QStringLiteral("?"));
-        const QByteArray text = QStringLiteral("INSERT into %1 VALUES(%2)").arg(table, marks.join(u',')).toUtf8();
+        const QStringList marks(columns.size(), QStringLiteral("?"));
+        // Named columns: a database made by a later version, with columns of its own, takes the row too.
+        const QByteArray text = QStringLiteral("INSERT into %1 (%2) VALUES(%3)")
+                                    .arg(table, columns.join(QStringLiteral(", ")), marks.join(u','))
+                                    .toUtf8();
         const int rc = sqlite3_prepare_v2(m_handle, text.constData(), int(text.size()), &m_statement, nullptr);
         return rc == SQLITE_OK || fail(rc, error);
     }
@@ -86,21 +87,13 @@ private:
     qsizetype m_rows = 0;
 };
 
-PGconn* serverHandle(const QSqlDatabase& db)
-{
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "pg_conn*") != 0)
-        return nullptr;
-    return *static_cast<PGconn* const*>(handle.constData());
-}
-
 // Rows gathered as COPY text and sent a few megabytes at a time.
 class ServerCopy : public FastInsert::Backend
 {
 public:
     bool prepare(const QSqlDatabase& db, const QString& table, const QStringList& columns)
     {
-        m_connection = serverHandle(db);
+        m_connection = ServerHandle(db);
         m_statement = QStringLiteral("COPY %1 (%2) FROM STDIN").arg(table, columns.join(QStringLiteral(", "))).toUtf8();
         m_row = QByteArrayList(columns.size(), QByteArrayLiteral("\\N"));
         return m_connection != nullptr;
@@ -165,8 +158,8 @@ private:
             const char* context = result ? PQresultErrorField(result, PG_DIAG_CONTEXT) : nullptr;
             *error = QSqlError(QString(), QString::fromUtf8(PQerrorMessage(m_connection)), QSqlError::StatementError,
                                state ? QString::fromLatin1(state) : QString());
-            // "COPY details, line 3, column total: ..."
-            static const QRegularExpression line(QStringLiteral(R"(^COPY \w+, line (\d+))"));
+            // "COPY details, line 3, column total: ...", or in the server's language ("Zeile 3").
+            static const QRegularExpression line(QStringLiteral(R"(^COPY \w+, \D*(\d+))"));
             const QRegularExpressionMatch m = line.match(QString::fromUtf8(context ? context : ""));
             if (m.hasMatch())
                 *failedRow = m_sentRows + m.captured(1).toLongLong() - 1;
@@ -201,7 +194,7 @@ bool FastInsert::prepare(const QSqlDatabase& db, const QString& table)
     m_error = QSqlError();
     if (DialectOf(db) == Dialect::SQLite) {
         auto backend = std::make_unique<SqliteInsert>();
-        const bool ok = backend->prepare(db, table, int(columns.size()), &m_error);
+        const bool ok = backend->prepare(db, table, columns, &m_error);
         m_backend = std::move(backend);
         return ok;
     }

@@ -3,9 +3,9 @@
 #include "db/database.h"
 #include "db/dialect.h"
 #include "db/fastinsert.h"
+#include "db/reading.h"
 #include "db/sqltransaction.h"
 
-#include <QSqlQuery>
 #include <QSqlRecord>
 
 #include <memory>
@@ -22,27 +22,29 @@ QString storedOrder(const QString& table)
 
 // Data-set names in the order they came: the picker's list first, then names found only in the
 // other tables.
-bool sourceDataSets(const QSqlDatabase& db, QStringList* names)
+bool sourceDataSets(const QSqlDatabase& db, QStringList* names, QString* error)
 {
     QStringList tables = TableNames();
     tables.move(tables.indexOf(QStringLiteral("FileNames")), 0);
     for (const QString& table : tables) {
-        QSqlQuery q(db);
-        q.setForwardOnly(true);
-        if (!q.exec(QStringLiteral("SELECT DataSet FROM %1 ORDER BY %2").arg(table, storedOrder(table))))
+        ReadQuery read(db, QStringLiteral("SELECT DataSet FROM %1 ORDER BY %2").arg(table, storedOrder(table)));
+        if (!read.forEachRow([&](const QSqlQuery& q) {
+                if (!names->contains(q.value(0).toString()))
+                    names->append(q.value(0).toString());
+            })) {
+            *error = read.failure();
             return false;
-        while (q.next())
-            if (!names->contains(q.value(0).toString()))
-                names->append(q.value(0).toString());
+        }
     }
     return true;
 }
 
 QVariant scalar(const QSqlDatabase& db, const QString& statement, bool* ok)
 {
-    QSqlQuery q(db);
-    *ok = q.exec(statement) && q.next();
-    return *ok ? q.value(0) : QVariant();
+    ReadQuery read(db, statement);
+    QVariant value;
+    *ok = read.forEachRow([&](const QSqlQuery& q) { value = q.value(0); });
+    return value;
 }
 
 class Copier
@@ -66,13 +68,14 @@ public:
     {
         for (auto& [table, insert] : m_inserts) {
             const QStringList columns = TableColumns(table);
-            QSqlQuery q(m_source);
-            q.setForwardOnly(true);
-            if (!q.exec(QStringLiteral("SELECT %1 FROM %2 WHERE DataSet = '%3' ORDER BY %4")
-                            .arg(columns.join(QStringLiteral(", ")), table, QuoteForSql(dataSet), storedOrder(table))))
-                return fail(q.lastError());
+            ReadQuery read(m_source, QStringLiteral("SELECT %1 FROM %2 WHERE DataSet = '%3' ORDER BY %4")
+                                         .arg(columns.join(QStringLiteral(", ")), table, QuoteForSql(dataSet),
+                                              storedOrder(table)));
             qsizetype rows = 0;
-            while (q.next()) {
+            bool written = true;
+            const bool whole = read.forEachRow([&](const QSqlQuery& q) {
+                if (!written)
+                    return;
                 for (int i = 0; i < columns.size(); ++i) {
                     const QVariant value = q.value(i);
                     if (value.isNull())
@@ -86,9 +89,14 @@ public:
                     else
                         insert->bind(i, value.toString());
                 }
-                if (!insert->exec())
-                    return fail(insert->lastError());
+                written = insert->exec();
                 ++rows;
+            });
+            if (!written)
+                return fail(insert->lastError());
+            if (!whole) {
+                m_error = read.failure();
+                return false;
             }
             counts->append(rows);
         }
@@ -126,9 +134,12 @@ bool MigrateDataSets(const QSqlDatabase& source, const QSqlDatabase& target, Mig
     *result = Migration();
     const QString from = DatabaseDescription(source);
     const QString into = DatabaseDescription(target);
+    // The file as one moment left it, should the program be writing to it meanwhile.
+    const ReadSnapshot sourceView(source);
     QStringList names;
-    if (!sourceDataSets(source, &names)) {
-        *error = QStringLiteral("Cannot read the data sets of %1").arg(from);
+    QString reason = sourceView.trouble();
+    if (!sourceView.isActive() || !sourceDataSets(source, &names, &reason)) {
+        *error = QStringLiteral("Cannot read the data sets of %1: %2").arg(from, reason);
         return false;
     }
     SqlTransaction transaction(target);

@@ -1,5 +1,6 @@
 #include "db/sqltransaction.h"
 
+#include "db/database.h"
 #include "db/dialect.h"
 
 #include <QSqlQuery>
@@ -8,6 +9,8 @@ namespace velmar {
 
 SqlTransaction::SqlTransaction(const QSqlDatabase& db) : m_db(db)
 {
+    if (!ReconnectIfLost(m_db, &m_unusable))
+        return;
     QSqlQuery q(m_db);
     const QStringList begin = BeginWriting(DialectOf(m_db));
     for (const QString& statement : begin) {
@@ -19,6 +22,7 @@ SqlTransaction::SqlTransaction(const QSqlDatabase& db) : m_db(db)
             return;
         }
     }
+    NoteTransaction(m_db, true);
 }
 
 SqlTransaction::~SqlTransaction()
@@ -36,6 +40,7 @@ bool SqlTransaction::commit()
         return false;
     }
     m_active = false;
+    NoteTransaction(m_db, false);
     return true;
 }
 
@@ -46,6 +51,7 @@ void SqlTransaction::rollback()
     QSqlQuery q(m_db);
     q.exec(QStringLiteral("ROLLBACK"));
     m_active = false;
+    NoteTransaction(m_db, false);
 }
 
 } // namespace velmar

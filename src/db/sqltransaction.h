@@ -20,7 +20,10 @@ public:
     bool isActive() const { return m_active; }
     // Why BEGIN or COMMIT failed.
     QSqlError lastError() const { return m_error; }
-    QString error() const { return m_error.text(); }
+    QString error() const { return m_unusable.isEmpty() ? m_error.text() : m_unusable; }
+    // Why the connection could not be used (a lost server connection that would not open again);
+    // empty when it could.
+    QString connectionTrouble() const { return m_unusable; }
     bool commit();
     void rollback();
 
@@ -28,6 +31,7 @@ private:
     QSqlDatabase m_db;
     bool m_active = false;
     QSqlError m_error;
+    QString m_unusable;
 };
 
 } // namespace velmar

@@ -4,6 +4,7 @@
 #include "core/prompter.h"
 #include "db/database.h"
 #include "db/nameorder.h"
+#include "db/reading.h"
 #include "documents/documents.h"
 #include "payments/payments.h"
 
@@ -45,12 +46,24 @@ int BatchPrint::PrintAll1Click(bool dataSetOpen)
         return result;
     };
 
+    // Every doctor as one moment left him: another clerk's re-import during the run is seen wholly or
+    // not at all.
+    const ReadSnapshot snapshot(m_db);
+    if (!snapshot.isActive()) {
+        m_prompter.error(snapshot.trouble());
+        return endRun(-1);
+    }
+    const auto failed = [this](const QString& trouble, const QString& statement) {
+        m_prompter.error(trouble.isEmpty() ? QStringLiteral("Database error: %1").arg(StatementText({statement}))
+                                           : trouble);
+    };
     const QString doctorsStatement =
         QStringLiteral("SELECT * FROM Headers WHERE DataSet = '%1' ORDER by %2, rowid")
             .arg(QuoteForSql(m_state.CurrentDataSet), OrderByName(QStringLiteral("sname")));
     QList<QSqlRecord> doctors;
-    if (!QueryRecords(m_db, doctorsStatement, &doctors)) {
-        m_prompter.error(QStringLiteral("Database error: %1").arg(StatementText({doctorsStatement})));
+    QString trouble;
+    if (!QueryRecords(m_db, doctorsStatement, &doctors, nullptr, &trouble)) {
+        failed(trouble, doctorsStatement);
         return endRun(-1);
     }
     if (sending && Wanted)
@@ -71,8 +84,8 @@ int BatchPrint::PrintAll1Click(bool dataSetOpen)
         const QString statement =
             ShiftRowsStatement(m_state.CurrentDataSet, doctor.value(QStringLiteral("id")).toString());
         QList<QSqlRecord> shiftRows;
-        if (!QueryRecords(m_db, statement, &shiftRows)) {
-            m_prompter.error(QStringLiteral("Database error: %1").arg(StatementText({statement})));
+        if (!QueryRecords(m_db, statement, &shiftRows, nullptr, &trouble)) {
+            failed(trouble, statement);
             m_run.untried = m_run.doctors - i;
             return endRun(-1);
         }

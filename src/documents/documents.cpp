@@ -5,6 +5,7 @@
 #include "core/prompter.h"
 #include "core/textformat.h"
 #include "db/database.h"
+#include "db/reading.h"
 #include "documents/invoicereport.h"
 #include "documents/paymentssummaryreport.h"
 #include "documents/pensionformreport.h"
@@ -170,9 +171,10 @@ bool Documents::ProduceInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>
     bool ok = false;
     bool reported = false;
     QList<QSqlRecord> rows;
-    const bool rowsRead = QueryRecords(m_db, shiftRowsStatement, &rows);
+    QString trouble;
+    const bool rowsRead = QueryRecords(m_db, shiftRowsStatement, &rows, nullptr, &trouble);
     if (!rowsRead) {
-        error = QStringLiteral("the shift rows cannot be read");
+        error = ReadFailure(trouble, shiftRowsStatement);
     } else {
         report.setDataRows(rows);
         if (preview)
@@ -188,9 +190,7 @@ bool Documents::ProduceInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>
     // A file that could not be written, or a printer that failed, is told as what it is; a mail
     // that was told why its documents are missing has said so itself.
     if (!ok && !reported)
-        m_prompter.error(rowsRead && !error.isEmpty()
-                             ? error
-                             : QStringLiteral("Error in query: %1").arg(StatementText({shiftRowsStatement})));
+        m_prompter.error(!error.isEmpty() ? error : ReadFailure(trouble, shiftRowsStatement));
     return ok;
 }
 

@@ -5,9 +5,8 @@
 #include "core/textformat.h"
 #include "db/database.h"
 #include "db/nameorder.h"
+#include "db/reading.h"
 
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QSqlRecord>
 
 namespace velmar {
@@ -81,7 +80,9 @@ QStringList PaymentsSummaryReport::statementLines(const QString& dataSet)
         QStringLiteral("AND (Details.id = Headers.id)"),
         QStringLiteral("WHERE (((Details.DataSet)='%1'))").arg(QuoteForSql(dataSet)),
         // Headers.rowid: equal names keep the order they were stored in, and each doctor's rows together.
-        QStringLiteral("ORDER BY %1, %2, Headers.rowid")
+        // recno: a doctor's amounts are added up in one order on every store and every plan, so that
+        // sums of half pennies round the same way.
+        QStringLiteral("ORDER BY %1, %2, Headers.rowid, Details.recno")
             .arg(OrderByName(QStringLiteral("sname")), OrderByName(QStringLiteral("fname"))),
     };
 }
@@ -177,21 +178,22 @@ bool PaymentsSummaryReport::QuickRep1NeedData()
         m_totals = Totals();
         m_rows.clear();
         m_next = 0;
-        QSqlQuery q(m_db);
-        q.setForwardOnly(true);
-        if (!q.exec(statementLines(ReportDataSet).join(u'\n'))) {
-            m_report.raiseError(q.lastError().text());
-            return false;
-        }
-        const QSqlRecord r = q.record();
+        const QString statement = statementLines(ReportDataSet).join(u'\n');
+        ReadQuery read(m_db, statement);
+        const QSqlRecord r = read.query().record();
         const int sname = r.indexOf(QStringLiteral("sname")), fname = r.indexOf(QStringLiteral("fname")),
                   id = r.indexOf(QStringLiteral("id")), annuity = r.indexOf(QStringLiteral("annuity")),
                   total = r.indexOf(QStringLiteral("Total")), adjustment = r.indexOf(QStringLiteral("Adjustment")),
                   adjTotal = r.indexOf(QStringLiteral("AdjTotal"));
-        while (q.next()) {
+        const bool whole = read.forEachRow([&](const QSqlQuery& q) {
             m_rows.push_back(Row{q.value(sname).toString(), q.value(fname).toString(), q.value(id).toString(),
                                  q.value(annuity).toDouble(), q.value(total).toDouble(), q.value(adjustment).toDouble(),
                                  q.value(adjTotal).toDouble()});
+        });
+        if (!whole) {
+            m_rows.clear();
+            m_report.raiseError(read.failure());
+            return false;
         }
         FillSummaryHeading(m_report, m_settings, m_state);
         RestartReport = false;

@@ -5,11 +5,10 @@
 #include "core/textformat.h"
 #include "db/database.h"
 #include "db/nameorder.h"
+#include "db/reading.h"
 #include "documents/paymentssummaryreport.h"
 #include "payments/payments.h"
 
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QSqlRecord>
 
 namespace velmar {
@@ -33,7 +32,8 @@ QStringList PensionSummaryReport::statementLines(const QString& dataSet)
         QStringLiteral("FROM Details INNER JOIN Headers ON (Details.DataSet = Headers.DataSet)"),
         QStringLiteral("AND (Details.id = Headers.id)"),
         QStringLiteral("WHERE (((Details.DataSet)='%1'))").arg(QuoteForSql(dataSet)),
-        QStringLiteral("ORDER BY pct, %1, %2, Headers.rowid")
+        // As the payments summary: each doctor's amounts added up in recno order on every store.
+        QStringLiteral("ORDER BY pct, %1, %2, Headers.rowid, Details.recno")
             .arg(OrderByName(QStringLiteral("sname")), OrderByName(QStringLiteral("fname"))),
     };
 }
@@ -148,24 +148,25 @@ bool PensionSummaryReport::QuickRep1NeedData()
         m_sub.fill(0);
         m_rows.clear();
         m_next = 0;
-        QSqlQuery q(m_db);
-        q.setForwardOnly(true);
-        if (!q.exec(statementLines(ReportDataSet).join(u'\n'))) {
-            m_report.raiseError(q.lastError().text());
-            return false;
-        }
-        const QSqlRecord r = q.record();
+        const QString statement = statementLines(ReportDataSet).join(u'\n');
+        ReadQuery read(m_db, statement);
+        const QSqlRecord r = read.query().record();
         const int pct = r.indexOf(QStringLiteral("pct")), id = r.indexOf(QStringLiteral("id")),
                   sname = r.indexOf(QStringLiteral("sname")), fname = r.indexOf(QStringLiteral("fname")),
                   nosolo = r.indexOf(QStringLiteral("nosolo")), annuity = r.indexOf(QStringLiteral("annuity")),
                   total = r.indexOf(QStringLiteral("Total")), superfee = r.indexOf(QStringLiteral("superfee")),
                   adjustment = r.indexOf(QStringLiteral("Adjustment")),
                   adjTotal = r.indexOf(QStringLiteral("AdjTotal"));
-        while (q.next()) {
+        const bool whole = read.forEachRow([&](const QSqlQuery& q) {
             m_rows.push_back(Row{q.value(pct).toString(), q.value(id).toString(), q.value(sname).toString(),
                                  q.value(fname).toString(), q.value(nosolo).toString() == u"Y",
                                  q.value(annuity).toDouble(), q.value(total).toDouble(), q.value(superfee).toDouble(),
                                  q.value(adjustment).toDouble(), q.value(adjTotal).toDouble()});
+        });
+        if (!whole) {
+            m_rows.clear();
+            m_report.raiseError(read.failure());
+            return false;
         }
         FillSummaryHeading(m_report, m_settings, m_state);
         RestartReport = false;

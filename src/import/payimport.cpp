@@ -9,11 +9,14 @@
 #include "db/database.h"
 #include "db/dialect.h"
 #include "db/fastinsert.h"
+#include "db/reading.h"
 #include "db/sqltransaction.h"
 
 #include <QDate>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QRegularExpression>
 #include <QSqlQuery>
 
 #include <cmath>
@@ -68,9 +71,35 @@ struct NumberOutOfRange
     QString text;
 };
 
+// Raised for a number field that holds more than a number ("1,234.56", "£12", "12O4", "NaN"), which
+// would be read only as far as it goes; the message quotes the field.
+struct NotANumber
+{
+    QString text;
+    QString message() const { return QStringLiteral("Not a number: %1").arg(text); }
+};
+
+// Raised for minutes with a fraction, which would be cut to whole minutes.
+struct NotWholeMinutes
+{
+    QString text;
+};
+
+// The field's number, or 0 when it is empty (blanks only). Anything beside the number is refused.
+double wholeNumber(const QString& text)
+{
+    static const QRegularExpression number(QStringLiteral(R"(^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$)"));
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return 0;
+    if (!number.match(trimmed).hasMatch())
+        throw NotANumber{text};
+    return StrToNumber(trimmed);
+}
+
 double checkedNumber(const QString& text)
 {
-    const double value = StrToNumber(text);
+    const double value = wholeNumber(text);
     if (!std::isfinite(value) || std::fabs(value) > kMoneyLimit)
         throw NumberOutOfRange{text};
     return value;
@@ -84,10 +113,12 @@ double money(const QString& text)
 
 long minutes(const QString& text)
 {
-    const long value = StrToLong(text);
-    if (value > kMinutesLimit || value < -kMinutesLimit)
+    const double value = wholeNumber(text);
+    if (!std::isfinite(value) || std::fabs(value) > kMinutesLimit)
         throw NumberOutOfRange{text};
-    return value;
+    if (value != std::trunc(value))
+        throw NotWholeMinutes{text};
+    return long(value);
 }
 
 class Importer
@@ -115,6 +146,8 @@ private:
     bool readHeaderLines(QIODevice& file, ImportResult* result);
     bool dataSetExists(bool* exists);
     void deleteDataSet();
+    // The data set's label; without it the data set would be missing from the picker.
+    bool insertFileName();
     bool prepareInserts();
     bool readRecords(QIODevice& file, int recno, ImportResult* result);
     bool insertDoctor(QStringList fields);
@@ -138,6 +171,8 @@ private:
     // The pay-file line of each row written, for a server that refuses a row only later.
     QList<int> m_headerLines;
     QList<int> m_detailLines;
+    // The line of each doctor's record so far, by id.
+    QHash<QString, int> m_doctorLines;
 };
 
 PayLine Importer::readLine(QIODevice& file)
@@ -149,7 +184,8 @@ PayLine Importer::readLine(QIODevice& file)
 
 bool Importer::failAtLine(const QString& message, const QString& advice)
 {
-    m_prompter.error(QStringLiteral("%1 (line %2)").arg(message).arg(m_line) +
+    // One arg: text from the file may hold a "%1" of its own.
+    m_prompter.error(QStringLiteral("%1 (line %2)").arg(message, QString::number(m_line)) +
                      (advice.isEmpty() ? QString() : QStringLiteral(": ") + advice));
     return false;
 }
@@ -171,20 +207,20 @@ bool Importer::readHeaderLines(QIODevice& file, ImportResult* result)
         return failAtLine(QStringLiteral("Corrupt import file"), kHeaderLines);
     m_name = field(nameLine.fields, 1);
     result->dataSet = m_name;
+    if (m_name.trimmed().isEmpty())
+        return failAtLine(QStringLiteral("The data set has no name"));
     return true;
 }
 
 bool Importer::dataSetExists(bool* exists)
 {
-    QSqlQuery q(m_db);
-    if (!q.exec(QStringLiteral("SELECT DISTINCT DataSet FROM Headers WHERE DataSet = %1").arg(quoted(m_name)))) {
-        const QString trouble = DatabaseTrouble(m_db, q.lastError());
-        m_prompter.error(trouble.isEmpty() ? QStringLiteral("Error reading from database") : trouble);
+    ReadQuery check(m_db,
+                    QStringLiteral("SELECT DISTINCT DataSet FROM Headers WHERE DataSet = %1").arg(quoted(m_name)));
+    int rows = 0;
+    if (!check.forEachRow([&rows](const QSqlQuery&) { ++rows; })) {
+        m_prompter.error(check.trouble().isEmpty() ? QStringLiteral("Error reading from database") : check.trouble());
         return false;
     }
-    int rows = 0;
-    while (q.next())
-        ++rows;
     *exists = rows == 1;
     return true;
 }
@@ -199,19 +235,38 @@ void Importer::deleteDataSet()
     }
 }
 
+bool Importer::insertFileName()
+{
+    // When it was imported, for the picker: UTC, as the send log keeps its times.
+    const QString values =
+        QStringLiteral("VALUES(%1, %2, '%3')")
+            .arg(quoted(m_name), quoted(m_label), Clock::currentDateTime().toUTC().toString(Qt::ISODate));
+    QSqlQuery q(m_db);
+    // Named columns: a database made by a later version, with columns of its own, takes the row too.
+    if (q.exec(QStringLiteral("INSERT INTO FileNames (DataSet, Label, Imported) ") + values))
+        return true;
+    return failAtLine(StatementFailure(m_db, q.lastError(), {QStringLiteral("INSERT INTO FileNames ") + values}));
+}
+
 bool Importer::prepareInserts()
 {
     m_headerLines.clear();
     m_detailLines.clear();
-    return m_insertHeader.prepare(m_db, QStringLiteral("Headers")) &&
-           m_insertDetail.prepare(m_db, QStringLiteral("Details"));
+    m_doctorLines.clear();
+    for (FastInsert* insert : {&m_insertHeader, &m_insertDetail}) {
+        const QString table = insert == &m_insertHeader ? QStringLiteral("Headers") : QStringLiteral("Details");
+        if (!insert->prepare(m_db, table))
+            return failAtLine(StatementFailure(m_db, insert->lastError(), {QStringLiteral("INSERT into ") + table}));
+    }
+    return true;
 }
 
 bool Importer::insertFailed(const FastInsert& insert, const QStringList& statement)
 {
     // A full disk or a locked file is no fault of the row.
     // The line is no help there: nothing is wrong with it.
-    const QString trouble = DatabaseTrouble(m_db, insert.lastError());
+    const QString table = &insert == &m_insertHeader ? QStringLiteral("Headers") : QStringLiteral("Details");
+    const QString trouble = DatabaseTrouble(m_db, insert.lastError(), QStringLiteral("INSERT into ") + table);
     if (!trouble.isEmpty()) {
         m_prompter.error(trouble);
         return false;
@@ -237,6 +292,13 @@ bool Importer::finishInserts()
 bool Importer::insertDoctor(QStringList fields)
 {
     requireFields(fields, 10, 17);
+    // A second record of the same doctor would add his pay twice.
+    if (const int first = m_doctorLines.value(fields[1]); first > 0) {
+        m_prompter.error(QStringLiteral("Doctor %1 appears twice (lines %2 and %3)")
+                             .arg(fields[1], QString::number(first), QString::number(m_line)));
+        return false;
+    }
+    m_doctorLines.insert(fields[1], m_line);
     if (fields[10] == u"999")
         fields[10] = FormatMoney(m_settings.Solo ? 0.0 : m_settings.Superannuation);
     const QString annuity = FormatMoney(checkedNumber(fields[10]));
@@ -383,17 +445,8 @@ bool Importer::run(QIODevice& file, ImportResult* result)
             if (exists)
                 deleteDataSet();
             const int recno = NextRecordNumber(m_db, m_prompter);
-            {
-                QSqlQuery q(m_db);
-                // When it was imported, for the picker: UTC, as the send log keeps its times.
-                q.exec(
-                    QStringLiteral("INSERT INTO FileNames (DataSet, Label, Imported) VALUES(%1, %2, '%3')")
-                        .arg(quoted(m_name), quoted(m_label), Clock::currentDateTime().toUTC().toString(Qt::ISODate)));
-            }
-            if (!prepareInserts()) {
-                m_prompter.error(QStringLiteral("SQL Error: INSERT into Details\n"));
+            if (recno < 0 || !insertFileName() || !prepareInserts())
                 return false;
-            }
             if (!readRecords(file, recno, result) || !finishInserts())
                 return false;
             if (!transaction.commit()) {
@@ -406,6 +459,10 @@ bool Importer::run(QIODevice& file, ImportResult* result)
         return failAtLine(QStringLiteral("List index out of bounds (%1)").arg(missing.position));
     } catch (const NumberOutOfRange& number) {
         return failAtLine(QStringLiteral("Number out of range: %1").arg(number.text));
+    } catch (const NotANumber& number) {
+        return failAtLine(number.message());
+    } catch (const NotWholeMinutes& number) {
+        return failAtLine(QStringLiteral("Not a whole number of minutes: %1").arg(number.text));
     }
     // Only a stored data set becomes the current one.
     m_state.CurrentDataSet = m_name;
@@ -465,18 +522,25 @@ PayLine ReadPayLine(QIODevice& file)
     QByteArray bytes = file.readLine();
     if (bytes.isEmpty())
         return line;
-    if (bytes.startsWith('\0')) {
+    // The line end: LF, and any CRs before it.
+    qsizetype end = bytes.size();
+    if (bytes.endsWith('\n'))
+        --end;
+    while (end > 0 && bytes.at(end - 1) == '\r')
+        --end;
+    // A CR alone inside the line ends it too, as in files written by old Macs: the rest goes back to
+    // be read as the next line, so that no record hides in this one's fields.
+    const qsizetype cr = bytes.indexOf('\r');
+    if (cr >= 0 && cr < end) {
+        for (qsizetype i = bytes.size() - 1; i > cr; --i)
+            file.ungetChar(bytes.at(i));
+        end = cr;
+    }
+    bytes.truncate(end);
+    // A NUL is no text: the rest of the line would be lost behind it.
+    if (bytes.contains('\0')) {
         line.status = PayLine::Corrupt;
         return line;
-    }
-    // A NUL ends the text of a line, as it would in a C string.
-    const int nul = bytes.indexOf('\0');
-    if (nul >= 0)
-        bytes.truncate(nul);
-    if (bytes.endsWith('\n')) {
-        bytes.chop(1);
-        if (bytes.endsWith('\r'))
-            bytes.chop(1);
     }
     line.status = PayLine::Record;
     line.fields = SplitPayLine(DecodeWindowsText(bytes));

@@ -12,8 +12,8 @@ class Prompter;
 struct AppSettings;
 struct AppState;
 
-// One line of a pay file: its fields, or the end of the file, or a corrupt line (one that
-// begins with a NUL byte).
+// One line of a pay file: its fields, or the end of the file, or a corrupt line (one that holds a
+// NUL byte).
 struct PayLine
 {
     enum Status { Record, EndOfFile, Corrupt };
@@ -23,7 +23,7 @@ struct PayLine
     QString kind() const { return fields.isEmpty() ? QString() : fields.first(); }
 };
 
-// Reads one whole line (any length; CR LF or LF) and splits it into fields.
+// Reads one whole line (any length; ending in CR LF, LF or a CR alone) and splits it into fields.
 PayLine ReadPayLine(QIODevice& file);
 
 // Splits one line, without its line end, into fields: blanks and control characters separate

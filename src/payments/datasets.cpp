@@ -3,9 +3,7 @@
 #include "core/prompter.h"
 #include "db/database.h"
 #include "db/nameorder.h"
-
-#include <QSqlError>
-#include <QSqlQuery>
+#include "db/reading.h"
 
 #include <algorithm>
 
@@ -14,20 +12,19 @@ namespace velmar {
 QList<DoctorListEntry> DoctorList(const QSqlDatabase& db, const QString& dataSet, Prompter& prompter)
 {
     QList<DoctorListEntry> entries;
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
     // Equal surnames keep the order they were stored in.
-    if (!q.exec(QStringLiteral("SELECT id, fname, sname FROM Headers WHERE DataSet = '%1' ORDER by %2, rowid")
-                    .arg(QuoteForSql(dataSet), OrderByName(QStringLiteral("sname"))))) {
-        prompter.error(q.lastError().text());
-        return entries;
-    }
-    while (q.next()) {
+    ReadQuery doctors(db, QStringLiteral("SELECT id, fname, sname FROM Headers WHERE DataSet = '%1' ORDER by %2, rowid")
+                              .arg(QuoteForSql(dataSet), OrderByName(QStringLiteral("sname"))));
+    const bool whole = doctors.forEachRow([&](const QSqlQuery& q) {
         DoctorListEntry e{QString(), q.value(0).toString(), q.value(1).toString(), q.value(2).toString()};
         // A missing first name gives a blank, as a NUL character would show.
         const QChar initial = e.fname.isEmpty() ? QChar(u' ') : e.fname.front();
         e.text = QStringLiteral("%1,%2 (%3)").arg(e.sname, QString(initial), e.id);
         entries.append(e);
+    });
+    if (!whole) {
+        prompter.error(doctors.failure());
+        entries.clear();
     }
     return entries;
 }
@@ -79,14 +76,12 @@ QString DoctorIdFromEntry(const QString& entry)
 QStringList StoredDataSets(const QSqlDatabase& db, Prompter& prompter)
 {
     QStringList names;
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT * FROM FileNames"))) {
-        prompter.error(q.lastError().text());
-        return names;
+    // In the same order on every store: by their characters' codes, then as stored.
+    ReadQuery stored(db, QStringLiteral("SELECT DataSet FROM FileNames ORDER BY DataSet, rowid"));
+    if (!stored.forEachRow([&](const QSqlQuery& q) { names.append(q.value(0).toString()); })) {
+        prompter.error(stored.failure());
+        return {};
     }
-    while (q.next())
-        names.append(q.value(0).toString());
     // The picker's list keeps itself sorted, without regard to case as a list box does.
     std::stable_sort(names.begin(), names.end(),
                      [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
@@ -139,12 +134,21 @@ bool IsDataSetListed(const QSqlDatabase& db, const QString& dataSet)
 
 QString DataSetLabel(const QSqlDatabase& db, const QString& dataSet, Prompter& prompter)
 {
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("SELECT Label FROM FileNames WHERE DataSet = '%1'").arg(QuoteForSql(dataSet)))) {
-        prompter.error(q.lastError().text());
+    // The first row stored, when there are several.
+    ReadQuery label(
+        db,
+        QStringLiteral("SELECT Label FROM FileNames WHERE DataSet = '%1' ORDER BY rowid").arg(QuoteForSql(dataSet)));
+    QString text;
+    bool first = true;
+    if (!label.forEachRow([&](const QSqlQuery& q) {
+            if (first)
+                text = q.value(0).toString();
+            first = false;
+        })) {
+        prompter.error(label.failure());
         return QString();
     }
-    return q.next() ? q.value(0).toString() : QString();
+    return text;
 }
 
 } // namespace velmar

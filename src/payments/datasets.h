@@ -17,8 +17,8 @@ struct DoctorListEntry
     QString sname;
 };
 
-// The doctor list of a data set in surname order. A failing query is reported with the
-// database's text; entries read before it are kept.
+// The doctor list of a data set in surname order. A failing read is reported, and gives no list:
+// never part of one.
 QList<DoctorListEntry> DoctorList(const QSqlDatabase& db, const QString& dataSet, Prompter& prompter);
 // Their texts only.
 QStringList DoctorListEntries(const QSqlDatabase& db, const QString& dataSet, Prompter& prompter);

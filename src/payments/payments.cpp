@@ -6,8 +6,7 @@
 #include "core/textformat.h"
 #include "db/database.h"
 #include "db/dialect.h"
-
-#include <QSqlQuery>
+#include "db/reading.h"
 
 namespace velmar {
 
@@ -51,26 +50,28 @@ QString ShiftRowsStatement(const QString& dataSet, const QString& doctorId)
                .arg(QuoteForSql(dataSet), QuoteForSql(doctorId));
 }
 
-bool QueryRecords(const QSqlDatabase& db, const QString& statement, QList<QSqlRecord>* rows, QSqlRecord* columns)
+bool QueryRecords(const QSqlDatabase& db, const QString& statement, QList<QSqlRecord>* rows, QSqlRecord* columns,
+                  QString* trouble)
 {
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.exec(statement))
-        return false;
-    QSqlRecord spelled = q.record();
+    ReadQuery read(db, statement);
+    QSqlRecord spelled = read.query().record();
     spelled.clearValues();
     SpellColumnsAsWritten(&spelled, statement);
+    QList<QSqlRecord> all;
+    const bool whole = read.forEachRow([&](const QSqlQuery& q) {
+        QSqlRecord row = spelled;
+        for (int i = 0; i < row.count(); ++i)
+            row.setValue(i, q.value(i));
+        all.append(row);
+    });
+    if (trouble)
+        *trouble = read.trouble();
+    if (!whole)
+        return false;
     if (columns)
         *columns = spelled;
-    if (rows) {
-        rows->clear();
-        while (q.next()) {
-            QSqlRecord row = spelled;
-            for (int i = 0; i < row.count(); ++i)
-                row.setValue(i, q.value(i));
-            rows->append(row);
-        }
-    }
+    if (rows)
+        *rows = all;
     return true;
 }
 
@@ -79,8 +80,9 @@ bool LoadDoctor(const QSqlDatabase& db, const QString& dataSet, const QString& d
 {
     const QString statement = DoctorStatement(dataSet, doctorId);
     QList<QSqlRecord> rows;
-    if (!QueryRecords(db, statement, &rows)) {
-        prompter.error(QStringLiteral("Error in query: %1").arg(StatementText({statement})));
+    QString trouble;
+    if (!QueryRecords(db, statement, &rows, nullptr, &trouble)) {
+        prompter.error(ReadFailure(trouble, statement));
         return false;
     }
     if (rows.isEmpty()) {
@@ -95,8 +97,9 @@ bool LoadShiftRows(const QSqlDatabase& db, const QString& dataSet, const QString
                    Prompter& prompter)
 {
     const QString statement = ShiftRowsStatement(dataSet, doctorId);
-    if (!QueryRecords(db, statement, rows)) {
-        prompter.error(QStringLiteral("Error in query: %1").arg(StatementText({statement})));
+    QString trouble;
+    if (!QueryRecords(db, statement, rows, nullptr, &trouble)) {
+        prompter.error(ReadFailure(trouble, statement));
         return false;
     }
     return true;

@@ -40,7 +40,8 @@ QString DoctorStatement(const QString& dataSet, const QString& doctorId);
 // The shift-rows query for one doctor, ordered by recno, with Adj_Time (hours), Adjustment and Net.
 QString ShiftRowsStatement(const QString& dataSet, const QString& doctorId);
 
-// Runs the two statements above; false (after an "Error in query: %s" message) when one fails.
+// Runs the two statements above; false (after an "Error in query: %s" message, or the database's
+// trouble) when one fails.
 // LoadDoctor also refuses a doctor that is not there: "Doctor %s not found in data set %s".
 bool LoadDoctor(const QSqlDatabase& db, const QString& dataSet, const QString& doctorId, QSqlRecord* doctor,
                 Prompter& prompter);
@@ -48,9 +49,11 @@ bool LoadShiftRows(const QSqlDatabase& db, const QString& dataSet, const QString
                    Prompter& prompter);
 
 // Runs a select quietly: every row, plus the column names (values null) even when no row comes back.
-// False when the statement fails; the caller words the message.
+// False when the statement fails or its rows end early: *trouble then holds the database's trouble
+// ("The database stopped answering: ..."), or is empty when the statement itself was refused,
+// which the caller words. No rows are given then.
 bool QueryRecords(const QSqlDatabase& db, const QString& statement, QList<QSqlRecord>* rows,
-                  QSqlRecord* columns = nullptr);
+                  QSqlRecord* columns = nullptr, QString* trouble = nullptr);
 
 // Shift_Date as stored (ISO text); invalid when empty or no date.
 QDate ShiftDate(const QVariant& value);

@@ -57,7 +57,7 @@ bool PdfFolderOutput::print(Report& report, QString* error)
     const QString base = safeFileName(report.documentName());
     QString name = base + QStringLiteral(".pdf");
     for (int n = 2; m_files.contains(name, Qt::CaseInsensitive); ++n)
-        name = QStringLiteral("%1_%2.pdf").arg(base).arg(n);
+        name = QStringLiteral("%1_%2.pdf").arg(base, QString::number(n));
     const QString path = QDir(m_folder).filePath(name);
     if (!m_background) {
         if (!WriteReportPdf(report, path, error))

@@ -4,6 +4,9 @@
 #include "core/appstate.h"
 #include "core/clock.h"
 #include "core/prompter.h"
+#include "db/database.h"
+#include "db/dialect.h"
+#include "db/reading.h"
 #include "documents/batchprint.h"
 #include "documents/documents.h"
 #include "mail/paymentmail.h"
@@ -11,7 +14,6 @@
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -120,6 +122,10 @@ bool PaymentSender::beginRun(bool batch)
         m_folder.reset();
         return false;
     }
+    if (!openLog()) {
+        m_folder.reset();
+        return false;
+    }
     m_documents.setSendingFolder(m_folder->path());
     // A stop ends the wait under way at once, not only the run between two doctors.
     m_session.setStopCheck([this] { return stopping(); });
@@ -135,11 +141,35 @@ bool PaymentSender::beginRun(bool batch)
 
 void PaymentSender::endRun()
 {
+    closeLog();
     m_documents.setSendingFolder(QString());
     m_folder.reset();
     m_session.setStopCheck({});
     m_running = false;
     m_batchRun = false;
+}
+
+bool PaymentSender::openLog()
+{
+    // SQLite lets its own connection commit while it holds the run's read open.
+    m_log = m_db;
+    if (DialectOf(m_db) != Dialect::PostgreSQL)
+        return true;
+    m_logConnection = m_db.connectionName() + QStringLiteral("-sendlog");
+    QString error;
+    if (OpenSecondConnection(m_db, m_logConnection, &m_log, &error))
+        return true;
+    m_prompter.error(QStringLiteral("The send log cannot be written: ") + error);
+    closeLog();
+    return false;
+}
+
+void PaymentSender::closeLog()
+{
+    m_log = QSqlDatabase();
+    if (!m_logConnection.isEmpty())
+        CloseDatabase(m_logConnection);
+    m_logConnection.clear();
 }
 
 void PaymentSender::cancel(bool quietly)
@@ -234,7 +264,7 @@ void PaymentSender::keep(const SendRecord& record, const QString& attachments)
                              Clock::currentDateTime(), record.outcome,  record.reason};
     QString error;
     // Nobody is mailed unrecorded: the run stops when its log cannot be written.
-    if (!AppendSendLog(m_db, entry, &error) && m_logError.isEmpty()) {
+    if (!AppendSendLog(m_log, entry, &error) && m_logError.isEmpty()) {
         m_logError = QStringLiteral("The send log cannot be written: ") + error;
         if (m_stopped.isEmpty())
             m_stopped = m_logError;
@@ -319,7 +349,7 @@ int PaymentSender::runBatch(bool dataSetOpen, const std::function<bool(const QSq
     const qsizetype untried = summary.doctors - m_records.size();
     if (untried > 0) {
         const QString why = m_stopped.isEmpty() ? QStringLiteral("A database error ended the run") : m_stopped;
-        summary.stopped = QStringLiteral("%1; not tried: %2").arg(why).arg(untried);
+        summary.stopped = QStringLiteral("%1; not tried: %2").arg(why, QString::number(untried));
     }
     m_summary = summary;
     if (!m_quiet)
@@ -350,19 +380,19 @@ int PaymentSender::SendNotYetSent(bool dataSetOpen, bool includeUnconfirmed)
     }
     int waiting = 0;
     int unconfirmed = 0;
-    QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("SELECT id FROM Headers WHERE DataSet = ?"));
-    q.addBindValue(m_state.CurrentDataSet);
-    if (!q.exec()) {
-        m_prompter.error(QStringLiteral("Database error: SELECT id FROM Headers WHERE DataSet = ?"));
-        return -1;
-    }
-    while (q.next()) {
+    ReadQuery doctors(m_db, QStringLiteral("SELECT id FROM Headers WHERE DataSet = ?"), {m_state.CurrentDataSet});
+    const bool whole = doctors.forEachRow([&](const QSqlQuery& q) {
         const QString id = q.value(0).toString();
         if (notYetSent(latest, id, includeUnconfirmed))
             ++waiting;
         else if (latest.value(id) == SendOutcome::Unconfirmed)
             ++unconfirmed;
+    });
+    if (!whole) {
+        m_prompter.error(doctors.trouble().isEmpty()
+                             ? QStringLiteral("Database error: SELECT id FROM Headers WHERE DataSet = ?")
+                             : doctors.trouble());
+        return -1;
     }
     const QString leftOut = unconfirmed == 0
                                 ? QString()

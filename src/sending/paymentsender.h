@@ -113,10 +113,15 @@ private:
     QString login();
     QString mail(const InvoiceMail& mail);
     void keep(const SendRecord& record, const QString& attachments);
+    bool openLog();
+    void closeLog();
 
     const AppSettings& m_settings;
     AppState& m_state;
     QSqlDatabase m_db;
+    // Where the run writes its log: beside the server connection, which holds the run's snapshot.
+    QSqlDatabase m_log;
+    QString m_logConnection;
     Documents& m_documents;
     BatchPrint& m_batch;
     Prompter& m_prompter;

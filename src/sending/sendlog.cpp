@@ -1,6 +1,7 @@
 #include "sending/sendlog.h"
 
 #include "db/nameorder.h"
+#include "db/reading.h"
 #include "db/sqltransaction.h"
 
 #include <QSqlError>
@@ -28,19 +29,12 @@ bool readEntries(const QSqlDatabase& db, const QString& dataSet, const QString& 
         statement += QString::fromLatin1(latestOnly);
     statement += every ? QStringLiteral(" ORDER BY l.attempt")
                        : QStringLiteral(" ORDER BY %1, l.id").arg(OrderByName(QLatin1String(surname)));
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    q.prepare(statement);
-    q.addBindValue(dataSet);
+    QVariantList values{dataSet};
     if (!id.isNull())
-        q.addBindValue(id);
-    if (!q.exec()) {
-        if (error)
-            *error = q.lastError().text();
-        return false;
-    }
-    entries->clear();
-    while (q.next()) {
+        values.append(id);
+    ReadQuery read(db, statement, values);
+    QList<SendLogEntry> all;
+    const bool whole = read.forEachRow([&](const QSqlQuery& q) {
         SendLogEntry e;
         e.dataSet = dataSet;
         e.id = q.value(0).toString();
@@ -51,8 +45,14 @@ bool readEntries(const QSqlDatabase& db, const QString& dataSet, const QString& 
         // A value written by something else reads as the worst outcome rather than as sent.
         e.outcome = OutcomeFromName(q.value(5).toString()).value_or(SendOutcome::Failed);
         e.reply = q.value(6).toString();
-        entries->append(e);
+        all.append(e);
+    });
+    if (!whole) {
+        if (error)
+            *error = read.failure();
+        return false;
     }
+    *entries = all;
     return true;
 }
 

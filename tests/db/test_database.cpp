@@ -6,6 +6,7 @@
 #include "db/sqltransaction.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -75,8 +76,10 @@ TEST_P(DatabaseSchema, FailedUpgradeLeavesTheOldSchemaAndIsTriedAgain)
     // The third step fails, after both columns were added.
     refuseUpdates();
     EXPECT_FALSE(UpgradeSchema(m_db, m_prompter));
-    EXPECT_EQ(m_prompter.messages, QStringList{u"error: SQL Error: Update Details set superfee = (Total + (Extra * "
-                                               "AdjustmentRate * AdjustmentTime / 60.0))\n"_s});
+    EXPECT_EQ(m_prompter.messages,
+              QStringList{u"error: The database %1 needs an upgrade that could not be made: SQL Error: Update Details "
+                          "set superfee = (Total + (Extra * AdjustmentRate * AdjustmentTime / 60.0))\n"_s.arg(
+                              DatabaseDescription(m_db))});
     EXPECT_FALSE(scalar(u"SELECT count(superfee) FROM Details"_s).isValid());
     dropRefusal();
     EXPECT_TRUE(UpgradeSchema(m_db, m_prompter));
@@ -108,6 +111,31 @@ TEST_F(DatabaseFile, OpenAndCreateRefuseWrongFiles)
     // Not a file at all: SQLite's own reason.
     EXPECT_FALSE(OpenDatabase(m_dir.path(), QStringLiteral("folder"), &db, &error));
     EXPECT_EQ(error, QStringLiteral("unable to open database file"));
+    // An empty file, and another program's database, keep every byte: not even the send log is added.
+    const QString empty = writeFile(u"empty.mdb"_s, QByteArray());
+    const QString other = path(u"other.mdb"_s);
+    {
+        QSqlDatabase d = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"other"_s);
+        d.setDatabaseName(other);
+        ASSERT_TRUE(d.open() && QSqlQuery(d).exec(u"CREATE TABLE Accounts (name TEXT)"_s));
+        d.close();
+    }
+    CloseDatabase(u"other"_s);
+    const QByteArray otherBytes = [&] {
+        QFile f(other);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    const CliRun onEmpty = runCli(writeFile(u"none.ini"_s, {}), empty, {u"datasets"_s});
+    EXPECT_EQ(onEmpty.exitCode, 1);
+    EXPECT_EQ(onEmpty.err, u"Unrecognized database format '%1'.\n"_s.arg(empty));
+    EXPECT_EQ(QFileInfo(empty).size(), 0);
+    const CliRun onOther = runCli(writeFile(u"none.ini"_s, {}), other, {u"datasets"_s});
+    EXPECT_EQ(onOther.exitCode, 1);
+    EXPECT_EQ(onOther.err, u"%1 is not a Velmar database (it has no table Headers, Details, FileNames).\n"
+                           "\"velmarpay-cli init-db\" creates a new one where there is no file.\n"_s.arg(other));
+    QFile otherAfter(other);
+    ASSERT_TRUE(otherAfter.open(QIODevice::ReadOnly));
+    EXPECT_EQ(otherAfter.readAll(), otherBytes);
     for (const char* name : {"junk", "m", "folder"})
         CloseDatabase(QString::fromUtf8(name));
 }
@@ -128,6 +156,23 @@ TEST_F(DatabaseFile, ReadOnlyDatabaseIsNamed)
     }
     readOnly = QSqlDatabase();
     CloseDatabase(u"read-only"_s);
+}
+
+// A database that needs an upgrade it cannot have (another program writing to it) is not worked on:
+// without superfee every figure would read 0.00.
+TEST_F(DatabaseFile, OldDatabaseThatCannotBeUpgradedIsNeitherReadNorWritten)
+{
+    makeOldSchema();
+    exec(u"INSERT INTO Headers (DataSet, id, sname) VALUES ('d', '1', 'Ashworth')"_s);
+    exec(u"INSERT INTO Details (recno, DataSet, id, Total) VALUES (1, 'd', '1', 100)"_s);
+    const QString invoice = path(u"invoice.pdf"_s);
+    const LockHolder writer(m_dbPath, u"BEGIN IMMEDIATE"_s);
+    const CliRun r = cli({u"invoice"_s, u"--dataset"_s, u"d"_s, u"--doctor"_s, u"1"_s, u"--pdf"_s, invoice});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    EXPECT_EQ(r.err, u"The database %1 needs an upgrade that could not be made: The database %1 is in use by "
+                     "another program. Try again when it has finished.\n"_s.arg(m_dbPath));
+    EXPECT_FALSE(QFile::exists(invoice));
 }
 
 TEST_F(DatabaseFile, DatabaseHeldByAnotherProgramIsInUseNotCorrupt)
@@ -159,6 +204,54 @@ TEST_P(DatabaseSchema, NamesSortIgnoringCaseAndAccentsEqualOnesAsStored)
               (QStringList{u"Ábrahám"_s, u"Abraham"_s, u"Baker"_s, u"Carter"_s, u"de Souza"_s, u"Łukasz"_s, u"Lukasz"_s,
                            u"O'Brien"_s, u"Oates"_s, u"Øst"_s, u"Ost"_s, u"smith"_s, u"Smith"_s, u"van der Berg"_s,
                            u"Zimmermann"_s}));
+}
+
+// A big pay run's names, sorted by the file's collation, come out the same every time and as the
+// server's ICU collation sorts them (the file's sort keys were once read after their cache moved).
+TEST_F(DatabaseFile, ThousandsOfNamesSortAsTheServerSortsThem)
+{
+    const QStringList stems{u"Ábrahám"_s, u"abraham"_s,  u"de Souza"_s, u"DE SOUZA"_s, u"Łukasz"_s, u"Lukasz"_s,
+                            u"O'Brien"_s, u"Øst"_s,      u"ost"_s,      u"Zoë"_s,      u"Zoe"_s,    u"Müller"_s,
+                            u"Mueller"_s, u"van Berg"_s, u"Van Berg"_s, u"Ó Súille"_s};
+    const QString letters = u"aAáÁbBcCçÇeEéÉoOöÖsSßzZ"_s;
+    QStringList names;
+    for (int i = 0; i < 2400; ++i) {
+        // Stored in no order at all.
+        const int n = (i * 1009) % 2400;
+        names.append(stems.at(n % stems.size()) + letters.at((n / 16) % letters.size()) +
+                     letters.at((n / 7) % letters.size()));
+    }
+    const auto store = [&names](const QSqlDatabase& db) {
+        QSqlQuery q(db);
+        q.exec(u"BEGIN"_s);
+        for (const QString& name : names)
+            q.exec(u"INSERT INTO Headers (DataSet, sname) VALUES ('d', '%1')"_s.arg(QuoteForSql(name)));
+        q.exec(u"COMMIT"_s);
+    };
+    const auto sorted = [](const QSqlDatabase& db) {
+        QStringList order;
+        QSqlQuery q(db);
+        EXPECT_TRUE(q.exec(u"SELECT sname FROM Headers ORDER BY %1, rowid"_s.arg(OrderByName(u"sname"_s))));
+        while (q.next())
+            order.append(q.value(0).toString());
+        return order;
+    };
+    store(m_db);
+    const QStringList order = sorted(m_db);
+    ASSERT_EQ(order.size(), names.size());
+    EXPECT_EQ(sorted(m_db), order);
+
+    PostgresServer& server = PostgresServer::instance();
+    const QString name = server.createDatabase();
+    {
+        QSqlDatabase db;
+        QString error;
+        ASSERT_TRUE(OpenServerDatabase(server.settings(name), u"names"_s, &db, &error)) << error.toStdString();
+        store(db);
+        EXPECT_EQ(sorted(db), order);
+    }
+    CloseDatabase(u"names"_s);
+    server.dropDatabase(name);
 }
 
 TEST_P(DatabaseSchema, TransactionRollsBackUnlessCommitted)

@@ -5,12 +5,17 @@
 #include "core/appstate.h"
 #include "db/database.h"
 #include "db/dialect.h"
+#include "db/reading.h"
 #include "import/payimport.h"
+#include "payments/datasets.h"
+#include "payments/payments.h"
 #include "sending/sendlog.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QTcpServer>
+#include <QThread>
 
 #include <functional>
 #include <utility>
@@ -214,4 +219,152 @@ TEST_P(Migrate, RecordNumbersInUseMoveTheCopiesUpInTheirOrder)
               QStringList{u"120|1|120"_s});
     EXPECT_EQ(rows(u"SELECT Shift_Date, Total FROM Details WHERE recno > 2 ORDER BY recno"_s),
               oldRows(u"SELECT Shift_Date, Total FROM Details ORDER BY recno"_s));
+}
+
+// A clerk's login as an administrator set it up: rights and settings of its own, as the tests of a
+// server program meet them.
+class ClerkLogin : public DatabaseTest
+{
+protected:
+    void SetUp() override
+    {
+        DatabaseTest::SetUp();
+        AppSettings settings;
+        AppState state;
+        ASSERT_TRUE(ImportPaymentFile(sourcePath(u"samples/sample.pay"_s), settings, state, m_db, m_prompter));
+    }
+    // A login of this test's own; its grants name the role as %1.
+    QString clerk(const QStringList& grants, const QStringList& settings)
+    {
+        static int logins = 0;
+        const QString role = u"clerk%1"_s.arg(++logins);
+        EXPECT_TRUE(PostgresServer::instance().admin(u"CREATE ROLE %1 LOGIN"_s.arg(role)));
+        for (const QString& grant : grants)
+            exec(grant.arg(role));
+        for (const QString& setting : settings)
+            EXPECT_TRUE(PostgresServer::instance().admin(u"ALTER ROLE %1 SET %2"_s.arg(role, setting)));
+        return role;
+    }
+    CliRun asClerk(const QString& role, const QStringList& args)
+    {
+        DatabaseSettings s = PostgresServer::instance().settings(m_dbName);
+        s.User = role;
+        return runCli(writeFile(u"clerk.ini"_s, DatabaseSection(s)), QString(), args);
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Server, ClerkLogin, ::testing::Values(Store::PostgreSQL), StoreName);
+
+// Refusals name their cause whatever the server's language: rights, a time-out, a refused row.
+TEST_P(ClerkLogin, RefusalsNameTheirCauseInAnyLanguage)
+{
+    const QString all = u"GRANT SELECT, INSERT, UPDATE, DELETE ON Headers, Details, FileNames, SendLog TO %1"_s;
+    const QString german = u"lc_messages = 'de_DE.UTF-8'"_s;
+    const QString summary = path(u"summary.csv"_s);
+    const QString march = writeFile(u"march.pay"_s, "A,March\nB,03_2005\nH,7,Dr,Jo,Smith,a,b,c,d,e,5,f,g,h,i,N,N\n"
+                                                    "D,7,01/03/2005,L,S,T,1,2,3,4,Y,n,5,6\n"
+                                                    "D,7,02/03/2005,L,S,T,1,5000,3,4,Y,n,5,6\n");
+    const struct
+    {
+        QStringList grants;
+        QStringList settings;
+        QString setUp; // as the administrator, before the command
+        QStringList command;
+        QString error; // a pattern; %1 is the role
+    } cases[] = {
+        {{u"GRANT SELECT, UPDATE, DELETE ON Headers, Details, FileNames, SendLog TO %1"_s,
+          u"GRANT INSERT ON Headers, Details, SendLog TO %1"_s},
+         {german},
+         {},
+         {u"import"_s, march},
+         u"^The database user %1 has no right to add rows to the table FileNames \\(line 2\\)\\n$"_s},
+        {{}, {}, {}, {u"datasets"_s}, u"^The database user %1 has no right to read the table Details\\n$"_s},
+        {{all},
+         {u"statement_timeout = '50ms'"_s},
+         u"INSERT INTO Details SELECT 1000 + g, '02_2005', '1001', '2005-02-01', 'L', 'S', 'T', 1, 1, 0, 0, 0, "
+         "' ', 1, 0 FROM generate_series(1, 300000) g"_s,
+         {u"summary"_s, u"--dataset"_s, u"02_2005"_s, u"--csv"_s, summary},
+         u"^The database did not answer within 50ms\\n$"_s},
+        // The server's own words, in German, less its marks; the line the row came from.
+        {{all},
+         {german},
+         u"ALTER TABLE Details ADD CHECK (Total < 1000)"_s,
+         {u"import"_s, march},
+         u"^SQL Error: (?!.*FEHLER).*\\(line 5\\)\\n$"_s},
+    };
+    for (const auto& c : cases) {
+        const QString role = clerk(c.grants, c.settings);
+        if (!c.setUp.isEmpty())
+            exec(c.setUp);
+        const CliRun r = asClerk(role, c.command);
+        EXPECT_EQ(r.exitCode, 1) << c.command.join(u' ').toStdString();
+        EXPECT_TRUE(QRegularExpression(c.error.arg(role)).match(r.err).hasMatch())
+            << r.err.toStdString() << " against " << c.error.toStdString();
+        EXPECT_FALSE(QFile::exists(summary));
+    }
+    EXPECT_EQ(scalar(u"SELECT count(*) FROM FileNames WHERE DataSet = '03_2005'"_s).toInt(), 0);
+}
+
+// A read cut short by the server is a failure, never a short result; the next action connects again.
+TEST_P(ClerkLogin, ALostConnectionEndsTheReadAndTheNextActionConnectsAgain)
+{
+    const auto endSession = [this] {
+        ASSERT_TRUE(PostgresServer::instance().admin(
+            u"SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '%1'"_s.arg(m_dbName)));
+        // Gone for good before the test goes on.
+        const QString gone = u"DO $$BEGIN IF EXISTS (SELECT FROM pg_stat_activity WHERE datname = '%1') THEN "
+                             "RAISE 'not yet'; END IF; END$$"_s.arg(m_dbName);
+        for (int i = 0; i < 250 && !PostgresServer::instance().admin(gone); ++i)
+            QThread::msleep(20);
+    };
+    ReadQuery many(m_db, u"SELECT g FROM generate_series(1, 2000000) g"_s);
+    int rows = 0;
+    EXPECT_FALSE(many.forEachRow([&](const QSqlQuery&) {
+        if (rows++ == 0)
+            endSession();
+    }));
+    EXPECT_LT(rows, 2000000);
+    // The server's last words, or the end of the connection, whichever reached the program first.
+    EXPECT_TRUE(many.trouble().startsWith(u"The database stopped answering: "_s)) << many.trouble().toStdString();
+    EXPECT_FALSE(many.trouble().endsWith(u')')) << many.trouble().toStdString();
+
+    EXPECT_EQ(DoctorListEntries(m_db, u"02_2005"_s, m_prompter).size(), 12);
+    // Also when the session ended while the program waited.
+    endSession();
+    EXPECT_EQ(DoctorListEntries(m_db, u"02_2005"_s, m_prompter).size(), 12);
+    EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
+}
+
+// Sessions pin what the program relies on, whatever the server's own settings: doubles to the last
+// bit, and UTF-8 databases only.
+TEST_P(ClerkLogin, SessionsReadDoublesWholeAndRefuseOtherEncodings)
+{
+    ASSERT_TRUE(PostgresServer::instance().admin(u"ALTER DATABASE %1 SET extra_float_digits = 0"_s.arg(m_dbName)));
+    exec(u"UPDATE Details SET Rate = 2.3333333333333335 WHERE recno = 1"_s);
+    {
+        QSqlDatabase clerk = openAnother(u"digits"_s);
+        QList<QSqlRecord> rows;
+        ASSERT_TRUE(QueryRecords(clerk, u"SELECT * FROM Details WHERE recno = 1"_s, &rows));
+        ASSERT_EQ(rows.size(), 1);
+        EXPECT_EQ(rows.first().value(u"Rate"_s).toDouble(), 2.3333333333333335);
+        // So an edit finds the very row it read.
+        int changed = 0;
+        EXPECT_TRUE(ExecuteStatement(
+            clerk,
+            {u"UPDATE Details SET Notes = 'x' WHERE "_s + UnchangedSince(rows.first(), TableColumns(u"Details"_s))},
+            m_prompter, &changed));
+        EXPECT_EQ(changed, 1);
+    }
+    CloseDatabase(u"digits"_s);
+
+    for (const char* encoding : {"LATIN1", "SQL_ASCII"}) {
+        const QString name = QString::fromLatin1(encoding).toLower() + u"_db"_s;
+        ASSERT_TRUE(PostgresServer::instance().admin(
+            u"CREATE DATABASE %1 ENCODING '%2' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0"_s.arg(
+                name, QLatin1String(encoding))));
+        const DatabaseSettings s = PostgresServer::instance().settings(name);
+        const CliRun r = runCli(writeFile(u"latin.ini"_s, DatabaseSection(s)), QString(), {u"init-db"_s});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err, u"The database %1 uses the encoding %2; it must be UTF8\n"_s.arg(s.describe(),
+                                                                                          QLatin1String(encoding)));
+    }
 }

@@ -1,9 +1,11 @@
+#include "db/database.h"
 #include "documents/batchprint.h"
 #include "documents/documents.h"
 #include "documents/reportsfixture.h"
 #include "report/reportoutput.h"
 
 #include <QDir>
+#include <QSqlQuery>
 
 using namespace velmar;
 using namespace velmar::test;
@@ -23,7 +25,14 @@ public:
     void SetProgressPosition(int position) override { events.append(ProgressPercentText(low, high, position)); }
     void showProgress() override { events.append(QStringLiteral("show")); }
     void hideProgress() override { events.append(QStringLiteral("hide")); }
-    void setProgressText(const QString& text) override { events.append(text); }
+    void setProgressText(const QString& text) override
+    {
+        events.append(text);
+        if (onText)
+            onText();
+    }
+    // Called as each doctor's turn comes.
+    std::function<void()> onText;
     int low = 0;
     int high = 0;
     QStringList events;
@@ -81,6 +90,32 @@ TEST_P(BatchPrintTest, PrintsEveryDoctorInSurnameOrderWithProgress)
     ASSERT_TRUE(clark.load(QDir(folder).filePath(QStringLiteral("Clark_DS1.pdf"))));
     EXPECT_TRUE(clark.contains(QStringLiteral("Dr Kim Clark")));
     EXPECT_TRUE(m_prompter.messages.isEmpty());
+}
+
+// Another clerk changes the data set while Print All runs: every invoice shows it as it was when the
+// run began. A file holds the change off until the run ends; a server lets it in unseen by the run.
+TEST_P(BatchPrintTest, EveryInvoiceOfARunShowsTheDataSetAsItWasWhenItBegan)
+{
+    QSqlDatabase other = openAnother(QStringLiteral("other clerk"));
+    if (!onServer())
+        QSqlQuery(other).exec(QStringLiteral("PRAGMA busy_timeout = 200"));
+    bool changed = false;
+    progress.onText = [&] {
+        if (!changed)
+            changed = QSqlQuery(other).exec(QStringLiteral("UPDATE Details SET Total = 999"));
+    };
+    PdfFolderOutput output(folder);
+    Documents documents(settings, state, m_db, m_prompter, output);
+    EXPECT_EQ(BatchPrint(documents, state, m_db, m_prompter, progress).PrintAll1Click(true), 3);
+    EXPECT_EQ(changed, onServer());
+    for (const QString& file : output.files()) {
+        PdfText invoice;
+        ASSERT_TRUE(invoice.load(QDir(folder).filePath(file)));
+        EXPECT_TRUE(invoice.contains(QStringLiteral("450.00"))) << file.toStdString();
+        EXPECT_FALSE(invoice.contains(QStringLiteral("999.00"))) << file.toStdString();
+    }
+    other = QSqlDatabase();
+    CloseDatabase(QStringLiteral("other clerk"));
 }
 
 // As people read names: case and accents do not count. Sending runs the same way.

@@ -215,6 +215,34 @@ TEST_P(SummaryTest, BothSummariesOrderNamesIgnoringCaseAndAccents)
     }
 }
 
+// Half pennies: a doctor's records summed in another order print another penny (300.045 against
+// 300.04499999999996). Stored out of recno order, and read again after the server has re-planned, both
+// summaries add them in recno order on either store.
+TEST_P(SummaryTest, BothSummariesAddEachDoctorsRecordsInRecordOrder)
+{
+    doctor(QStringLiteral("1"), QStringLiteral("Tie"), QStringLiteral("Amy"), 0);
+    const struct
+    {
+        int recno;
+        int minutes;
+        double perHour;
+    } records[] = {{3, 3, 0.6}, {1, 1, 0.3}, {2, 1, 0.6}};
+    for (const auto& r : records) {
+        m_recno = r.recno - 1;
+        record(QStringLiteral("1"), 100, r.minutes, r.perHour);
+    }
+    for (const bool vacuumed : {false, true}) {
+        if (vacuumed && onServer())
+            exec(QStringLiteral("VACUUM ANALYZE"));
+        settings.Solo = false;
+        EXPECT_EQ(table().rows.first(), cells({"Tie, A", "300.00", "0.04", "300.04", "", "300.04"}));
+        settings.Solo = true;
+        const QStringList pension = table().rows.first();
+        EXPECT_EQ(pension.value(3), QStringLiteral("300.04")); // net fees
+        EXPECT_EQ(pension.value(7), QStringLiteral("300.04")); // net payment
+    }
+}
+
 class PensionSummaryTest : public SummaryTest
 {
 protected:

@@ -136,6 +136,7 @@ TEST_P(Import, RefusedFilesChangeNothing)
     EXPECT_FALSE(import("A\nB,x\n"));
     EXPECT_FALSE(import("\nB,x\n"));
     EXPECT_FALSE(import(kHead + kDoctor + "H,8\n"));
+    EXPECT_FALSE(import("A,x\nB,\n" + kDoctor));
     EXPECT_EQ(m_prompter.messages, (QStringList{QStringLiteral("error: Error opening %1: No such file or directory")
                                                     .arg(path(QStringLiteral("missing.pay"))),
                                                 QStringLiteral("error: Corrupt import file (line 1): ") + kNotAPayFile,
@@ -143,7 +144,8 @@ TEST_P(Import, RefusedFilesChangeNothing)
                                                 QStringLiteral("error: Corrupt import file (line 2): ") + kNotAPayFile,
                                                 QStringLiteral("error: List index out of bounds (1) (line 1)"),
                                                 QStringLiteral("error: List index out of bounds (0) (line 1)"),
-                                                QStringLiteral("error: List index out of bounds (10) (line 4)")}));
+                                                QStringLiteral("error: List index out of bounds (10) (line 4)"),
+                                                QStringLiteral("error: The data set has no name (line 2)")}));
     EXPECT_EQ(count("FileNames") + count("Headers") + count("Details"), 0);
     EXPECT_EQ(state.CurrentDataSet, QStringLiteral("01_2005"));
     EXPECT_EQ(state.CurrentDataSetLabel, QStringLiteral("January"));
@@ -179,6 +181,15 @@ TEST_P(Import, BadLinesRollBackEverything)
         {"D,7,01/03/2005,Base,S,T,1,2,-10000001,4,Y,n,5,6\n", "error: Number out of range: -10000001 (line 6)"},
         {"D,7,01/03/2005,Base,S,T,1,2,3,4,Y,n,5,2e9\n", "error: Number out of range: 2e9 (line 6)"},
         {"H,8,Dr,Ann,Lee,a,b,c,d,e,1e10,f,g,h,i,j,k\n", "error: Number out of range: 1e10 (line 6)"},
+        // Damage that would change money unseen: a doctor paid twice, a number read only as far as it goes,
+        // a line cut at a NUL. A "%1" in the file stays as written.
+        {"H,7,Dr,Jo,Smith,a,b,c,d,e,5,f,g,h,i,j,k\n", "error: Doctor 7 appears twice (lines 3 and 6)"},
+        {"D,7,01/03/2005,Base,S,T,1,\"1,234.56\",3,4,Y,n,5,6\n", "error: Not a number: 1,234.56 (line 6)"},
+        {"D,7,01/03/2005,Base,S,T,1,2,3,4,Y,n,NaN,6\n", "error: Not a number: NaN (line 6)"},
+        {"D,7,01/03/2005,Base,S,T,1,2,12.5,4,Y,n,5,6\n", "error: Not a whole number of minutes: 12.5 (line 6)"},
+        {"D,7,01/03/2005,Base,S,T,1,2,3,4,Y,n,2" + QByteArray(1, '\0') + ",0.00\n",
+         "error: Corrupt import file (line 6)"},
+        {"D,7,01/03/2005,Base,S,T,1,1e400%1,3,4,Y,n,5,6\n", "error: Not a number: 1e400%1 (line 6)"},
     };
     m_prompter.answers = QList<bool>(std::size(cases), true);
     for (const auto& c : cases) {
@@ -192,6 +203,19 @@ TEST_P(Import, BadLinesRollBackEverything)
     EXPECT_EQ(count("Details"), 1);
     EXPECT_EQ(count("Headers"), 1);
     EXPECT_EQ(count("FileNames"), 1);
+}
+
+// A database made by a later version, with columns of its own in every table, takes pay runs too.
+TEST_P(Import, LaterColumnsTakeTheImportAndNamesDifferingInCaseListAlike)
+{
+    for (const char* table : {"Headers", "Details", "FileNames"})
+        exec(u"ALTER TABLE %1 ADD COLUMN added TEXT"_s.arg(QLatin1String(table)));
+    // Stored in an order unlike the list's, which is by the names' characters on every store.
+    for (const char* name : {"jan", "JAN", "Jan"})
+        ASSERT_TRUE(import("A,x\nB," + QByteArray(name) + "\n" + kDoctor + kShift))
+            << m_prompter.messages.join(u'\n').toStdString();
+    EXPECT_EQ(count("Details"), 3);
+    EXPECT_EQ(StoredDataSets(m_db, m_prompter), (QStringList{u"JAN"_s, u"Jan"_s, u"jan"_s}));
 }
 
 TEST_P(Import, OverwriteAskedAndAnswered)
@@ -277,8 +301,9 @@ TEST_P(Import, DefaultRateAndValueConversions)
     settings.Superannuation = 6.126;
     const QByteArray doctors = "H,1,Dr,A,Aa,,,,,,999,,,,,,\n"
                                "H,2,Dr,B,Bb,,,,,,999.0,,,,,,\n"
-                               "H,3,Dr,C,Cc,,,,,,12.5%,,,,,,\n";
-    const QByteArray shifts = "D,1,01/03/05,L,S,T,30.456,abc,90.9,20,Y,,1,2\n"
+                               "H,3,Dr,C,Cc,,,,,,12.5,,,,,,\n";
+    // An empty number reads 0; one that is more than a number is refused (BadLinesRollBackEverything).
+    const QByteArray shifts = "D,1,01/03/05,L,S,T,30.456,,90,20,Y,,1,2\n"
                               "D,1,01/03/05,L,S,T,1,1,1,1,N,,1,2\n"
                               "D,1,01/03/05,L,S,T,1,1,1,1,y,,1,2\n"
                               "D,1,01/03/05,L,S,T,1,1,1,1,,,,\n";
@@ -359,6 +384,8 @@ TEST_F(ImportToFile, CommandLineOnTheSample)
     QString named;
     EXPECT_EQ(run({QStringLiteral("doctors"), QStringLiteral("--dataset"), QStringLiteral("02_2005")}, &named), 0);
     EXPECT_EQ(named, out);
+    EXPECT_EQ(run({QStringLiteral("doctors"), QStringLiteral("--dataset"), QStringLiteral("NO_SUCH")}, &out, &err), 1);
+    EXPECT_EQ(err, QStringLiteral("No data set named NO_SUCH (velmarpay-cli datasets lists them)\n"));
     EXPECT_NE(run({QStringLiteral("import"), path(QStringLiteral("none.pay"))}, &out, &err), 0);
     EXPECT_TRUE(err.startsWith(QStringLiteral("Error opening "))) << err.toStdString();
     // A folder named as the pay file: the system's reason would not say what is wrong.

@@ -52,7 +52,8 @@ TEST(SplitPayLine, QuotedFields)
 TEST(ReadPayLine, WholeLinesAndLineEnds)
 {
     QByteArray longField(5000, 'z');
-    QByteArray content = "A,one\r\nB,two\n" + longField + ",end\n";
+    // A CR alone ends its line too, so no record hides in another's fields.
+    QByteArray content = "A,one\r\nB,two\n" + longField + ",end\rC,three\r\r\n";
     QBuffer buffer(&content);
     ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
     EXPECT_EQ(ReadPayLine(buffer).fields, list({"A", "one"}));
@@ -60,6 +61,7 @@ TEST(ReadPayLine, WholeLinesAndLineEnds)
     const PayLine longLine = ReadPayLine(buffer);
     ASSERT_EQ(longLine.fields.size(), 2);
     EXPECT_EQ(longLine.fields[0].size(), 5000);
+    EXPECT_EQ(ReadPayLine(buffer).fields, list({"C", "three"}));
     EXPECT_EQ(ReadPayLine(buffer).status, PayLine::EndOfFile);
 }
 

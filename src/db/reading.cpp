@@ -1,0 +1,106 @@
+#include "db/reading.h"
+
+#include "db/clienthandles.h"
+#include "db/database.h"
+#include "db/dialect.h"
+
+#include <QSqlError>
+
+#include <sqlite3.h>
+
+namespace velmar {
+
+ReadQuery::ReadQuery(const QSqlDatabase& db, const QString& statement, const QVariantList& values)
+    : m_db(db), m_statement(statement)
+{
+    if (!ReconnectIfLost(db, &m_trouble))
+        return;
+    m_query = QSqlQuery(db);
+    // Rows are handed over as they come, not gathered first: a server's refusal may come after some.
+    m_query.setForwardOnly(true);
+    if (values.isEmpty()) {
+        m_active = m_query.exec(statement);
+    } else {
+        m_active = m_query.prepare(statement);
+        for (const QVariant& value : values)
+            m_query.addBindValue(value);
+        m_active = m_active && m_query.exec();
+    }
+    if (!m_active)
+        m_trouble = DatabaseTrouble(db, m_query.lastError(), statement);
+}
+
+bool ReadQuery::forEachRow(const std::function<void(const QSqlQuery& row)>& row)
+{
+    if (!m_active)
+        return false;
+    while (m_query.next())
+        row(m_query);
+    // next() says false at the end and at a failure alike.
+    if (m_query.lastError().isValid()) {
+        m_active = false;
+        m_trouble = ReadEndedEarly(m_db, m_query.lastError(), m_statement);
+    }
+    return m_active;
+}
+
+QString ReadQuery::failure() const
+{
+    return ReadFailure(m_trouble, m_statement);
+}
+
+QString ReadFailure(const QString& trouble, const QString& statement)
+{
+    return trouble.isEmpty() ? QStringLiteral("Error in query: %1").arg(StatementText({statement})) : trouble;
+}
+
+ReadSnapshot::ReadSnapshot(const QSqlDatabase& db) : m_db(db)
+{
+    if (TransactionsOpen(db) > 0) {
+        m_active = true;
+        return;
+    }
+    if (!ReconnectIfLost(db, &m_trouble))
+        return;
+    if (DialectOf(db) == Dialect::PostgreSQL) {
+        QSqlQuery q(db);
+        m_active = q.exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ"));
+        if (!m_active)
+            m_trouble = ReadEndedEarly(db, q.lastError(), QString());
+    } else if (sqlite3* handle = SqliteHandle(db)) {
+        // A statement stepped once and left open keeps the file's read lock.
+        const char held[] = "SELECT 1 FROM sqlite_master";
+        int rc = sqlite3_prepare_v2(handle, held, sizeof held - 1, &m_held, nullptr);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_step(m_held);
+        m_active = rc == SQLITE_ROW || rc == SQLITE_DONE;
+        if (!m_active) {
+            m_trouble = ReadEndedEarly(db,
+                                       QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(handle)),
+                                                 QSqlError::StatementError, QString::number(rc)),
+                                       QString());
+            sqlite3_finalize(m_held);
+            m_held = nullptr;
+        }
+    } else {
+        m_trouble = NoDatabaseMessage();
+    }
+    m_outermost = m_active;
+    if (m_outermost)
+        NoteTransaction(db, true);
+}
+
+ReadSnapshot::~ReadSnapshot()
+{
+    if (!m_outermost)
+        return;
+    NoteTransaction(m_db, false);
+    if (m_held) {
+        sqlite3_finalize(m_held);
+        return;
+    }
+    // Nothing was written: the end of the transaction only lets go of its snapshot.
+    QSqlQuery(m_db).exec(QStringLiteral("COMMIT"));
+}
+
+} // namespace velmar
