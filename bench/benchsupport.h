@@ -54,7 +54,9 @@ public:
 };
 
 // A pay run of the data set "bench_SHIFTS": doctors in five host PCTs, each shift an evening with
-// an adjustment now and then, every text as a real export writes it.
+// an adjustment now and then, every text as a real export writes it. Every seventh adjustment is a
+// minute at 0.30 an hour, half a penny, so that doctors' sums end in half pennies that round by the
+// order they are added in.
 inline void writePayFile(const QString& path, int doctors, int shifts)
 {
     QFile file(path);
@@ -66,8 +68,8 @@ inline void writePayFile(const QString& path, int doctors, int shifts)
             << "doctor" << d << "@example.org,AB123456C,1234567,\"Host PCT " << d % 5 << "\",N,N\r\n";
     for (int s = 0; s < shifts; ++s)
         out << "D," << s % doctors << "," << (s % 28) + 1 << "/02/2005,\"Base Centre\",\"Weekday Evening\","
-            << "18:30-23:00,30.00,135.00," << (s % 3) * 30 << ",30.00," << (s % 2 ? "Y" : "N")
-            << ",\"O'Brien's cover\",135.00,0.00\r\n";
+            << "18:30-23:00,30.00,135.00," << (s % 7 == 3 ? 1 : (s % 3) * 30) << "," << (s % 7 == 3 ? "0.30" : "30.00")
+            << "," << (s % 2 ? "Y" : "N") << ",\"O'Brien's cover\",135.00,0.00\r\n";
 }
 
 } // namespace velmar::bench

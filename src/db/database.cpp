@@ -253,6 +253,19 @@ bool setUpServerSession(const QSqlDatabase& db, QString* error)
     return true;
 }
 
+// Opens a server connection whose settings are made (again), with its session set up.
+bool openServerSession(QSqlDatabase& db, QString* error)
+{
+    if (!db.open()) {
+        *error = cannotConnect(DatabaseDescription(db), ServerReason(db.lastError()));
+        return false;
+    }
+    if (setUpServerSession(db, error))
+        return true;
+    db.close();
+    return false;
+}
+
 int sqliteTroubleCode(const QSqlError& error)
 {
     bool ok = false;
@@ -401,16 +414,15 @@ bool OpenServerDatabase(const DatabaseSettings& settings, const QString& connect
     d.setUserName(settings.User);
     d.setPassword(password);
     d.setConnectOptions(options);
-    if (!d.open())
-        return refuse(ServerReason(d.lastError()));
     QString refusal;
     QStringList missing, present;
-    if (setUpServerSession(d, &refusal) && requireTables && missingTables(d, &missing, &present))
+    if (openServerSession(d, &refusal) && requireTables && missingTables(d, &missing, &present)) {
+        d.close();
         refusal = ConnectFailureMessage(
             settings, QStringLiteral("its tables (%1) are missing; \"velmarpay-cli init-db\" creates them")
                           .arg(missing.join(QStringLiteral(", "))));
+    }
     if (!refusal.isEmpty()) {
-        d.close();
         if (error)
             *error = refusal;
         return false;
@@ -424,14 +436,8 @@ bool OpenSecondConnection(const QSqlDatabase& db, const QString& connectionName,
     if (DialectOf(db) == Dialect::SQLite)
         return OpenDatabase(db.databaseName(), connectionName, second, error);
     QSqlDatabase d = QSqlDatabase::cloneDatabase(db, connectionName);
-    if (!d.open()) {
-        *error = cannotConnect(DatabaseDescription(db), ServerReason(d.lastError()));
+    if (!openServerSession(d, error))
         return false;
-    }
-    if (!setUpServerSession(d, error)) {
-        d.close();
-        return false;
-    }
     *second = d;
     return true;
 }
@@ -541,22 +547,13 @@ bool ReconnectIfLost(const QSqlDatabase& db, QString* trouble)
         if (PQstatus(connection) == CONNECTION_OK)
             return true;
     }
-    const QString description = DatabaseDescription(db);
     if (TransactionsOpen(db) > 0) {
         *trouble = QStringLiteral("The database stopped answering: the connection to the server was lost");
         return false;
     }
     QSqlDatabase again = db;
     again.close();
-    if (!again.open()) {
-        *trouble = cannotConnect(description, ServerReason(again.lastError()));
-        return false;
-    }
-    if (!setUpServerSession(again, trouble)) {
-        again.close();
-        return false;
-    }
-    return true;
+    return openServerSession(again, trouble);
 }
 
 QString StatementFailure(const QSqlDatabase& db, const QSqlError& error, const QStringList& lines)

@@ -221,6 +221,29 @@ TEST_P(Migrate, RecordNumbersInUseMoveTheCopiesUpInTheirOrder)
               oldRows(u"SELECT Shift_Date, Total FROM Details ORDER BY recno"_s));
 }
 
+// What a clerk reads of the server's words: each reason once (libpq tries twice with sslmode prefer),
+// without the severity or the quoted statement, in whatever language the server speaks.
+TEST(ServerReason, OneLineOnceInAnyLanguage)
+{
+    const char* attempt = "connection to server at \"db\" (10.0.0.5), port 5432 failed: ";
+    const struct
+    {
+        QString text;
+        QString reason;
+    } cases[] = {
+        {QString::fromUtf8(attempt) + u"FATAL:  password authentication failed for user \"c\"\n"_s +
+             QString::fromUtf8(attempt) + u"FATAL:  password authentication failed for user \"c\"\n"_s,
+         u"password authentication failed for user \"c\""_s},
+        {u"FEHLER:  keine Berechtigung für Tabelle filenames\n(42501)"_s,
+         u"keine Berechtigung für Tabelle filenames"_s},
+        {u"ERROR:  syntax error at or near \"x\"\nLINE 1: SELECT x\n        ^\n"_s, u"syntax error at or near \"x\""_s},
+        {u"FEHLER:  Syntaxfehler bei »x«\nZEILE 1: SELECT x\n        ^\n"_s, u"Syntaxfehler bei »x«"_s},
+        {u"server closed the connection unexpectedly\n()"_s, u"server closed the connection unexpectedly"_s},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ServerReason(c.text), c.reason);
+}
+
 // A clerk's login as an administrator set it up: rights and settings of its own, as the tests of a
 // server program meet them.
 class ClerkLogin : public DatabaseTest
@@ -260,6 +283,7 @@ TEST_P(ClerkLogin, RefusalsNameTheirCauseInAnyLanguage)
     const QString all = u"GRANT SELECT, INSERT, UPDATE, DELETE ON Headers, Details, FileNames, SendLog TO %1"_s;
     const QString german = u"lc_messages = 'de_DE.UTF-8'"_s;
     const QString summary = path(u"summary.csv"_s);
+    const QString pdf = path(u"summary.pdf"_s);
     const QString march = writeFile(u"march.pay"_s, "A,March\nB,03_2005\nH,7,Dr,Jo,Smith,a,b,c,d,e,5,f,g,h,i,N,N\n"
                                                     "D,7,01/03/2005,L,S,T,1,2,3,4,Y,n,5,6\n"
                                                     "D,7,02/03/2005,L,S,T,1,5000,3,4,Y,n,5,6\n");
@@ -282,7 +306,7 @@ TEST_P(ClerkLogin, RefusalsNameTheirCauseInAnyLanguage)
          {u"statement_timeout = '50ms'"_s},
          u"INSERT INTO Details SELECT 1000 + g, '02_2005', '1001', '2005-02-01', 'L', 'S', 'T', 1, 1, 0, 0, 0, "
          "' ', 1, 0 FROM generate_series(1, 300000) g"_s,
-         {u"summary"_s, u"--dataset"_s, u"02_2005"_s, u"--csv"_s, summary},
+         {u"summary"_s, u"--dataset"_s, u"02_2005"_s, u"--pdf"_s, pdf, u"--csv"_s, summary},
          u"^The database did not answer within 50ms\\n$"_s},
         // The server's own words, in German, less its marks; the line the row came from.
         {{all},
@@ -300,6 +324,7 @@ TEST_P(ClerkLogin, RefusalsNameTheirCauseInAnyLanguage)
         EXPECT_TRUE(QRegularExpression(c.error.arg(role)).match(r.err).hasMatch())
             << r.err.toStdString() << " against " << c.error.toStdString();
         EXPECT_FALSE(QFile::exists(summary));
+        EXPECT_FALSE(QFile::exists(pdf));
     }
     EXPECT_EQ(scalar(u"SELECT count(*) FROM FileNames WHERE DataSet = '03_2005'"_s).toInt(), 0);
 }
