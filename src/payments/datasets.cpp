@@ -135,16 +135,10 @@ bool IsDataSetListed(const QSqlDatabase& db, const QString& dataSet)
 QString DataSetLabel(const QSqlDatabase& db, const QString& dataSet, Prompter& prompter)
 {
     // The first row stored, when there are several.
-    ReadQuery label(
-        db,
-        QStringLiteral("SELECT Label FROM FileNames WHERE DataSet = '%1' ORDER BY rowid").arg(QuoteForSql(dataSet)));
+    ReadQuery label(db, QStringLiteral("SELECT Label FROM FileNames WHERE DataSet = '%1' ORDER BY rowid LIMIT 1")
+                            .arg(QuoteForSql(dataSet)));
     QString text;
-    bool first = true;
-    if (!label.forEachRow([&](const QSqlQuery& q) {
-            if (first)
-                text = q.value(0).toString();
-            first = false;
-        })) {
+    if (!label.forEachRow([&](const QSqlQuery& q) { text = q.value(0).toString(); })) {
         prompter.error(label.failure());
         return QString();
     }

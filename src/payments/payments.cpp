@@ -59,6 +59,8 @@ bool QueryRecords(const QSqlDatabase& db, const QString& statement, QList<QSqlRe
     SpellColumnsAsWritten(&spelled, statement);
     QList<QSqlRecord> all;
     const bool whole = read.forEachRow([&](const QSqlQuery& q) {
+        if (!rows)
+            return;
         QSqlRecord row = spelled;
         for (int i = 0; i < row.count(); ++i)
             row.setValue(i, q.value(i));
