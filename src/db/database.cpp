@@ -18,6 +18,7 @@
 #include <QSqlQuery>
 
 #include <libpq-fe.h>
+#include <poll.h>
 #include <sqlite3.h>
 
 #include <cerrno>
@@ -251,6 +252,20 @@ bool setUpServerSession(const QSqlDatabase& db, QString* error)
     if (q.exec(QStringLiteral("SHOW statement_timeout")) && q.next())
         db.driver()->setProperty(kStatementTimeout, q.value(0).toString());
     return true;
+}
+
+// Whether an idle server connection still answers. The server says nothing to an idle connection
+// unless it is going away (a restart, a session ended by an administrator): only then is it asked,
+// with an empty statement, so that an action costs no round trip.
+bool stillAnswers(pg_conn* connection)
+{
+    if (PQstatus(connection) != CONNECTION_OK)
+        return false;
+    pollfd heard{PQsocket(connection), POLLIN, 0};
+    if (::poll(&heard, 1, 0) == 0)
+        return true;
+    PQclear(PQexec(connection, ""));
+    return PQstatus(connection) == CONNECTION_OK;
 }
 
 // Opens a server connection whose settings are made (again), with its session set up.
@@ -539,14 +554,8 @@ bool ReconnectIfLost(const QSqlDatabase& db, QString* trouble)
     }
     if (DialectOf(db) != Dialect::PostgreSQL)
         return true;
-    if (pg_conn* connection = ServerHandle(db)) {
-        // Reads what the server sent while we were idle: a restart or a terminated session shows
-        // here without a round trip. Its last words come first, the end of the connection next.
-        for (int read = 0; read < 2 && PQconsumeInput(connection); ++read) {
-        }
-        if (PQstatus(connection) == CONNECTION_OK)
-            return true;
-    }
+    if (pg_conn* connection = ServerHandle(db); connection && stillAnswers(connection))
+        return true;
     if (TransactionsOpen(db) > 0) {
         *trouble = QStringLiteral("The database stopped answering: the connection to the server was lost");
         return false;
