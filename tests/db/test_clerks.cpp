@@ -4,11 +4,13 @@
 #include "core/appsettings.h"
 #include "core/appstate.h"
 #include "db/database.h"
+#include "db/reading.h"
 #include "db/sqltransaction.h"
 #include "import/payimport.h"
 
 #include <QSqlQuery>
 
+#include <atomic>
 #include <thread>
 
 using namespace velmar;
@@ -22,6 +24,8 @@ class Clerks : public DatabaseTest
 VELMAR_ON_EACH_STORE(Clerks);
 using ClerksOnServer = Clerks;
 INSTANTIATE_TEST_SUITE_P(Server, ClerksOnServer, ::testing::Values(Store::PostgreSQL), StoreName);
+using ClerksOnFile = Clerks;
+INSTANTIATE_TEST_SUITE_P(File, ClerksOnFile, ::testing::Values(Store::SQLite), StoreName);
 
 // Two clerks pressing "+" at the same moment, many times over: every record gets a number of its
 // own, and each clerk's numbers rise.
@@ -56,6 +60,41 @@ TEST_P(Clerks, RecordsAddedAtOnceGetNumbersOfTheirOwn)
     }
     EXPECT_EQ(rows(u"SELECT count(DISTINCT recno), count(*), MAX(recno) FROM Details"_s),
               QStringList{u"%1|%1|%1"_s.arg(2 * kEach)});
+}
+
+// A run holding its read on a file (a send run writing its log) while another clerk writes: SQLite
+// answers the run's writer "busy" at once, as the other waits for the read to end. The run waits for
+// the other writer to give up instead of losing its write.
+TEST_P(ClerksOnFile, RunHoldingItsReadOutwaitsAnotherWriter)
+{
+    const ReadSnapshot run(m_db);
+    ASSERT_TRUE(run.isActive());
+    std::atomic<bool> began = false;
+    bool holding = false;
+    bool otherCommitted = true;
+    std::thread other([&] {
+        {
+            QSqlDatabase db = openAnother(u"other"_s);
+            SqlTransaction importing(db);
+            holding = importing.isActive();
+            began = true;
+            QSqlQuery(db).exec(u"INSERT INTO FileNames (DataSet, Label) VALUES('03_2005', 'other')"_s);
+            otherCommitted = importing.commit();
+        }
+        CloseDatabase(u"other"_s);
+    });
+    while (!began)
+        std::this_thread::yield();
+    EXPECT_TRUE(holding);
+    {
+        SqlTransaction logging(m_db);
+        EXPECT_TRUE(logging.isActive()) << logging.error().toStdString();
+        exec(u"INSERT INTO FileNames (DataSet, Label) VALUES('02_2005', 'run')"_s);
+        EXPECT_TRUE(logging.commit());
+    }
+    other.join();
+    EXPECT_FALSE(otherCommitted);
+    EXPECT_EQ(rows(u"SELECT DataSet FROM FileNames"_s), QStringList{u"02_2005"_s});
 }
 
 // A clerk who writes while another clerk's import holds the database waits, and past the wait
