@@ -104,8 +104,12 @@ bool OpenDatabase(const QString& path, const QString& connectionName, QSqlDataba
     d.setDatabaseName(path);
     d.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     if (!d.open()) {
+        // SQLite's "unable to open database file" names no file.
+        const QString reason = QFileInfo(path).isDir()                  ? QStringLiteral("it is a folder")
+                               : d.lastError().databaseText().isEmpty() ? d.lastError().text()
+                                                                        : d.lastError().databaseText();
         if (error)
-            *error = d.lastError().databaseText().isEmpty() ? d.lastError().text() : d.lastError().databaseText();
+            *error = QStringLiteral("Cannot open the database %1: %2").arg(path, reason);
         return false;
     }
     // Opening never checks the file; reading its schema does.

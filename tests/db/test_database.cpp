@@ -108,9 +108,9 @@ TEST_F(DatabaseFile, OpenAndCreateRefuseWrongFiles)
     const QString junk = writeFile(QStringLiteral("junk.mdb"), QByteArray(4096, 'x'));
     EXPECT_FALSE(OpenDatabase(junk, QStringLiteral("junk"), &db, &error));
     EXPECT_EQ(error, QStringLiteral("Unrecognized database format '%1'.").arg(junk));
-    // Not a file at all: SQLite's own reason.
+    // Not a file at all: named, with what it is.
     EXPECT_FALSE(OpenDatabase(m_dir.path(), QStringLiteral("folder"), &db, &error));
-    EXPECT_EQ(error, QStringLiteral("unable to open database file"));
+    EXPECT_EQ(error, u"Cannot open the database %1: it is a folder"_s.arg(m_dir.path()));
     // An empty file, and another program's database, keep every byte: not even the send log is added.
     const QString empty = writeFile(u"empty.mdb"_s, QByteArray());
     const QString other = path(u"other.mdb"_s);
