@@ -256,6 +256,9 @@ AppSettings AppSettings::fromIni(const IniFile& ini, const QString& source)
     d.Password = ini.readString(database, QStringLiteral("Password"), QString());
     d.PasswordCommand = ini.readString(database, QStringLiteral("PasswordCommand"), QString());
     d.SslMode = ini.readString(database, QStringLiteral("SslMode"), QString());
+    // The file's own bytes are in these lines: a terminal shows none of its control characters.
+    for (QString& problem : s.problems)
+        problem = ShownText(problem);
     return s;
 }
 

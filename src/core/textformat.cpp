@@ -73,4 +73,13 @@ QString DecodeTextFile(const QByteArray& bytes)
     return DecodeWindowsText(bytes);
 }
 
+QString ShownText(const QString& text)
+{
+    QString shown = text;
+    for (QChar& c : shown)
+        if (c.category() == QChar::Other_Control)
+            c = u'?';
+    return shown;
+}
+
 } // namespace velmar

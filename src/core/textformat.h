@@ -20,4 +20,8 @@ QString DecodeWindowsText(const QByteArray& bytes);
 // A whole text file: UTF-16 or UTF-8 after a byte-order mark, otherwise as DecodeWindowsText.
 QString DecodeTextFile(const QByteArray& bytes);
 
+// Text from elsewhere (a server's reply, a settings file) as it may be shown or stored: every
+// control character is a "?", so none can retitle or clear a terminal.
+QString ShownText(const QString& text);
+
 } // namespace velmar

@@ -407,8 +407,11 @@ void RecordEditor::totalChange()
     m_lblNet->setText(QStringLiteral("Net Payment: ") + FormatMoney(net));
     // Until the clerk types the parts, a change of the net pay goes to the superannuable one.
     if (m_settings.PartSuperannuation && !m_partsTyped) {
-        const FeeParts stored{m_row ? m_row->value(QStringLiteral("superfee")).toDouble() : 0, 0};
-        m_superfee->setText(FormatMoney(MovedFeeParts(stored, m_shownNet, net).superfee));
+        const auto stored = [this](const QString& column) { return m_row ? m_row->value(column).toDouble() : 0; };
+        const FeeParts moved =
+            MovedFeeParts({stored(QStringLiteral("superfee")), stored(QStringLiteral("nonsuperfee"))}, m_shownNet, net);
+        m_superfee->setText(FormatMoney(moved.superfee));
+        m_nonsuperfee->setText(FormatMoney(moved.nonsuperfee));
     }
 }
 

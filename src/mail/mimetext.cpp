@@ -24,15 +24,6 @@ QString WithoutControls(const QString& text)
     return kept;
 }
 
-QString ShownText(const QString& text)
-{
-    QString shown = text;
-    for (QChar& c : shown)
-        if (c.category() == QChar::Other_Control)
-            c = u'?';
-    return shown;
-}
-
 QString QuotedString(const QString& text)
 {
     QString quoted = text;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/textformat.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -15,9 +17,6 @@ inline constexpr qsizetype MaxMessageLine = 76;
 bool IsAscii(const QString& text);
 // The text as typed, without control characters (TAB is kept): none can go out raw.
 QString WithoutControls(const QString& text);
-// Text from elsewhere (a server's reply) as it may be shown or stored: every control character
-// is a "?", so none can retitle or clear a terminal.
-QString ShownText(const QString& text);
 // Inside double quotes, with '"' and '\' escaped.
 QString QuotedString(const QString& text);
 // A display name as the words of a header, to be joined by blanks or folded between: a quoted

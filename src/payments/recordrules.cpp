@@ -4,6 +4,7 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 
 namespace velmar {
@@ -32,7 +33,15 @@ QString ReadTypedAmount(const QString& field, const QString& text, double* value
 
 FeeParts MovedFeeParts(const FeeParts& parts, double netBefore, double netAfter)
 {
-    return {parts.superfee + (netAfter - netBefore), parts.nonsuperfee};
+    FeeParts moved{parts.superfee + (netAfter - netBefore), parts.nonsuperfee};
+    // A cut larger than the superannuable part takes the rest from the other, so neither goes
+    // below nothing while the net pay does not.
+    if (moved.superfee < 0 && moved.nonsuperfee > 0) {
+        const double taken = std::min(moved.nonsuperfee, -moved.superfee);
+        moved.nonsuperfee -= taken;
+        moved.superfee += taken;
+    }
+    return moved;
 }
 
 QString FeePartsProblem(const FeeParts& parts, double net)

@@ -152,6 +152,7 @@ TEST(Settings, ProblemsAreToldWithWhatIsUsed)
         {"PartSuperannuation=yes", 0, 14, "PartSuperannuation=yes is not 0 or 1; 0 is used"},
         {"PartSuperannuation=2", 0, 14, "PartSuperannuation=2 is not 0 or 1; 1 is used", true},
         {"[DEFAULT]\nSuperannuation=6", 0, 14, "Unknown section [DEFAULT] in the settings (did you mean [DEFAULTS]?)"},
+        {"[\x1b[2J]", 0, 14, "Unknown section [?[2J] in the settings"},
         {"Superanuation=6", 0, 14,
          "Unknown key Superanuation in [DEFAULTS] of the settings (did you mean "
          "Superannuation?)"},

@@ -346,6 +346,25 @@ TEST(RecordRules, TypedAmountsAreWholeNumbersOrRefused)
     }
 }
 
+TEST(RecordRules, ANetPayCutNeverLeavesAPartBelowNothing)
+{
+    const struct
+    {
+        FeeParts parts;
+        double before, after;
+        FeeParts moved;
+    } cases[] = {
+        {{300, 200}, 500, 450, {250, 200}}, // the superannuable part moves first
+        {{0, 500}, 500, 400, {0, 400}},     // wholly non-superannuable: the cut comes off it
+        {{50, 100}, 150, -20, {-20, 0}},    // a net below nothing is left where it lands
+    };
+    for (const auto& c : cases) {
+        const FeeParts moved = MovedFeeParts(c.parts, c.before, c.after);
+        EXPECT_DOUBLE_EQ(moved.superfee, c.moved.superfee) << c.after;
+        EXPECT_DOUBLE_EQ(moved.nonsuperfee, c.moved.nonsuperfee) << c.after;
+    }
+}
+
 TEST(RecordRules, ANewRecordIsDatedInThePayRun)
 {
     const QDate today(2026, 12, 9);
