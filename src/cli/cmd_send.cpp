@@ -107,8 +107,13 @@ int sendAll(Context& ctx, QStringList& args)
     const bool verbose = takeFlag(args, QStringLiteral("--verbose"));
     const bool onlyFailed = takeFlag(args, QStringLiteral("--only-failed"));
     const bool includeUnconfirmed = takeFlag(args, QStringLiteral("--include-unconfirmed"));
+    const bool onlyChanged = takeFlag(args, QStringLiteral("--only-changed"));
     if (includeUnconfirmed && !onlyFailed) {
         ctx.err << "send-all: --include-unconfirmed goes with --only-failed" << Qt::endl;
+        return 2;
+    }
+    if (onlyChanged && onlyFailed) {
+        ctx.err << "send-all: --only-changed and --only-failed go in runs of their own" << Qt::endl;
         return 2;
     }
     int doctors = 0;
@@ -119,8 +124,9 @@ int sendAll(Context& ctx, QStringList& args)
     SendingRun run(ctx, verbose);
     const StopSignals stopSignals;
     run.sender.stopRequested = [] { return stopSignal != 0; };
-    const int sent =
-        onlyFailed ? run.sender.SendNotYetSent(doctors > 0, includeUnconfirmed) : run.sender.SendAll(doctors > 0);
+    const int sent = onlyFailed    ? run.sender.SendNotYetSent(doctors > 0, includeUnconfirmed)
+                     : onlyChanged ? run.sender.SendChanged(doctors > 0)
+                                   : run.sender.SendAll(doctors > 0);
     // Nobody waiting to be sent is no failure.
     return sent >= 0 && run.sender.summary().allSent() ? 0 : 1;
 }
@@ -143,15 +149,19 @@ int sendLog(Context& ctx, QStringList& args)
     if (unexpectedArguments(ctx, args))
         return 2;
     QList<SendLogEntry> entries;
+    QSet<QString> changed;
     QString error;
-    if (!ReadSendLog(ctx.db, ctx.state.CurrentDataSet, every, &entries, &error)) {
+    // Every attempt is shown as it was; the latest ones say who has had what, changes included.
+    if (!ReadSendLog(ctx.db, ctx.state.CurrentDataSet, every, &entries, &error) ||
+        (!every && !ChangedSinceSent(ctx.db, ctx.settings, ctx.state.CurrentDataSet, &changed, &error))) {
         ctx.err << "The send log cannot be read: " << error << Qt::endl;
         return 1;
     }
     ctx.out << "id\tsname\taddress\tsent_at\toutcome\treply\n";
     for (const SendLogEntry& e : std::as_const(entries)) {
         const QStringList fields{
-            e.id, e.sname, e.address, e.sentAt.toUTC().toString(Qt::ISODate), OutcomeName(e.outcome), e.reply};
+            e.id,   e.sname, e.address, e.sentAt.toUTC().toString(Qt::ISODate), ShownOutcome(e, changed.contains(e.id)),
+            e.reply};
         for (qsizetype i = 0; i < fields.size(); ++i)
             ctx.out << (i > 0 ? "\t" : "") << field(fields.at(i));
         ctx.out << '\n';
@@ -165,11 +175,13 @@ const Command sendCommand("send",
                           Needs::Database, send);
 const Command
     sendAllCommand("send-all",
-                   "send-all --dataset NAME [--only-failed [--include-unconfirmed]] [--yes] [--verbose]\n"
-                   "                               e-mail every doctor of the data set his pro-forma, or with\n"
+                   "send-all --dataset NAME [--only-failed [--include-unconfirmed] | --only-changed] [--yes]\n"
+                   "         [--verbose]           e-mail every doctor of the data set his pro-forma, or with\n"
                    "                               --only-failed those not sent yet (unconfirmed ones only when\n"
-                   "                               included); --verbose prints the dialogue with the server;\n"
-                   "                               exits 0 only when every message was sent",
+                   "                               included), with --only-changed those whose payment changed\n"
+                   "                               since they were sent it (\"Amended: \"); --verbose prints the\n"
+                   "                               dialogue with the server; exits 0 only when every message was\n"
+                   "                               sent",
                    Needs::Database, sendAll);
 const Command sendLogCommand("send-log",
                              "send-log --dataset NAME [--all]\n"

@@ -82,7 +82,7 @@ QString notOurs(const QSqlDatabase& db, const QString& path)
         return unrecognized;
     QStringList missing;
     for (const QString& table : TableNames())
-        if (table != u"SendLog" && !tables.contains(table, Qt::CaseInsensitive))
+        if (!UpgradeAddsTable(table) && !tables.contains(table, Qt::CaseInsensitive))
             missing.append(table);
     if (missing.isEmpty())
         return QString();
@@ -207,15 +207,15 @@ QString connectOptions(const DatabaseSettings& settings, QString* error)
     return options;
 }
 
-// Which of the schema's tables the database has. Those the upgrade adds (the send log) are never
-// missing: a database made before them gains them at the start.
+// Which of the schema's tables the database has. Those the upgrade adds (the send log, the send
+// runs' claims) are never missing: a database made before them gains them at the start.
 bool missingTables(const QSqlDatabase& db, QStringList* missing, QStringList* present)
 {
     const QStringList tables = db.tables();
     for (const QString& table : TableNames()) {
         if (tables.contains(table, Qt::CaseInsensitive))
             present->append(table);
-        else if (table != u"SendLog")
+        else if (!UpgradeAddsTable(table))
             missing->append(table);
     }
     return !missing->isEmpty();
@@ -619,8 +619,10 @@ bool ExecuteStatement(const QSqlDatabase& db, const QStringList& lines, Prompter
 
 namespace {
 
-struct SchemaFacts {
-    QStringList tables, detailsColumns, fileNamesColumns;
+struct SchemaFacts
+{
+    QStringList tables;
+    QHash<QString, QStringList> columns; // of each of the schema's tables the database has
 };
 
 // The columns of a table, from a read of no rows.
@@ -638,7 +640,7 @@ bool readColumns(const QSqlDatabase& db, const QString& table, QStringList* colu
     return true;
 }
 
-// The tables of the database and the columns of Details and FileNames, from the catalog and reads of
+// The tables of the database and the columns of the schema's tables, from the catalog and reads of
 // no rows: the same cost however many rows it holds.
 bool readSchema(const QSqlDatabase& db, SchemaFacts* facts, QString* trouble)
 {
@@ -647,27 +649,41 @@ bool readSchema(const QSqlDatabase& db, SchemaFacts* facts, QString* trouble)
                             : QStringLiteral("SELECT relname FROM pg_class WHERE relkind IN ('r', 'p') "
                                              "AND pg_table_is_visible(oid)"));
     facts->tables.clear();
+    facts->columns.clear();
     if (!names.forEachRow([&](const QSqlQuery& row) { facts->tables.append(row.value(0).toString()); })) {
         *trouble = names.failure();
         return false;
     }
-    return readColumns(db, QStringLiteral("Details"), &facts->detailsColumns, trouble) &&
-           readColumns(db, QStringLiteral("FileNames"), &facts->fileNamesColumns, trouble);
+    for (const QString& table : TableNames()) {
+        if (!facts->tables.contains(table, Qt::CaseInsensitive))
+            continue;
+        if (!readColumns(db, table, &facts->columns[table], trouble))
+            return false;
+    }
+    return true;
 }
 
-// What brings the database up to date: the send log (its table and index together, or neither),
-// superfee and nonsuperfee, the import times.
+// What brings the database up to the schema: the tables it gained since (each with its indexes, or
+// neither), superfee and nonsuperfee filled in, and every other column added since.
 QStringList upgradeSteps(const QSqlDatabase& db, const SchemaFacts& facts)
 {
+    const Dialect dialect = DialectOf(db);
     QStringList steps;
-    if (!facts.tables.contains(QStringLiteral("SendLog"), Qt::CaseInsensitive)) {
-        steps = SchemaStatements(DialectOf(db));
-        steps.removeIf([](const QString& statement) { return !statement.contains(QStringLiteral("SendLog")); });
+    for (const QString& table : TableNames()) {
+        if (!facts.tables.contains(table, Qt::CaseInsensitive)) {
+            if (UpgradeAddsTable(table))
+                steps += TableStatements(dialect, table);
+            continue;
+        }
+        const QStringList present = facts.columns.value(table);
+        const bool details = table == u"Details";
+        if (details && !present.contains(QStringLiteral("superfee"), Qt::CaseInsensitive))
+            steps += UpgradeSteps(dialect);
+        for (const QString& column : TableColumns(table))
+            if (!present.contains(column, Qt::CaseInsensitive) &&
+                !(details && (column == u"superfee" || column == u"nonsuperfee")))
+                steps.append(AddColumnStatement(dialect, table, column));
     }
-    if (!facts.detailsColumns.contains(QStringLiteral("superfee"), Qt::CaseInsensitive))
-        steps += UpgradeSteps(DialectOf(db));
-    if (!facts.fileNamesColumns.contains(QStringLiteral("Imported"), Qt::CaseInsensitive))
-        steps += QStringLiteral("ALTER TABLE FileNames ADD COLUMN Imported TEXT");
     return steps;
 }
 

@@ -109,9 +109,10 @@ QString UnchangedSince(const QSqlRecord& opened, const QStringList& columns);
 // trouble) and returns false. *changed, when given, receives the number of rows changed.
 bool ExecuteStatement(const QSqlDatabase& db, const QStringList& lines, Prompter& prompter, int* changed = nullptr);
 
-// Brings an older database up to date, all or nothing: superfee and nonsuperfee in Details, the
-// send log, the import times (FileNames.Imported, UTC ISO text). Reads only the catalog when nothing is to be done. False (after a message) when the
-// database cannot be read, or needs an upgrade that could not be made: it is then not to be
+// Brings an older database up to the schema, all or nothing: superfee and nonsuperfee in Details,
+// the send log and the send runs' claims, the columns added since (the import times, what each
+// message held). Reads only the catalog when nothing is to be done. False (after a message) when
+// the database cannot be read, or needs an upgrade that could not be made: it is then not to be
 // worked on, and the upgrade is tried again at the next start.
 bool UpgradeSchema(const QSqlDatabase& db, Prompter& prompter);
 

@@ -14,6 +14,7 @@ struct Table
 {
     QString name;
     QStringList columns;
+    QStringList definitions; // each column as schema.sql writes it: "net_payment REAL"
 };
 
 // The tables as schema.sql creates them.
@@ -28,12 +29,14 @@ const QList<Table>& schemaTables()
             const QRegularExpressionMatch m = create.match(statement);
             if (!m.hasMatch())
                 continue;
-            Table table{m.captured(1), {}};
+            Table table{m.captured(1), {}, {}};
             for (const QString& line : m.captured(2).split(u',')) {
                 const QString column = line.trimmed().section(u' ', 0, 0);
                 // "decimal(10,2)" splits at its comma too; the part after it names no column.
-                if (!column.isEmpty() && column.front().isLetter())
+                if (!column.isEmpty() && column.front().isLetter()) {
                     table.columns.append(column);
+                    table.definitions.append(line.trimmed());
+                }
             }
             result.append(table);
         }
@@ -112,6 +115,40 @@ QStringList UpgradeSteps(Dialect dialect)
         QStringLiteral("Update Details set superfee = (Total + (Extra * AdjustmentRate * AdjustmentTime / 60.0))"),
         QStringLiteral("Update Details set nonsuperfee = 0.0"),
     };
+}
+
+QString UtcNowExpression(Dialect dialect)
+{
+    if (dialect == Dialect::SQLite)
+        return QStringLiteral("strftime('%Y-%m-%dT%H:%M:%fZ', 'now')");
+    return QStringLiteral("to_char(clock_timestamp() AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')");
+}
+
+bool UpgradeAddsTable(const QString& table)
+{
+    return table == u"SendLog" || table == u"SendClaims";
+}
+
+QStringList TableStatements(Dialect dialect, const QString& table)
+{
+    static const QRegularExpression target(
+        QStringLiteral(R"(^CREATE\s+(?:UNIQUE\s+)?(?:TABLE|INDEX\s+\w+\s+ON)\s+(\w+))"),
+        QRegularExpression::CaseInsensitiveOption);
+    QStringList statements = SchemaStatements(dialect);
+    statements.removeIf([&](const QString& statement) { return target.match(statement).captured(1) != table; });
+    return statements;
+}
+
+QString AddColumnStatement(Dialect dialect, const QString& table, const QString& column)
+{
+    for (const Table& t : schemaTables()) {
+        const qsizetype i = t.columns.indexOf(column);
+        if (t.name != table || i < 0)
+            continue;
+        const QString statement = QStringLiteral("ALTER TABLE %1 ADD COLUMN %2").arg(table, t.definitions.at(i));
+        return dialect == Dialect::PostgreSQL ? forServer(statement) : statement;
+    }
+    return QString();
 }
 
 QStringList TableNames()

@@ -29,6 +29,18 @@ QStringList UpgradeSteps(Dialect dialect);
 QStringList TableNames();
 QStringList TableColumns(const QString& table);
 
+// Tables that a database made before them gains when it is opened: they are never missing.
+bool UpgradeAddsTable(const QString& table);
+// The schema's statements that create one table and its indexes.
+QStringList TableStatements(Dialect dialect, const QString& table);
+// "ALTER TABLE t ADD COLUMN c ..." with the column as the schema defines it; empty for a column
+// the schema does not have.
+QString AddColumnStatement(Dialect dialect, const QString& table, const QString& column);
+
+// The database's own clock, UTC, as an SQL expression of ISO text with milliseconds
+// ("2025-06-05T13:03:09.123Z"): the one clock every PC sharing a server agrees on.
+QString UtcNowExpression(Dialect dialect);
+
 // A server folds unquoted names to lower case: gives each column of the record the spelling
 // the statement uses for it, else the schema's ("Shift_Date", "Adj_Time"), for titles shown.
 void SpellColumnsAsWritten(QSqlRecord* record, const QString& statement);

@@ -20,11 +20,19 @@ QString storedOrder(const QString& table)
     return TableColumns(table).contains(QStringLiteral("recno")) ? QStringLiteral("recno") : QStringLiteral("rowid");
 }
 
+// The tables whose rows are copied: a send run's claim belongs to the store it runs on.
+QStringList copiedTables()
+{
+    QStringList tables = TableNames();
+    tables.removeAll(QStringLiteral("SendClaims"));
+    return tables;
+}
+
 // Data-set names in the order they came: the picker's list first, then names found only in the
 // other tables.
 bool sourceDataSets(const QSqlDatabase& db, QStringList* names, QString* error)
 {
-    QStringList tables = TableNames();
+    QStringList tables = copiedTables();
     tables.move(tables.indexOf(QStringLiteral("FileNames")), 0);
     for (const QString& table : tables) {
         ReadQuery read(db, QStringLiteral("SELECT DataSet FROM %1 ORDER BY %2").arg(table, storedOrder(table)));
@@ -54,7 +62,7 @@ public:
 
     bool prepare()
     {
-        for (const QString& table : TableNames()) {
+        for (const QString& table : copiedTables()) {
             auto insert = std::make_unique<FastInsert>();
             if (!insert->prepare(m_target, table))
                 return fail(insert->lastError());
@@ -202,7 +210,7 @@ bool MigrateDataSets(const QSqlDatabase& source, const QSqlDatabase& target, Mig
             scalar(source, QStringLiteral("SELECT Label FROM FileNames WHERE DataSet = '%1'").arg(QuoteForSql(name)),
                    &found)
                 .toString();
-        const QStringList tables = TableNames();
+        const QStringList tables = copiedTables();
         result->copied.append(MigratedDataSet{name, label, counts.value(tables.indexOf(QStringLiteral("Headers"))),
                                               counts.value(tables.indexOf(QStringLiteral("Details"))),
                                               counts.value(tables.indexOf(QStringLiteral("SendLog")))});

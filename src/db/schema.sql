@@ -50,6 +50,19 @@ CREATE TABLE SendLog (
   sent_at TEXT,
   outcome TEXT,
   reply TEXT,
-  attempt INTEGER
+  attempt INTEGER,
+  net_payment REAL,
+  attachment_sha256 TEXT,
+  import_stamp TEXT
 );
 CREATE INDEX SendLogDoctor ON SendLog (DataSet, id);
+CREATE TABLE SendClaims (
+  DataSet TEXT,
+  username TEXT,
+  host TEXT,
+  pid INTEGER,
+  started_at TEXT,
+  heartbeat TEXT,
+  token TEXT
+);
+CREATE UNIQUE INDEX SendClaimsDataSet ON SendClaims (DataSet);

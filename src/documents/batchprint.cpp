@@ -39,10 +39,15 @@ int BatchPrint::PrintAll1Click(bool dataSetOpen)
     }
 
     m_run = Outcome();
+    // The data set, its label and its doctors are those of the start, whatever opens meanwhile.
+    const DataSetPin pin(m_documents);
+    const QString dataSet = m_documents.dataSet();
+    m_running = true;
     const auto endRun = [&](int result) {
         if (sending && Disconnect)
             Disconnect();
         m_progress.hideProgress();
+        m_running = false;
         return result;
     };
 
@@ -57,9 +62,8 @@ int BatchPrint::PrintAll1Click(bool dataSetOpen)
         m_prompter.error(trouble.isEmpty() ? QStringLiteral("Database error: %1").arg(StatementText({statement}))
                                            : trouble);
     };
-    const QString doctorsStatement =
-        QStringLiteral("SELECT * FROM Headers WHERE DataSet = '%1' ORDER by %2, rowid")
-            .arg(QuoteForSql(m_state.CurrentDataSet), OrderByName(QStringLiteral("sname")));
+    const QString doctorsStatement = QStringLiteral("SELECT * FROM Headers WHERE DataSet = '%1' ORDER by %2, rowid")
+                                         .arg(QuoteForSql(dataSet), OrderByName(QStringLiteral("sname")));
     QList<QSqlRecord> doctors;
     QString trouble;
     if (!QueryRecords(m_db, doctorsStatement, &doctors, nullptr, &trouble)) {
@@ -81,8 +85,7 @@ int BatchPrint::PrintAll1Click(bool dataSetOpen)
         // Named before the position moves: the window repaints there.
         m_progress.setProgressText(name);
         m_progress.SetProgressPosition(i);
-        const QString statement =
-            ShiftRowsStatement(m_state.CurrentDataSet, doctor.value(QStringLiteral("id")).toString());
+        const QString statement = ShiftRowsStatement(dataSet, doctor.value(QStringLiteral("id")).toString());
         QList<QSqlRecord> shiftRows;
         if (!QueryRecords(m_db, statement, &shiftRows, nullptr, &trouble)) {
             failed(trouble, statement);

@@ -66,6 +66,11 @@ public:
     const Outcome& lastRun() const { return m_run; }
     int doctorsInRun() const { return m_run.doctors; }
 
+    // A run owns its data set from start to end: the windows stay usable meanwhile, but nothing
+    // may open or import another data set, nor start a second run inside it.
+    bool isRunning() const { return m_running; }
+    static QString runInProgressText() { return QStringLiteral("Printing is in progress."); }
+
 private:
     Documents& m_documents;
     AppState& m_state;
@@ -73,6 +78,7 @@ private:
     Prompter& m_prompter;
     ProgressDisplay& m_progress;
     Outcome m_run;
+    bool m_running = false;
 };
 
 } // namespace velmar

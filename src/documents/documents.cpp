@@ -73,6 +73,22 @@ QString Documents::SoloPdfPath() const
     return m_sendingFolder.isEmpty() ? QString() : QDir(m_sendingFolder).filePath(QStringLiteral("solo.pdf"));
 }
 
+void Documents::setRunDataSet(const QString& dataSet, const QString& label)
+{
+    m_runDataSet = dataSet;
+    m_runLabel = label;
+}
+
+QString Documents::dataSet() const
+{
+    return m_runDataSet.isNull() ? m_state.CurrentDataSet : m_runDataSet;
+}
+
+QString Documents::dataSetLabel() const
+{
+    return m_runDataSet.isNull() ? m_state.CurrentDataSetLabel : m_runLabel;
+}
+
 bool Documents::ProduceInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>& shiftRows,
                                const QString& shiftRowsStatement, bool preview)
 {
@@ -121,9 +137,9 @@ bool Documents::ProduceInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>
                       .join(u'|');
     }
     addressLabel.caption = FormatAddressLines(address);
-    titleLabel.caption = QStringLiteral("Shift Payment for ") + m_state.CurrentDataSetLabel;
+    titleLabel.caption = QStringLiteral("Shift Payment for ") + dataSetLabel();
     form[QStringLiteral("QRSysData2")].caption =
-        DoctorFullName(doctor) + QStringLiteral(" - ") + m_state.CurrentDataSet + QStringLiteral(" - ");
+        DoctorFullName(doctor) + QStringLiteral(" - ") + dataSet() + QStringLiteral(" - ");
 
     const PaymentFigures figures = ComputePaymentFigures(m_settings, doctor, shiftRows);
     m_figures = figures;
@@ -143,17 +159,13 @@ bool Documents::ProduceInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>
         form[QStringLiteral("lblExtraText")].caption =
             QString::asprintf("Additional Contrib @ %0.2f%%", doctor.value(QStringLiteral("annuity")).toDouble());
         form[QStringLiteral("lblExtra")].caption = FormatMoney(figures.additionalContribution);
-        if (figures.payGross) {
-            form[QStringLiteral("QRLabel13")].caption = QStringLiteral("GROSS Payment");
-            form[QStringLiteral("lblNet")].caption = FormatMoney(figures.gross);
-        } else {
-            form[QStringLiteral("QRLabel13")].caption = QStringLiteral("Net Payment");
-            form[QStringLiteral("lblNet")].caption = FormatMoney(figures.netPayment);
-        }
+        form[QStringLiteral("QRLabel13")].caption =
+            figures.payGross ? QStringLiteral("GROSS Payment") : QStringLiteral("Net Payment");
+        form[QStringLiteral("lblNet")].caption = FormatMoney(PrintedPayment(m_settings, figures));
     } else {
         form[QStringLiteral("lblTotal")].caption = FormatMoney(figures.gross);
         form[QStringLiteral("lblSuper")].caption = FormatMoney(figures.superannuation);
-        form[QStringLiteral("lblNet")].caption = FormatMoney(figures.netPayment);
+        form[QStringLiteral("lblNet")].caption = FormatMoney(PrintedPayment(m_settings, figures));
         form[QStringLiteral("lblExtraText")].enabled = false;
         form[QStringLiteral("lblExtra")].enabled = false;
     }
@@ -166,7 +178,7 @@ bool Documents::ProduceInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>
     }
 
     Report& report = form.report();
-    report.setDocumentName(text(doctor, "sname") + u'_' + m_state.CurrentDataSet);
+    report.setDocumentName(text(doctor, "sname") + u'_' + dataSet());
     QString error;
     bool ok = false;
     bool reported = false;
@@ -215,13 +227,13 @@ bool Documents::writeMailDocuments(const QSqlRecord& doctor, InvoiceMail* mail, 
 bool Documents::sendInvoice(const QSqlRecord& doctor, QString* error, bool* reported)
 {
     InvoiceMail mail;
-    m_proFormaPdfName = text(doctor, "sname") + u'_' + m_state.CurrentDataSet + QStringLiteral(".pdf");
+    m_proFormaPdfName = text(doctor, "sname") + u'_' + dataSet() + QStringLiteral(".pdf");
     mail.pensionFormWanted = m_settings.Solo && !m_figures.noPension;
     if (mail.pensionFormWanted)
-        m_soloPdfName =
-            text(doctor, "sname") + QStringLiteral("_Solo_") + m_state.CurrentDataSet + QStringLiteral(".pdf");
+        m_soloPdfName = text(doctor, "sname") + QStringLiteral("_Solo_") + dataSet() + QStringLiteral(".pdf");
     mail.ProFormaPdfName = m_proFormaPdfName;
     mail.SoloPdfName = m_soloPdfName;
+    mail.payment = PrintedPayment(m_settings, m_figures);
     mail.email = text(doctor, "email");
     mail.name = text(doctor, "title") + u' ' + text(doctor, "sname");
     mail.id = text(doctor, "id");
@@ -256,7 +268,7 @@ bool Documents::ProducePensionForm(const QString& fileName, const QSqlRecord& do
         form[QStringLiteral("qrNHS%1").arg(i + 1)].caption = nino.at(i);
     form[QStringLiteral("qrNHSPS_No")].caption = form.membershipPrefix() + text(doctor, "nhspsno");
     form[QStringLiteral("qrHostPCT")].caption = text(doctor, "pct");
-    form[QStringLiteral("qrMonthName")].caption = m_state.CurrentDataSetLabel;
+    form[QStringLiteral("qrMonthName")].caption = dataSetLabel();
     form[QStringLiteral("qrValA")].caption = FormatMoney(pay);
     form[QStringLiteral("qrValB")].caption = QStringLiteral("NIL");
     form[QStringLiteral("qrValC")].caption = FormatMoney(pay);
@@ -268,7 +280,7 @@ bool Documents::ProducePensionForm(const QString& fileName, const QSqlRecord& do
     form[QStringLiteral("qrEACode")].caption = m_settings.NHSEACode;
 
     Report& report = form.report();
-    report.setDocumentName(QStringLiteral("Solo_") + text(doctor, "sname") + u'_' + m_state.CurrentDataSet);
+    report.setDocumentName(QStringLiteral("Solo_") + text(doctor, "sname") + u'_' + dataSet());
     if (!filter)
         return m_state.PreviewPensionForm ? m_output.preview(report, error) : m_output.print(report, error);
     return report.ExportToFilter(*filter, error) && filter->EndConcat(error);

@@ -31,8 +31,9 @@ struct InvoiceMail
     QString SoloPdfName;
     bool pensionFormWanted = false;
     QString email;
-    QString name; // title and surname
-    QString id;   // the doctor's
+    QString name;       // title and surname
+    QString id;         // the doctor's
+    double payment = 0; // the payment his invoice states
     // Why his documents could not be written; nothing is to be sent then.
     QString documentsError;
 };
@@ -76,6 +77,13 @@ public:
     // The summary report of the current data set, set to start a fresh run (for exports).
     Report& prepareSummary();
 
+    // A run's own data set and label: while set (not null), the invoices and pension forms name
+    // these, whatever data set the windows open meanwhile. A null data set ends it.
+    void setRunDataSet(const QString& dataSet, const QString& label);
+    QString dataSet() const;
+    QString dataSetLabel() const;
+    bool pinned() const { return !m_runDataSet.isNull(); }
+
     // Sending runs: the folder where the PDFs handed to the mail are written, and the mail itself.
     void setSendingFolder(const QString& folder) { m_sendingFolder = folder; }
     void setPaymentMailer(PaymentMailer mailer) { m_mailer = std::move(mailer); }
@@ -107,12 +115,37 @@ private:
     std::unique_ptr<PaymentsSummaryReport> m_summary;
     std::unique_ptr<PensionSummaryReport> m_soloSummary;
     PaymentFigures m_figures;
+    QString m_runDataSet;
+    QString m_runLabel;
     QString m_sendingFolder;
     PaymentMailer m_mailer;
     QString m_proFormaPdfName;
     QString m_soloPdfName;
     QString m_lastError;
     Failure m_lastFailure = Failure::None;
+};
+
+// Holds the documents to the data set they name now (see setRunDataSet) for as long as it lives;
+// one inside another keeps the outer one's.
+class DataSetPin
+{
+public:
+    explicit DataSetPin(Documents& documents) : m_documents(documents), m_outer(documents.pinned())
+    {
+        if (!m_outer)
+            m_documents.setRunDataSet(m_documents.dataSet(), m_documents.dataSetLabel());
+    }
+    ~DataSetPin()
+    {
+        if (!m_outer)
+            m_documents.setRunDataSet(QString(), QString());
+    }
+    DataSetPin(const DataSetPin&) = delete;
+    DataSetPin& operator=(const DataSetPin&) = delete;
+
+private:
+    Documents& m_documents;
+    bool m_outer;
 };
 
 } // namespace velmar

@@ -437,6 +437,8 @@ void DetailWindow::RefreshTotals()
     }
     const PaymentFigures f = ComputePaymentFigures(m_settings, m_doctor, m_model->rows());
     const double annuity = m_doctor.value(QStringLiteral("annuity")).toDouble();
+    // An edit may leave him with another payment than the one he was sent.
+    showSendStatus();
 
     if (m_settings.PartSuperannuation)
         m_lbTotal->setText(FormatMoney(f.superannuableFees) + QStringLiteral(" / ") +
@@ -736,9 +738,18 @@ void DetailWindow::PrinterSetup1Click()
 
 void DetailWindow::showSendStatus()
 {
+    if (!m_settings.ProForma || !m_loaded) {
+        m_sendStatus->clear();
+        return;
+    }
+    // Against what may have reached him: the payment his invoice states now, as the grid has it.
     const QString id = m_doctor.value(QStringLiteral("id")).toString();
-    m_sendStatus->setText(
-        m_settings.ProForma && m_loaded ? SendStatusText(LatestAttempt(m_db, m_state.CurrentDataSet, id)) : QString());
+    QHash<QString, SendLogEntry> delivered;
+    const bool changed =
+        LastDelivered(m_db, m_state.CurrentDataSet, &delivered, nullptr, id) && delivered.contains(id) &&
+        ChangedSince(delivered.value(id),
+                     PrintedPayment(m_settings, ComputePaymentFigures(m_settings, m_doctor, m_model->rows())));
+    m_sendStatus->setText(SendStatusText(LatestAttempt(m_db, m_state.CurrentDataSet, id), changed));
 }
 
 void DetailWindow::Send1Click()

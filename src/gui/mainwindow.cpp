@@ -185,6 +185,7 @@ void MainWindow::buildMenus()
     addEntry(m_sendMenu, "SendAll1", QStringLiteral("Send Pro-Forma's to &Everyone"), &MainWindow::SendAll1Click);
     addEntry(m_sendMenu, "SendNotYetSent1", QStringLiteral("Send to Doctors &Not Yet Sent…"),
              &MainWindow::SendNotYetSent1Click);
+    addEntry(m_sendMenu, "SendAmended1", QStringLiteral("Send Amended Invoices…"), &MainWindow::SendAmended1Click);
     m_sendMenu->addSeparator();
     addEntry(m_sendMenu, "SendLog1", QStringLiteral("Send &Log"), &MainWindow::SendLog1Click);
 
@@ -223,6 +224,22 @@ void MainWindow::setFilesInUse(const QString& text)
 void MainWindow::setCloseGuard(std::function<bool()> mayClose)
 {
     m_closeGuard = std::move(mayClose);
+}
+
+void MainWindow::addRunGuard(std::function<QString()> busy)
+{
+    m_runGuards.append(std::move(busy));
+}
+
+bool MainWindow::refusedDuringRun()
+{
+    for (const auto& busy : std::as_const(m_runGuards)) {
+        if (const QString why = busy(); !why.isEmpty()) {
+            m_prompter.information(why);
+            return true;
+        }
+    }
+    return false;
 }
 
 bool MainWindow::listsDoctors() const
@@ -379,7 +396,7 @@ bool MainWindow::databaseOpen()
 
 void MainWindow::ImportFile(const QString& path)
 {
-    if (!databaseOpen())
+    if (refusedDuringRun() || !databaseOpen())
         return;
     // Without settings every "999" doctor gets the default rate for good.
     if (const QString noSettings = NoSettingsMessage(m_settings); !noSettings.isEmpty())
@@ -420,7 +437,7 @@ void MainWindow::ImportFile(const QString& path)
 
 void MainWindow::OpenDataSet()
 {
-    if (!m_picker || !databaseOpen())
+    if (refusedDuringRun() || !m_picker || !databaseOpen())
         return;
     m_picker->setEntries(DataSetEntries(m_db, m_prompter), m_state.CurrentDataSet);
     if (m_picker->exec() != QDialog::Accepted)
@@ -448,7 +465,8 @@ void MainWindow::openDataSet(const QString& dataSet, bool keepStatus)
 
 void MainWindow::Open1Click()
 {
-    if (!databaseOpen())
+    // Before the file is chosen, not after: the clerk learns it at once.
+    if (refusedDuringRun() || !databaseOpen())
         return;
     FileDialogRequest request;
     request.caption = QStringLiteral("Open");
@@ -528,6 +546,11 @@ void MainWindow::SendAll1Click()
 void MainWindow::SendNotYetSent1Click()
 {
     emit sendNotYetSentRequested();
+}
+
+void MainWindow::SendAmended1Click()
+{
+    emit sendChangedRequested();
 }
 
 void MainWindow::SendLog1Click()

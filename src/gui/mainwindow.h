@@ -47,6 +47,9 @@ public:
     void setDatabaseName(const QString& name) { m_databaseName = name; }
     // Asked before the window closes (and the program with it); false keeps it open.
     void setCloseGuard(std::function<bool()> mayClose);
+    // Asked before another data set is opened or imported: a run that owns the open one says why
+    // not ("A sending run is in progress."), else nothing.
+    void addRunGuard(std::function<QString()> busy);
 
     // Whether a data set is open with doctors listed: what printing and sending runs need.
     bool listsDoctors() const;
@@ -64,6 +67,7 @@ signals:
     void printerSetupRequested();
     void sendAllRequested();
     void sendNotYetSentRequested();
+    void sendChangedRequested();
     void sendLogRequested();
     // The window was closed: the program ends, whatever other windows are open.
     void closed();
@@ -87,6 +91,7 @@ public slots:
     void PrinterSetup1Click();
     void SendAll1Click();
     void SendNotYetSent1Click();
+    void SendAmended1Click();
     void SendLog1Click();
     void OnLineHelpSystem1Click();
     void About1Click();
@@ -100,6 +105,8 @@ protected:
 private:
     void buildMenus();
     void requestSummary(bool print);
+    // True (after saying why) while a run owns the open data set.
+    bool refusedDuringRun();
     // "Velmar Payment System - <label> (<data set>)" once a data set is open.
     void updateTitle();
     // False, after saying so, when no database is open.
@@ -129,6 +136,7 @@ private:
     QString m_filesInUse;
     QString m_databaseName;
     std::function<bool()> m_closeGuard;
+    QList<std::function<QString()>> m_runGuards;
     bool m_shownBefore = false;
 };
 

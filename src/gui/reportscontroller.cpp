@@ -38,6 +38,8 @@ void ReportsController::attach(MainWindow& mainWindow, DetailWindow& detailWindo
     connect(&mainWindow, &MainWindow::summaryRequested, this, &ReportsController::summary);
     connect(&mainWindow, &MainWindow::printAllRequested, this, &ReportsController::printAll);
     connect(&mainWindow, &MainWindow::printerSetupRequested, this, &ReportsController::printerSetup);
+    // Print All owns its data set until it ends.
+    mainWindow.addRunGuard([this] { return m_printing ? BatchPrint::runInProgressText() : QString(); });
 }
 
 void ReportsController::printInvoice(const QSqlRecord& doctor, const QList<QSqlRecord>& shiftRows, bool preview)
@@ -85,8 +87,12 @@ bool ReportsController::refusedWhileSending()
 
 void ReportsController::printAll()
 {
-    if (refusedWhileSending() || m_printing)
+    if (refusedWhileSending())
         return;
+    if (m_printing) {
+        m_prompter.information(BatchPrint::runInProgressText());
+        return;
+    }
     // The run only needs to know whether the main window lists any doctor.
     const auto* main = qobject_cast<const MainWindow*>(m_mainWindow.data());
     if (!main || !main->listsDoctors()) {

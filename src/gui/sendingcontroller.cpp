@@ -12,13 +12,16 @@ SendingController::SendingController(const AppSettings& settings, AppState& stat
                                      ReportsController& reports, Prompter& prompter, MainWindow& mainWindow)
     : m_prompter(prompter), m_mainWindow(&mainWindow), m_reports(reports),
       m_sender(settings, state, db, reports.documents(), reports.batch(), prompter, &mainWindow),
-      m_sendLog(new SendLogWindow(state, db, prompter, &mainWindow))
+      m_sendLog(new SendLogWindow(settings, state, db, prompter, &mainWindow))
 {
     connect(&mainWindow, &MainWindow::sendAllRequested, this, &SendingController::sendAll);
     connect(&mainWindow, &MainWindow::sendNotYetSentRequested, this, &SendingController::sendNotYetSent);
+    connect(&mainWindow, &MainWindow::sendChangedRequested, this, &SendingController::sendChanged);
     connect(&mainWindow, &MainWindow::sendLogRequested, this, &SendingController::showSendLog);
     connect(&reports.progressWindow(), &ProgressWindow::cancelRequested, this, [this] { m_sender.cancel(); });
     mainWindow.setCloseGuard([this] { return mayClose(); });
+    // A send owns its data set until it ends.
+    mainWindow.addRunGuard([this] { return m_sender.isRunning() ? PaymentSender::runInProgressText() : QString(); });
 }
 
 SendingController::~SendingController()
@@ -55,6 +58,13 @@ void SendingController::sendNotYetSent()
 {
     m_reports.progressWindow().setCancellable(true);
     m_sender.SendNotYetSent(dataSetOpen(), false);
+    runEnded();
+}
+
+void SendingController::sendChanged()
+{
+    m_reports.progressWindow().setCancellable(true);
+    m_sender.SendChanged(dataSetOpen());
     runEnded();
 }
 

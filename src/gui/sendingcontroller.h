@@ -14,7 +14,7 @@ class MainWindow;
 class ReportsController;
 
 // The e-mail entries of the windows: the detail window's Send, the main window's Send
-// Pro-Forma's to Everyone, Send to Doctors Not Yet Sent and Send Log. The mail dialogue is
+// Pro-Forma's to Everyone, Send to Doctors Not Yet Sent, Send Amended Invoices and Send Log. The mail dialogue is
 // traced in the main window's status bar; closing the main window during a run asks first.
 class SendingController : public QObject
 {
@@ -32,6 +32,7 @@ public slots:
     void sendOne(const QSqlRecord& doctor, const QList<QSqlRecord>& shiftRows);
     void sendAll();
     void sendNotYetSent();
+    void sendChanged();
     void showSendLog();
 
 private:

@@ -36,10 +36,14 @@ QColor outcomeColour(const QString& outcome)
     };
     return colours.value(outcome);
 }
+
+// The outcome's name, or "changed since sent", that the filter keeps.
+constexpr int FilterRole = Qt::UserRole + 1;
 } // namespace
 
-SendLogWindow::SendLogWindow(const AppState& state, QSqlDatabase db, Prompter& prompter, QWidget* parent)
-    : QDialog(parent), m_state(state), m_db(db), m_prompter(prompter)
+SendLogWindow::SendLogWindow(const AppSettings& settings, const AppState& state, QSqlDatabase db, Prompter& prompter,
+                             QWidget* parent)
+    : QDialog(parent), m_settings(settings), m_state(state), m_db(db), m_prompter(prompter)
 {
     setObjectName(QStringLiteral("TSendLog"));
     setWindowTitle(QStringLiteral("Send Log"));
@@ -53,6 +57,7 @@ SendLogWindow::SendLogWindow(const AppState& state, QSqlDatabase db, Prompter& p
     m_filter->addItem(QStringLiteral("All outcomes"));
     for (const SendOutcome outcome : kSendOutcomes)
         m_filter->addItem(OutcomeName(outcome));
+    m_filter->addItem(ChangedSinceSentText());
     auto* show = new QLabel(QStringLiteral("&Show:"), this);
     show->setBuddy(m_filter);
     connect(m_filter, &QComboBox::currentIndexChanged, this, &SendLogWindow::applyFilter);
@@ -63,6 +68,7 @@ SendLogWindow::SendLogWindow(const AppState& state, QSqlDatabase db, Prompter& p
     m_shown = new QSortFilterProxyModel(this);
     m_shown->setSourceModel(m_model);
     m_shown->setFilterKeyColumn(OutcomeColumn);
+    m_shown->setFilterRole(FilterRole);
     // Names as people read them when a header sorts: case and accents do not move anyone down.
     m_shown->setSortCaseSensitivity(Qt::CaseInsensitive);
     m_shown->setSortLocaleAware(true);
@@ -113,16 +119,19 @@ void SendLogWindow::reload()
     m_dataSet->setText(QStringLiteral("Data set: ") + m_state.CurrentDataSet);
     m_model->removeRows(0, m_model->rowCount());
     QList<SendLogEntry> entries;
+    QSet<QString> changed;
     QString error;
-    if (!ReadSendLog(m_db, m_state.CurrentDataSet, false, &entries, &error)) {
+    if (!ReadSendLog(m_db, m_state.CurrentDataSet, false, &entries, &error) ||
+        !ChangedSinceSent(m_db, m_settings, m_state.CurrentDataSet, &changed, &error)) {
         m_prompter.error(QStringLiteral("The send log cannot be read: ") + error);
         return;
     }
     for (const SendLogEntry& e : std::as_const(entries)) {
         QList<QStandardItem*> row;
+        const QString outcome = ShownOutcome(e, changed.contains(e.id));
         for (const QString& text :
-             {e.id, e.sname, e.address, e.sentAt.toLocalTime().toString(QStringLiteral("dd/MM/yyyy hh:mm:ss")),
-              OutcomeName(e.outcome), e.reply}) {
+             {e.id, e.sname, e.address, e.sentAt.toLocalTime().toString(QStringLiteral("dd/MM/yyyy hh:mm:ss")), outcome,
+              e.reply}) {
             // A reply of several lines reads as one here and when copied; the whole of it is the tip.
             row.append(new QStandardItem(text.simplified()));
             row.last()->setData(text, Qt::UserRole);
@@ -133,6 +142,7 @@ void SendLogWindow::reload()
         row[SentAtColumn]->setData(e.sentAt, Qt::UserRole);
         if (const QColor colour = outcomeColour(OutcomeName(e.outcome)); colour.isValid())
             row[OutcomeColumn]->setForeground(colour);
+        row[OutcomeColumn]->setData(outcome == ChangedSinceSentText() ? outcome : OutcomeName(e.outcome), FilterRole);
         m_model->appendRow(row);
     }
     m_grid->resizeColumnsToContents();

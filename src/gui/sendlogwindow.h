@@ -12,15 +12,18 @@ class QTableView;
 namespace velmar {
 
 class Prompter;
+struct AppSettings;
 struct AppState;
 
 // Send > Send Log: the latest outcome of each doctor of the open data set who was ever tried, by
-// name, filtered by outcome. Not modal; it reads the log afresh each time it is shown.
+// name, filtered by outcome; a doctor whose payment changed since he was sent it shows as
+// "changed since sent". Not modal; it reads the log afresh each time it is shown.
 class SendLogWindow : public QDialog
 {
     Q_OBJECT
 public:
-    SendLogWindow(const AppState& state, QSqlDatabase db, Prompter& prompter, QWidget* parent = nullptr);
+    SendLogWindow(const AppSettings& settings, const AppState& state, QSqlDatabase db, Prompter& prompter,
+                  QWidget* parent = nullptr);
 
     // Rows shown now (after the filter), cells joined by tabs.
     QStringList shownRows() const;
@@ -36,6 +39,7 @@ private:
     void applyFilter();
     void copySelection() const;
 
+    const AppSettings& m_settings;
     const AppState& m_state;
     QSqlDatabase m_db;
     Prompter& m_prompter;

@@ -145,6 +145,8 @@ private:
     PayLine readLine(QIODevice& file);
     bool readHeaderLines(QIODevice& file, ImportResult* result);
     bool dataSetExists(bool* exists);
+    // Doctors of the stored copy who were mailed their invoices.
+    int doctorsSent();
     void deleteDataSet();
     // The data set's label; without it the data set would be missing from the picker.
     bool insertFileName();
@@ -223,6 +225,17 @@ bool Importer::dataSetExists(bool* exists)
     }
     *exists = rows == 1;
     return true;
+}
+
+int Importer::doctorsSent()
+{
+    // The send log outlives an overwrite.
+    QSqlQuery q(m_db);
+    if (!q.exec(QStringLiteral("SELECT count(DISTINCT id) FROM SendLog WHERE DataSet = %1 AND outcome = 'sent'")
+                    .arg(quoted(m_name))) ||
+        !q.next())
+        return 0;
+    return q.value(0).toInt();
 }
 
 void Importer::deleteDataSet()
@@ -436,8 +449,14 @@ bool Importer::run(QIODevice& file, ImportResult* result)
             if (!dataSetExists(&exists))
                 return false;
             if (exists && !overwrite) {
+                const int sent = doctorsSent();
                 transaction.rollback();
-                if (!m_prompter.question(QStringLiteral("%1 already exist - Overwrite?").arg(m_name)))
+                QString question = QStringLiteral("%1 already exist - Overwrite?").arg(m_name);
+                if (sent > 0)
+                    question += QStringLiteral("\n%1 doctors were already sent their invoices; they will show as "
+                                               "changed where their figures change.")
+                                    .arg(sent);
+                if (!m_prompter.question(question))
                     return false;
                 overwrite = true;
                 continue;

@@ -196,7 +196,8 @@ bool ComposePaymentMessage(const AppSettings& settings, const PaymentMail& mail,
     }
     out.append(from);
     out.append(QStringLiteral("To: <%1>").arg(recipient));
-    out.append(QStringLiteral("Subject: Velmar Payment Details"));
+    out.append(QStringLiteral("Subject: %1Velmar Payment Details")
+                   .arg(mail.amended ? QStringLiteral("Amended: ") : QString()));
     out.append(QStringLiteral("Date: ") + FormatMailDate(date));
     out.append(QStringLiteral("Message-ID: ") + messageId);
     out.append(QStringLiteral("MIME-Version: 1.0"));

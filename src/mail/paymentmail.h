@@ -22,6 +22,8 @@ struct PaymentMail
     bool pensionFormWanted = false;
     QString soloPdfPath;
     QString soloPdfName;
+    // A corrected invoice for a doctor sent his earlier: the subject says so.
+    bool amended = false;
 };
 
 // 0 .. n-1; 0 when n is not positive.

@@ -145,4 +145,12 @@ QString DataSetLabel(const QSqlDatabase& db, const QString& dataSet, Prompter& p
     return text;
 }
 
+QString DataSetImportStamp(const QSqlDatabase& db, const QString& dataSet)
+{
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT MIN(Imported) FROM FileNames WHERE DataSet = ?"));
+    q.addBindValue(dataSet);
+    return q.exec() && q.next() ? q.value(0).toString() : QString();
+}
+
 } // namespace velmar

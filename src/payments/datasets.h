@@ -59,4 +59,8 @@ bool IsDataSetListed(const QSqlDatabase& db, const QString& dataSet);
 // Label of the first FileNames row of the data set (empty when none).
 QString DataSetLabel(const QSqlDatabase& db, const QString& dataSet, Prompter& prompter);
 
+// When the stored copy of the data set was imported (UTC, ISO text): the stamp that tells one
+// import of it from another. Empty for a data set imported before stamps were kept.
+QString DataSetImportStamp(const QSqlDatabase& db, const QString& dataSet);
+
 } // namespace velmar

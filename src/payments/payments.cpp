@@ -170,4 +170,9 @@ PaymentFigures ComputePaymentFigures(const AppSettings& settings, const QSqlReco
     return f;
 }
 
+double PrintedPayment(const AppSettings& settings, const PaymentFigures& figures)
+{
+    return settings.Solo && figures.payGross ? figures.gross : figures.netPayment;
+}
+
 } // namespace velmar

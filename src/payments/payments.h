@@ -64,4 +64,8 @@ QString ShiftDateText(const QVariant& value);
 PaymentFigures ComputePaymentFigures(const AppSettings& settings, const QSqlRecord& doctor,
                                      const QList<QSqlRecord>& shiftRows);
 
+// The amount the invoice states as his payment: in pension-form mode a doctor paid gross is
+// paid his gross, every other doctor his net payment.
+double PrintedPayment(const AppSettings& settings, const PaymentFigures& figures);
+
 } // namespace velmar

@@ -99,8 +99,9 @@ QStringList DatabaseTest::rows(const QString& sql)
     }
     while (q.next()) {
         QStringList cols;
+        // NULL reads as nothing on both stores (a server's empty number would read 0).
         for (int i = 0; i < q.record().count(); ++i)
-            cols.append(q.value(i).toString());
+            cols.append(q.isNull(i) ? QString() : q.value(i).toString());
         result.append(cols.join(u'|'));
     }
     return result;

@@ -108,6 +108,10 @@ TEST_F(SendingUiTest, CancelOrExitDuringARunStopsAfterTheMessageInFlight)
                 p.action(p.main, "SendNotYetSent1")->trigger();
                 p.action(p.detail, "Send1")->trigger();
                 p.action(p.detail, "PrintThisPage1")->trigger();
+                // The run owns its data set: no other may be opened or imported meanwhile.
+                p.action(p.main, "OpenExisting1")->trigger();
+                p.action(p.main, "Open1")->trigger();
+                p.main.ImportFile(u"other.pay"_s);
             } else if (done == 2 && QString::fromUtf8(c.how) == u"Cancel") {
                 QTest::mouseClick(p.reports.progressWindow().findChild<QPushButton*>(u"btnCancel"_s), Qt::LeftButton);
             } else if (done == 2) {
@@ -119,8 +123,10 @@ TEST_F(SendingUiTest, CancelOrExitDuringARunStopsAfterTheMessageInFlight)
         scripted.onMessage = {};
 
         EXPECT_EQ(scripted.messages.size() - before, c.sent);
-        EXPECT_EQ(m_prompter.messages.mid(0, 5),
-                  (QStringList{u"question: Send Pro Forma Invoices to ALL?"_s, refused, refused, refused, refused}));
+        EXPECT_EQ(m_prompter.messages.mid(0, 8),
+                  (QStringList{u"question: Send the pro-forma invoices of February 2005 Pay Run (DS1) to 3 doctors?"_s,
+                               refused, refused, refused, refused, refused, refused, refused}));
+        EXPECT_EQ(state.CurrentDataSet, u"DS1"_s);
         EXPECT_TRUE(m_prompter.messages.last().startsWith(c.ending)) << m_prompter.messages.last().toStdString();
         EXPECT_EQ(closed.size(), c.closed ? 1 : 0);
         EXPECT_EQ(p.main.isVisible(), !c.closed);

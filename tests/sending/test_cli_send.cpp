@@ -92,7 +92,11 @@ TEST_F(SendCommands, SendOneSendAllAndRefusedLogin)
     EXPECT_EQ(lines.at(15), QStringLiteral("Dr Ashworth (1001) <a.ashworth@example.org>: sent"));
     EXPECT_EQ(all.out.count(QStringLiteral(">: sent\n")), server.messageFiles().size() - 1);
     EXPECT_FALSE(all.out.contains(QStringLiteral("C: ")));
-    EXPECT_EQ(all.err, QStringLiteral("Send Pro Forma Invoices to ALL? Yes\n"));
+    // The question names the data set, the count and who has had his already.
+    static const QRegularExpression asked(
+        QStringLiteral("^Send the pro-forma invoices of February 2005 Pay Run \\(02_2005\\) to 12 doctors\\?\n"
+                       "1 of them was already sent theirs \\(last on \\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d\\)\\. Yes\n$"));
+    EXPECT_TRUE(asked.match(all.err).hasMatch()) << all.err.toStdString();
 
     writeIni(QStringLiteral("wrong"));
     const Run refused = cli(QStringList{QStringLiteral("send-all"), QStringLiteral("--yes")} + dataSet);

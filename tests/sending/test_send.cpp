@@ -177,7 +177,8 @@ TEST_F(SendTest, EveryoneOnOneConnectionInSurnameOrder)
               (QStringList{QStringLiteral("fenwick@example.test"), QStringLiteral("moss@example.test")}));
     EXPECT_EQ(rig.status.texts.count(QStringLiteral("Logging in to 127.0.0.1")), 1);
     ASSERT_EQ(m_prompter.messages.size(), 3);
-    EXPECT_EQ(m_prompter.messages.at(1), QStringLiteral("question: Send Pro Forma Invoices to ALL?"));
+    EXPECT_EQ(m_prompter.messages.at(1),
+              QStringLiteral("question: Send the pro-forma invoices of February 2005 Pay Run (DS1) to 3 doctors?"));
     // One summary at the end, with a line per doctor, those not sent first; nobody is told a
     // message went that did not.
     EXPECT_EQ(m_prompter.messages.at(2),
