@@ -22,6 +22,9 @@ protected:
     {
         exec(QStringLiteral("ALTER TABLE Details DROP COLUMN superfee"));
         exec(QStringLiteral("ALTER TABLE Details DROP COLUMN nonsuperfee"));
+        exec(u"DROP TABLE SendClaims"_s);
+        for (const char* column : {"net_payment", "attachment_sha256", "import_stamp"})
+            exec(u"ALTER TABLE SendLog DROP COLUMN %1"_s.arg(QLatin1String(column)));
     }
     // Every UPDATE of Details fails, until dropped.
     void refuseUpdates()
@@ -67,6 +70,11 @@ TEST_P(DatabaseSchema, OldDatabaseGainsBothColumnsWithNetPay)
     EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join(u'\n').toStdString();
     const QStringList r = rows(QStringLiteral("SELECT recno, superfee, nonsuperfee FROM Details ORDER BY recno"));
     EXPECT_EQ(r, (QStringList{QStringLiteral("1|130|0"), QStringLiteral("2|70|0"), QStringLiteral("3|55.5|0")}));
+    // The send runs' claims and what each message held came with it.
+    EXPECT_EQ(scalar(u"SELECT count(*) FROM SendClaims"_s).toInt(), 0);
+    EXPECT_EQ(
+        scalar(u"SELECT count(net_payment) + count(attachment_sha256) + count(import_stamp) FROM SendLog"_s).toInt(),
+        0);
 }
 
 TEST_P(DatabaseSchema, FailedUpgradeLeavesTheOldSchemaAndIsTriedAgain)
@@ -81,6 +89,7 @@ TEST_P(DatabaseSchema, FailedUpgradeLeavesTheOldSchemaAndIsTriedAgain)
                           "set superfee = (Total + (Extra * AdjustmentRate * AdjustmentTime / 60.0))\n"_s.arg(
                               DatabaseDescription(m_db))});
     EXPECT_FALSE(scalar(u"SELECT count(superfee) FROM Details"_s).isValid());
+    EXPECT_FALSE(scalar(u"SELECT count(*) FROM SendClaims"_s).isValid());
     dropRefusal();
     EXPECT_TRUE(UpgradeSchema(m_db, m_prompter));
     EXPECT_EQ(rows(u"SELECT superfee, nonsuperfee FROM Details"_s), QStringList{u"130|0"_s});

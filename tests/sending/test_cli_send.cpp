@@ -1,11 +1,15 @@
 // velmarpay-cli send and send-all on the sample pay file, against a real SMTP server.
+#include "common/realpeers.h"
 #include "common/testsupport.h"
 #include "smtpserverprocess.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,6 +17,7 @@
 #include <gtest/gtest.h>
 
 using namespace velmar::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -209,6 +214,182 @@ TEST_F(SendCommands, SignalDuringAStuckWaitEndsTheRunAtOnceAndLogsTheMessage)
     EXPECT_TRUE(rows.at(1).startsWith(QStringLiteral("1001\tAshworth\t")));
     EXPECT_TRUE(rows.at(1).endsWith(QStringLiteral("\tunconfirmed\tStopped on request")));
     EXPECT_EQ(server.commands().constLast(), QStringLiteral("QUIT"));
+}
+
+// Another program takes the writers' lock in the middle of a run: the run stops, and every doctor
+// the server received is in the log as one who may have had his (nobody is mailed unlogged).
+TEST_F(SendCommands, ALogThatCannotBeWrittenStopsTheRunAndNobodyIsMailedUnlogged)
+{
+    server.stop();
+    ASSERT_TRUE(
+        server.start(path(QStringLiteral("received")),
+                     {.login = QStringLiteral("clerk"), .password = QStringLiteral("secret"), .delaySeconds = 0.5}));
+    writeIni(QStringLiteral("secret"));
+    QProcess run;
+    startSendAll(run);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !server.messageFiles().isEmpty(); }, 20000));
+    {
+        const LockHolder other(path(QStringLiteral("velmarpay.mdb")), QStringLiteral("BEGIN IMMEDIATE"));
+        ASSERT_TRUE(run.waitForFinished(60000));
+    }
+    EXPECT_EQ(run.exitCode(), 1);
+    EXPECT_TRUE(run.readAllStandardOutput().contains("The send log cannot be written"));
+    const QStringList received = server.recipients();
+    EXPECT_LT(received.size(), 11);
+    const Run log = cli({QStringLiteral("send-log"), QStringLiteral("--dataset"), QStringLiteral("02_2005")});
+    for (const QString& to : received)
+        EXPECT_EQ(log.out.count(QRegularExpression(
+                      QStringLiteral("\t%1\t[^\t]*\t(sent|unconfirmed)\t").arg(QRegularExpression::escape(to)))),
+                  1)
+            << to.toStdString() << "\n"
+            << log.out.toStdString();
+}
+
+// Send runs of the sample's data set as separate programs, on either store, against a real server
+// that waits before each answer.
+class SendRuns : public DatabaseTest
+{
+protected:
+    void SetUp() override
+    {
+        DatabaseTest::SetUp();
+        ASSERT_TRUE(QDir().mkpath(path(u"received"_s)));
+        ASSERT_TRUE(server.start(path(u"received"_s), {.delaySeconds = 0.2}));
+        mailIni();
+        ASSERT_EQ(run({u"import"_s, sourcePath(u"samples/sample.pay"_s)}).exitCode, 0);
+    }
+
+    void mailIni(const QString& extra = QString())
+    {
+        m_mailIni = writeFile(u"mail.ini"_s, u"[DEFAULTS]\nProForma=1\n[EMail]\nServer=127.0.0.1\nSMTPPort=%1\n"
+                                             "Security=None\nFromAddress=pay@velmar.test\n%2"_s.arg(server.port())
+                                                 .arg(extra)
+                                                 .toUtf8());
+        m_storeIni = iniForStore(m_mailIni);
+    }
+    CliRun run(const QStringList& args) { return cli(args, m_mailIni); }
+    // A send-all of its own, answering Yes.
+    void start(QProcess& p, const QStringList& args)
+    {
+        QStringList all{u"--ini"_s, m_storeIni};
+        if (!onServer())
+            all << u"--db"_s << m_dbPath;
+        p.start(QStringLiteral(VELMAR_BIN_DIR "/velmarpay-cli"),
+                all + QStringList{u"send-all"_s, u"--yes"_s, u"--dataset"_s, u"02_2005"_s} + args);
+    }
+    // The latest (or every) row of the log: id, address, outcome.
+    QStringList log(bool every = false)
+    {
+        QStringList rows;
+        const CliRun r = run(QStringList{u"send-log"_s, u"--dataset"_s, u"02_2005"_s} +
+                             (every ? QStringList{u"--all"_s} : QStringList()));
+        for (const QString& row : r.out.split(u'\n', Qt::SkipEmptyParts).mid(1)) {
+            const QStringList f = row.split(u'\t');
+            rows.append(QStringList{f.value(0), f.value(2), f.value(4)}.join(u'|'));
+        }
+        return rows;
+    }
+    // Every doctor had at most one message, and a message for every attempt logged as sent.
+    void expectEachOnceAndEverySentReceived()
+    {
+        const QStringList received = server.recipients();
+        for (const QString& to : received)
+            EXPECT_EQ(received.count(to), 1) << to.toStdString() << " was mailed twice";
+        for (const QString& row : log(true))
+            if (row.endsWith(u"|sent"_s))
+                EXPECT_TRUE(received.contains(row.section(u'|', 1, 1))) << row.toStdString();
+    }
+
+    SmtpServerProcess server;
+    QString m_mailIni;
+    QString m_storeIni;
+};
+VELMAR_ON_EACH_STORE(SendRuns);
+
+// Two clerks start the same data set 0.3 s apart: one run sends, the other is refused.
+TEST_P(SendRuns, TwoRunsAtOnceMailEachDoctorOnce)
+{
+    QProcess a, b;
+    start(a, {});
+    QTest::qWait(300);
+    start(b, {u"--only-failed"_s});
+    ASSERT_TRUE(a.waitForFinished(60000) && b.waitForFinished(60000));
+    const QString refusals = QString::fromUtf8(a.readAllStandardError() + b.readAllStandardError());
+    static const QRegularExpression refused(u"02_2005 is being sent from \\S+ by \\S+ since \\d\\d/\\d\\d/\\d{4} "
+                                            "\\d\\d:\\d\\d\\."_s);
+    EXPECT_EQ(refusals.count(refused), 1) << refusals.toStdString();
+    EXPECT_EQ(a.exitCode() + b.exitCode(), 2); // Dr Carter has no address; the refused run failed
+    expectEachOnceAndEverySentReceived();
+    EXPECT_EQ(server.recipients().size(), 11);
+    EXPECT_EQ(scalar(u"SELECT count(*) FROM SendClaims"_s).toInt(), 0);
+}
+
+// A run killed at any moment, then --only-failed: the stopped run's claim is taken over; a doctor
+// whose message may have gone is not mailed again.
+TEST_P(SendRuns, KilledRunsThenOnlyFailedNeverMailTwice)
+{
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const qsizetype before = server.messageFiles().size();
+        QProcess p;
+        start(p, round == 0 ? QStringList() : QStringList{u"--only-failed"_s});
+        QTest::qWaitFor([&] { return server.messageFiles().size() > before || p.state() == QProcess::NotRunning; },
+                        20000);
+        QTest::qWait(int(QRandomGenerator::global()->bounded(400)));
+        p.kill();
+        ASSERT_TRUE(p.waitForFinished(10000));
+        if (round > 0)
+            EXPECT_TRUE(p.readAllStandardOutput().contains("this run takes it over."));
+    }
+    const CliRun last = run({u"send-all"_s, u"--yes"_s, u"--only-failed"_s, u"--dataset"_s, u"02_2005"_s});
+    EXPECT_TRUE(last.out.contains(u"skipped"_s)) << last.out.toStdString() << last.err.toStdString();
+    expectEachOnceAndEverySentReceived();
+    // Each doctor killed in flight is unconfirmed, never "sending" once no run holds the data set.
+    for (const QString& row : log())
+        EXPECT_TRUE(row.endsWith(u"|sent"_s) || row.endsWith(u"|unconfirmed"_s) || row.endsWith(u"|skipped"_s))
+            << row.toStdString();
+}
+
+// A TEST run makes nobody sent; an overwrite that changes an amount marks its doctor, and only he
+// is sent an amended invoice.
+TEST_P(SendRuns, TestRunsCountForNobodyAndCorrectionsAreSentAsAmended)
+{
+    mailIni(u"TEST=clerk@velmar.test\n"_s);
+    const CliRun test = run({u"send-all"_s, u"--yes"_s, u"--dataset"_s, u"02_2005"_s});
+    EXPECT_TRUE(test.out.contains(u"\nDr Ashworth (1001) <a.ashworth@example.org>: test to clerk@velmar.test\n"_s))
+        << test.out.toStdString();
+    EXPECT_TRUE(test.out.contains(u"Sent 0 of 12: 0 failed, 0 unconfirmed, 1 skipped, 11 test to clerk@velmar.test"_s));
+    EXPECT_EQ(server.recipients(), QStringList(11, u"clerk@velmar.test"_s));
+    EXPECT_TRUE(log().contains(u"1001|clerk@velmar.test|test to clerk@velmar.test"_s));
+
+    mailIni();
+    const CliRun real = run({u"send-all"_s, u"--yes"_s, u"--only-failed"_s, u"--dataset"_s, u"02_2005"_s});
+    EXPECT_TRUE(real.out.contains(u"Sent 11 of 12: 0 failed, 0 unconfirmed, 1 skipped"_s)) << real.out.toStdString();
+
+    QFile sample(sourcePath(u"samples/sample.pay"_s));
+    ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+    QString fixed = QString::fromUtf8(sample.readAll());
+    const QString shift = u"D,1001,05/02/2005,\"Northbridge Base\",\"Sunday Day\",08:00-18:00,45.00,"_s;
+    ASSERT_EQ(fixed.count(shift + u"450.00,0,0.00,,,450.00,"_s), 1);
+    fixed.replace(shift + u"450.00,0,0.00,,,450.00,"_s, shift + u"550.00,0,0.00,,,550.00,"_s);
+    const CliRun overwrite = run({u"import"_s, writeFile(u"fixed.pay"_s, fixed.toUtf8()), u"--overwrite"_s});
+    EXPECT_TRUE(overwrite.err.contains(
+        u"11 doctors were already sent their invoices; they will show as changed where their figures change."_s))
+        << overwrite.err.toStdString();
+    const QStringList changed = log().filter(u"changed since sent"_s);
+    EXPECT_EQ(changed, QStringList{u"1001|a.ashworth@example.org|changed since sent"_s});
+
+    const qsizetype before = server.messageFiles().size();
+    const CliRun amended = run({u"send-all"_s, u"--yes"_s, u"--only-changed"_s, u"--dataset"_s, u"02_2005"_s});
+    EXPECT_EQ(amended.exitCode, 0) << amended.out.toStdString() << amended.err.toStdString();
+    ASSERT_EQ(server.messageFiles().size(), before + 1);
+    EXPECT_EQ(server.recipients().last(), u"a.ashworth@example.org"_s);
+    const QJsonObject message = SmtpServerProcess::parse(server.messageFiles().last());
+    EXPECT_EQ(message["headers"_L1]["Subject"_L1].toString(), u"Amended: Velmar Payment Details"_s);
+    // The log knows what went: the invoice's own bytes.
+    EXPECT_EQ(scalar(u"SELECT attachment_sha256 FROM SendLog WHERE id = '1001' ORDER BY attempt DESC LIMIT 1"_s),
+              message["parts"_L1][1]["sha256"_L1].toString());
+    EXPECT_TRUE(log().filter(u"changed since sent"_s).isEmpty());
 }
 
 } // namespace
