@@ -654,7 +654,10 @@ bool readSchema(const QSqlDatabase& db, SchemaFacts* facts, QString* trouble)
         *trouble = names.failure();
         return false;
     }
-    for (const QString& table : TableNames()) {
+    // Details first: a clerk without rights is told of the table every action needs.
+    QStringList tables = TableNames();
+    tables.move(tables.indexOf(QStringLiteral("Details")), 0);
+    for (const QString& table : std::as_const(tables)) {
         if (!facts->tables.contains(table, Qt::CaseInsensitive))
             continue;
         if (!readColumns(db, table, &facts->columns[table], trouble))

@@ -185,7 +185,7 @@ void MainWindow::buildMenus()
     addEntry(m_sendMenu, "SendAll1", QStringLiteral("Send Pro-Forma's to &Everyone"), &MainWindow::SendAll1Click);
     addEntry(m_sendMenu, "SendNotYetSent1", QStringLiteral("Send to Doctors &Not Yet Sent…"),
              &MainWindow::SendNotYetSent1Click);
-    addEntry(m_sendMenu, "SendAmended1", QStringLiteral("Send Amended Invoices…"), &MainWindow::SendAmended1Click);
+    addEntry(m_sendMenu, "SendAmended1", QStringLiteral("Send &Amended Invoices…"), &MainWindow::SendAmended1Click);
     m_sendMenu->addSeparator();
     addEntry(m_sendMenu, "SendLog1", QStringLiteral("Send &Log"), &MainWindow::SendLog1Click);
 

@@ -2,6 +2,7 @@
 
 #include "db/database.h"
 #include "db/dialect.h"
+#include "db/reading.h"
 #include "db/sqltransaction.h"
 
 #include <QCoreApplication>
@@ -89,19 +90,18 @@ bool databaseNow(const QSqlDatabase& db, QDateTime* now, QString* error)
 
 bool readClaim(const QSqlDatabase& db, const QString& dataSet, std::optional<Claim>* claim, QString* error)
 {
-    QSqlQuery q(db);
-    q.prepare(
-        QStringLiteral("SELECT username, host, pid, started_at, heartbeat, token FROM SendClaims WHERE DataSet = ?"));
-    q.addBindValue(dataSet);
-    if (!q.exec()) {
-        *error = failureOf(db, q.lastError());
-        return false;
-    }
+    ReadQuery q(db,
+                QStringLiteral("SELECT username, host, pid, started_at, heartbeat, token FROM SendClaims "
+                               "WHERE DataSet = ?"),
+                {dataSet});
     claim->reset();
-    if (q.next())
-        *claim = Claim{q.value(0).toString(), q.value(1).toString(), q.value(2).toLongLong(),
-                       stamp(q.value(3)),     stamp(q.value(4)),     q.value(5).toString()};
-    return true;
+    const bool whole = q.forEachRow([&](const QSqlQuery& row) {
+        *claim = Claim{row.value(0).toString(), row.value(1).toString(), row.value(2).toLongLong(),
+                       stamp(row.value(3)),     stamp(row.value(4)),     row.value(5).toString()};
+    });
+    if (!whole)
+        *error = q.failure();
+    return whole;
 }
 
 // Why the claim's run is taken to have stopped; empty while it lives.
@@ -158,18 +158,17 @@ SendClaim::~SendClaim()
 bool SendClaim::take(const QSqlDatabase& db, const QString& dataSet, QString* refusal, QString* notice)
 {
     release();
-    m_db = db;
     notice->clear();
     const QString token = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const QString now = UtcNowExpression(DialectOf(m_db));
-    SqlTransaction transaction(m_db);
+    const QString now = UtcNowExpression(DialectOf(db));
+    SqlTransaction transaction(db);
     if (!transaction.isActive()) {
-        *refusal = TransactionFailure(m_db, transaction);
+        *refusal = TransactionFailure(db, transaction);
         return false;
     }
     QDateTime at;
     std::optional<Claim> held;
-    if (!databaseNow(m_db, &at, refusal) || !readClaim(m_db, dataSet, &held, refusal))
+    if (!databaseNow(db, &at, refusal) || !readClaim(db, dataSet, &held, refusal))
         return false;
     if (held) {
         const QString why = stoppedBecause(*held, at);
@@ -178,19 +177,19 @@ bool SendClaim::take(const QSqlDatabase& db, const QString& dataSet, QString* re
                            .arg(dataSet, held->host, held->user, since(*held));
             return false;
         }
-        QSqlQuery remove(m_db);
+        QSqlQuery remove(db);
         remove.prepare(QStringLiteral("DELETE FROM SendClaims WHERE DataSet = ? AND token = ?"));
         remove.addBindValue(dataSet);
         remove.addBindValue(held->token);
         if (!remove.exec()) {
-            *refusal = failureOf(m_db, remove.lastError());
+            *refusal = failureOf(db, remove.lastError());
             return false;
         }
         *notice = QStringLiteral("%1 was being sent from %2 by %3 since %4, but that run has stopped (%5); this run "
                                  "takes it over.")
                       .arg(dataSet, held->host, held->user, since(*held), why);
     }
-    QSqlQuery insert(m_db);
+    QSqlQuery insert(db);
     insert.prepare(QStringLiteral("INSERT INTO SendClaims (DataSet, username, host, pid, started_at, heartbeat, "
                                   "token) VALUES (?, ?, ?, ?, %1, %1, ?)")
                        .arg(now));
@@ -200,13 +199,14 @@ bool SendClaim::take(const QSqlDatabase& db, const QString& dataSet, QString* re
     insert.addBindValue(QCoreApplication::applicationPid());
     insert.addBindValue(token);
     if (!insert.exec()) {
-        *refusal = failureOf(m_db, insert.lastError());
+        *refusal = failureOf(db, insert.lastError());
         return false;
     }
     if (!transaction.commit()) {
-        *refusal = TransactionFailure(m_db, transaction);
+        *refusal = TransactionFailure(db, transaction);
         return false;
     }
+    m_db = db;
     m_dataSet = dataSet;
     m_token = token;
     heldHere().insert(token);
@@ -228,6 +228,8 @@ void SendClaim::release()
     q.exec();
     heldHere().remove(m_token);
     m_token.clear();
+    // The run's connection may close now.
+    m_db = QSqlDatabase();
 }
 
 void SendClaim::beat()

@@ -251,6 +251,7 @@ TEST_F(MainWindowTest, MenuEntriesCarryTheirTextsAndRequestTheirJobs)
         {m_window.get(), "PrinterSetup1", "Printer Set&up", {}},
         {m_window.get(), "SendAll1", "Send Pro-Forma's to &Everyone", {}},
         {m_window.get(), "SendNotYetSent1", "Send to Doctors &Not Yet Sent…", {}},
+        {m_window.get(), "SendAmended1", "Send &Amended Invoices…", {}},
         {m_window.get(), "SendLog1", "Send &Log", {}},
         {m_window.get(), "OnLineHelpSystem1", "&On Line Help System", Qt::Key_F1},
         {m_window.get(), "About1", "&About", {}},
@@ -278,6 +279,7 @@ TEST_F(MainWindowTest, MenuEntriesCarryTheirTextsAndRequestTheirJobs)
     QSignalSpy setup(m_window.get(), &MainWindow::printerSetupRequested);
     QSignalSpy sendAll(m_window.get(), &MainWindow::sendAllRequested);
     QSignalSpy notYetSent(m_window.get(), &MainWindow::sendNotYetSentRequested);
+    QSignalSpy amended(m_window.get(), &MainWindow::sendChangedRequested);
     QSignalSpy sendLog(m_window.get(), &MainWindow::sendLogRequested);
     action("Summary1")->trigger();
     action("SummaryPrint1")->trigger();
@@ -285,6 +287,7 @@ TEST_F(MainWindowTest, MenuEntriesCarryTheirTextsAndRequestTheirJobs)
     action("PrinterSetup1")->trigger();
     action("SendAll1")->trigger();
     action("SendNotYetSent1")->trigger();
+    action("SendAmended1")->trigger();
     action("SendLog1")->trigger();
     ASSERT_EQ(summary.size(), 2);
     EXPECT_FALSE(summary[0][0].toBool());
@@ -293,6 +296,7 @@ TEST_F(MainWindowTest, MenuEntriesCarryTheirTextsAndRequestTheirJobs)
     EXPECT_EQ(setup.size(), 1);
     EXPECT_EQ(sendAll.size(), 1);
     EXPECT_EQ(notYetSent.size(), 1);
+    EXPECT_EQ(amended.size(), 1);
     EXPECT_EQ(sendLog.size(), 1);
     EXPECT_TRUE(m_prompter.messages.isEmpty());
 

@@ -326,7 +326,15 @@ TEST_F(ReportsUiTest, WindowsReachTheReportsThroughTheController)
     // Print All to a printer that writes a file: one file per doctor beside the chosen one, the
     // progress at 100 % and gone afterwards, and the end says what was written where.
     QFile::remove(printed);
+    // The run owns its data set: an import meanwhile is refused, and every file is of DS1.
+    QStringList duringRun;
+    QTimer::singleShot(0, &mainWindow, [&] {
+        mainWindow.ImportFile(path(QStringLiteral("other.pay")));
+        duringRun = m_prompter.messages;
+        m_prompter.messages.clear();
+    });
     action(mainWindow, "PrintAll1")->trigger();
+    EXPECT_EQ(duringRun, QStringList{QStringLiteral("info: Printing is in progress.")});
     EXPECT_FALSE(reports.progressWindow().isVisible());
     EXPECT_EQ(reports.progressWindow().percentText(), QStringLiteral("100%"));
     EXPECT_EQ(reports.progressWindow().progressText(), QStringLiteral("Dr Kim Surname60"));

@@ -149,15 +149,17 @@ TEST_F(SendingUiTest, SendLogShowsTheLatestOutcomePerDoctorByNameFilteredAndCopy
     EXPECT_EQ(m_prompter.messages, QStringList{u"info: Please open a file first"_s});
 
     const FixedClock clock(QDateTime(QDate(2025, 6, 5), QTime(14, 3, 9), Qt::UTC));
-    const QList<std::tuple<const char*, SendOutcome, const char*>> attempts{
-        {"2", SendOutcome::Skipped, "Dr Fenwick has no e-mail address"},
-        {"1", SendOutcome::Sent, "250 OK\nqueued"},
-        {"3", SendOutcome::Unconfirmed, "no reply within 20 seconds"}};
-    for (const auto& [id, outcome, reply] : attempts) {
+    // Oakes was sent a payment his figures no longer come to; Fenwick's went to the TEST address.
+    const QList<std::tuple<const char*, SendOutcome, const char*, std::optional<double>>> attempts{
+        {"2", SendOutcome::Skipped, "Dr Fenwick has no e-mail address", std::nullopt},
+        {"2", SendOutcome::Test, "250 OK", 1.0},
+        {"1", SendOutcome::Sent, "250 OK\nqueued", 0.01},
+        {"3", SendOutcome::Unconfirmed, "no reply within 20 seconds", std::nullopt}};
+    for (const auto& [id, outcome, reply, payment] : attempts) {
         QString error;
         ASSERT_TRUE(AppendSendLog(m_db,
                                   {u"DS1"_s, QString::fromUtf8(id), QString(), u"x@example.test"_s, u"x.pdf"_s,
-                                   clock.now(), outcome, QString::fromUtf8(reply)},
+                                   clock.now(), outcome, QString::fromUtf8(reply), payment},
                                   &error));
     }
     state.CurrentDataSet = u"DS1"_s;
@@ -167,9 +169,9 @@ TEST_F(SendingUiTest, SendLogShowsTheLatestOutcomePerDoctorByNameFilteredAndCopy
     ASSERT_TRUE(log.isVisible());
     const QString at = clock.now().toLocalTime().toString(u"dd/MM/yyyy hh:mm:ss"_s);
     EXPECT_EQ(log.shownRows(),
-              (QStringList{u"2\tFenwick\tx@example.test\t"_s + at + u"\tskipped\tDr Fenwick has no e-mail address"_s,
+              (QStringList{u"2\tFenwick\tx@example.test\t"_s + at + u"\ttest to x@example.test\t250 OK"_s,
                            u"3\tMoss\tx@example.test\t"_s + at + u"\tunconfirmed\tno reply within 20 seconds"_s,
-                           u"1\tOakes\tx@example.test\t"_s + at + u"\tsent\t250 OK queued"_s}));
+                           u"1\tOakes\tx@example.test\t"_s + at + u"\tchanged since sent\t250 OK queued"_s}));
     // One text line a row, a reply of two lines too; each outcome in a colour of its own.
     auto* grid = log.findChild<QTableView*>(u"sendLogGrid"_s);
     EXPECT_EQ(grid->rowHeight(2), grid->fontMetrics().height() + 6);
@@ -179,14 +181,16 @@ TEST_F(SendingUiTest, SendLogShowsTheLatestOutcomePerDoctorByNameFilteredAndCopy
     colours.removeDuplicates();
     EXPECT_EQ(colours.size(), 3) << colours.join(u' ').toStdString();
 
-    // By keyboard: Alt+S to the filter, down to "sent", back to the list and copy.
+    // By keyboard: Alt+S to the filter, to its last entry ("changed since sent"), back to the list
+    // and copy.
     QApplication::setActiveWindow(&log);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&log));
     QTest::keyClick(&log, Qt::Key_S, Qt::AltModifier);
     auto* filter = log.findChild<QComboBox*>(u"cbOutcome"_s);
     ASSERT_TRUE(filter->hasFocus());
-    QTest::keyClick(filter, Qt::Key_Down);
+    QTest::keyClick(filter, Qt::Key_End);
     EXPECT_EQ(log.shownRows().size(), 1);
+    EXPECT_TRUE(log.shownRows().value(0).startsWith(u"1\tOakes\t"_s));
     grid->setFocus();
     grid->selectRow(0);
     QTest::keySequence(grid, QKeySequence::Copy);
@@ -197,6 +201,11 @@ TEST_F(SendingUiTest, SendLogShowsTheLatestOutcomePerDoctorByNameFilteredAndCopy
     p.detail.show();
     EXPECT_EQ(p.detail.findChild<QLabel*>(u"SendStatus"_s)->text(),
               u"Unconfirmed on "_s + at.left(16) + u": no reply within 20 seconds"_s);
+    p.detail.hide();
+    state.CurrentDoctorId = u"1"_s;
+    p.detail.show();
+    EXPECT_EQ(p.detail.findChild<QLabel*>(u"SendStatus"_s)->text(),
+              u"Sent to x@example.test on "_s + at.left(16) + u"; changed since sent"_s);
     p.detail.hide();
     EXPECT_EQ(m_prompter.messages.size(), 1);
 }
