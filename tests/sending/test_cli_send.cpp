@@ -295,9 +295,11 @@ protected:
         const QStringList received = server.recipients();
         for (const QString& to : received)
             EXPECT_EQ(received.count(to), 1) << to.toStdString() << " was mailed twice";
-        for (const QString& row : log(true))
-            if (row.endsWith(u"|sent"_s))
+        for (const QString& row : log(true)) {
+            if (row.endsWith(u"|sent"_s)) {
                 EXPECT_TRUE(received.contains(row.section(u'|', 1, 1))) << row.toStdString();
+            }
+        }
     }
 
     SmtpServerProcess server;
@@ -333,13 +335,14 @@ TEST_P(SendRuns, KilledRunsThenOnlyFailedNeverMailTwice)
         const qsizetype before = server.messageFiles().size();
         QProcess p;
         start(p, round == 0 ? QStringList() : QStringList{u"--only-failed"_s});
-        QTest::qWaitFor([&] { return server.messageFiles().size() > before || p.state() == QProcess::NotRunning; },
-                        20000);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return server.messageFiles().size() > before || p.state() == QProcess::NotRunning; }, 20000));
         QTest::qWait(int(QRandomGenerator::global()->bounded(400)));
         p.kill();
         ASSERT_TRUE(p.waitForFinished(10000));
-        if (round > 0)
+        if (round > 0) {
             EXPECT_TRUE(p.readAllStandardOutput().contains("this run takes it over."));
+        }
     }
     const CliRun last = run({u"send-all"_s, u"--yes"_s, u"--only-failed"_s, u"--dataset"_s, u"02_2005"_s});
     EXPECT_TRUE(last.out.contains(u"skipped"_s)) << last.out.toStdString() << last.err.toStdString();
