@@ -204,20 +204,20 @@ bool BeginAttempt(const QSqlDatabase& db, const SendLogEntry& entry, const QStri
 
 bool FinishAttempt(const QSqlDatabase& db, int attempt, SendOutcome outcome, const QString& reply, QString* error)
 {
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("UPDATE SendLog SET outcome = ?, reply = ?, sent_at = ? WHERE attempt = ?"));
-    q.addBindValue(OutcomeName(outcome));
-    q.addBindValue(reply);
-    q.addBindValue(Clock::currentDateTime().toUTC().toString(Qt::ISODate));
-    q.addBindValue(attempt);
-    QString failure;
-    if (!q.exec())
-        failure = failureOf(db, q.lastError());
-    else if (q.numRowsAffected() != 1)
-        failure = QStringLiteral("attempt %1 is no longer in the send log").arg(attempt);
-    if (error)
-        *error = failure;
-    return failure.isEmpty();
+    // As the one writer: another clerk's import meanwhile is waited for rather than losing the answer.
+    return asWriter(db, error, [&](QString* failure) {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("UPDATE SendLog SET outcome = ?, reply = ?, sent_at = ? WHERE attempt = ?"));
+        q.addBindValue(OutcomeName(outcome));
+        q.addBindValue(reply);
+        q.addBindValue(Clock::currentDateTime().toUTC().toString(Qt::ISODate));
+        q.addBindValue(attempt);
+        if (!q.exec())
+            *failure = failureOf(db, q.lastError());
+        else if (q.numRowsAffected() != 1)
+            *failure = QStringLiteral("attempt %1 is no longer in the send log").arg(attempt);
+        return failure->isEmpty();
+    });
 }
 
 bool ReadSendLog(const QSqlDatabase& db, const QString& dataSet, bool every, QList<SendLogEntry>* entries,

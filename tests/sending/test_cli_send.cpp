@@ -229,8 +229,9 @@ TEST_F(SendCommands, ALogThatCannotBeWrittenStopsTheRunAndNobodyIsMailedUnlogged
     startSendAll(run);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !server.messageFiles().isEmpty(); }, 20000));
     {
+        // Held longer than the run waits for another writer (40 s).
         const LockHolder other(path(QStringLiteral("velmarpay.mdb")), QStringLiteral("BEGIN IMMEDIATE"));
-        ASSERT_TRUE(run.waitForFinished(60000));
+        ASSERT_TRUE(run.waitForFinished(90000));
     }
     EXPECT_EQ(run.exitCode(), 1);
     EXPECT_TRUE(run.readAllStandardOutput().contains("The send log cannot be written"));
