@@ -1,6 +1,8 @@
 // Imports a generated pay run (2,000 doctors, 100,000 shift records by default) into a fresh
 // database and prints records per second and peak memory. A smaller run first shows whether
-// memory grows with the file.
+// memory grows with the file. Then the same rows, as CSV files, go into another fresh database
+// through the sqlite3 shell's .import in one transaction, taking turns with the program's import
+// five times: the ratio of the medians is what the program's reading and checking costs.
 //   bench_import [DOCTORS SHIFTS]
 #include "benchsupport.h"
 #include "core/appsettings.h"
@@ -11,11 +13,14 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -26,16 +31,15 @@ long peakKiB()
     return usage.ru_maxrss;
 }
 
-bool runOnce(const QTemporaryDir& dir, int doctors, int shifts)
+// Imports the pay file into a fresh database; seconds, or a negative number after a message.
+double importOnce(const QString& pay, const QString& db, int* records = nullptr)
 {
-    const QString pay = dir.filePath(QStringLiteral("run%1.pay").arg(shifts));
-    const QString db = dir.filePath(QStringLiteral("run%1.mdb").arg(shifts));
-    velmar::bench::writePayFile(pay, doctors, shifts);
+    QFile::remove(db);
     QString error;
     QSqlDatabase connection;
-    if (!velmar::CreateDatabase(db, &error) || !velmar::OpenDatabase(db, pay, &connection, &error)) {
+    if (!velmar::CreateDatabase(db, &error) || !velmar::OpenDatabase(db, db, &connection, &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
-        return false;
+        return -1;
     }
     velmar::AppSettings settings;
     settings.Superannuation = 6;
@@ -46,12 +50,103 @@ bool runOnce(const QTemporaryDir& dir, int doctors, int shifts)
     timer.start();
     const bool ok = velmar::ImportPaymentFile(pay, settings, state, connection, prompter, &result);
     const double seconds = timer.nsecsElapsed() / 1e9;
-    const int records = result.doctors + result.shifts;
-    std::printf("%6d doctors %7d shifts: %s in %.3f s, %.0f records/s, peak memory %.1f MiB\n", doctors, shifts,
-                ok ? "imported" : "FAILED", seconds, records / seconds, peakKiB() / 1024.0);
+    if (records)
+        *records = result.doctors + result.shifts;
     connection = QSqlDatabase();
-    velmar::CloseDatabase(pay);
-    return ok;
+    velmar::CloseDatabase(db);
+    return ok ? seconds : -1;
+}
+
+bool sqliteShell(const QString& db, const QString& script, QString* output = nullptr)
+{
+    QProcess shell;
+    shell.start(QStringLiteral("sqlite3"), {QStringLiteral("-batch"), db});
+    shell.write(script.toUtf8());
+    shell.closeWriteChannel();
+    if (!shell.waitForFinished(-1) || shell.exitCode() != 0) {
+        std::fprintf(stderr, "sqlite3: %s%s\n", shell.readAllStandardError().constData(),
+                     qPrintable(shell.errorString()));
+        return false;
+    }
+    if (output)
+        *output = QString::fromUtf8(shell.readAllStandardOutput());
+    return true;
+}
+
+const char* const kTables[] = {"Headers", "Details", "FileNames"};
+
+// The rows the program stored, written out as CSV files beside the database.
+bool exportRows(const QString& db, const QTemporaryDir& dir)
+{
+    QString script = QStringLiteral(".mode csv\n");
+    for (const char* table : kTables)
+        script += QStringLiteral(".once %1\nSELECT * FROM %2;\n")
+                      .arg(dir.filePath(QLatin1String(table) + QStringLiteral(".csv")), QLatin1String(table));
+    return sqliteShell(db, script);
+}
+
+// The CSV rows into a fresh database of the same schema with the sqlite3 shell, one transaction;
+// seconds, the shell's start included.
+double shellImport(const QString& db, const QTemporaryDir& dir)
+{
+    QFile::remove(db);
+    QString error;
+    if (!velmar::CreateDatabase(db, &error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return -1;
+    }
+    QString script = QStringLiteral(".mode csv\nBEGIN;\n");
+    for (const char* table : kTables)
+        script += QStringLiteral(".import %1 %2\n")
+                      .arg(dir.filePath(QLatin1String(table) + QStringLiteral(".csv")), QLatin1String(table));
+    script += QStringLiteral("COMMIT;\n");
+    QElapsedTimer timer;
+    timer.start();
+    return sqliteShell(db, script) ? timer.nsecsElapsed() / 1e9 : -1;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+bool runOnce(const QTemporaryDir& dir, int doctors, int shifts)
+{
+    const QString pay = dir.filePath(QStringLiteral("run%1.pay").arg(shifts));
+    velmar::bench::writePayFile(pay, doctors, shifts);
+    int records = 0;
+    const double seconds = importOnce(pay, dir.filePath(QStringLiteral("run%1.mdb").arg(shifts)), &records);
+    std::printf("%6d doctors %7d shifts: %s in %.3f s, %.0f records/s, peak memory %.1f MiB\n", doctors, shifts,
+                seconds >= 0 ? "imported" : "FAILED", seconds, records / seconds, peakKiB() / 1024.0);
+    return seconds >= 0;
+}
+
+// The program's import and the shell's .import of the same rows, taking turns.
+bool compareWithShell(const QTemporaryDir& dir, int shifts)
+{
+    const QString pay = dir.filePath(QStringLiteral("run%1.pay").arg(shifts));
+    const QString ours = dir.filePath(QStringLiteral("run%1.mdb").arg(shifts));
+    const QString theirs = dir.filePath(QStringLiteral("shell.mdb"));
+    QString version;
+    if (!sqliteShell(QStringLiteral(":memory:"), QStringLiteral("SELECT sqlite_version();\n"), &version)) {
+        std::printf("sqlite3 .import: not measured (no sqlite3 shell)\n");
+        return true;
+    }
+    if (!exportRows(ours, dir))
+        return false;
+    std::vector<double> program, shell;
+    for (int round = 0; round < 5; ++round) {
+        program.push_back(importOnce(pay, ours));
+        shell.push_back(shellImport(theirs, dir));
+        if (program.back() < 0 || shell.back() < 0)
+            return false;
+    }
+    const double a = median(program), b = median(shell);
+    std::printf("import %.3f s, sqlite3 %s .import of the same rows %.3f s (medians of 5 turns each): %.2f times "
+                "(aim: at most 1.2)\n",
+                a, qPrintable(version.trimmed()), b, a / b);
+    return true;
 }
 
 } // namespace
@@ -62,6 +157,7 @@ int main(int argc, char** argv)
     const int doctors = argc > 2 ? std::atoi(argv[1]) : 2000;
     const int shifts = argc > 2 ? std::atoi(argv[2]) : 100000;
     QTemporaryDir dir;
-    const bool ok = runOnce(dir, doctors / 10 > 0 ? doctors / 10 : 1, shifts / 10) && runOnce(dir, doctors, shifts);
+    const bool ok = runOnce(dir, doctors / 10 > 0 ? doctors / 10 : 1, shifts / 10) && runOnce(dir, doctors, shifts) &&
+                    compareWithShell(dir, shifts);
     return ok ? 0 : 1;
 }

@@ -6,10 +6,12 @@
 #include "core/appstate.h"
 #include "core/prompter.h"
 #include "db/database.h"
+#include "db/reading.h"
 #include "db/sqltransaction.h"
 #include "documents/batchprint.h"
 #include "documents/documents.h"
 #include "documents/pensionsummaryreport.h"
+#include "payments/payments.h"
 #include "report/reportoutput.h"
 
 #include "benchsupport.h"
@@ -21,8 +23,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <vector>
 
 namespace {
 
@@ -131,6 +135,49 @@ int main(int argc, char* argv[])
                     seconds);
         if (!ok || seconds >= 2)
             rc = 1;
+    }
+    {
+        // Every doctor's figures as `figures` works them out, against one aggregate query over the same
+        // rows: what reading the records as records costs. Taking turns, the median of five each.
+        state.CurrentDataSet = QStringLiteral("summary");
+        std::vector<double> figures, aggregate;
+        for (int round = 0; round < 5; ++round) {
+            QElapsedTimer timer;
+            timer.start();
+            {
+                const velmar::ReadSnapshot snapshot(db);
+                velmar::DataSetReader reader(db, state.CurrentDataSet);
+                QList<QSqlRecord> doctors;
+                double net = 0;
+                bool read = reader.readDoctors(&doctors);
+                for (int i = 0; read && i < doctors.size(); ++i) {
+                    QList<QSqlRecord> rows;
+                    read = reader.shiftRows(i, &rows);
+                    net += velmar::ComputePaymentFigures(settings, doctors.at(i), rows).netPayment;
+                }
+                if (!read || net <= 0)
+                    rc = 1;
+            }
+            figures.push_back(timer.nsecsElapsed() / 1e9);
+            timer.restart();
+            QSqlQuery sums(db);
+            sums.setForwardOnly(true);
+            if (!sums.exec(QStringLiteral("SELECT id, sum(Total + (Extra * AdjustmentRate * AdjustmentTime / 60.0)), "
+                                          "sum(superfee), sum(nonsuperfee) FROM Details WHERE DataSet = 'summary' "
+                                          "GROUP BY id")))
+                rc = 1;
+            int groups = 0;
+            while (sums.next())
+                ++groups;
+            aggregate.push_back(timer.nsecsElapsed() / 1e9);
+            if (groups != summaryDoctors)
+                rc = 1;
+        }
+        std::sort(figures.begin(), figures.end());
+        std::sort(aggregate.begin(), aggregate.end());
+        std::printf("figures of %d doctors: %.3f s, one aggregate query over the same rows %.3f s: %.1f times (aim: "
+                    "at most 2)\n",
+                    summaryDoctors, figures[2], aggregate[2], figures[2] / aggregate[2]);
     }
     db = QSqlDatabase();
     velmar::CloseDatabase(QStringLiteral("bench"));

@@ -2,7 +2,7 @@
 
 #include "core/textformat.h"
 #include "db/database.h"
-#include "db/nameorder.h"
+#include "db/reading.h"
 #include "payments/payments.h"
 
 #include <QSqlRecord>
@@ -28,15 +28,14 @@ int figures(Context& ctx, QStringList& args)
     const ReadSnapshot snapshot(ctx.db);
     if (!began(ctx, snapshot))
         return 1;
-    // Surname order as the doctor list shows it; rowid keeps equal surnames in a stable order.
-    const QString statement = QStringLiteral("SELECT * FROM Headers WHERE DataSet = '%1' ORDER by %2, rowid")
-                                  .arg(QuoteForSql(dataSet), OrderByName(QStringLiteral("sname")));
-    QList<QSqlRecord> doctors;
-    QString trouble;
-    if (!QueryRecords(ctx.db, statement, &doctors, nullptr, &trouble)) {
-        ctx.err << ReadFailure(trouble, statement) << Qt::endl;
+    DataSetReader reader(ctx.db, dataSet);
+    const auto failed = [&] {
+        ctx.err << ReadFailure(reader.trouble(), reader.statement()) << Qt::endl;
         return 1;
-    }
+    };
+    QList<QSqlRecord> doctors;
+    if (!reader.readDoctors(&doctors))
+        return failed();
     if (doctors.isEmpty()) {
         ctx.err << NoDataSetMessage(dataSet) << Qt::endl;
         return 1;
@@ -58,11 +57,13 @@ int figures(Context& ctx, QStringList& args)
     QString lines = QStringLiteral("id\tgross\tsuperannuation\tadditionalContribution\tnetPayment\t"
                                    "employerContribution\tsuperannuableFees\tnonSuperannuableFees\tnoPension\t"
                                    "payGross\n");
-    for (const QSqlRecord& doctor : doctors) {
+    for (int i = 0; i < doctors.size(); ++i) {
+        const QSqlRecord& doctor = doctors.at(i);
         const QString id = doctor.value(QStringLiteral("id")).toString();
         QList<QSqlRecord> rows;
-        if (!LoadShiftRows(ctx.db, dataSet, id, &rows, ctx.prompter))
-            return 1;
+        // One doctor alone is read by himself; every doctor with one statement for them all.
+        if (oneDoctor ? !LoadShiftRows(ctx.db, dataSet, id, &rows, ctx.prompter) : !reader.shiftRows(i, &rows))
+            return oneDoctor ? 1 : failed();
         const PaymentFigures f = ComputePaymentFigures(ctx.settings, doctor, rows);
         lines += QStringList{id,
                              FormatMoney(f.gross),

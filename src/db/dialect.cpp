@@ -2,6 +2,7 @@
 
 #include "schema_sql.h"
 
+#include <QHash>
 #include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlField>
@@ -169,15 +170,41 @@ QStringList TableColumns(const QString& table)
 
 void SpellColumnsAsWritten(QSqlRecord* record, const QString& statement)
 {
+    // Each word's first spelling, so that no pattern is made per column: every doctor of a data set
+    // is read with a statement of its own.
+    const auto firstSpellings = [](const QStringList& words) {
+        QHash<QString, QString> spelling;
+        for (const QString& word : words) {
+            const QString key = word.toCaseFolded();
+            if (!spelling.contains(key))
+                spelling.insert(key, word);
+        }
+        return spelling;
+    };
+    static const QHash<QString, QString> schemaSpelling = [&] {
+        QStringList columns;
+        for (const Table& t : schemaTables())
+            columns += t.columns;
+        return firstSpellings(columns);
+    }();
+    static const QRegularExpression wordPattern(QStringLiteral("\\w+"));
+    QStringList words;
+    for (const QRegularExpressionMatch& m : wordPattern.globalMatch(statement))
+        words.append(m.captured(0));
+    const QHash<QString, QString> written = firstSpellings(words);
     for (int i = 0; i < record->count(); ++i) {
         const QString name = record->fieldName(i);
-        const QRegularExpression word(QStringLiteral("\\b%1\\b").arg(QRegularExpression::escape(name)),
-                                      QRegularExpression::CaseInsensitiveOption);
-        QString spelling = word.match(statement).captured(0);
-        for (const Table& t : schemaTables())
-            for (const QString& column : t.columns)
-                if (spelling.isEmpty() && column.compare(name, Qt::CaseInsensitive) == 0)
-                    spelling = column;
+        QString spelling;
+        if (wordPattern.match(name).capturedLength() == name.size()) {
+            spelling = written.value(name.toCaseFolded());
+        } else {
+            // A name that is no single word ("count(*)") is looked for as it stands.
+            const QRegularExpression word(QStringLiteral("\\b%1\\b").arg(QRegularExpression::escape(name)),
+                                          QRegularExpression::CaseInsensitiveOption);
+            spelling = word.match(statement).captured(0);
+        }
+        if (spelling.isEmpty())
+            spelling = schemaSpelling.value(name.toCaseFolded());
         if (!spelling.isEmpty() && spelling != name) {
             QSqlField field = record->field(i);
             field.setName(spelling);

@@ -12,6 +12,7 @@ namespace velmar {
 namespace {
 
 constexpr char kCollation[] = "NAMEORDER";
+constexpr char kKeyFunction[] = "NAMEKEY";
 
 // Sort keys of the names met so far: a summary sorts 100,000 rows over a few thousand names.
 // ICU at primary strength, English rules: letters alone count, not case nor accents (Ł as L,
@@ -46,7 +47,6 @@ public:
         return first.compare(second);
     }
 
-private:
     QByteArray key(const void* text, int size)
     {
         const QByteArray bytes = QByteArray::fromRawData(static_cast<const char*>(text), size);
@@ -71,6 +71,7 @@ private:
         return sortKey;
     }
 
+private:
     UCollator* m_collator = nullptr;
     QHash<QByteArray, QByteArray> m_keys;
 };
@@ -94,14 +95,33 @@ bool RegisterNameOrder(const QSqlDatabase& db)
         },
         [](void* arg) { delete static_cast<NameKeys*>(arg); });
     // A failed registration leaves the keys to us.
-    if (rc != SQLITE_OK)
+    if (rc != SQLITE_OK) {
         delete keys;
-    return rc == SQLITE_OK;
+        return false;
+    }
+    // The sort key as a value: a sort then makes each row's key once and compares bytes, where the
+    // collation is asked twice a key for every comparison. The collation owns the keys.
+    return sqlite3_create_function_v2(
+               handle, kKeyFunction, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, keys,
+               [](sqlite3_context* context, int, sqlite3_value** args) {
+                   // Numbers stay numbers, which sort before every name as they do under the collation.
+                   if (sqlite3_value_type(args[0]) != SQLITE_TEXT) {
+                       sqlite3_result_value(context, args[0]);
+                       return;
+                   }
+                   auto* keys = static_cast<NameKeys*>(sqlite3_user_data(context));
+                   const QByteArray key = keys->key(sqlite3_value_text(args[0]), sqlite3_value_bytes(args[0]));
+                   sqlite3_result_blob(context, key.constData(), int(key.size()), SQLITE_TRANSIENT);
+               },
+               nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-QString OrderByName(const QString& column)
+QString OrderByName(const QString& column, Dialect dialect)
 {
-    // SQLite puts NULL first of its own accord, a server last.
+    if (dialect == Dialect::SQLite)
+        // NULL gives NULL, which SQLite puts first.
+        return QLatin1String(kKeyFunction) + u'(' + column + u')';
+    // A server puts NULL last of its own accord.
     return column + QStringLiteral(" COLLATE ") + QLatin1String(kCollation) + QStringLiteral(" NULLS FIRST");
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/dialect.h"
+
 #include <QSqlDatabase>
 #include <QString>
 
@@ -10,7 +12,7 @@ namespace velmar {
 // For an SQLite connection; a server database has the collation of the same name from its schema.
 bool RegisterNameOrder(const QSqlDatabase& db);
 
-// The ORDER BY term that sorts a column of names that way, on either store; no name (NULL) first.
-QString OrderByName(const QString& column);
+// The ORDER BY term that sorts a column of names that way on the store; no name (NULL) first.
+QString OrderByName(const QString& column, Dialect dialect);
 
 } // namespace velmar

@@ -32,16 +32,23 @@ ReadQuery::ReadQuery(const QSqlDatabase& db, const QString& statement, const QVa
 
 bool ReadQuery::forEachRow(const std::function<void(const QSqlQuery& row)>& row)
 {
+    while (next())
+        row(m_query);
+    return m_active;
+}
+
+bool ReadQuery::next()
+{
     if (!m_active)
         return false;
-    while (m_query.next())
-        row(m_query);
-    // next() says false at the end and at a failure alike.
+    if (m_query.next())
+        return true;
+    // QSqlQuery::next() says false at the end and at a failure alike.
     if (m_query.lastError().isValid()) {
         m_active = false;
         m_trouble = ReadEndedEarly(m_db, m_query.lastError(), m_statement);
     }
-    return m_active;
+    return false;
 }
 
 QString ReadQuery::failure() const

@@ -26,6 +26,9 @@ public:
     const QSqlQuery& query() const { return m_query; }
     // Calls `row` on each row to the end. False when the statement failed or its rows ended early.
     bool forEachRow(const std::function<void(const QSqlQuery& row)>& row);
+    // Moves to the next row, for a caller that takes rows as it needs them. False at the end and at a
+    // failure alike: isActive() then tells which.
+    bool next();
     // The database's trouble, worded for the user ("The database stopped answering: ..."); empty when the
     // statement itself was refused, which the caller words ("Error in query: %s").
     QString trouble() const { return m_trouble; }

@@ -3,7 +3,6 @@
 #include "core/appstate.h"
 #include "core/prompter.h"
 #include "db/database.h"
-#include "db/nameorder.h"
 #include "db/reading.h"
 #include "documents/documents.h"
 #include "payments/payments.h"
@@ -62,16 +61,22 @@ int BatchPrint::PrintAll1Click(bool dataSetOpen)
         m_prompter.error(trouble.isEmpty() ? QStringLiteral("Database error: %1").arg(StatementText({statement}))
                                            : trouble);
     };
-    const QString doctorsStatement = QStringLiteral("SELECT * FROM Headers WHERE DataSet = '%1' ORDER by %2, rowid")
-                                         .arg(QuoteForSql(dataSet), OrderByName(QStringLiteral("sname")));
-    QList<QSqlRecord> doctors;
-    QString trouble;
-    if (!QueryRecords(m_db, doctorsStatement, &doctors, nullptr, &trouble)) {
-        failed(trouble, doctorsStatement);
+    // The documents read on their own between doctors.
+    DataSetReader reader(m_db, dataSet, true);
+    QList<QSqlRecord> listed;
+    if (!reader.readDoctors(&listed)) {
+        failed(reader.trouble(), reader.statement());
         return endRun(-1);
     }
-    if (sending && Wanted)
-        doctors.removeIf([this](const QSqlRecord& doctor) { return !Wanted(doctor); });
+    // Each doctor of the run with his place in the list, where his shift rows are found.
+    QList<QSqlRecord> doctors;
+    QList<int> places;
+    for (int i = 0; i < listed.size(); ++i) {
+        if (sending && Wanted && !Wanted(listed.at(i)))
+            continue;
+        doctors.append(listed.at(i));
+        places.append(i);
+    }
     m_run.doctors = int(doctors.size());
     m_progress.SetProgressRange(0, int(doctors.size()));
     m_progress.setRunName(sending ? QStringLiteral("Sending") : QStringLiteral("Printing"));
@@ -87,8 +92,8 @@ int BatchPrint::PrintAll1Click(bool dataSetOpen)
         m_progress.SetProgressPosition(i);
         const QString statement = ShiftRowsStatement(dataSet, doctor.value(QStringLiteral("id")).toString());
         QList<QSqlRecord> shiftRows;
-        if (!QueryRecords(m_db, statement, &shiftRows, nullptr, &trouble)) {
-            failed(trouble, statement);
+        if (!reader.shiftRows(places.at(i), &shiftRows)) {
+            failed(reader.trouble(), reader.statement());
             m_run.untried = m_run.doctors - i;
             return endRun(-1);
         }

@@ -68,7 +68,7 @@ SummaryExpressions summaryExpressions(const QString& annuityColumn)
     return e;
 }
 
-QStringList PaymentsSummaryReport::statementLines(const QString& dataSet)
+QStringList PaymentsSummaryReport::statementLines(const QString& dataSet, Dialect dialect)
 {
     const SummaryExpressions e = summaryExpressions(QStringLiteral("annuity"));
     return {
@@ -83,7 +83,7 @@ QStringList PaymentsSummaryReport::statementLines(const QString& dataSet)
         // recno: a doctor's amounts are added up in one order on every store and every plan, so that
         // sums of half pennies round the same way.
         QStringLiteral("ORDER BY %1, %2, Headers.rowid, Details.recno")
-            .arg(OrderByName(QStringLiteral("sname")), OrderByName(QStringLiteral("fname"))),
+            .arg(OrderByName(QStringLiteral("sname"), dialect), OrderByName(QStringLiteral("fname"), dialect)),
     };
 }
 
@@ -178,7 +178,7 @@ bool PaymentsSummaryReport::QuickRep1NeedData()
         m_totals = Totals();
         m_rows.clear();
         m_next = 0;
-        const QString statement = statementLines(ReportDataSet).join(u'\n');
+        const QString statement = statementLines(ReportDataSet, DialectOf(m_db)).join(u'\n');
         ReadQuery read(m_db, statement);
         const QSqlRecord r = read.query().record();
         const int sname = r.indexOf(QStringLiteral("sname")), fname = r.indexOf(QStringLiteral("fname")),

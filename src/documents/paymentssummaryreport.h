@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/dialect.h"
 #include "report/report.h"
 
 #include <QSqlDatabase>
@@ -37,7 +38,7 @@ public:
     // Grand totals of the last run; they stay until the next run starts.
     Totals totals() const { return m_totals; }
 
-    static QStringList statementLines(const QString& dataSet);
+    static QStringList statementLines(const QString& dataSet, Dialect dialect);
 
 private:
     bool QuickRep1BeforePrint();

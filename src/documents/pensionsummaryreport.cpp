@@ -19,7 +19,7 @@ constexpr double kSubtotalOffset = 7.5;
 
 } // namespace
 
-QStringList PensionSummaryReport::statementLines(const QString& dataSet)
+QStringList PensionSummaryReport::statementLines(const QString& dataSet, Dialect dialect)
 {
     const SummaryExpressions e = summaryExpressions(QStringLiteral("Headers.annuity"));
     return {
@@ -34,7 +34,7 @@ QStringList PensionSummaryReport::statementLines(const QString& dataSet)
         QStringLiteral("WHERE (((Details.DataSet)='%1'))").arg(QuoteForSql(dataSet)),
         // As the payments summary: each doctor's amounts added up in recno order on every store.
         QStringLiteral("ORDER BY pct, %1, %2, Headers.rowid, Details.recno")
-            .arg(OrderByName(QStringLiteral("sname")), OrderByName(QStringLiteral("fname"))),
+            .arg(OrderByName(QStringLiteral("sname"), dialect), OrderByName(QStringLiteral("fname"), dialect)),
     };
 }
 
@@ -148,7 +148,7 @@ bool PensionSummaryReport::QuickRep1NeedData()
         m_sub.fill(0);
         m_rows.clear();
         m_next = 0;
-        const QString statement = statementLines(ReportDataSet).join(u'\n');
+        const QString statement = statementLines(ReportDataSet, DialectOf(m_db)).join(u'\n');
         ReadQuery read(m_db, statement);
         const QSqlRecord r = read.query().record();
         const int pct = r.indexOf(QStringLiteral("pct")), id = r.indexOf(QStringLiteral("id")),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/dialect.h"
 #include "report/report.h"
 
 #include <QSqlDatabase>
@@ -31,7 +32,7 @@ public:
     using Sums = std::array<double, SumCount>;
     Sums totals() const { return m_grand; }
 
-    static QStringList statementLines(const QString& dataSet);
+    static QStringList statementLines(const QString& dataSet, Dialect dialect);
     // Band heights of a doctor line alone and of one closing his group (90 and 23 units at 160 %).
     static constexpr double kLineHeight = 23 / 160.0 * 25.4;
     static constexpr double kGroupEndHeight = 90 / 160.0 * 25.4;

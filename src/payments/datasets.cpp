@@ -14,7 +14,7 @@ QList<DoctorListEntry> DoctorList(const QSqlDatabase& db, const QString& dataSet
     QList<DoctorListEntry> entries;
     // Equal surnames keep the order they were stored in.
     ReadQuery doctors(db, QStringLiteral("SELECT id, fname, sname FROM Headers WHERE DataSet = '%1' ORDER by %2, rowid")
-                              .arg(QuoteForSql(dataSet), OrderByName(QStringLiteral("sname"))));
+                              .arg(QuoteForSql(dataSet), OrderByName(QStringLiteral("sname"), DialectOf(db))));
     const bool whole = doctors.forEachRow([&](const QSqlQuery& q) {
         DoctorListEntry e{QString(), q.value(0).toString(), q.value(1).toString(), q.value(2).toString()};
         // A missing first name gives a blank, as a NUL character would show.

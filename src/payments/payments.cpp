@@ -6,6 +6,7 @@
 #include "core/textformat.h"
 #include "db/database.h"
 #include "db/dialect.h"
+#include "db/nameorder.h"
 #include "db/reading.h"
 
 namespace velmar {
@@ -37,17 +38,98 @@ QString DoctorStatement(const QString& dataSet, const QString& doctorId)
         .arg(QuoteForSql(dataSet), QuoteForSql(doctorId));
 }
 
-QString ShiftRowsStatement(const QString& dataSet, const QString& doctorId)
+namespace {
+
+// The shift-rows select list up to FROM, with the data set's column and the whole row named as given.
+QString shiftColumns(const QString& dataSet, const QString& everyColumn)
 {
     // 60.0, not 60: SQLite divides integers without a remainder. Each derived column is written out
     // in full because a select list cannot refer to an alias defined earlier in it.
     const QString gap(29, u' ');
-    return QStringLiteral("SELECT recno, DataSet, Shift_Date, Location, Shift, Times,") + gap +
+    return QStringLiteral("SELECT recno, %1, Shift_Date, Location, Shift, Times,").arg(dataSet) + gap +
            QStringLiteral("Rate, Total, AdjustmentTime / 60.0 as Adj_Time, AdjustmentRate,") + gap +
            QStringLiteral("(Extra * AdjustmentRate * AdjustmentTime / 60.0) as Adjustment,") + gap +
            QStringLiteral("Total + (Extra * AdjustmentRate * AdjustmentTime / 60.0) as Net,") + gap +
-           QStringLiteral("Notes, * FROM Details WHERE DataSet = '%1' AND id = '%2' ORDER BY recno")
+           QStringLiteral("Notes, ") + everyColumn;
+}
+
+QString doctorsStatement(const QString& dataSet, Dialect dialect)
+{
+    // Surname order as the doctor list shows it; rowid keeps equal surnames in a stable order.
+    return QStringLiteral("SELECT * FROM Headers WHERE DataSet = '%1' ORDER by %2, rowid")
+        .arg(QuoteForSql(dataSet), OrderByName(QStringLiteral("sname"), dialect));
+}
+
+} // namespace
+
+QString ShiftRowsStatement(const QString& dataSet, const QString& doctorId)
+{
+    return shiftColumns(QStringLiteral("DataSet"), QStringLiteral("*")) +
+           QStringLiteral(" FROM Details WHERE DataSet = '%1' AND id = '%2' ORDER BY recno")
                .arg(QuoteForSql(dataSet), QuoteForSql(doctorId));
+}
+
+DataSetReader::DataSetReader(const QSqlDatabase& db, const QString& dataSet, bool readsBetween)
+    : m_db(db), m_dataSet(dataSet), m_doctorsStatement(doctorsStatement(dataSet, DialectOf(db))),
+      m_perDoctor(readsBetween && DialectOf(db) == Dialect::PostgreSQL)
+{
+}
+
+DataSetReader::~DataSetReader() = default;
+
+bool DataSetReader::readDoctors(QList<QSqlRecord>* doctors)
+{
+    m_statement = m_doctorsStatement;
+    if (!QueryRecords(m_db, m_doctorsStatement, &m_doctors, nullptr, &m_trouble))
+        return false;
+    *doctors = m_doctors;
+    return true;
+}
+
+bool DataSetReader::shiftRows(int index, QList<QSqlRecord>* rows)
+{
+    if (m_perDoctor) {
+        m_statement = ShiftRowsStatement(m_dataSet, m_doctors.value(index).value(QStringLiteral("id")).toString());
+        return QueryRecords(m_db, m_statement, rows, nullptr, &m_trouble);
+    }
+    if (!m_rows) {
+        // Each doctor's rows in a run of their own, the runs in the order of the doctor list; the
+        // Headers row last, to tell apart doctors stored twice under one id.
+        m_statement =
+            shiftColumns(QStringLiteral("Details.DataSet AS DataSet"), QStringLiteral("Details.*, Headers.rowid")) +
+            QStringLiteral(" FROM Details INNER JOIN Headers ON Details.DataSet = Headers.DataSet AND "
+                           "Details.id = Headers.id WHERE Details.DataSet = '%1' ORDER BY %2, Headers.rowid, "
+                           "Details.recno")
+                .arg(QuoteForSql(m_dataSet), OrderByName(QStringLiteral("Headers.sname"), DialectOf(m_db)));
+        m_rows = std::make_unique<ReadQuery>(m_db, m_statement);
+        m_layout = m_rows->query().record();
+        m_layout.clearValues();
+        m_layout.remove(m_layout.count() - 1);
+        SpellColumnsAsWritten(&m_layout, m_statement);
+        m_pending = m_rows->next();
+    }
+    const int idColumn = m_layout.indexOf(QStringLiteral("id"));
+    const int doctorColumn = m_layout.count();
+    for (; m_next <= index && m_next < m_doctors.size(); ++m_next) {
+        QList<QSqlRecord> run;
+        const QString id = m_doctors.at(m_next).value(QStringLiteral("id")).toString();
+        if (m_pending && m_rows->query().value(idColumn).toString() == id) {
+            const qint64 doctor = m_rows->query().value(doctorColumn).toLongLong();
+            do {
+                QSqlRecord row = m_layout;
+                for (int i = 0; i < doctorColumn; ++i)
+                    row.setValue(i, m_rows->query().value(i));
+                run.append(row);
+            } while ((m_pending = m_rows->next()) && m_rows->query().value(doctorColumn).toLongLong() == doctor);
+        }
+        if (m_next == index)
+            *rows = run;
+    }
+    if (!m_rows->isActive()) {
+        m_trouble = m_rows->trouble();
+        return false;
+    }
+    return true;
 }
 
 bool QueryRecords(const QSqlDatabase& db, const QString& statement, QList<QSqlRecord>* rows, QSqlRecord* columns,

@@ -6,6 +6,8 @@
 #include <QSqlRecord>
 #include <QString>
 
+#include <memory>
+
 namespace velmar {
 
 class Prompter;
@@ -39,6 +41,46 @@ QString DoctorStatement(const QString& dataSet, const QString& doctorId);
 
 // The shift-rows query for one doctor, ordered by recno, with Adj_Time (hours), Adjustment and Net.
 QString ShiftRowsStatement(const QString& dataSet, const QString& doctorId);
+
+class ReadQuery;
+
+// A data set's doctors in the order of the doctor list (name order, then as stored), and each one's
+// shift rows exactly as ShiftRowsStatement gives them, read with two statements for the whole data
+// set rather than one per doctor. Run it inside a ReadSnapshot: both statements then see one moment.
+// A caller that runs statements of its own between doctors says so: a server's rows then come with
+// a statement per doctor, as its connection cannot keep one result open beside another.
+class DataSetReader
+{
+public:
+    DataSetReader(const QSqlDatabase& db, const QString& dataSet, bool readsBetween = false);
+    ~DataSetReader();
+    DataSetReader(const DataSetReader&) = delete;
+    DataSetReader& operator=(const DataSetReader&) = delete;
+
+    // Reads the doctors, the whole list or none; false when the read fails.
+    bool readDoctors(QList<QSqlRecord>* doctors);
+    // The shift rows of the doctor at `index` of that list. Indices only rise from one call to the
+    // next (doctors may be passed over). False when the read fails: no rows are given then.
+    bool shiftRows(int index, QList<QSqlRecord>* rows);
+
+    // After a failure: the database's trouble (empty when the statement itself was refused) and the
+    // statement.
+    QString trouble() const { return m_trouble; }
+    QString statement() const { return m_statement; }
+
+private:
+    QSqlDatabase m_db;
+    QString m_dataSet;
+    QString m_doctorsStatement;
+    QList<QSqlRecord> m_doctors;
+    std::unique_ptr<ReadQuery> m_rows;
+    bool m_perDoctor = false;
+    QSqlRecord m_layout;
+    bool m_pending = false;
+    int m_next = 0;
+    QString m_statement;
+    QString m_trouble;
+};
 
 // Runs the two statements above; false (after an "Error in query: %s" message, or the database's
 // trouble) when one fails.

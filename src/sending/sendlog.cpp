@@ -60,7 +60,7 @@ bool readEntries(const QSqlDatabase& db, const QString& dataSet, const QString& 
         break;
     }
     statement += which == Rows::Every ? QStringLiteral(" ORDER BY l.attempt")
-                                      : QStringLiteral(" ORDER BY %1, l.id").arg(OrderByName(QLatin1String(surname)));
+                                      : QStringLiteral(" ORDER BY %1, l.id").arg(OrderByName(QLatin1String(surname), DialectOf(db)));
     QVariantList values{dataSet};
     if (!id.isNull())
         values.append(id);
