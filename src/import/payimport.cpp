@@ -90,21 +90,45 @@ struct NotWholeMinutes
     QString text;
 };
 
+// The decimals of a number written plainly in ASCII ("-12.5" has 1), or -1 for any other text.
+int plainDecimals(QStringView text)
+{
+    const auto digits = [&](qsizetype* at) {
+        const qsizetype from = *at;
+        while (*at < text.size() && text[*at] >= u'0' && text[*at] <= u'9')
+            ++*at;
+        return *at - from;
+    };
+    qsizetype at = text.startsWith(u'+') || text.startsWith(u'-') ? 1 : 0;
+    const qsizetype whole = digits(&at);
+    qsizetype decimals = 0;
+    if (at < text.size() && text[at] == u'.') {
+        ++at;
+        decimals = digits(&at);
+    }
+    return at == text.size() && whole + decimals > 0 ? int(decimals) : -1;
+}
+
 // The field's number, or 0 when it is empty (blanks only). Anything beside the number is refused.
-double wholeNumber(const QString& text)
+// *decimals: as plainDecimals.
+double wholeNumber(const QString& text, int* decimals = nullptr)
 {
     static const QRegularExpression number(QStringLiteral(R"(^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$)"));
     const QString trimmed = text.trimmed();
+    const int plain = plainDecimals(trimmed);
+    if (decimals)
+        *decimals = plain;
     if (trimmed.isEmpty())
         return 0;
-    if (!number.match(trimmed).hasMatch())
+    // Most fields are plain numbers, which the pattern would take too; it judges the rest.
+    if (plain < 0 && !number.match(trimmed).hasMatch())
         throw NotANumber{text};
     return StrToNumber(trimmed);
 }
 
-double checkedNumber(const QString& text)
+double checkedNumber(const QString& text, int* decimals = nullptr)
 {
-    const double value = wholeNumber(text);
+    const double value = wholeNumber(text, decimals);
     if (!std::isfinite(value) || std::fabs(value) > kMoneyLimit)
         throw NumberOutOfRange{text};
     return value;
@@ -113,7 +137,11 @@ double checkedNumber(const QString& text)
 // The money value as the text statement would store it: two decimals.
 double money(const QString& text)
 {
-    return RoundedToPence(checkedNumber(text));
+    int decimals = -1;
+    const double value = checkedNumber(text, &decimals);
+    // Written with two decimals or fewer, the number is its own rounding (amounts stay far below
+    // the digits a double holds): the costly round trip through the text changes nothing.
+    return decimals >= 0 && decimals <= 2 ? value : RoundedToPence(value);
 }
 
 long minutes(const QString& text)

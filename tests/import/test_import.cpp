@@ -186,6 +186,8 @@ TEST_P(Import, BadLinesRollBackEverything)
         {"H,7,Dr,Jo,Smith,a,b,c,d,e,5,f,g,h,i,j,k\n", "error: Doctor 7 appears twice (lines 3 and 6)"},
         {"D,7,01/03/2005,Base,S,T,1,\"1,234.56\",3,4,Y,n,5,6\n", "error: Not a number: 1,234.56 (line 6)"},
         {"D,7,01/03/2005,Base,S,T,1,2,3,4,Y,n,NaN,6\n", "error: Not a number: NaN (line 6)"},
+        {"D,7,01/03/2005,Base,S,T,1,.,3,4,Y,n,5,6\n", "error: Not a number: . (line 6)"},
+        {"D,7,01/03/2005,Base,S,T,1,2.5.1,3,4,Y,n,5,6\n", "error: Not a number: 2.5.1 (line 6)"},
         {"D,7,01/03/2005,Base,S,T,1,2,12.5,4,Y,n,5,6\n", "error: Not a whole number of minutes: 12.5 (line 6)"},
         {"D,7,01/03/2005,Base,S,T,1,2,3,4,Y,n,2" + QByteArray(1, '\0') + ",0.00\n",
          "error: Corrupt import file (line 6)"},
