@@ -146,7 +146,7 @@ int main(int argc, char* argv[])
             timer.start();
             {
                 const velmar::ReadSnapshot snapshot(db);
-                velmar::DataSetReader reader(db, state.CurrentDataSet);
+                velmar::DataSetReader reader(db, state.CurrentDataSet, false, velmar::DataSetReader::Columns::Figures);
                 QList<QSqlRecord> doctors;
                 double net = 0;
                 bool read = reader.readDoctors(&doctors);

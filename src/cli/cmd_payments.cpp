@@ -28,7 +28,7 @@ int figures(Context& ctx, QStringList& args)
     const ReadSnapshot snapshot(ctx.db);
     if (!began(ctx, snapshot))
         return 1;
-    DataSetReader reader(ctx.db, dataSet);
+    DataSetReader reader(ctx.db, dataSet, false, DataSetReader::Columns::Figures);
     const auto failed = [&] {
         ctx.err << ReadFailure(reader.trouble(), reader.statement()) << Qt::endl;
         return 1;

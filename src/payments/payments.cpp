@@ -69,9 +69,9 @@ QString ShiftRowsStatement(const QString& dataSet, const QString& doctorId)
                .arg(QuoteForSql(dataSet), QuoteForSql(doctorId));
 }
 
-DataSetReader::DataSetReader(const QSqlDatabase& db, const QString& dataSet, bool readsBetween)
+DataSetReader::DataSetReader(const QSqlDatabase& db, const QString& dataSet, bool readsBetween, Columns columns)
     : m_db(db), m_dataSet(dataSet), m_doctorsStatement(doctorsStatement(dataSet, DialectOf(db))),
-      m_perDoctor(readsBetween && DialectOf(db) == Dialect::PostgreSQL)
+      m_perDoctor(readsBetween && DialectOf(db) == Dialect::PostgreSQL), m_columns(columns)
 {
 }
 
@@ -95,12 +95,16 @@ bool DataSetReader::shiftRows(int index, QList<QSqlRecord>* rows)
     if (!m_rows) {
         // Each doctor's rows in a run of their own, the runs in the order of the doctor list; the
         // Headers row last, to tell apart doctors stored twice under one id.
-        m_statement =
-            shiftColumns(QStringLiteral("Details.DataSet AS DataSet"), QStringLiteral("Details.*, Headers.rowid")) +
-            QStringLiteral(" FROM Details INNER JOIN Headers ON Details.DataSet = Headers.DataSet AND "
-                           "Details.id = Headers.id WHERE Details.DataSet = '%1' ORDER BY %2, Headers.rowid, "
-                           "Details.recno")
-                .arg(QuoteForSql(m_dataSet), OrderByName(QStringLiteral("Headers.sname"), DialectOf(m_db)));
+        const QString columns =
+            m_columns == Columns::Every
+                ? shiftColumns(QStringLiteral("Details.DataSet AS DataSet"), QStringLiteral("Details.*"))
+                : QStringLiteral("SELECT Details.id AS id, Total + (Extra * AdjustmentRate * "
+                                 "AdjustmentTime / 60.0) as Net, superfee, nonsuperfee");
+        m_statement = columns + QStringLiteral(", Headers.rowid") +
+                      QStringLiteral(" FROM Details INNER JOIN Headers ON Details.DataSet = Headers.DataSet AND "
+                                     "Details.id = Headers.id WHERE Details.DataSet = '%1' ORDER BY %2, Headers.rowid, "
+                                     "Details.recno")
+                          .arg(QuoteForSql(m_dataSet), OrderByName(QStringLiteral("Headers.sname"), DialectOf(m_db)));
         m_rows = std::make_unique<ReadQuery>(m_db, m_statement);
         m_layout = m_rows->query().record();
         m_layout.clearValues();
