@@ -223,6 +223,9 @@ bool missingTables(const QSqlDatabase& db, QStringList* missing, QStringList* pr
 
 // Where the driver keeps the role's statement_timeout, for the message of a time-out.
 const char kStatementTimeout[] = "velmarStatementTimeout";
+// Set when a statement heard that its session is over: the server may still be closing the socket,
+// so an idle check could find it quiet and take it for alive.
+const char kSessionOver[] = "velmarSessionOver";
 
 // What every session on a server pins, whatever the server's, the database's or the role's own
 // settings say. False with the whole message when the session cannot be used.
@@ -376,6 +379,9 @@ Trouble serverTrouble(const QSqlDatabase& db, const QSqlError& error, const QStr
     // No code: the connection is gone (its reason is the connection's). Connection faults, and
     // statements the server ended (cancelled, shut down).
     if (state.isEmpty() || state.startsWith(u"08") || state.startsWith(u"57")) {
+        // A cancelled statement (57014) leaves its session; a shutdown or a lost connection ends it.
+        if (state != u"57014" && db.driver())
+            db.driver()->setProperty(kSessionOver, true);
         if (const pg_conn* connection = ServerHandle(db); reason.isEmpty() && connection)
             reason = ServerReason(QString::fromUtf8(PQerrorMessage(connection)));
         if (reason.isEmpty())
@@ -558,7 +564,8 @@ bool ReconnectIfLost(const QSqlDatabase& db, QString* trouble)
     }
     if (DialectOf(db) != Dialect::PostgreSQL)
         return true;
-    if (pg_conn* connection = ServerHandle(db); connection && stillAnswers(connection))
+    const bool over = db.driver() && db.driver()->property(kSessionOver).toBool();
+    if (pg_conn* connection = ServerHandle(db); !over && connection && stillAnswers(connection))
         return true;
     if (TransactionsOpen(db) > 0) {
         *trouble = QStringLiteral("The database stopped answering: the connection to the server was lost");
@@ -566,7 +573,10 @@ bool ReconnectIfLost(const QSqlDatabase& db, QString* trouble)
     }
     QSqlDatabase again = db;
     again.close();
-    return openServerSession(again, trouble);
+    if (!openServerSession(again, trouble))
+        return false;
+    again.driver()->setProperty(kSessionOver, false);
+    return true;
 }
 
 QString StatementFailure(const QSqlDatabase& db, const QSqlError& error, const QStringList& lines)
