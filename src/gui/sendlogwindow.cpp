@@ -2,6 +2,7 @@
 
 #include "core/appstate.h"
 #include "core/prompter.h"
+#include "core/textformat.h"
 #include "gui/windowplaces.h"
 #include "sending/sendlog.h"
 
@@ -133,10 +134,15 @@ void SendLogWindow::reload()
              {e.id, e.sname, e.address, e.sentAt.toLocalTime().toString(QStringLiteral("dd/MM/yyyy hh:mm:ss")), outcome,
               e.reply}) {
             // A reply of several lines reads as one here and when copied; the whole of it is the tip.
-            row.append(new QStandardItem(text.simplified()));
+            // Replies stored by older versions may hold control characters: none is shown.
+            row.append(new QStandardItem(ShownText(text.simplified())));
             row.last()->setData(text, Qt::UserRole);
-            if (text.contains(u'\n') || text.contains(u'\r'))
-                row.last()->setToolTip(text);
+            if (text.contains(u'\n') || text.contains(u'\r')) {
+                QStringList lines = QString(text).remove(u'\r').split(u'\n');
+                for (QString& line : lines)
+                    line = ShownText(line);
+                row.last()->setToolTip(lines.join(u'\n'));
+            }
         }
         // The time sorts as a time, not as the day-first text shows it.
         row[SentAtColumn]->setData(e.sentAt, Qt::UserRole);
