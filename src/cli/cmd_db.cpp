@@ -3,6 +3,7 @@
 #include "db/database.h"
 #include "db/firstrun.h"
 #include "db/migrate.h"
+#include "history/history.h"
 
 namespace velmar::cli {
 namespace {
@@ -32,14 +33,21 @@ int migrate(Context& ctx, QStringList& args)
     if (unexpectedArguments(ctx, args))
         return 2;
     const QString connection = QStringLiteral("velmarpay-migrate");
-    QString error;
+    QString error, historyNote;
     Migration migration;
     bool ok = false;
     {
         QSqlDatabase source;
         // An older file gains superfee and nonsuperfee as it would at the program's next start.
+        // The history goes with the copy, in its transaction.
+        const auto recordHistory = [&](const Migration& done, QString* why) {
+            QStringList names;
+            for (const MigratedDataSet& d : done.copied)
+                names.append(d.name);
+            return history::RecordMigration(source, ctx.db, file, names, &historyNote, why);
+        };
         ok = OpenDatabase(file, connection, &source, &error) && UpgradeSchema(source, ctx.prompter) &&
-             MigrateDataSets(source, ctx.db, &migration, &error);
+             MigrateDataSets(source, ctx.db, &migration, &error, recordHistory);
     }
     CloseDatabase(connection);
     if (!ok) {
@@ -57,6 +65,8 @@ int migrate(Context& ctx, QStringList& args)
                 << " on, as lower numbers are in use there" << Qt::endl;
     if (migration.copied.isEmpty())
         ctx.out << "nothing copied" << Qt::endl;
+    if (!historyNote.isEmpty())
+        ctx.err << historyNote << Qt::endl;
     for (const QString& name : migration.refused)
         ctx.err << "not copied: " << name << " already exists in " << DatabaseDescription(ctx.db) << Qt::endl;
     return migration.refused.isEmpty() ? 0 : 1;

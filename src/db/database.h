@@ -110,7 +110,7 @@ QString UnchangedSince(const QSqlRecord& opened, const QStringList& columns);
 bool ExecuteStatement(const QSqlDatabase& db, const QStringList& lines, Prompter& prompter, int* changed = nullptr);
 
 // Brings an older database up to the schema, all or nothing: superfee and nonsuperfee in Details,
-// the send log and the send runs' claims, the columns added since (the import times, what each
+// the send log, the send runs' claims and the history, the columns added since (the import times, what each
 // message held). Reads only the catalog when nothing is to be done. False (after a message) when
 // the database cannot be read, or needs an upgrade that could not be made: it is then not to be
 // worked on, and the upgrade is tried again at the next start.

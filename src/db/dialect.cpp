@@ -62,6 +62,8 @@ QString forServer(QString statement)
     static const QRegularExpression real(QStringLiteral(R"(\bREAL\b|\bdecimal\(10,2\))"),
                                          QRegularExpression::CaseInsensitiveOption);
     statement.replace(real, QStringLiteral("double precision"));
+    static const QRegularExpression blob(QStringLiteral(R"(\bBLOB\b)"), QRegularExpression::CaseInsensitiveOption);
+    statement.replace(blob, QStringLiteral("bytea"));
     // Texts compare and sort by their characters' codes, as in SQLite, whatever the database's
     // own locale.
     static const QRegularExpression text(QStringLiteral(R"(\bTEXT\b)"), QRegularExpression::CaseInsensitiveOption);
@@ -127,7 +129,7 @@ QString UtcNowExpression(Dialect dialect)
 
 bool UpgradeAddsTable(const QString& table)
 {
-    return table == u"SendLog" || table == u"SendClaims";
+    return table == u"SendLog" || table == u"SendClaims" || table.startsWith(u"History");
 }
 
 QStringList TableStatements(Dialect dialect, const QString& table)
@@ -157,6 +159,13 @@ QStringList TableNames()
     QStringList names;
     for (const Table& t : schemaTables())
         names.append(t.name);
+    return names;
+}
+
+QStringList DataSetTables()
+{
+    QStringList names = TableNames();
+    names.removeIf([](const QString& table) { return table.startsWith(u"History") || table == u"SendClaims"; });
     return names;
 }
 

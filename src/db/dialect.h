@@ -28,6 +28,8 @@ QStringList UpgradeSteps(Dialect dialect);
 // The tables of the schema and their columns, in the order INSERT ... VALUES fills them.
 QStringList TableNames();
 QStringList TableColumns(const QString& table);
+// The tables that hold data sets' rows and go with them: Headers, Details, FileNames, SendLog.
+QStringList DataSetTables();
 
 // Tables that a database made before them gains when it is opened: they are never missing.
 bool UpgradeAddsTable(const QString& table);

@@ -20,19 +20,11 @@ QString storedOrder(const QString& table)
     return TableColumns(table).contains(QStringLiteral("recno")) ? QStringLiteral("recno") : QStringLiteral("rowid");
 }
 
-// The tables whose rows are copied: a send run's claim belongs to the store it runs on.
-QStringList copiedTables()
-{
-    QStringList tables = TableNames();
-    tables.removeAll(QStringLiteral("SendClaims"));
-    return tables;
-}
-
 // Data-set names in the order they came: the picker's list first, then names found only in the
 // other tables.
 bool sourceDataSets(const QSqlDatabase& db, QStringList* names, QString* error)
 {
-    QStringList tables = copiedTables();
+    QStringList tables = DataSetTables();
     tables.move(tables.indexOf(QStringLiteral("FileNames")), 0);
     for (const QString& table : tables) {
         ReadQuery read(db, QStringLiteral("SELECT DataSet FROM %1 ORDER BY %2").arg(table, storedOrder(table)));
@@ -62,7 +54,7 @@ public:
 
     bool prepare()
     {
-        for (const QString& table : copiedTables()) {
+        for (const QString& table : DataSetTables()) {
             auto insert = std::make_unique<FastInsert>();
             if (!insert->prepare(m_target, table))
                 return fail(insert->lastError());
@@ -137,7 +129,8 @@ private:
 
 } // namespace
 
-bool MigrateDataSets(const QSqlDatabase& source, const QSqlDatabase& target, Migration* result, QString* error)
+bool MigrateDataSets(const QSqlDatabase& source, const QSqlDatabase& target, Migration* result, QString* error,
+                     const std::function<bool(const Migration&, QString* error)>& beforeCommit)
 {
     *result = Migration();
     const QString from = DatabaseDescription(source);
@@ -167,7 +160,7 @@ bool MigrateDataSets(const QSqlDatabase& source, const QSqlDatabase& target, Mig
     for (const QString& name : names) {
         const QString quoted = QuoteForSql(name);
         QStringList counts;
-        for (const QString& table : TableNames())
+        for (const QString& table : DataSetTables())
             counts.append(QStringLiteral("(SELECT count(*) FROM %1 WHERE DataSet = '%2')").arg(table, quoted));
         const int found = scalar(target, QStringLiteral("SELECT ") + counts.join(QStringLiteral(" + ")), &ok).toInt();
         const QVariant first =
@@ -210,7 +203,7 @@ bool MigrateDataSets(const QSqlDatabase& source, const QSqlDatabase& target, Mig
             scalar(source, QStringLiteral("SELECT Label FROM FileNames WHERE DataSet = '%1'").arg(QuoteForSql(name)),
                    &found)
                 .toString();
-        const QStringList tables = copiedTables();
+        const QStringList tables = DataSetTables();
         result->copied.append(MigratedDataSet{name, label, counts.value(tables.indexOf(QStringLiteral("Headers"))),
                                               counts.value(tables.indexOf(QStringLiteral("Details"))),
                                               counts.value(tables.indexOf(QStringLiteral("SendLog")))});
@@ -219,6 +212,8 @@ bool MigrateDataSets(const QSqlDatabase& source, const QSqlDatabase& target, Mig
         *error = QStringLiteral("Cannot copy into %1: %2").arg(into, copier.error());
         return false;
     }
+    if (beforeCommit && !beforeCommit(*result, error))
+        return false;
     return transaction.commit() || cannotWrite();
 }
 

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace velmar {
 
 struct MigratedDataSet
@@ -29,7 +31,9 @@ struct Migration
 // Copies every data set of one database (every table's rows that carry its name: doctors, shift
 // records, labels, the send log) into another,
 // in one write transaction of the target: all of it or, after *error, nothing. Rows keep their
-// stored order. Both databases must have the current schema.
-bool MigrateDataSets(const QSqlDatabase& source, const QSqlDatabase& target, Migration* result, QString* error);
+// stored order. Both databases must have the current schema. beforeCommit, when given, writes what
+// goes with the copy (its history) inside the same transaction; false from it undoes everything.
+bool MigrateDataSets(const QSqlDatabase& source, const QSqlDatabase& target, Migration* result, QString* error,
+                     const std::function<bool(const Migration&, QString* error)>& beforeCommit = {});
 
 } // namespace velmar

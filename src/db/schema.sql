@@ -66,3 +66,26 @@ CREATE TABLE SendClaims (
   token TEXT
 );
 CREATE UNIQUE INDEX SendClaimsDataSet ON SendClaims (DataSet);
+CREATE TABLE History (
+  entry INTEGER,
+  made_at TEXT,
+  who TEXT,
+  host TEXT,
+  program TEXT,
+  action TEXT,
+  DataSet TEXT,
+  id TEXT,
+  recno INTEGER,
+  before_values TEXT,
+  after_values TEXT,
+  detail TEXT,
+  hash TEXT
+);
+CREATE UNIQUE INDEX HistoryEntry ON History (entry);
+CREATE TABLE HistoryData (
+  entry INTEGER,
+  name TEXT,
+  sha256 TEXT,
+  data BLOB
+);
+CREATE INDEX HistoryDataEntry ON HistoryData (entry);

@@ -6,6 +6,7 @@
 #include "db/database.h"
 #include "db/nameorder.h"
 #include "db/reading.h"
+#include "history/history.h"
 
 #include <QSqlRecord>
 
@@ -34,6 +35,13 @@ void FillSummaryHeading(Report& report, const AppSettings& settings, const AppSt
         QStringLiteral("Payment's Summary for ") + state.CurrentDataSetLabel;
     report.control(QStringLiteral("QRCName"))->caption = settings.Name;
     report.control(QStringLiteral("QRAddress"))->caption = settings.Address;
+}
+
+QString HistoryAnchorText(qint64 entries, const QString& lastHash)
+{
+    return QStringLiteral("History: %1 entries, last %2")
+        .arg(entries)
+        .arg(lastHash.isEmpty() ? QStringLiteral("none") : lastHash.left(12));
 }
 
 QRectF SummaryColumns::next(double right)
@@ -139,6 +147,9 @@ PaymentsSummaryReport::PaymentsSummaryReport(const AppSettings& settings, const 
         .OnPrint = [](QString& text) { text = QStringLiteral("Printed: ") + text; };
     footer.addSystemData(QStringLiteral("QRSysData1"), SystemDataKind::PageNumber, rightAt(183.9, 1.0), arial(10),
                          Qt::AlignRight);
+    // Every printed summary anchors the history on paper: a later change of it shows.
+    footer.addLabel(QStringLiteral("QRHistory"), QString(), QRectF(50.0, 1.0, 84.0, 0), arial(8), Qt::AlignHCenter)
+        .fit = TextFit::Text;
 
     const auto total = [this](const char* name, std::function<double(const Totals&)> value) {
         (*this)[QString::fromUtf8(name)].OnPrint = [this, value](QString& text) {
@@ -196,6 +207,13 @@ bool PaymentsSummaryReport::QuickRep1NeedData()
             return false;
         }
         FillSummaryHeading(m_report, m_settings, m_state);
+        qint64 entries = 0;
+        QString last, trouble;
+        if (!history::Head(m_db, &entries, &last, &trouble)) {
+            m_report.raiseError(trouble);
+            return false;
+        }
+        (*this)[QStringLiteral("QRHistory")].caption = HistoryAnchorText(entries, last);
         RestartReport = false;
     }
     if (m_next >= m_rows.size())

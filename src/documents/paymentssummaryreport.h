@@ -59,6 +59,9 @@ private:
     Totals m_totals;
 };
 
+// The footer's anchor of the history: "History: 12 entries, last 0123456789ab".
+QString HistoryAnchorText(qint64 entries, const QString& lastHash);
+
 // Display name of a summary line: "sname, F".
 QString SummaryDisplayName(const QString& sname, const QString& fname);
 

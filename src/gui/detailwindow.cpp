@@ -9,6 +9,7 @@
 #include "gui/filedialogs.h"
 #include "gui/recordeditor.h"
 #include "gui/windowplaces.h"
+#include "history/history.h"
 #include "payments/recordrules.h"
 #include "payments/shiftrowsmodel.h"
 #include "report/reportoutput.h"
@@ -619,10 +620,11 @@ void DetailWindow::deleteRecord(const QString& dataSet, int recno)
 {
     // One call of arg for both: a name holding "%1" must not take in the number.
     int changed = 0;
-    if (ExecuteStatement(m_db,
-                         {QStringLiteral("DELETE FROM Details WHERE DataSet = '%1' AND recno = %2")
-                              .arg(QuoteForSql(dataSet), QString::number(recno))},
-                         m_prompter, &changed) &&
+    const auto statement = [&](int) {
+        return QStringList{QStringLiteral("DELETE FROM Details WHERE DataSet = '%1' AND recno = %2")
+                               .arg(QuoteForSql(dataSet), QString::number(recno))};
+    };
+    if (history::ChangeRecord(m_db, history::Action::Delete, dataSet, recno, statement, m_prompter, &changed) >= 0 &&
         changed == 0)
         m_prompter.error(RecordNotFoundMessage());
 }
@@ -667,7 +669,7 @@ void DetailWindow::Button2Click()
                 .arg(QString::number(recno), QuoteForSql(dataSet), QuoteForSql(doctorId), date)};
     };
     // Without the new record the editor would open on someone else's: stop after the message.
-    const int n = AddNumberedRecord(m_db, insert, m_prompter);
+    const int n = history::ChangeRecord(m_db, history::Action::Add, dataSet, -1, insert, m_prompter);
     if (n < 0)
         return;
     reloadShiftRows();

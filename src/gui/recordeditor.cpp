@@ -8,6 +8,7 @@
 #include "db/database.h"
 #include "db/dialect.h"
 #include "gui/windowplaces.h"
+#include "history/history.h"
 #include "payments/payments.h"
 #include "payments/recordrules.h"
 
@@ -562,13 +563,14 @@ void RecordEditor::OKBtnClick()
             where->setFocus();
         return;
     }
-    QSqlQuery q(m_db);
-    if (!q.exec(lines.join(u'\n'))) {
-        m_prompter.error(QStringLiteral("Error updating data: %1").arg(StatementText(lines)));
+    int changed = 0;
+    if (history::ChangeRecord(
+            m_db, history::Action::Edit, m_state.CurrentDataSet, m_row->value(QStringLiteral("recno")).toInt(),
+            [&](int) { return lines; }, m_prompter, &changed, QStringLiteral("Error updating data: %1")) < 0) {
         reject();
         return;
     }
-    if (q.numRowsAffected() == 0) {
+    if (changed == 0) {
         // Changed, deleted or re-imported elsewhere: what was typed stays, to be copied or cancelled.
         m_prompter.error(RecordChangedMessage());
         return;

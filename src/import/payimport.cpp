@@ -11,6 +11,7 @@
 #include "db/fastinsert.h"
 #include "db/reading.h"
 #include "db/sqltransaction.h"
+#include "history/history.h"
 
 #include <QDate>
 #include <QFile>
@@ -586,6 +587,13 @@ bool Importer::run(QIODevice& file, ImportResult* result)
                 overwrite = true;
                 continue;
             }
+            // An overwrite keeps what it replaces, whole, in its history entry.
+            QByteArray replaced;
+            QString trouble;
+            if (exists && (replaced = history::DumpDataSet(m_db, m_name, &trouble)).isEmpty()) {
+                m_prompter.error(trouble);
+                return false;
+            }
             if (exists)
                 deleteDataSet();
             const int recno = NextRecordNumber(m_db, m_prompter);
@@ -593,6 +601,10 @@ bool Importer::run(QIODevice& file, ImportResult* result)
                 return false;
             if (!readRecords(file, recno, result) || !finishInserts())
                 return false;
+            if (!history::RecordImport(m_db, m_name, file, result->doctors, result->shifts, replaced, &trouble)) {
+                m_prompter.error(trouble);
+                return false;
+            }
             if (!transaction.commit()) {
                 m_prompter.error(TransactionFailure(m_db, transaction));
                 return false;
