@@ -7,6 +7,7 @@
 #include "core/textformat.h"
 #include "db/database.h"
 #include "gui/filedialogs.h"
+#include "gui/historywindow.h"
 #include "gui/recordeditor.h"
 #include "gui/windowplaces.h"
 #include "history/history.h"
@@ -243,6 +244,8 @@ void DetailWindow::buildMenus()
     print->addSeparator()->setObjectName(QStringLiteral("N2"));
     entry(print, "PrinterSetup1", QStringLiteral("Printer Set&up"), &DetailWindow::PrinterSetup1Click);
     QAction* send = entry(bar, "Send1", QStringLiteral("&Send"), &DetailWindow::Send1Click);
+    entry(bar, "History1", QStringLiteral("&History…"), &DetailWindow::History1Click)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     entry(bar, "Close1", QStringLiteral("&Close"), &DetailWindow::Close1Click);
 
     // Only what was loaded may be printed or sent.
@@ -768,6 +771,26 @@ void DetailWindow::Send1Click()
     setSendingBusy(true);
     emit sendRequested(m_doctor, m_model->rows());
     setSendingBusy(false);
+}
+
+} // namespace velmar
+
+namespace velmar {
+
+void DetailWindow::History1Click()
+{
+    if (!m_loaded)
+        return;
+    if (!m_history) {
+        m_history = new HistoryWindow(m_db, m_prompter, this);
+        connect(m_history, &HistoryWindow::dataSetRestored, this, [this] {
+            reloadShiftRows();
+            RefreshTotals();
+        });
+    }
+    m_history->showFor(
+        history::Filter{m_state.CurrentDataSet, m_doctor.value(QStringLiteral("id")).toString(), QDate()});
+    m_history->exec();
 }
 
 } // namespace velmar

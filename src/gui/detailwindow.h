@@ -75,6 +75,7 @@ public slots:
     void CreateSoloPDF1Click();
     void PrinterSetup1Click();
     void Send1Click();
+    void History1Click();
     // The status line: the doctor's latest outcome in the send log of the open data set.
     void showSendStatus();
     // The navigator's buttons.
@@ -113,6 +114,7 @@ private:
     AppState& m_state;
     QSqlDatabase m_db;
     Prompter& m_prompter;
+    class HistoryWindow* m_history = nullptr;
     QPointer<RecordEditor> m_editor;
 
     QSqlRecord m_doctor;

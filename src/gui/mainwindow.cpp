@@ -6,6 +6,7 @@
 #include "gui/aboutbox.h"
 #include "gui/datasetpicker.h"
 #include "gui/filedialogs.h"
+#include "gui/historywindow.h"
 #include "gui/programicon.h"
 #include "gui/windowplaces.h"
 #include "import/payimport.h"
@@ -170,6 +171,8 @@ void MainWindow::buildMenus()
     addEntry(file, "Open1", QStringLiteral("&Load New File"), &MainWindow::Open1Click, Qt::CTRL | Qt::Key_L);
     addEntry(file, "OpenExisting1", QStringLiteral("&Open Existing File"), &MainWindow::OpenExisting1Click,
              Qt::CTRL | Qt::Key_O);
+    addEntry(file, "History1", QStringLiteral("&History…"), &MainWindow::History1Click, Qt::CTRL | Qt::Key_H);
+    file->addSeparator();
     addEntry(file, "Exit1", QStringLiteral("E&xit"), &MainWindow::Exit1Click, Qt::CTRL | Qt::Key_Q);
 
     QMenu* print = addMenu("Print1", QStringLiteral("&Print"));
@@ -551,6 +554,20 @@ void MainWindow::SendNotYetSent1Click()
 void MainWindow::SendAmended1Click()
 {
     emit sendChangedRequested();
+}
+
+void MainWindow::History1Click()
+{
+    if (!m_history) {
+        m_history = new HistoryWindow(m_db, m_prompter, this);
+        connect(m_history, &HistoryWindow::dataSetRestored, this, [this](const QString& dataSet) {
+            if (dataSet == m_state.CurrentDataSet)
+                openDataSet(dataSet, true);
+        });
+    }
+    // The open data set's history; with none open, all of it.
+    m_history->showFor(history::Filter{m_state.CurrentDataSet, QString(), QDate()});
+    m_history->exec();
 }
 
 void MainWindow::SendLog1Click()

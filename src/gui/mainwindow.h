@@ -93,6 +93,7 @@ public slots:
     void SendNotYetSent1Click();
     void SendAmended1Click();
     void SendLog1Click();
+    void History1Click();
     void OnLineHelpSystem1Click();
     void About1Click();
     void System1Click();
@@ -121,6 +122,7 @@ private:
     AppState& m_state;
     QSqlDatabase m_db;
     Prompter& m_prompter;
+    class HistoryWindow* m_history = nullptr;
 
     QListWidget* m_ids;
     QLineEdit* m_search;
