@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include "core/savefile.h"
 #include "history/history.h"
 
 namespace velmar::cli {
@@ -87,6 +88,60 @@ int restore(Context& ctx, QStringList& args)
     return 0;
 }
 
+int sentDocument(Context& ctx, QStringList& args)
+{
+    QString dataSet, doctor, out, number;
+    const bool named = takeOption(args, QStringLiteral("--dataset"), &dataSet) &&
+                       takeOption(args, QStringLiteral("--doctor"), &doctor) &&
+                       takeOption(args, QStringLiteral("--out"), &out);
+    const bool oneAttempt = takeOption(args, QStringLiteral("--attempt"), &number);
+    const bool pensionForm = takeFlag(args, QStringLiteral("--pension-form"));
+    if (!named) {
+        ctx.err << "sent-document: --dataset NAME, --doctor ID and --out FILE are required" << Qt::endl;
+        return 2;
+    }
+    bool ok = !oneAttempt;
+    const qint64 attempt = oneAttempt ? number.toLongLong(&ok) : 0;
+    if (!ok || attempt < 0) {
+        ctx.err << "sent-document: --attempt takes an attempt number of the send log: " << number << Qt::endl;
+        return 2;
+    }
+    if (unexpectedArguments(ctx, args))
+        return 2;
+    QByteArray bytes;
+    QString error;
+    const QString name = QLatin1String(pensionForm ? history::kPensionFormDocument : history::kInvoiceDocument);
+    if (!history::SentDocument(ctx.db, dataSet, doctor, attempt, name, &bytes, &error)) {
+        ctx.err << error << Qt::endl;
+        return 1;
+    }
+    CheckedSaveFile file(out);
+    if (!file.open(&error) || file.write(bytes) != bytes.size() || !file.commit(&error)) {
+        ctx.err << error << Qt::endl;
+        return 1;
+    }
+    return 0;
+}
+
+int pruneSent(Context& ctx, QStringList& args)
+{
+    QDate before;
+    if (!takeDate(ctx, args, QStringLiteral("--before"), &before) || unexpectedArguments(ctx, args))
+        return 2;
+    if (!before.isValid()) {
+        ctx.err << "prune-sent: --before DATE is required" << Qt::endl;
+        return 2;
+    }
+    int dropped = 0;
+    QString error;
+    if (!history::PruneSent(ctx.db, before, &dropped, &error)) {
+        ctx.err << error << Qt::endl;
+        return 1;
+    }
+    ctx.out << "Dropped " << dropped << " documents sent before " << before.toString(Qt::ISODate) << Qt::endl;
+    return 0;
+}
+
 const Command historyEntry("history",
                            "history [--dataset NAME] [--doctor ID] [--since DATE]  list the changes on record, "
                            "tab-separated",
@@ -97,6 +152,13 @@ const Command verifyEntry("verify-history",
 const Command restoreEntry("restore",
                            "restore --dataset NAME --entry N  bring back the data set an overwrite or restore replaced",
                            Needs::Database, restore);
+const Command sentDocumentEntry("sent-document",
+                                "sent-document --dataset NAME --doctor ID [--attempt N] [--pension-form] --out FILE  "
+                                "write the invoice (or pension form) exactly as it was mailed",
+                                Needs::Database, sentDocument);
+const Command pruneSentEntry("prune-sent",
+                             "prune-sent --before DATE     drop the kept copies of documents mailed before the date",
+                             Needs::Database, pruneSent);
 
 } // namespace
 } // namespace velmar::cli

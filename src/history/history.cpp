@@ -631,7 +631,8 @@ QString Describe(const Entry& e)
         return QStringLiteral("brought back as entry %1 kept it; what it replaced is kept")
             .arg(d.value(QStringLiteral("from_entry")).toInteger());
     if (e.action == u"send")
-        return QStringLiteral("%1 to %2: %3")
+        return QStringLiteral("attempt %1 %2 to %3: %4")
+            .arg(d.value(QStringLiteral("attempt")).toInteger())
             .arg(d.value(QStringLiteral("outcome")).toString(), d.value(QStringLiteral("address")).toString(),
                  d.value(QStringLiteral("attachments")).toString());
     if (e.action == u"migrate")
@@ -642,6 +643,75 @@ QString Describe(const Entry& e)
             .arg(d.value(QStringLiteral("before")).toString())
             .arg(d.value(QStringLiteral("dropped")).toInteger());
     return compact(d);
+}
+
+bool SentDocument(const QSqlDatabase& db, const QString& dataSet, const QString& doctor, qint64 attempt,
+                  const QString& name, QByteArray* bytes, QString* error)
+{
+    QList<Entry> sends;
+    if (!Read(db, Filter{dataSet, doctor, QDate()}, &sends, error))
+        return false;
+    for (auto e = sends.crbegin(); e != sends.crend(); ++e) {
+        if (e->action != u"send" || (attempt > 0 && e->detail.value(QStringLiteral("attempt")).toInteger() != attempt))
+            continue;
+        const QString recorded = e->detail.value(QStringLiteral("kept")).toObject().value(name).toString();
+        if (recorded.isEmpty()) {
+            if (attempt == 0)
+                continue;
+            *error = QStringLiteral("Attempt %1 kept no %2 (only a message that went keeps its documents)")
+                         .arg(attempt)
+                         .arg(name);
+            return false;
+        }
+        QString sha;
+        if (!keptBytes(db, e->number, name, bytes, &sha, error)) {
+            *error = QStringLiteral("The %1 sent in attempt %2 is no longer kept (prune-sent dropped it)")
+                         .arg(name)
+                         .arg(e->detail.value(QStringLiteral("attempt")).toInteger());
+            return false;
+        }
+        if (Sha256Hex(*bytes) != recorded) {
+            *error = QStringLiteral("History entry %1 does not match: it was changed or removed outside the program")
+                         .arg(e->number);
+            return false;
+        }
+        return true;
+    }
+    *error = attempt > 0
+                 ? QStringLiteral("Doctor %1 has no attempt %2 in data set %3").arg(doctor).arg(attempt).arg(dataSet)
+                 : QStringLiteral("Nothing sent to doctor %1 in data set %2 is kept").arg(doctor, dataSet);
+    return false;
+}
+
+bool PruneSent(const QSqlDatabase& db, const QDate& before, int* dropped, QString* error)
+{
+    SqlTransaction transaction(db);
+    if (!transaction.isActive()) {
+        *error = TransactionFailure(db, transaction);
+        return false;
+    }
+    const QString cutoff = before.toString(Qt::ISODate);
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("DELETE FROM HistoryData WHERE name <> ? AND entry IN (SELECT entry FROM History WHERE "
+                             "action = 'send' AND made_at < ?)"));
+    q.addBindValue(QLatin1String(kDataSetCopy));
+    q.addBindValue(cutoff);
+    if (!q.exec()) {
+        *error = StatementFailure(db, q.lastError(), {q.lastQuery()});
+        return false;
+    }
+    *dropped = q.numRowsAffected();
+    Entry entry;
+    entry.action = ActionName(Action::PruneSent);
+    entry.detail.insert(QStringLiteral("before"), cutoff);
+    entry.detail.insert(QStringLiteral("dropped"), *dropped);
+    if (!Append(db, entry, {}, error))
+        return false;
+    if (!transaction.commit()) {
+        *error = TransactionFailure(db, transaction);
+        return false;
+    }
+    return true;
 }
 
 bool RecordImport(const QSqlDatabase& db, const QString& dataSet, QIODevice& file, int doctors, int shifts,

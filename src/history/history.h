@@ -48,6 +48,9 @@ struct Kept
 
 // The name under which an overwrite or restore keeps the replaced data set.
 inline constexpr char kDataSetCopy[] = "dataset";
+// The names under which a send keeps the attachments it mailed.
+inline constexpr char kInvoiceDocument[] = "invoice";
+inline constexpr char kPensionFormDocument[] = "pension-form";
 
 QString Sha256Hex(const QByteArray& bytes);
 
@@ -93,6 +96,13 @@ bool KeepsDataSet(const Entry& entry);
 // data set's dump (not null) an overwrite that keeps it. Inside the import's transaction.
 bool RecordImport(const QSqlDatabase& db, const QString& dataSet, QIODevice& file, int doctors, int shifts,
                   const QByteArray& replaced, QString* error);
+
+// The bytes a send to the doctor kept: of the attempt numbered as in the send log, or (0) of his
+// latest that kept any. False with the message.
+bool SentDocument(const QSqlDatabase& db, const QString& dataSet, const QString& doctor, qint64 attempt,
+                  const QString& name, QByteArray* bytes, QString* error);
+// Drops the documents kept by sends made before the date, as one entry. *dropped: how many.
+bool PruneSent(const QSqlDatabase& db, const QDate& before, int* dropped, QString* error);
 
 // Appends the migrate entry to target, after copying the source's history when the target has none
 // (else *note says why not). Inside the migration's transaction.

@@ -296,15 +296,16 @@ MailResult SendPaymentMail(SmtpSession& session, const AppSettings& settings, co
     if (!session.HandOver(&error))
         return MailResult::failed(notDelivered + error, error, true);
     reply = session.ReadReply(end, true);
+    const QString headers = message.lines.mid(0, message.lines.indexOf(QString())).join(QStringLiteral("\r\n"));
     if (!reply.whole()) {
         // The server may have taken the message and lost only its answer.
         const QString text =
             QStringLiteral("Delivery of the message to %1 is not confirmed: %2").arg(recipient, reply.error);
-        return MailResult{MailOutcome::Unconfirmed, text, reply.error, true};
+        return MailResult{MailOutcome::Unconfirmed, text, reply.error, true, headers};
     }
     if (reply.code != 250)
         return refused(session, QStringLiteral("Error Sending mail (protocol 20): "), reply);
-    return MailResult{MailOutcome::Done, QString(), reply.last(), false};
+    return MailResult{MailOutcome::Done, QString(), reply.last(), false, headers};
 }
 
 } // namespace velmar

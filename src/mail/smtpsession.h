@@ -28,6 +28,8 @@ struct MailResult
     // The server's last reply line, or what went wrong with the connection or a file.
     QString reason;
     bool standsAlone = false;
+    // The message's headers as they went, when it went whole (sent or unconfirmed).
+    QString headers;
 
     bool ok() const { return outcome == MailOutcome::Done; }
     // As the user sees it: a refusal followed by the caller's words (" logging into email
@@ -35,7 +37,7 @@ struct MailResult
     QString within(const QString& callersWords) const { return ok() || standsAlone ? text : text + callersWords; }
     static MailResult failed(const QString& text, const QString& reason, bool standsAlone = false)
     {
-        return MailResult{MailOutcome::Failed, text, reason, standsAlone};
+        return MailResult{MailOutcome::Failed, text, reason, standsAlone, QString()};
     }
 };
 

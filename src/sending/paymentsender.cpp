@@ -364,6 +364,16 @@ QString PaymentSender::attempt(SendRecord record, SendLogEntry entry, const Paym
         record.outcome = SendOutcome::Test;
     record.reason = result.reason;
     describe(record, &entry);
+    // What went, as it went: the files the message was made of are still in the run's folder.
+    if (!result.headers.isEmpty()) {
+        entry.headers = result.headers;
+        for (const auto& [name, path] : {std::pair{history::kInvoiceDocument, message.pdfPath},
+                                         std::pair{history::kPensionFormDocument, message.soloPdfPath}}) {
+            QFile file(path);
+            if ((name == history::kInvoiceDocument || message.pensionFormWanted) && file.open(QIODevice::ReadOnly))
+                entry.documents.append(history::Kept{QLatin1String(name), file.readAll()});
+        }
+    }
     keep(record, entry, number);
     return result.within(QStringLiteral(" sending email to ") + message.recipient);
 }
@@ -372,8 +382,8 @@ void PaymentSender::keep(const SendRecord& record, const SendLogEntry& entry, in
 {
     m_records.append(record);
     QString error;
-    const bool logged = attempt < 0 ? AppendSendLog(m_log, entry, &error)
-                                    : FinishAttempt(m_log, attempt, entry.outcome, entry.reply, &error);
+    const bool logged =
+        attempt < 0 ? AppendSendLog(m_log, entry, &error) : FinishAttempt(m_log, attempt, entry, &error);
     // Nobody is mailed unrecorded: the run stops when its log cannot be written. An attempt whose
     // outcome is not logged stays in the log as one that may have gone.
     if (!logged && m_logError.isEmpty()) {

@@ -142,6 +142,24 @@ std::optional<SendOutcome> OutcomeFromName(const QString& name)
 
 namespace {
 
+// The attempt's history entry: to whom, what became of it, and of a message that went whole its
+// headers and attachments.
+bool recordAttempt(const QSqlDatabase& db, int number, const SendLogEntry& attempt, QString* error)
+{
+    history::Entry entry;
+    entry.action = history::ActionName(history::Action::Send);
+    entry.dataSet = attempt.dataSet;
+    entry.doctor = attempt.id;
+    entry.detail.insert(QStringLiteral("attempt"), number);
+    entry.detail.insert(QStringLiteral("address"), attempt.address);
+    entry.detail.insert(QStringLiteral("attachments"), attempt.attachments);
+    entry.detail.insert(QStringLiteral("outcome"), OutcomeName(attempt.outcome));
+    entry.detail.insert(QStringLiteral("reply"), attempt.reply);
+    if (!attempt.headers.isEmpty())
+        entry.detail.insert(QStringLiteral("headers"), attempt.headers);
+    return history::Append(db, entry, attempt.documents, error);
+}
+
 // Inserts the row as the one writer, so two clerks sending at once never share an attempt number.
 // The number orders the attempts even when two share a second.
 bool insertRow(const QSqlDatabase& db, const SendLogEntry& entry, int* attempt, QString* error)
@@ -189,7 +207,9 @@ bool asWriter(const QSqlDatabase& db, QString* error, const std::function<bool(Q
 bool AppendSendLog(const QSqlDatabase& db, const SendLogEntry& entry, QString* error)
 {
     int attempt = 0;
-    return asWriter(db, error, [&](QString* failure) { return insertRow(db, entry, &attempt, failure); });
+    return asWriter(db, error, [&](QString* failure) {
+        return insertRow(db, entry, &attempt, failure) && recordAttempt(db, attempt, entry, failure);
+    });
 }
 
 bool BeginAttempt(const QSqlDatabase& db, const SendLogEntry& entry, const QString& claimToken, int* attempt,
@@ -202,21 +222,21 @@ bool BeginAttempt(const QSqlDatabase& db, const SendLogEntry& entry, const QStri
     });
 }
 
-bool FinishAttempt(const QSqlDatabase& db, int attempt, SendOutcome outcome, const QString& reply, QString* error)
+bool FinishAttempt(const QSqlDatabase& db, int attempt, const SendLogEntry& entry, QString* error)
 {
     // As the one writer: another clerk's import meanwhile is waited for rather than losing the answer.
     return asWriter(db, error, [&](QString* failure) {
         QSqlQuery q(db);
         q.prepare(QStringLiteral("UPDATE SendLog SET outcome = ?, reply = ?, sent_at = ? WHERE attempt = ?"));
-        q.addBindValue(OutcomeName(outcome));
-        q.addBindValue(reply);
+        q.addBindValue(OutcomeName(entry.outcome));
+        q.addBindValue(entry.reply);
         q.addBindValue(Clock::currentDateTime().toUTC().toString(Qt::ISODate));
         q.addBindValue(attempt);
         if (!q.exec())
             *failure = failureOf(db, q.lastError());
         else if (q.numRowsAffected() != 1)
             *failure = QStringLiteral("attempt %1 is no longer in the send log").arg(attempt);
-        return failure->isEmpty();
+        return failure->isEmpty() && recordAttempt(db, attempt, entry, failure);
     });
 }
 

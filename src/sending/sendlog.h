@@ -1,5 +1,7 @@
 #pragma once
 
+#include "history/history.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QList>
@@ -52,10 +54,14 @@ struct SendLogEntry
     std::optional<double> payment = std::nullopt;
     QString attachmentHashes = {};
     QString importStamp = {};
+    // Of a message that went whole: its headers, and its attachments' bytes as mailed, kept in
+    // the attempt's history entry.
+    QString headers = {};
+    QList<history::Kept> documents = {};
 };
 
-// Adds one finished attempt (or a doctor not tried) to SendLog; the row is committed when this
-// returns true.
+// Adds one finished attempt (or a doctor not tried) to SendLog with its history entry; the row is
+// committed when this returns true.
 bool AppendSendLog(const QSqlDatabase& db, const SendLogEntry& entry, QString* error);
 
 // The first half of an attempt, before a word goes to the server: the row, outcome Sending (or
@@ -63,8 +69,9 @@ bool AppendSendLog(const QSqlDatabase& db, const SendLogEntry& entry, QString* e
 // refreshed in the same transaction. False when either cannot be done: the message must not go.
 bool BeginAttempt(const QSqlDatabase& db, const SendLogEntry& entry, const QString& claimToken, int* attempt,
                   QString* error);
-// The second half: the outcome and reply of the attempt, once the server's answer is known.
-bool FinishAttempt(const QSqlDatabase& db, int attempt, SendOutcome outcome, const QString& reply, QString* error);
+// The second half, once the server's answer is known: the attempt's outcome and reply, with its
+// history entry.
+bool FinishAttempt(const QSqlDatabase& db, int attempt, const SendLogEntry& entry, QString* error);
 
 // The latest attempt of each doctor of the data set in surname order, or (every) all attempts in
 // the order they were made.

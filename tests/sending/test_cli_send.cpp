@@ -78,6 +78,32 @@ TEST_F(SendCommands, SendOneSendAllAndRefusedLogin)
     EXPECT_TRUE(one.out.contains(QStringLiteral("\nDr Ashworth (1001) <a.ashworth@example.org>: sent\n")));
     EXPECT_TRUE(one.out.contains(QStringLiteral("Email with Pro Forma attachment sent to: a.ashworth@example.org")));
     EXPECT_EQ(server.messageFiles().size(), 1);
+    // What the history kept is byte for byte what the server received, invoice and pension form.
+    QProcess save;
+    save.start(QStringLiteral("/usr/bin/python3"), {sourcePath(QStringLiteral("tests/sending/save_attachments.py")),
+                                                    server.messageFiles().constFirst(), path(QString())});
+    ASSERT_TRUE(save.waitForFinished(30000));
+    const QStringList names = QString::fromUtf8(save.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(names.size(), 2);
+    for (const QString& kind : {QString(), QStringLiteral("--pension-form")}) {
+        QStringList args{QStringLiteral("sent-document"), QStringLiteral("--doctor"), QStringLiteral("1001"),
+                         QStringLiteral("--out"), path(QStringLiteral("kept.pdf"))};
+        if (!kind.isEmpty())
+            args.append(kind);
+        ASSERT_EQ(cli(args + dataSet).exitCode, 0);
+        QFile kept(path(QStringLiteral("kept.pdf"))), received(path(names.at(kind.isEmpty() ? 0 : 1)));
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly) && received.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), received.readAll()) << kind.toStdString();
+    }
+    // Once pruned, the copies are gone but the history stays whole.
+    EXPECT_EQ(cli({QStringLiteral("prune-sent"), QStringLiteral("--before"), QStringLiteral("2999-01-01")}).out,
+              QStringLiteral("Dropped 2 documents sent before 2999-01-01\n"));
+    EXPECT_EQ(cli(QStringList{QStringLiteral("sent-document"), QStringLiteral("--doctor"), QStringLiteral("1001"),
+                              QStringLiteral("--out"), path(QStringLiteral("kept.pdf"))} +
+                  dataSet)
+                  .exitCode,
+              1);
+    EXPECT_EQ(cli({QStringLiteral("verify-history")}).exitCode, 0);
 
     // Without --yes the question is refused and nothing goes.
     EXPECT_NE(cli(QStringList{QStringLiteral("send-all")} + dataSet).exitCode, 0);
