@@ -2,24 +2,30 @@
 
 #include "core/appstate.h"
 #include "core/prompter.h"
+#include "core/savefile.h"
 #include "core/textformat.h"
 #include "gui/windowplaces.h"
+#include "history/history.h"
 #include "sending/sendlog.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QColor>
 #include <QComboBox>
+#include <QDateTime>
+#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
 #include <QTableView>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace velmar {
@@ -94,6 +100,9 @@ SendLogWindow::SendLogWindow(const AppSettings& settings, const AppState& state,
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* showSent = buttons->addButton(QStringLiteral("Show Sent &Invoice"), QDialogButtonBox::ActionRole);
+    showSent->setObjectName(QStringLiteral("btnShowSentInvoice"));
+    connect(showSent, &QPushButton::clicked, this, &SendLogWindow::ShowSentInvoiceClick);
 
     auto* top = new QHBoxLayout;
     top->addWidget(m_dataSet, 1);
@@ -154,6 +163,32 @@ void SendLogWindow::reload()
     m_grid->resizeColumnsToContents();
     if (m_shown->rowCount() > 0)
         m_grid->selectRow(0);
+}
+
+void SendLogWindow::ShowSentInvoiceClick()
+{
+    const QModelIndex current = m_grid->currentIndex();
+    if (!current.isValid())
+        return;
+    const QString id = m_shown->index(current.row(), IdColumn).data(Qt::UserRole).toString();
+    QByteArray bytes;
+    QString error;
+    if (!history::SentDocument(m_db, m_state.CurrentDataSet, id, 0, QLatin1String(history::kInvoiceDocument), &bytes,
+                               &error)) {
+        m_prompter.error(error);
+        return;
+    }
+    // A file of its own each time: a viewer may still hold the last one open.
+    const QString path = m_shownFiles.filePath(QStringLiteral("Sent_%1_%2_%3.pdf")
+                                                   .arg(m_state.CurrentDataSet, id)
+                                                   .arg(QDateTime::currentMSecsSinceEpoch()));
+    CheckedSaveFile file(path);
+    if (!file.open(&error) || file.write(bytes) != bytes.size() || !file.commit(&error)) {
+        m_prompter.error(error);
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        m_prompter.information(QStringLiteral("The invoice as sent is in %1").arg(path));
 }
 
 void SendLogWindow::applyFilter()

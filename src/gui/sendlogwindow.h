@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QSqlDatabase>
+#include <QTemporaryDir>
 
 class QComboBox;
 class QLabel;
@@ -30,6 +31,8 @@ public:
 
 public slots:
     void reload();
+    // Opens the invoice the selected doctor was last mailed, as it went.
+    void ShowSentInvoiceClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -48,6 +51,8 @@ private:
     QTableView* m_grid;
     QStandardItemModel* m_model;
     QSortFilterProxyModel* m_shown;
+    // Where shown invoices are written for the viewer; removed with the window.
+    QTemporaryDir m_shownFiles;
 };
 
 } // namespace velmar
