@@ -179,9 +179,8 @@ void SendLogWindow::ShowSentInvoiceClick()
         return;
     }
     // A file of its own each time: a viewer may still hold the last one open.
-    const QString path = m_shownFiles.filePath(QStringLiteral("Sent_%1_%2_%3.pdf")
-                                                   .arg(m_state.CurrentDataSet, id)
-                                                   .arg(QDateTime::currentMSecsSinceEpoch()));
+    const QString path = m_shownFiles.filePath(
+        QStringLiteral("Sent_%1_%2_%3.pdf").arg(m_state.CurrentDataSet, id).arg(QDateTime::currentMSecsSinceEpoch()));
     CheckedSaveFile file(path);
     if (!file.open(&error) || file.write(bytes) != bytes.size() || !file.commit(&error)) {
         m_prompter.error(error);

@@ -472,6 +472,13 @@ TEST_F(DetailWindowTest, DataSetNamesWithPercentSignsEditDeleteAndCancelledAdd)
         child<QToolButton>("nbLast")->click();
         child<QToolButton>("nbDelete")->click();
         EXPECT_EQ(rows(u"SELECT recno, Total FROM Details"_s), QStringList{u"1|60"_s}) << dataSet.toStdString();
+        // Each change on record once, the edit with only what it changed; the cancelled add undone in the open.
+        EXPECT_EQ(rows(u"SELECT action, recno FROM History WHERE DataSet = '%1' ORDER BY entry"_s.arg(dataSet)),
+                  (QStringList{u"edit|1"_s, u"add|3"_s, u"delete|3"_s, u"delete|2"_s}));
+        EXPECT_EQ(
+            rows(u"SELECT before_values, after_values FROM History WHERE action = 'edit' AND DataSet = '%1'"_s.arg(
+                dataSet)),
+            QStringList{u"{\"Total\":100}|{\"Total\":60}"_s});
         EXPECT_EQ(m_prompter.messages.size(), 1) << m_prompter.messages.join(u'\n').toStdString();
         m_prompter.messages.clear();
     }
