@@ -97,7 +97,7 @@ Entry entryFrom(const QSqlQuery& q)
     e.action = q.value(5).toString();
     e.dataSet = q.value(6).toString();
     e.doctor = q.value(7).toString();
-    e.recno = q.value(8).isNull() ? QVariant() : QVariant(q.value(8).toLongLong());
+    e.recno = q.isNull(8) ? QVariant() : QVariant(q.value(8).toLongLong());
     e.before = parsed(q.value(9).toString());
     e.after = parsed(q.value(10).toString());
     e.detail = parsed(q.value(11).toString());
@@ -208,7 +208,7 @@ bool Append(const QSqlDatabase& db, Entry& entry, const QList<Kept>& kept, QStri
     q.prepare(QStringLiteral("INSERT INTO History (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kColumns));
     for (const QVariant& v : QVariantList{
              entry.number, entry.at.toString(Qt::ISODateWithMs), entry.who, entry.host, entry.program, entry.action,
-             entry.dataSet, entry.doctor, entry.recno.isNull() ? QVariant(QMetaType(QMetaType::LongLong)) : entry.recno,
+             entry.dataSet, entry.doctor, entry.recno,
              compact(entry.before), compact(entry.after), compact(entry.detail), entry.hash})
         q.addBindValue(v);
     if (!q.exec()) {
@@ -247,7 +247,7 @@ QByteArray DumpDataSet(const QSqlDatabase& db, const QString& dataSet, QString* 
         if (!read.forEachRow([&](const QSqlQuery& q) {
                 QVariantList row;
                 for (int i = 0; i < columns.size(); ++i)
-                    row.append(q.value(i));
+                    row.append(q.isNull(i) ? QVariant() : q.value(i));
                 rows.append(row);
             })) {
             *error = read.failure();
@@ -745,6 +745,9 @@ bool RecordImport(const QSqlDatabase& db, const QString& dataSet, QIODevice& fil
 bool RecordMigration(const QSqlDatabase& source, const QSqlDatabase& target, const QString& from,
                      const QStringList& dataSets, QString* note, QString* error)
 {
+    // Nothing copied, nothing changed.
+    if (dataSets.isEmpty())
+        return true;
     qint64 count = 0, theirs = 0;
     QString last;
     if (!Head(target, &count, &last, error))
@@ -776,7 +779,7 @@ bool RecordMigration(const QSqlDatabase& source, const QSqlDatabase& target, con
                 if (!written)
                     return;
                 for (int i = 0; i < columns.size(); ++i)
-                    insert.addBindValue(q.value(i));
+                    insert.addBindValue(q.isNull(i) ? QVariant() : q.value(i));
                 written = insert.exec();
             });
             if (!written) {

@@ -107,6 +107,8 @@ TEST_P(SummaryTest, PaymentsSummaryColumnsPagesAndFooter)
         const PdfWord number = pdf.only(QString::number(page), page);
         EXPECT_NEAR(number.box.right(), kLeft + 183.9, kTolerance);
         EXPECT_NEAR(number.box.top(), printed.box.top(), 0.1);
+        // Every page anchors the history; this database has none yet.
+        EXPECT_TRUE(pdf.contains(QStringLiteral("History: 0 entries, last none"), page));
     }
     // The service name and address head the first page only.
     EXPECT_TRUE(pdf.contains(settings.Name, 1));

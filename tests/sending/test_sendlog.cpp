@@ -20,18 +20,10 @@ protected:
     void append(const QString& id, SendOutcome outcome, const QString& reply, const QString& dataSet = u"DS1"_s)
     {
         QString error;
-        ASSERT_TRUE(AppendSendLog(m_db,
-                                  {dataSet,
-                                   id,
-                                   QString(),
-                                   id + u"@example.test"_s,
-                                   u"x.pdf"_s,
-                                   Clock::currentDateTime(),
-                                   outcome,
-                                   reply,
-                                   {},
-                                   {}},
-                                  &error))
+        ASSERT_TRUE(AppendSendLog(
+            m_db,
+            {dataSet, id, QString(), id + u"@example.test"_s, u"x.pdf"_s, Clock::currentDateTime(), outcome, reply},
+            &error))
             << error.toStdString();
     }
     static QStringList lines(const QList<SendLogEntry>& entries)
