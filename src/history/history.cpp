@@ -206,10 +206,10 @@ bool Append(const QSqlDatabase& db, Entry& entry, const QList<Kept>& kept, QStri
 
     QSqlQuery q(db);
     q.prepare(QStringLiteral("INSERT INTO History (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kColumns));
-    for (const QVariant& v : QVariantList{
-             entry.number, entry.at.toString(Qt::ISODateWithMs), entry.who, entry.host, entry.program, entry.action,
-             entry.dataSet, entry.doctor, entry.recno,
-             compact(entry.before), compact(entry.after), compact(entry.detail), entry.hash})
+    for (const QVariant& v :
+         QVariantList{entry.number, entry.at.toString(Qt::ISODateWithMs), entry.who, entry.host, entry.program,
+                      entry.action, entry.dataSet, entry.doctor, entry.recno, compact(entry.before),
+                      compact(entry.after), compact(entry.detail), entry.hash})
         q.addBindValue(v);
     if (!q.exec()) {
         *error = StatementFailure(db, q.lastError(), {QStringLiteral("INSERT INTO History")});
@@ -411,6 +411,9 @@ int ChangeRecord(const QSqlDatabase& db, Action action, const QString& dataSet, 
         prompter.error(error);
         return -1;
     }
+    entry.action = ActionName(action);
+    entry.dataSet = dataSet;
+    entry.doctor = (entry.after.isEmpty() ? entry.before : entry.after).value(QStringLiteral("id")).toString();
     if (action == Action::Edit) {
         for (const QString& column : entry.before.keys()) {
             if (entry.before.value(column) == entry.after.value(column)) {
@@ -418,16 +421,6 @@ int ChangeRecord(const QSqlDatabase& db, Action action, const QString& dataSet, 
                 entry.after.remove(column);
             }
         }
-    }
-    entry.action = ActionName(action);
-    entry.dataSet = dataSet;
-    const QJsonObject& values = entry.after.isEmpty() ? entry.before : entry.after;
-    entry.doctor = values.value(QStringLiteral("id")).toString();
-    if (entry.doctor.isEmpty()) {
-        // An edit that left the doctor alone names him through the record.
-        QJsonObject whole;
-        readRecord(db, dataSet, recno, &whole, &error);
-        entry.doctor = whole.value(QStringLiteral("id")).toString();
     }
     entry.recno = recno;
     if (!Append(db, entry, {}, &error)) {

@@ -9,6 +9,7 @@
 #include "gui/datasetpicker.h"
 #include "gui/detailwindow.h"
 #include "gui/filedialogs.h"
+#include "gui/historywindow.h"
 #include "gui/mainwindow.h"
 
 #include <QAction>
@@ -20,6 +21,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTreeWidget>
@@ -29,6 +31,8 @@
 
 using namespace velmar;
 using namespace velmar::test;
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -561,6 +565,30 @@ TEST_F(LoadFileTest, RefusedOverwriteKeepsTheListOfTheEarlierDataSet)
     m_prompter.answers = {true};
     action("Open1")->trigger();
     EXPECT_EQ(changed.size(), 1);
+
+    // File > History…: the data set's entries newest first; Restore This Version… asks, and No
+    // changes nothing while Yes brings the replaced copy back as an entry of its own.
+    const auto restoreNewest = [&](bool answer) {
+        m_prompter.answers = {answer};
+        onNextModal([&](QWidget* dialog) {
+            auto* history = qobject_cast<HistoryWindow*>(dialog);
+            ASSERT_NE(history, nullptr);
+            const QStringList shown = history->shownRows();
+            ASSERT_GE(shown.size(), 2);
+            EXPECT_EQ(shown.at(0).section(u'\t', 3, 3), u"overwrite"_s);
+            EXPECT_EQ(shown.last().section(u'\t', 3, 3), u"import"_s);
+            history->findChild<QPushButton*>(u"btnRestore"_s)->click();
+            history->reject();
+        });
+        action("History1")->trigger();
+    };
+    restoreNewest(false);
+    EXPECT_EQ(scalar(u"SELECT count(*) FROM History WHERE DataSet = '03_2005'"_s).toInt(), 2);
+    EXPECT_TRUE(m_prompter.messages.last().startsWith(u"question: Bring back 03_2005 as it was before entry"_s));
+    restoreNewest(true);
+    EXPECT_EQ(rows(u"SELECT action FROM History WHERE DataSet = '03_2005' ORDER BY entry"_s),
+              (QStringList{u"import"_s, u"overwrite"_s, u"restore"_s}));
+    EXPECT_EQ(entries(), (QStringList{u"Young,B (2002)"_s, u"Zeta,A (2001)"_s}));
 }
 
 TEST_F(LoadFileTest, FirstCommandLineArgumentIsImportedOnFirstShow)
