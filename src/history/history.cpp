@@ -20,6 +20,8 @@
 #include <QSysInfo>
 
 #include <libpq-fe.h>
+
+#include <algorithm>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -495,7 +497,14 @@ bool Verify(const QSqlDatabase& db, qint64* count, QString* last, qint64* broken
     *count = 0;
     *broken = 0;
     last->clear();
-    QHash<qint64, QJsonObject> keptOf;
+    struct Keeping
+    {
+        QJsonObject names;
+        QString madeAt;
+    };
+    QHash<qint64, Keeping> keptOf;
+    // Each prune-sent: its number and the date before which it dropped sent documents.
+    QList<std::pair<qint64, QString>> prunes;
     ReadQuery read(db, QStringLiteral("SELECT %1 FROM History ORDER BY entry").arg(kColumns));
     if (!read.forEachRow([&](const QSqlQuery& q) {
             if (*broken)
@@ -504,7 +513,11 @@ bool Verify(const QSqlDatabase& db, qint64* count, QString* last, qint64* broken
             ++*count;
             if (e.number != *count || chained(*last, e) != e.hash)
                 *broken = *count;
-            keptOf.insert(e.number, e.detail.value(QStringLiteral("kept")).toObject());
+            const QJsonObject names = e.detail.value(QStringLiteral("kept")).toObject();
+            if (!names.isEmpty())
+                keptOf.insert(e.number, Keeping{names, q.value(1).toString()});
+            if (e.action == u"prune-sent")
+                prunes.append({e.number, e.detail.value(QStringLiteral("before")).toString()});
             *last = e.hash;
         })) {
         *error = read.failure();
@@ -515,7 +528,10 @@ bool Verify(const QSqlDatabase& db, qint64* count, QString* last, qint64* broken
     ReadQuery data(db, QStringLiteral("SELECT entry, name, sha256, data FROM HistoryData ORDER BY entry"));
     if (!data.forEachRow([&](const QSqlQuery& q) {
             const qint64 number = q.value(0).toLongLong();
-            const QString recorded = keptOf.value(number).value(q.value(1).toString()).toString();
+            Keeping& keeping = keptOf[number];
+            const QString name = q.value(1).toString();
+            const QString recorded = keeping.names.value(name).toString();
+            keeping.names.remove(name);
             const QString sha = Sha256Hex(q.value(3).toByteArray());
             if ((recorded.isEmpty() || recorded != sha || q.value(2).toString() != sha) &&
                 (*broken == 0 || number < *broken))
@@ -523,6 +539,17 @@ bool Verify(const QSqlDatabase& db, qint64* count, QString* last, qint64* broken
         })) {
         *error = data.failure();
         return false;
+    }
+    // Bytes an entry names but nobody kept: only a later prune-sent drops any, and only a send's.
+    for (auto k = keptOf.cbegin(); k != keptOf.cend(); ++k) {
+        for (const QString& name : k->names.keys()) {
+            const bool pruned = name != QLatin1String(kDataSetCopy) &&
+                                std::any_of(prunes.cbegin(), prunes.cend(), [&](const auto& prune) {
+                                    return prune.first > k.key() && k->madeAt < prune.second;
+                                });
+            if (!pruned && (*broken == 0 || k.key() < *broken))
+                *broken = k.key();
+        }
     }
     return true;
 }

@@ -100,6 +100,10 @@ TEST_P(History, VerifyFindsEveryChangeMadeOutsideTheProgram)
         {"an entry removed", u"DELETE FROM History WHERE entry = 2"_s, 2},
         {"an entry slipped in", u"INSERT INTO History (entry, action, hash) VALUES (4, 'edit', 'x')"_s, 4},
         {"kept bytes changed", u"UPDATE HistoryData SET data = %1 WHERE entry = 3"_s.arg(hex), 3},
+        // Each row still matches its own sha256 column: only the entries' own record finds the swap.
+        {"kept bytes swapped", u"UPDATE HistoryData SET entry = 5 - entry WHERE entry IN (2, 3)"_s, 2},
+        // Only prune-sent drops kept bytes, and never a replaced data set.
+        {"kept data set removed", u"DELETE FROM HistoryData WHERE entry = 3"_s, 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
