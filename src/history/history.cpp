@@ -734,26 +734,42 @@ bool PruneSent(const QSqlDatabase& db, const QDate& before, int* dropped, QStrin
     return true;
 }
 
-bool RecordImport(const QSqlDatabase& db, const QString& dataSet, QIODevice& file, int doctors, int shifts,
+HashingReader::HashingReader(QIODevice& source) : m_source(source), m_sha(QCryptographicHash::Sha256)
+{
+    open(QIODevice::ReadOnly);
+}
+
+QString HashingReader::name() const
+{
+    const auto* file = qobject_cast<const QFile*>(&m_source);
+    return file ? file->fileName() : QString();
+}
+
+QString HashingReader::sha256() const
+{
+    return QString::fromLatin1(m_sha.resultView().toByteArray().toHex());
+}
+
+qint64 HashingReader::readData(char* data, qint64 maxSize)
+{
+    const qint64 got = m_source.read(data, maxSize);
+    if (got > 0) {
+        m_sha.addData(QByteArrayView(data, got));
+        m_read += got;
+    }
+    return got;
+}
+
+bool RecordImport(const QSqlDatabase& db, const QString& dataSet, const HashingReader& file, int doctors, int shifts,
                   const QByteArray& replaced, QString* error)
 {
     Entry entry;
     entry.action = ActionName(replaced.isNull() ? Action::Import : Action::Overwrite);
     entry.dataSet = dataSet;
-    // The file read again from its name (from the page cache): hashing inside the reading would
-    // tie the history to how the import reads.
-    const auto* named = qobject_cast<QFile*>(&file);
-    QFile again(named ? named->fileName() : QString());
-    if (named && !named->fileName().isEmpty() && again.open(QIODevice::ReadOnly)) {
-        QCryptographicHash sha(QCryptographicHash::Sha256);
-        sha.addData(&again);
-        entry.detail.insert(QStringLiteral("file"), QFileInfo(again.fileName()).fileName());
-        entry.detail.insert(QStringLiteral("size"), again.size());
-        entry.detail.insert(QStringLiteral("sha256"), QString::fromLatin1(sha.result().toHex()));
-    } else {
-        entry.detail.insert(QStringLiteral("file"), QStringLiteral("(standard input)"));
-        entry.detail.insert(QStringLiteral("size"), file.pos());
-    }
+    entry.detail.insert(QStringLiteral("file"),
+                        file.name().isEmpty() ? QStringLiteral("(standard input)") : QFileInfo(file.name()).fileName());
+    entry.detail.insert(QStringLiteral("size"), file.bytesRead());
+    entry.detail.insert(QStringLiteral("sha256"), file.sha256());
     entry.detail.insert(QStringLiteral("doctors"), doctors);
     entry.detail.insert(QStringLiteral("shifts"), shifts);
     QList<Kept> kept;

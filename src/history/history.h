@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QDate>
 #include <QDateTime>
 #include <QIODevice>
@@ -92,9 +93,33 @@ QString Describe(const Entry& entry);
 // Whether Restore can bring a data set back from the entry.
 bool KeepsDataSet(const Entry& entry);
 
+// Reads a pay file through, counting and hashing its bytes on the way: the entry then describes
+// the bytes imported, from a pipe as from a file, even if the file changes afterwards.
+class HashingReader : public QIODevice
+{
+public:
+    explicit HashingReader(QIODevice& source);
+    bool isSequential() const override { return m_source.isSequential(); }
+    qint64 size() const override { return m_source.isSequential() ? QIODevice::size() : m_source.size(); }
+    qint64 bytesAvailable() const override { return QIODevice::bytesAvailable() + m_source.bytesAvailable(); }
+    // The source's file name; empty for standard input.
+    QString name() const;
+    qint64 bytesRead() const { return m_read; }
+    QString sha256() const;
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override;
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QIODevice& m_source;
+    QCryptographicHash m_sha;
+    qint64 m_read = 0;
+};
+
 // The import's one entry: the pay file's name, size and SHA-256, the counts; with the replaced
 // data set's dump (not null) an overwrite that keeps it. Inside the import's transaction.
-bool RecordImport(const QSqlDatabase& db, const QString& dataSet, QIODevice& file, int doctors, int shifts,
+bool RecordImport(const QSqlDatabase& db, const QString& dataSet, const HashingReader& file, int doctors, int shifts,
                   const QByteArray& replaced, QString* error);
 
 // The bytes a send to the doctor kept: of the attempt numbered as in the send log, or (0) of his

@@ -556,8 +556,9 @@ bool Importer::readRecords(QIODevice& file, int recno, ImportResult* result)
     }
 }
 
-bool Importer::run(QIODevice& file, ImportResult* result)
+bool Importer::run(QIODevice& source, ImportResult* result)
 {
+    history::HashingReader file(source);
     try {
         if (!readHeaderLines(file, result))
             return false;

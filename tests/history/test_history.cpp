@@ -4,6 +4,8 @@
 #include "history/history.h"
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSqlQuery>
 
 #include <thread>
@@ -78,7 +80,17 @@ TEST_P(History, OverwriteKeepsTheReplacedDataSetAndRestoreBringsItBack)
     EXPECT_TRUE(lines.at(1).contains(u"\toverwrite\t02_2005\t\t\tchanged.pay (7931 bytes, SHA-256 "_s))
         << lines.at(1).toStdString();
     EXPECT_TRUE(lines.at(1).endsWith(u"12 doctors, 59 shift records; the replaced data set is kept"_s));
-    expectIntact(4);
+    // From a pipe the entry names the bytes read just the same.
+    QFile sample(payFile(false));
+    ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+    const QByteArray piped = sample.readAll();
+    ASSERT_EQ(cli({u"import"_s, u"--overwrite"_s, u"-"_s}, QString(), &piped).exitCode, 0);
+    const QJsonObject detail =
+        QJsonDocument::fromJson(rows(u"SELECT detail FROM History WHERE entry = 5"_s).value(0).toUtf8()).object();
+    EXPECT_EQ(detail.value(u"file"_s).toString(), u"(standard input)"_s);
+    EXPECT_EQ(detail.value(u"size"_s).toInteger(), piped.size());
+    EXPECT_EQ(detail.value(u"sha256"_s).toString(), history::Sha256Hex(piped));
+    expectIntact(5);
 }
 
 // A change made outside the program, to any entry or to the bytes an entry keeps, is found; so is
