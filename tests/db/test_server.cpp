@@ -290,7 +290,7 @@ INSTANTIATE_TEST_SUITE_P(Server, ClerkLogin, ::testing::Values(Store::PostgreSQL
 TEST_P(ClerkLogin, RefusalsNameTheirCauseInAnyLanguage)
 {
     const QString all =
-        u"GRANT SELECT, INSERT, UPDATE, DELETE ON Headers, Details, FileNames, SendLog, SendClaims TO %1"_s;
+        u"GRANT SELECT, INSERT, UPDATE, DELETE ON Headers, Details, FileNames, SendLog, SendClaims, History, HistoryData TO %1"_s;
     const QString german = u"lc_messages = 'de_DE.UTF-8'"_s;
     const QString summary = path(u"summary.csv"_s);
     const QString pdf = path(u"summary.pdf"_s);
@@ -305,7 +305,7 @@ TEST_P(ClerkLogin, RefusalsNameTheirCauseInAnyLanguage)
         QStringList command;
         QString error; // a pattern; %1 is the role
     } cases[] = {
-        {{u"GRANT SELECT, UPDATE, DELETE ON Headers, Details, FileNames, SendLog, SendClaims TO %1"_s,
+        {{u"GRANT SELECT, UPDATE, DELETE ON Headers, Details, FileNames, SendLog, SendClaims, History, HistoryData TO %1"_s,
           u"GRANT INSERT ON Headers, Details, SendLog TO %1"_s},
          {german},
          {},
