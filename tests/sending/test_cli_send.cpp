@@ -420,6 +420,15 @@ TEST_P(SendRuns, TestRunsCountForNobodyAndCorrectionsAreSentAsAmended)
     EXPECT_EQ(scalar(u"SELECT attachment_sha256 FROM SendLog WHERE id = '1001' ORDER BY attempt DESC LIMIT 1"_s),
               message["parts"_L1][1]["sha256"_L1].toString());
     EXPECT_TRUE(log().filter(u"changed since sent"_s).isEmpty());
+
+    // Every attempt is on record with its outcome, the TEST run's and the skipped ones too.
+    EXPECT_EQ(scalar(u"SELECT count(*) FROM History WHERE action = 'send'"_s).toInt(),
+              scalar(u"SELECT count(*) FROM SendLog"_s).toInt());
+    const QStringList sends = run({u"history"_s, u"--dataset"_s, u"02_2005"_s}).out.split(u'\n').filter(u"\tsend\t"_s);
+    const int tests = scalar(u"SELECT count(*) FROM SendLog WHERE outcome = 'test'"_s).toInt();
+    EXPECT_GT(tests, 0);
+    EXPECT_EQ(sends.filter(u" test to "_s).size(), tests);
+    EXPECT_EQ(run({u"verify-history"_s}).exitCode, 0);
 }
 
 } // namespace
