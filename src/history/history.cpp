@@ -20,6 +20,7 @@
 #include <QSysInfo>
 
 #include <libpq-fe.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <pwd.h>
@@ -734,9 +735,15 @@ bool PruneSent(const QSqlDatabase& db, const QDate& before, int* dropped, QStrin
     return true;
 }
 
-HashingReader::HashingReader(QIODevice& source) : m_source(source), m_sha(QCryptographicHash::Sha256)
+HashingReader::HashingReader(QIODevice& source) : m_source(source), m_sha(EVP_MD_CTX_new())
 {
+    EVP_DigestInit_ex(m_sha, EVP_sha256(), nullptr);
     open(QIODevice::ReadOnly);
+}
+
+HashingReader::~HashingReader()
+{
+    EVP_MD_CTX_free(m_sha);
 }
 
 QString HashingReader::name() const
@@ -747,14 +754,21 @@ QString HashingReader::name() const
 
 QString HashingReader::sha256() const
 {
-    return QString::fromLatin1(m_sha.resultView().toByteArray().toHex());
+    // Finished on a copy, so that reading may go on.
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_MD_CTX* copy = EVP_MD_CTX_new();
+    EVP_MD_CTX_copy_ex(copy, m_sha);
+    EVP_DigestFinal_ex(copy, digest, &size);
+    EVP_MD_CTX_free(copy);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(digest), size).toHex());
 }
 
 qint64 HashingReader::readData(char* data, qint64 maxSize)
 {
     const qint64 got = m_source.read(data, maxSize);
     if (got > 0) {
-        m_sha.addData(QByteArrayView(data, got));
+        EVP_DigestUpdate(m_sha, data, size_t(got));
         m_read += got;
     }
     return got;
