@@ -1,6 +1,7 @@
 #include "gui/historywindow.h"
 
 #include "core/prompter.h"
+#include "gui/tabletext.h"
 #include "gui/windowplaces.h"
 
 #include <QDialogButtonBox>
@@ -159,14 +160,7 @@ void HistoryWindow::RestoreClick()
 
 QStringList HistoryWindow::shownRows() const
 {
-    QStringList rows;
-    for (int r = 0; r < m_shown->rowCount(); ++r) {
-        QStringList cells;
-        for (int c = 0; c < ColumnCount; ++c)
-            cells.append(m_shown->index(r, c).data().toString());
-        rows.append(cells.join(u'\t'));
-    }
-    return rows;
+    return RowsAsText(*m_shown);
 }
 
 } // namespace velmar

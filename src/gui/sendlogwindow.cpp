@@ -4,6 +4,7 @@
 #include "core/prompter.h"
 #include "core/savefile.h"
 #include "core/textformat.h"
+#include "gui/tabletext.h"
 #include "gui/windowplaces.h"
 #include "history/history.h"
 #include "sending/sendlog.h"
@@ -199,14 +200,7 @@ void SendLogWindow::applyFilter()
 
 QStringList SendLogWindow::shownRows() const
 {
-    QStringList rows;
-    for (int r = 0; r < m_shown->rowCount(); ++r) {
-        QStringList cells;
-        for (int c = 0; c < ColumnCount; ++c)
-            cells.append(m_shown->index(r, c).data().toString());
-        rows.append(cells.join(u'\t'));
-    }
-    return rows;
+    return RowsAsText(*m_shown);
 }
 
 void SendLogWindow::copySelection() const

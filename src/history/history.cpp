@@ -19,6 +19,8 @@
 #include <QSqlRecord>
 #include <QSysInfo>
 
+#include <functional>
+
 #include <libpq-fe.h>
 #include <openssl/evp.h>
 
@@ -336,39 +338,42 @@ bool loadDataSet(const QSqlDatabase& db, const QString& dataSet, const QByteArra
     return true;
 }
 
-bool keptBytes(const QSqlDatabase& db, qint64 number, const QString& name, QByteArray* bytes, QString* sha,
-               QString* error)
+// The one row a statement reads: *error says why when it cannot be read or there is none.
+bool readOne(const QSqlDatabase& db, const QString& statement, const QVariantList& values,
+             const std::function<void(const QSqlQuery&)>& take, const QString& missing, QString* error)
 {
-    ReadQuery read(db, QStringLiteral("SELECT data, sha256 FROM HistoryData WHERE entry = ? AND name = ?"),
-                   {number, name});
+    ReadQuery read(db, statement, values);
     bool found = false;
     if (!read.forEachRow([&](const QSqlQuery& q) {
-            *bytes = q.value(0).toByteArray();
-            *sha = q.value(1).toString();
+            take(q);
             found = true;
         })) {
         *error = read.failure();
         return false;
     }
     if (!found)
-        *error = QStringLiteral("History entry %1 keeps no %2").arg(number).arg(name);
+        *error = missing;
     return found;
+}
+
+bool keptBytes(const QSqlDatabase& db, qint64 number, const QString& name, QByteArray* bytes, QString* sha,
+               QString* error)
+{
+    return readOne(
+        db, QStringLiteral("SELECT data, sha256 FROM HistoryData WHERE entry = ? AND name = ?"), {number, name},
+        [&](const QSqlQuery& q) {
+            *bytes = q.value(0).toByteArray();
+            *sha = q.value(1).toString();
+        },
+        QStringLiteral("History entry %1 keeps no %2").arg(number).arg(name), error);
 }
 
 bool readEntry(const QSqlDatabase& db, qint64 number, Entry* entry, QString* error)
 {
-    ReadQuery read(db, QStringLiteral("SELECT %1 FROM History WHERE entry = ?").arg(kColumns), {number});
-    bool found = false;
-    if (!read.forEachRow([&](const QSqlQuery& q) {
-            *entry = entryFrom(q);
-            found = true;
-        })) {
-        *error = read.failure();
-        return false;
-    }
-    if (!found)
-        *error = QStringLiteral("There is no history entry %1").arg(number);
-    return found;
+    return readOne(
+        db, QStringLiteral("SELECT %1 FROM History WHERE entry = ?").arg(kColumns), {number},
+        [&](const QSqlQuery& q) { *entry = entryFrom(q); }, QStringLiteral("There is no history entry %1").arg(number),
+        error);
 }
 
 } // namespace
