@@ -9,6 +9,10 @@
 #include "db/nameorder.h"
 #include "db/reading.h"
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
 namespace velmar {
 
 double RoundMoney(double value)
@@ -69,9 +73,9 @@ QString ShiftRowsStatement(const QString& dataSet, const QString& doctorId)
                .arg(QuoteForSql(dataSet), QuoteForSql(doctorId));
 }
 
-DataSetReader::DataSetReader(const QSqlDatabase& db, const QString& dataSet, bool readsBetween, Columns columns)
+DataSetReader::DataSetReader(const QSqlDatabase& db, const QString& dataSet, bool readsBetween)
     : m_db(db), m_dataSet(dataSet), m_doctorsStatement(doctorsStatement(dataSet, DialectOf(db))),
-      m_perDoctor(readsBetween && DialectOf(db) == Dialect::PostgreSQL), m_columns(columns)
+      m_perDoctor(readsBetween && DialectOf(db) == Dialect::PostgreSQL)
 {
 }
 
@@ -95,12 +99,8 @@ bool DataSetReader::shiftRows(int index, QList<QSqlRecord>* rows)
     if (!m_rows) {
         // Each doctor's rows in a run of their own, the runs in the order of the doctor list; the
         // Headers row last, to tell apart doctors stored twice under one id.
-        const QString columns =
-            m_columns == Columns::Every
-                ? shiftColumns(QStringLiteral("Details.DataSet AS DataSet"), QStringLiteral("Details.*"))
-                : QStringLiteral("SELECT Details.id AS id, Total + (Extra * AdjustmentRate * "
-                                 "AdjustmentTime / 60.0) as Net, superfee, nonsuperfee");
-        m_statement = columns + QStringLiteral(", Headers.rowid") +
+        m_statement = shiftColumns(QStringLiteral("Details.DataSet AS DataSet"), QStringLiteral("Details.*")) +
+                      QStringLiteral(", Headers.rowid") +
                       QStringLiteral(" FROM Details INNER JOIN Headers ON Details.DataSet = Headers.DataSet AND "
                                      "Details.id = Headers.id WHERE Details.DataSet = '%1' ORDER BY %2, Headers.rowid, "
                                      "Details.recno")
@@ -206,12 +206,57 @@ QString ShiftDateText(const QVariant& value)
     return date.isValid() ? date.toString(QStringLiteral("dd/MM/yyyy")) : QString();
 }
 
+bool ReadShiftSums(const QSqlDatabase& db, const QString& dataSet, QHash<QString, ShiftSums>* sums, QString* trouble,
+                   QString* statement)
+{
+    // In the index's order, by id and then as stored, which is nearly always recno order too: each
+    // doctor's few rows are put in recno order here rather than the whole data set sorted.
+    *statement = QStringLiteral("SELECT id, recno, Total + (Extra * AdjustmentRate * AdjustmentTime / 60.0), "
+                                "superfee, nonsuperfee FROM Details WHERE DataSet = ? ORDER BY id");
+    // Where the shift-rows query puts a record without a number.
+    const double noNumber = DialectOf(db) == Dialect::PostgreSQL ? HUGE_VAL : -HUGE_VAL;
+    struct Row
+    {
+        double recno, net, superfee, nonsuperfee;
+    };
+    std::vector<Row> run;
+    QByteArray runKey;
+    QHash<QString, ShiftSums> all;
+    const auto zeroIfNull = [](double v) { return std::isnan(v) ? 0 : v; };
+    const auto endRun = [&] {
+        if (run.empty())
+            return;
+        std::stable_sort(run.begin(), run.end(), [](const Row& a, const Row& b) { return a.recno < b.recno; });
+        ShiftSums& s = all[QString::fromUtf8(runKey)];
+        for (const Row& r : run) {
+            s.net += r.net;
+            s.superfee += r.superfee;
+            s.nonsuperfee += r.nonsuperfee;
+        }
+        run.clear();
+    };
+    const bool whole = ReadKeyedNumbers(
+        db, *statement, {dataSet},
+        [&](QByteArrayView key, const double* n) {
+            if (key != QByteArrayView(runKey)) {
+                endRun();
+                runKey = key.toByteArray();
+            }
+            run.push_back({std::isnan(n[0]) ? noNumber : n[0], zeroIfNull(n[1]), zeroIfNull(n[2]), zeroIfNull(n[3])});
+        },
+        trouble);
+    endRun();
+    if (!whole)
+        return false;
+    *sums = std::move(all);
+    return true;
+}
+
 PaymentFigures ComputePaymentFigures(const AppSettings& settings, const QSqlRecord& doctor,
                                      const QList<QSqlRecord>& shiftRows)
 {
-    PaymentFigures f;
     // NULL reads 0 through toDouble().
-    double gross = 0;
+    ShiftSums sums;
     // The rows share one layout: the columns are looked up by name once, not for every row.
     int net = -1, superfee = -1, nonsuperfee = -1;
     const QSqlRecord* layout = nullptr;
@@ -222,10 +267,19 @@ PaymentFigures ComputePaymentFigures(const AppSettings& settings, const QSqlReco
             superfee = row.indexOf(QStringLiteral("superfee"));
             nonsuperfee = row.indexOf(QStringLiteral("nonsuperfee"));
         }
-        gross += row.value(net).toDouble();
-        f.superannuableFees += row.value(superfee).toDouble();
-        f.nonSuperannuableFees += row.value(nonsuperfee).toDouble();
+        sums.net += row.value(net).toDouble();
+        sums.superfee += row.value(superfee).toDouble();
+        sums.nonsuperfee += row.value(nonsuperfee).toDouble();
     }
+    return ComputePaymentFigures(settings, doctor, sums);
+}
+
+PaymentFigures ComputePaymentFigures(const AppSettings& settings, const QSqlRecord& doctor, const ShiftSums& sums)
+{
+    PaymentFigures f;
+    const double gross = sums.net;
+    f.superannuableFees = sums.superfee;
+    f.nonSuperannuableFees = sums.nonsuperfee;
     if (!settings.PartSuperannuation) {
         f.superannuableFees = gross;
         f.nonSuperannuableFees = 0;

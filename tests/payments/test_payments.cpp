@@ -152,15 +152,13 @@ TEST_P(ShiftRows, OneReadOfTheDataSetGivesEachDoctorHisOwnRead)
     ASSERT_TRUE(reader.readDoctors(&doctors));
     ASSERT_EQ(doctors.size(), 2001);
     // Read to the end before any other statement: a server keeps one result open at a time.
-    // The figures' own read, of the summed columns only, beside it.
-    DataSetReader sums(m_db, u"Nov06"_s, false, DataSetReader::Columns::Figures);
-    QList<QSqlRecord> listed;
-    ASSERT_TRUE(sums.readDoctors(&listed));
-    QList<QList<QSqlRecord>> runs(doctors.size()), summed(doctors.size());
+    QList<QList<QSqlRecord>> runs(doctors.size());
     for (int i = 0; i < doctors.size(); ++i)
         ASSERT_TRUE(reader.shiftRows(i, &runs[i])) << reader.trouble().toStdString();
-    for (int i = 0; i < doctors.size(); ++i)
-        ASSERT_TRUE(sums.shiftRows(i, &summed[i])) << sums.trouble().toStdString();
+    // The figures' own read, of every doctor's sums, beside it.
+    QHash<QString, ShiftSums> sums;
+    QString trouble, statement;
+    ASSERT_TRUE(ReadShiftSums(m_db, u"Nov06"_s, &sums, &trouble, &statement)) << trouble.toStdString();
     int withRows = 0;
     for (int i = 0; i < doctors.size(); ++i) {
         const QString id = doctors.at(i).value(u"id"_s).toString();
@@ -176,7 +174,7 @@ TEST_P(ShiftRows, OneReadOfTheDataSetGivesEachDoctorHisOwnRead)
         }
         const PaymentFigures a = ComputePaymentFigures(settings, doctors.at(i), oneRead);
         const PaymentFigures b = ComputePaymentFigures(settings, doctors.at(i), ownRead);
-        const PaymentFigures c = ComputePaymentFigures(settings, doctors.at(i), summed.at(i));
+        const PaymentFigures c = ComputePaymentFigures(settings, doctors.at(i), sums.value(id));
         EXPECT_EQ(money(a.netPayment), money(b.netPayment));
         EXPECT_EQ(a.superannuableFees, b.superannuableFees);
         EXPECT_EQ(c.gross, b.gross);
