@@ -206,34 +206,34 @@ QString ShiftDateText(const QVariant& value)
     return date.isValid() ? date.toString(QStringLiteral("dd/MM/yyyy")) : QString();
 }
 
-bool ReadShiftSums(const QSqlDatabase& db, const QString& dataSet, QHash<QString, ShiftSums>* sums, QString* trouble,
-                   QString* statement)
+bool ReadRecordNumbers(const QSqlDatabase& db, const QString& dataSet, const QStringList& columns,
+                       QHash<QString, std::vector<double>>* numbers, QString* trouble, QString* statement)
 {
     // In the index's order, by id and then as stored, which is nearly always recno order too: each
-    // doctor's few rows are put in recno order here rather than the whole data set sorted.
-    *statement = QStringLiteral("SELECT id, recno, Total + (Extra * AdjustmentRate * AdjustmentTime / 60.0), "
-                                "superfee, nonsuperfee FROM Details WHERE DataSet = ? ORDER BY id");
+    // doctor's few records are put in recno order here rather than the whole data set sorted.
+    *statement = QStringLiteral("SELECT id, recno, %1 FROM Details WHERE DataSet = ? ORDER BY id")
+                     .arg(columns.join(QStringLiteral(", ")));
     // Where the shift-rows query puts a record without a number.
     const double noNumber = DialectOf(db) == Dialect::PostgreSQL ? HUGE_VAL : -HUGE_VAL;
-    struct Row
+    const size_t width = size_t(columns.size());
+    struct Record
     {
-        double recno, net, superfee, nonsuperfee;
+        double recno;
+        size_t at;
     };
-    std::vector<Row> run;
+    std::vector<Record> run;
+    std::vector<double> values;
     QByteArray runKey;
-    QHash<QString, ShiftSums> all;
-    const auto zeroIfNull = [](double v) { return std::isnan(v) ? 0 : v; };
+    QHash<QString, std::vector<double>> all;
     const auto endRun = [&] {
         if (run.empty())
             return;
-        std::stable_sort(run.begin(), run.end(), [](const Row& a, const Row& b) { return a.recno < b.recno; });
-        ShiftSums& s = all[QString::fromUtf8(runKey)];
-        for (const Row& r : run) {
-            s.net += r.net;
-            s.superfee += r.superfee;
-            s.nonsuperfee += r.nonsuperfee;
-        }
+        std::stable_sort(run.begin(), run.end(), [](const Record& a, const Record& b) { return a.recno < b.recno; });
+        std::vector<double>& id = all[QString::fromUtf8(runKey)];
+        for (const Record& r : run)
+            id.insert(id.end(), values.begin() + qsizetype(r.at), values.begin() + qsizetype(r.at + width));
         run.clear();
+        values.clear();
     };
     const bool whole = ReadKeyedNumbers(
         db, *statement, {dataSet},
@@ -242,13 +242,37 @@ bool ReadShiftSums(const QSqlDatabase& db, const QString& dataSet, QHash<QString
                 endRun();
                 runKey = key.toByteArray();
             }
-            run.push_back({std::isnan(n[0]) ? noNumber : n[0], zeroIfNull(n[1]), zeroIfNull(n[2]), zeroIfNull(n[3])});
+            run.push_back({std::isnan(n[0]) ? noNumber : n[0], values.size()});
+            for (size_t i = 1; i <= width; ++i)
+                values.push_back(std::isnan(n[i]) ? 0 : n[i]);
         },
         trouble);
     endRun();
     if (!whole)
         return false;
-    *sums = std::move(all);
+    *numbers = std::move(all);
+    return true;
+}
+
+bool ReadShiftSums(const QSqlDatabase& db, const QString& dataSet, QHash<QString, ShiftSums>* sums, QString* trouble,
+                   QString* statement)
+{
+    QHash<QString, std::vector<double>> numbers;
+    if (!ReadRecordNumbers(db, dataSet,
+                           {QStringLiteral("Total + (Extra * AdjustmentRate * AdjustmentTime / 60.0)"),
+                            QStringLiteral("superfee"), QStringLiteral("nonsuperfee")},
+                           &numbers, trouble, statement))
+        return false;
+    sums->clear();
+    for (auto it = numbers.cbegin(); it != numbers.cend(); ++it) {
+        ShiftSums& s = (*sums)[it.key()];
+        const std::vector<double>& v = it.value();
+        for (size_t i = 0; i + 2 < v.size(); i += 3) {
+            s.net += v[i];
+            s.superfee += v[i + 1];
+            s.nonsuperfee += v[i + 2];
+        }
+    }
     return true;
 }
 

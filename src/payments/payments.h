@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 namespace velmar {
 
@@ -111,6 +112,14 @@ struct ShiftSums
     double superfee = 0;
     double nonsuperfee = 0;
 };
+
+// Each doctor's records of a data set read with one statement: for every id that has records, the
+// `columns` (expressions over Details, read as numbers, NULL as 0) of each record, a row after
+// another in the order the shift-rows query gives them (recno). Far faster than reading the rows
+// as records or joined with their doctors. False when the read fails; *trouble and *statement then
+// as DataSetReader gives them.
+bool ReadRecordNumbers(const QSqlDatabase& db, const QString& dataSet, const QStringList& columns,
+                       QHash<QString, std::vector<double>>* numbers, QString* trouble, QString* statement);
 
 // Every doctor's sums in a data set with one statement, by id (a doctor without records has none):
 // far faster than his shift rows when only the figures are wanted. False when the read fails;
