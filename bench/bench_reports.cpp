@@ -146,12 +146,11 @@ int main(int argc, char* argv[])
             timer.start();
             {
                 const velmar::ReadSnapshot snapshot(db);
-                velmar::DataSetReader reader(db, state.CurrentDataSet);
                 QList<QSqlRecord> doctors;
                 QHash<QString, velmar::ShiftSums> sums;
                 QString trouble, statement;
                 double net = 0;
-                const bool read = reader.readDoctors(&doctors) &&
+                const bool read = velmar::ReadFigureDoctors(db, state.CurrentDataSet, &doctors, &trouble, &statement) &&
                                   velmar::ReadShiftSums(db, state.CurrentDataSet, &sums, &trouble, &statement);
                 for (int i = 0; read && i < doctors.size(); ++i) {
                     const QString id = doctors.at(i).value(QStringLiteral("id")).toString();

@@ -28,10 +28,10 @@ int figures(Context& ctx, QStringList& args)
     const ReadSnapshot snapshot(ctx.db);
     if (!began(ctx, snapshot))
         return 1;
-    DataSetReader reader(ctx.db, dataSet);
     QList<QSqlRecord> doctors;
-    if (!reader.readDoctors(&doctors)) {
-        ctx.err << ReadFailure(reader.trouble(), reader.statement()) << Qt::endl;
+    QString trouble, statement;
+    if (!ReadFigureDoctors(ctx.db, dataSet, &doctors, &trouble, &statement)) {
+        ctx.err << ReadFailure(trouble, statement) << Qt::endl;
         return 1;
     }
     if (doctors.isEmpty()) {
@@ -51,7 +51,6 @@ int figures(Context& ctx, QStringList& args)
     }
     // Every doctor's sums with one statement; one doctor alone is read by himself.
     QHash<QString, ShiftSums> sums;
-    QString trouble, statement;
     if (!oneDoctor && !ReadShiftSums(ctx.db, dataSet, &sums, &trouble, &statement)) {
         ctx.err << ReadFailure(trouble, statement) << Qt::endl;
         return 1;

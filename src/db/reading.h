@@ -1,9 +1,9 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
-#include <QByteArrayView>
 #include <QVariantList>
 
 #include <functional>

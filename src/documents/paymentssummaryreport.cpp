@@ -111,8 +111,8 @@ bool ReadSummaryRecords(const QSqlDatabase& db, const QString& dataSet, bool byP
             continue;
         const std::vector<double>& v = *found;
         for (size_t i = 0; i + 3 < v.size(); i += 4)
-            records->push_back({d.pct, d.id, d.sname, d.fname, d.noPension, d.annuity, v[i], v[i + 3], v[i + 1],
-                                v[i + 2]});
+            records->push_back(
+                {d.pct, d.id, d.sname, d.fname, d.noPension, d.annuity, v[i], v[i + 3], v[i + 1], v[i + 2]});
     }
     return true;
 }

@@ -21,7 +21,6 @@ struct SummaryRecord
     double annuity, total, superfee, adjustment, adjTotal;
 };
 
-
 // The payments summary: one line per doctor of a data set (fees, adjustments, net fees, annuity,
 // net payment) and a line of totals. A4 portrait. Fed line by line through OnNeedData.
 class PaymentsSummaryReport
@@ -88,7 +87,6 @@ private:
     double m_nameRight;
     double m_previousRight = 0;
 };
-
 
 // Every record of a data set with its doctor, in the summary's order: doctors by name (by host PCT
 // first when asked), equal names as stored, each doctor's records in recno order; a doctor without

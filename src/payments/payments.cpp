@@ -57,11 +57,11 @@ QString shiftColumns(const QString& dataSet, const QString& everyColumn)
            QStringLiteral("Notes, ") + everyColumn;
 }
 
-QString doctorsStatement(const QString& dataSet, Dialect dialect)
+QString doctorsStatement(const QString& dataSet, Dialect dialect, const QString& columns = QStringLiteral("*"))
 {
     // Surname order as the doctor list shows it; rowid keeps equal surnames in a stable order.
-    return QStringLiteral("SELECT * FROM Headers WHERE DataSet = '%1' ORDER by %2, rowid")
-        .arg(QuoteForSql(dataSet), OrderByName(QStringLiteral("sname"), dialect));
+    return QStringLiteral("SELECT %1 FROM Headers WHERE DataSet = '%2' ORDER by %3, rowid")
+        .arg(columns, QuoteForSql(dataSet), OrderByName(QStringLiteral("sname"), dialect));
 }
 
 } // namespace
@@ -252,6 +252,13 @@ bool ReadRecordNumbers(const QSqlDatabase& db, const QString& dataSet, const QSt
         return false;
     *numbers = std::move(all);
     return true;
+}
+
+bool ReadFigureDoctors(const QSqlDatabase& db, const QString& dataSet, QList<QSqlRecord>* doctors, QString* trouble,
+                       QString* statement)
+{
+    *statement = doctorsStatement(dataSet, DialectOf(db), QStringLiteral("id, annuity, nosolo, paygross"));
+    return QueryRecords(db, *statement, doctors, nullptr, trouble);
 }
 
 bool ReadShiftSums(const QSqlDatabase& db, const QString& dataSet, QHash<QString, ShiftSums>* sums, QString* trouble,

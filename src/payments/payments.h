@@ -121,6 +121,11 @@ struct ShiftSums
 bool ReadRecordNumbers(const QSqlDatabase& db, const QString& dataSet, const QStringList& columns,
                        QHash<QString, std::vector<double>>* numbers, QString* trouble, QString* statement);
 
+// The doctors of a data set as DataSetReader lists them, with only the columns their figures need
+// (id, annuity, nosolo, paygross).
+bool ReadFigureDoctors(const QSqlDatabase& db, const QString& dataSet, QList<QSqlRecord>* doctors, QString* trouble,
+                       QString* statement);
+
 // Every doctor's sums in a data set with one statement, by id (a doctor without records has none):
 // far faster than his shift rows when only the figures are wanted. False when the read fails;
 // *trouble and *statement then as DataSetReader gives them.
