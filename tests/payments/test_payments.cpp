@@ -2,12 +2,16 @@
 
 #include "core/appsettings.h"
 #include "core/textformat.h"
+#include "db/clienthandles.h"
+#include "db/reading.h"
 #include "payments/payments.h"
 #include "payments/recordrules.h"
 
 #include <QSqlRecord>
 
 #include <clocale>
+
+#include <sqlite3.h>
 
 using namespace velmar;
 using namespace Qt::StringLiterals;
@@ -117,6 +121,11 @@ TEST_P(ShiftRows, FailuresAndMissingDoctorsAreReported)
     ASSERT_EQ(m_prompter.messages.size(), 1);
     EXPECT_TRUE(m_prompter.messages[0].startsWith(QStringLiteral("error: Error in query: SELECT recno, DataSet,")));
     EXPECT_TRUE(m_prompter.messages[0].endsWith(QStringLiteral("ORDER BY recno\n")));
+    // The sums' own read of every doctor is refused alike.
+    QHash<QString, ShiftSums> sums;
+    QString trouble, statement;
+    EXPECT_FALSE(ReadShiftSums(m_db, QStringLiteral("Nov06"), &sums, &trouble, &statement));
+    EXPECT_EQ(ReadFailure(trouble, statement).left(38), QStringLiteral("Error in query: SELECT id, recno, Tota"));
 }
 
 // The whole data set read at once gives each doctor of the list exactly the rows, column names and
@@ -184,6 +193,18 @@ TEST_P(ShiftRows, OneReadOfTheDataSetGivesEachDoctorHisOwnRead)
     }
     // Doctor 13 alone has none; 42 is listed twice, with its rows each time.
     EXPECT_EQ(withRows, 2000);
+
+    // A read of the sums that stops half-way is a failure that gives no sums, never a short list.
+    if (sqlite3* handle = SqliteHandle(m_db)) {
+        int steps = 0;
+        sqlite3_progress_handler(
+            handle, 100, [](void* n) { return int(++*static_cast<int*>(n) > 50); }, &steps);
+        QHash<QString, ShiftSums> cut{{u"kept"_s, {}}};
+        EXPECT_FALSE(ReadShiftSums(m_db, u"Nov06"_s, &cut, &trouble, &statement));
+        sqlite3_progress_handler(handle, 0, nullptr, nullptr);
+        EXPECT_TRUE(trouble.startsWith(u"The database stopped answering: "_s)) << trouble.toStdString();
+        EXPECT_EQ(cut.keys(), QStringList{u"kept"_s});
+    }
 }
 
 TEST(ShiftDateText, IsoStoredDayFirstShown)
