@@ -91,12 +91,12 @@ double numberOf(sqlite3_stmt* statement, int column)
 
 } // namespace
 
-bool ReadKeyedNumbers(const QSqlDatabase& db, const QString& statement, const QVariantList& values,
+bool ReadKeyedNumbers(const QSqlDatabase& db, const QString& statement,
                       const std::function<void(QByteArrayView key, const double* numbers)>& row, QString* trouble)
 {
     sqlite3* handle = DialectOf(db) == Dialect::SQLite ? SqliteHandle(db) : nullptr;
     if (!handle) {
-        ReadQuery read(db, statement, values);
+        ReadQuery read(db, statement);
         std::vector<double> numbers(std::max(0, read.query().record().count() - 1));
         const bool whole = read.forEachRow([&](const QSqlQuery& q) {
             for (size_t i = 0; i < numbers.size(); ++i)
@@ -121,10 +121,6 @@ bool ReadKeyedNumbers(const QSqlDatabase& db, const QString& statement, const QV
         *trouble = DatabaseTrouble(db, sqliteError(rc), statement);
         sqlite3_finalize(stmt);
         return false;
-    }
-    for (int i = 0; i < values.size(); ++i) {
-        const QByteArray value = values.at(i).toString().toUtf8();
-        sqlite3_bind_text(stmt, i + 1, value.constData(), int(value.size()), SQLITE_TRANSIENT);
     }
     std::vector<double> numbers(std::max(0, sqlite3_column_count(stmt) - 1));
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {

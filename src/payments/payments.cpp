@@ -211,8 +211,8 @@ bool ReadRecordNumbers(const QSqlDatabase& db, const QString& dataSet, const QSt
 {
     // In the index's order, by id and then as stored, which is nearly always recno order too: each
     // doctor's few records are put in recno order here rather than the whole data set sorted.
-    *statement = QStringLiteral("SELECT id, recno, %1 FROM Details WHERE DataSet = ? ORDER BY id")
-                     .arg(columns.join(QStringLiteral(", ")));
+    *statement = QStringLiteral("SELECT id, recno, %1 FROM Details WHERE DataSet = '%2' ORDER BY id")
+                     .arg(columns.join(QStringLiteral(", ")), QuoteForSql(dataSet));
     // Where the shift-rows query puts a record without a number.
     const double noNumber = DialectOf(db) == Dialect::PostgreSQL ? HUGE_VAL : -HUGE_VAL;
     const size_t width = size_t(columns.size());
@@ -236,7 +236,7 @@ bool ReadRecordNumbers(const QSqlDatabase& db, const QString& dataSet, const QSt
         values.clear();
     };
     const bool whole = ReadKeyedNumbers(
-        db, *statement, {dataSet},
+        db, *statement,
         [&](QByteArrayView key, const double* n) {
             if (key != QByteArrayView(runKey)) {
                 endRun();
