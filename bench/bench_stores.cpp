@@ -135,7 +135,8 @@ bool storeHistory(const QSqlDatabase& db)
     QSqlQuery q(db);
     bool ok = q.exec(QStringLiteral("BEGIN"));
     for (int copy = 1; ok && copy < 20; ++copy) {
-        for (const QString& table : velmar::TableNames()) {
+        // Not the history, which is kept once for the file, nor send claims.
+        for (const QString& table : velmar::DataSetTables()) {
             QStringList columns = velmar::TableColumns(table);
             QStringList values = columns;
             values.replace(columns.indexOf(QStringLiteral("DataSet")),
