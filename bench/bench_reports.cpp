@@ -146,14 +146,15 @@ int main(int argc, char* argv[])
             timer.start();
             {
                 const velmar::ReadSnapshot snapshot(db);
-                velmar::DataSetReader reader(db, state.CurrentDataSet, false, velmar::DataSetReader::Columns::Figures);
                 QList<QSqlRecord> doctors;
+                QHash<QString, velmar::ShiftSums> sums;
+                QString trouble, statement;
                 double net = 0;
-                bool read = reader.readDoctors(&doctors);
+                const bool read = velmar::ReadFigureDoctors(db, state.CurrentDataSet, &doctors, &trouble, &statement) &&
+                                  velmar::ReadShiftSums(db, state.CurrentDataSet, &sums, &trouble, &statement);
                 for (int i = 0; read && i < doctors.size(); ++i) {
-                    QList<QSqlRecord> rows;
-                    read = reader.shiftRows(i, &rows);
-                    net += velmar::ComputePaymentFigures(settings, doctors.at(i), rows).netPayment;
+                    const QString id = doctors.at(i).value(QStringLiteral("id")).toString();
+                    net += velmar::ComputePaymentFigures(settings, doctors.at(i), sums.value(id)).netPayment;
                 }
                 if (!read || net <= 0)
                     rc = 1;

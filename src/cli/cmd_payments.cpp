@@ -28,14 +28,12 @@ int figures(Context& ctx, QStringList& args)
     const ReadSnapshot snapshot(ctx.db);
     if (!began(ctx, snapshot))
         return 1;
-    DataSetReader reader(ctx.db, dataSet, false, DataSetReader::Columns::Figures);
-    const auto failed = [&] {
-        ctx.err << ReadFailure(reader.trouble(), reader.statement()) << Qt::endl;
-        return 1;
-    };
     QList<QSqlRecord> doctors;
-    if (!reader.readDoctors(&doctors))
-        return failed();
+    QString trouble, statement;
+    if (!ReadFigureDoctors(ctx.db, dataSet, &doctors, &trouble, &statement)) {
+        ctx.err << ReadFailure(trouble, statement) << Qt::endl;
+        return 1;
+    }
     if (doctors.isEmpty()) {
         ctx.err << NoDataSetMessage(dataSet) << Qt::endl;
         return 1;
@@ -51,6 +49,12 @@ int figures(Context& ctx, QStringList& args)
         }
         doctors = chosen;
     }
+    // Every doctor's sums with one statement; one doctor alone is read by himself.
+    QHash<QString, ShiftSums> sums;
+    if (!oneDoctor && !ReadShiftSums(ctx.db, dataSet, &sums, &trouble, &statement)) {
+        ctx.err << ReadFailure(trouble, statement) << Qt::endl;
+        return 1;
+    }
 
     const auto flag = [](bool on) { return on ? QStringLiteral("Y") : QStringLiteral("N"); };
     // Printed once every doctor is read: a read that fails half-way prints no figures at all.
@@ -61,10 +65,10 @@ int figures(Context& ctx, QStringList& args)
         const QSqlRecord& doctor = doctors.at(i);
         const QString id = doctor.value(QStringLiteral("id")).toString();
         QList<QSqlRecord> rows;
-        // One doctor alone is read by himself; every doctor with one statement for them all.
-        if (oneDoctor ? !LoadShiftRows(ctx.db, dataSet, id, &rows, ctx.prompter) : !reader.shiftRows(i, &rows))
-            return oneDoctor ? 1 : failed();
-        const PaymentFigures f = ComputePaymentFigures(ctx.settings, doctor, rows);
+        if (oneDoctor && !LoadShiftRows(ctx.db, dataSet, id, &rows, ctx.prompter))
+            return 1;
+        const PaymentFigures f = oneDoctor ? ComputePaymentFigures(ctx.settings, doctor, rows)
+                                           : ComputePaymentFigures(ctx.settings, doctor, sums.value(id));
         lines += QStringList{id,
                              FormatMoney(f.gross),
                              FormatMoney(f.superannuation),

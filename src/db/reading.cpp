@@ -5,8 +5,12 @@
 #include "db/dialect.h"
 
 #include <QSqlError>
+#include <QSqlRecord>
 
 #include <sqlite3.h>
+
+#include <cmath>
+#include <vector>
 
 namespace velmar {
 
@@ -59,6 +63,76 @@ QString ReadQuery::failure() const
 QString ReadFailure(const QString& trouble, const QString& statement)
 {
     return trouble.isEmpty() ? QStringLiteral("Error in query: %1").arg(StatementText({statement})) : trouble;
+}
+
+namespace {
+
+double numberOf(const QVariant& value)
+{
+    return value.isNull() ? std::nan("") : value.toDouble();
+}
+
+double numberOf(sqlite3_stmt* statement, int column)
+{
+    switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_INTEGER:
+        return double(sqlite3_column_int64(statement, column));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(statement, column);
+    case SQLITE_NULL:
+        return std::nan("");
+    default: {
+        // Text as Qt's driver gives it, read as a number the way QString reads one ("12abc" is 0).
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+        return QString::fromUtf8(text, sqlite3_column_bytes(statement, column)).toDouble();
+    }
+    }
+}
+
+} // namespace
+
+bool ReadKeyedNumbers(const QSqlDatabase& db, const QString& statement,
+                      const std::function<void(QByteArrayView key, const double* numbers)>& row, QString* trouble)
+{
+    sqlite3* handle = DialectOf(db) == Dialect::SQLite ? SqliteHandle(db) : nullptr;
+    if (!handle) {
+        ReadQuery read(db, statement);
+        std::vector<double> numbers(std::max(0, read.query().record().count() - 1));
+        const bool whole = read.forEachRow([&](const QSqlQuery& q) {
+            for (size_t i = 0; i < numbers.size(); ++i)
+                numbers[i] = numberOf(q.value(int(i) + 1));
+            const QByteArray key = q.value(0).toString().toUtf8();
+            row(QByteArrayView(key), numbers.data());
+        });
+        *trouble = read.trouble();
+        return whole;
+    }
+    trouble->clear();
+    if (!ReconnectIfLost(db, trouble))
+        return false;
+    sqlite3_stmt* stmt = nullptr;
+    const QByteArray text = statement.toUtf8();
+    const auto sqliteError = [handle](int rc) {
+        return QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(handle)), QSqlError::StatementError,
+                         QString::number(rc));
+    };
+    int rc = sqlite3_prepare_v2(handle, text.constData(), int(text.size()), &stmt, nullptr);
+    if (rc != SQLITE_OK) {
+        *trouble = DatabaseTrouble(db, sqliteError(rc), statement);
+        sqlite3_finalize(stmt);
+        return false;
+    }
+    std::vector<double> numbers(std::max(0, sqlite3_column_count(stmt) - 1));
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        for (size_t i = 0; i < numbers.size(); ++i)
+            numbers[i] = numberOf(stmt, int(i) + 1);
+        const auto* key = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+        row(QByteArrayView(key, sqlite3_column_bytes(stmt, 0)), numbers.data());
+    }
+    if (rc != SQLITE_DONE)
+        *trouble = ReadEndedEarly(db, sqliteError(rc), statement);
+    sqlite3_finalize(stmt);
+    return rc == SQLITE_DONE;
 }
 
 ReadSnapshot::ReadSnapshot(const QSqlDatabase& db) : m_db(db)

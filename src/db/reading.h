@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -67,6 +68,13 @@ private:
     sqlite3_stmt* m_held = nullptr;
     QString m_trouble;
 };
+
+// Walks a statement whose first column is a text key and whose others are numbers, handing each row
+// over as the key's bytes and the numbers: what a sum over a whole data set needs, without the
+// copies Qt makes of every value. A number reads as QVariant::toDouble() reads it, except that NULL
+// is NaN, for a caller that must tell it apart. Fails as ReadQuery does, with *trouble set alike.
+bool ReadKeyedNumbers(const QSqlDatabase& db, const QString& statement,
+                      const std::function<void(QByteArrayView key, const double* numbers)>& row, QString* trouble);
 
 // A read's failure as the user is told it: the database's trouble, else "Error in query: %s" with the
 // statement that was refused.

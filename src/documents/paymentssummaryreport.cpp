@@ -7,6 +7,7 @@
 #include "db/nameorder.h"
 #include "db/reading.h"
 #include "history/history.h"
+#include "payments/payments.h"
 
 #include <QSqlRecord>
 
@@ -66,33 +67,54 @@ ReportControl& SummaryColumns::addCell(ReportBand& band, const QString& name, co
     return cell;
 }
 
-SummaryExpressions summaryExpressions(const QString& annuityColumn)
+bool ReadSummaryRecords(const QSqlDatabase& db, const QString& dataSet, bool byPct, std::vector<SummaryRecord>* records,
+                        QString* failure)
 {
-    // 60.0 keeps part-hours of the adjustment.
-    SummaryExpressions e;
-    e.adjustment = QStringLiteral("Extra*AdjustmentTime*AdjustmentRate/60.0");
-    e.adjTotal = QStringLiteral("(Total+%1)").arg(e.adjustment);
-    e.annuityAmount = QStringLiteral("(%1*%2/100.0)").arg(e.adjTotal, annuityColumn);
-    return e;
-}
-
-QStringList PaymentsSummaryReport::statementLines(const QString& dataSet, Dialect dialect)
-{
-    const SummaryExpressions e = summaryExpressions(QStringLiteral("annuity"));
-    return {
-        QStringLiteral("SELECT sname, fname, Details.id, Total, AdjustmentTime, AdjustmentRate,"),
-        QStringLiteral("Headers.annuity, %1 AS Adjustment,").arg(e.adjustment),
-        QStringLiteral("%1 AS AdjTotal, %2 AS AnnuityAmount,").arg(e.adjTotal, e.annuityAmount),
-        QStringLiteral("%1-%2 AS Net").arg(e.adjTotal, e.annuityAmount),
-        QStringLiteral("FROM Details INNER JOIN Headers ON (Details.DataSet = Headers.DataSet)"),
-        QStringLiteral("AND (Details.id = Headers.id)"),
-        QStringLiteral("WHERE (((Details.DataSet)='%1'))").arg(QuoteForSql(dataSet)),
-        // Headers.rowid: equal names keep the order they were stored in, and each doctor's rows together.
-        // recno: a doctor's amounts are added up in one order on every store and every plan, so that
-        // sums of half pennies round the same way.
-        QStringLiteral("ORDER BY %1, %2, Headers.rowid, Details.recno")
-            .arg(OrderByName(QStringLiteral("sname"), dialect), OrderByName(QStringLiteral("fname"), dialect)),
+    // The doctors sorted, and each one's records found by id: sorting every record by its doctor's
+    // name cost most of a summary. Headers.rowid keeps equal names in the order they were stored.
+    const Dialect dialect = DialectOf(db);
+    const QString doctorsStatement =
+        QStringLiteral("SELECT pct, id, sname, fname, nosolo, annuity FROM Headers WHERE DataSet = '%1' ORDER BY %2%3, "
+                       "%4, rowid")
+            .arg(QuoteForSql(dataSet), byPct ? QStringLiteral("pct, ") : QString(),
+                 OrderByName(QStringLiteral("sname"), dialect), OrderByName(QStringLiteral("fname"), dialect));
+    ReadQuery doctors(db, doctorsStatement);
+    struct Doctor
+    {
+        QString pct, id, sname, fname;
+        bool noPension;
+        double annuity;
     };
+    std::vector<Doctor> listed;
+    if (!doctors.forEachRow([&](const QSqlQuery& q) {
+            listed.push_back({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                              q.value(3).toString(), q.value(4).toString() == u"Y", q.value(5).toDouble()});
+        })) {
+        *failure = doctors.failure();
+        return false;
+    }
+    // 60.0 keeps part-hours of the adjustment.
+    const QString adjustment = QStringLiteral("Extra*AdjustmentTime*AdjustmentRate/60.0");
+    QHash<QString, std::vector<double>> numbers;
+    QString trouble, statement;
+    if (!ReadRecordNumbers(db, dataSet,
+                           {QStringLiteral("Total"), adjustment, QStringLiteral("(Total+%1)").arg(adjustment),
+                            QStringLiteral("superfee")},
+                           &numbers, &trouble, &statement)) {
+        *failure = ReadFailure(trouble, statement);
+        return false;
+    }
+    records->clear();
+    for (const Doctor& d : listed) {
+        const auto found = numbers.constFind(d.id);
+        if (found == numbers.constEnd())
+            continue;
+        const std::vector<double>& v = *found;
+        for (size_t i = 0; i + 3 < v.size(); i += 4)
+            records->push_back(
+                {d.pct, d.id, d.sname, d.fname, d.noPension, d.annuity, v[i], v[i + 3], v[i + 1], v[i + 2]});
+    }
+    return true;
 }
 
 PaymentsSummaryReport::PaymentsSummaryReport(const AppSettings& settings, const AppState& state, const QSqlDatabase& db)
@@ -189,21 +211,10 @@ bool PaymentsSummaryReport::QuickRep1NeedData()
         m_totals = Totals();
         m_rows.clear();
         m_next = 0;
-        const QString statement = statementLines(ReportDataSet, DialectOf(m_db)).join(u'\n');
-        ReadQuery read(m_db, statement);
-        const QSqlRecord r = read.query().record();
-        const int sname = r.indexOf(QStringLiteral("sname")), fname = r.indexOf(QStringLiteral("fname")),
-                  id = r.indexOf(QStringLiteral("id")), annuity = r.indexOf(QStringLiteral("annuity")),
-                  total = r.indexOf(QStringLiteral("Total")), adjustment = r.indexOf(QStringLiteral("Adjustment")),
-                  adjTotal = r.indexOf(QStringLiteral("AdjTotal"));
-        const bool whole = read.forEachRow([&](const QSqlQuery& q) {
-            m_rows.push_back(Row{q.value(sname).toString(), q.value(fname).toString(), q.value(id).toString(),
-                                 q.value(annuity).toDouble(), q.value(total).toDouble(), q.value(adjustment).toDouble(),
-                                 q.value(adjTotal).toDouble()});
-        });
-        if (!whole) {
+        QString failure;
+        if (!ReadSummaryRecords(m_db, ReportDataSet, false, &m_rows, &failure)) {
             m_rows.clear();
-            m_report.raiseError(read.failure());
+            m_report.raiseError(failure);
             return false;
         }
         FillSummaryHeading(m_report, m_settings, m_state);
@@ -219,12 +230,12 @@ bool PaymentsSummaryReport::QuickRep1NeedData()
     if (m_next >= m_rows.size())
         return false;
 
-    const Row& first = m_rows[m_next];
+    const SummaryRecord& first = m_rows[m_next];
     const QString doctorId = first.id;
     const QString name = SummaryDisplayName(first.sname, first.fname);
     double annuityRate = 0, fees = 0, adjustments = 0, netFees = 0;
     while (m_next < m_rows.size() && m_rows[m_next].id == doctorId) {
-        const Row& row = m_rows[m_next];
+        const SummaryRecord& row = m_rows[m_next];
         annuityRate = row.annuity;
         fees += row.total;
         adjustments += row.adjustment;

@@ -13,6 +13,14 @@ namespace velmar {
 struct AppSettings;
 struct AppState;
 
+// A record of a summary with its doctor's columns.
+struct SummaryRecord
+{
+    QString pct, id, sname, fname;
+    bool noPension;
+    double annuity, total, superfee, adjustment, adjTotal;
+};
+
 // The payments summary: one line per doctor of a data set (fees, adjustments, net fees, annuity,
 // net payment) and a line of totals. A4 portrait. Fed line by line through OnNeedData.
 class PaymentsSummaryReport
@@ -38,23 +46,15 @@ public:
     // Grand totals of the last run; they stay until the next run starts.
     Totals totals() const { return m_totals; }
 
-    static QStringList statementLines(const QString& dataSet, Dialect dialect);
-
 private:
     bool QuickRep1BeforePrint();
     bool QuickRep1NeedData();
-
-    struct Row
-    {
-        QString sname, fname, id;
-        double annuity, total, adjustment, adjTotal;
-    };
 
     const AppSettings& m_settings;
     const AppState& m_state;
     QSqlDatabase m_db;
     Report m_report;
-    std::vector<Row> m_rows;
+    std::vector<SummaryRecord> m_rows;
     size_t m_next = 0;
     Totals m_totals;
 };
@@ -88,14 +88,10 @@ private:
     double m_previousRight = 0;
 };
 
-// The money columns both summaries compute in SQL, given how the annuity column is named.
-// Written out in full where reused: a select list cannot refer to its own aliases.
-struct SummaryExpressions
-{
-    QString adjustment;
-    QString adjTotal;
-    QString annuityAmount;
-};
-SummaryExpressions summaryExpressions(const QString& annuityColumn);
+// Every record of a data set with its doctor, in the summary's order: doctors by name (by host PCT
+// first when asked), equal names as stored, each doctor's records in recno order; a doctor without
+// records has no line. False with *failure set when a read fails.
+bool ReadSummaryRecords(const QSqlDatabase& db, const QString& dataSet, bool byPct, std::vector<SummaryRecord>* records,
+                        QString* failure);
 
 } // namespace velmar

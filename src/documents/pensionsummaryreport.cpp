@@ -19,25 +19,6 @@ constexpr double kSubtotalOffset = 7.5;
 
 } // namespace
 
-QStringList PensionSummaryReport::statementLines(const QString& dataSet, Dialect dialect)
-{
-    const SummaryExpressions e = summaryExpressions(QStringLiteral("Headers.annuity"));
-    return {
-        QStringLiteral("SELECT sname, fname, Details.id as id, Total, AdjustmentTime, AdjustmentRate,"),
-        QStringLiteral("Headers.annuity, %1 AS Adjustment,").arg(e.adjustment),
-        QStringLiteral("%1 AS AdjTotal, %2 AS AnnuityAmount,").arg(e.adjTotal, e.annuityAmount),
-        // The columns the report reads besides, by name (not every column of both tables, which would
-        // only be fetched to be thrown away).
-        QStringLiteral("%1-%2 AS Net, pct, nosolo, superfee").arg(e.adjTotal, e.annuityAmount),
-        QStringLiteral("FROM Details INNER JOIN Headers ON (Details.DataSet = Headers.DataSet)"),
-        QStringLiteral("AND (Details.id = Headers.id)"),
-        QStringLiteral("WHERE (((Details.DataSet)='%1'))").arg(QuoteForSql(dataSet)),
-        // As the payments summary: each doctor's amounts added up in recno order on every store.
-        QStringLiteral("ORDER BY pct, %1, %2, Headers.rowid, Details.recno")
-            .arg(OrderByName(QStringLiteral("sname"), dialect), OrderByName(QStringLiteral("fname"), dialect)),
-    };
-}
-
 PensionSummaryReport::PensionSummaryReport(const AppSettings& settings, const AppState& state, const QSqlDatabase& db)
     : m_settings(settings), m_state(state), m_db(db), m_report(QStringLiteral("TSoloSummary"))
 {
@@ -148,24 +129,10 @@ bool PensionSummaryReport::QuickRep1NeedData()
         m_sub.fill(0);
         m_rows.clear();
         m_next = 0;
-        const QString statement = statementLines(ReportDataSet, DialectOf(m_db)).join(u'\n');
-        ReadQuery read(m_db, statement);
-        const QSqlRecord r = read.query().record();
-        const int pct = r.indexOf(QStringLiteral("pct")), id = r.indexOf(QStringLiteral("id")),
-                  sname = r.indexOf(QStringLiteral("sname")), fname = r.indexOf(QStringLiteral("fname")),
-                  nosolo = r.indexOf(QStringLiteral("nosolo")), annuity = r.indexOf(QStringLiteral("annuity")),
-                  total = r.indexOf(QStringLiteral("Total")), superfee = r.indexOf(QStringLiteral("superfee")),
-                  adjustment = r.indexOf(QStringLiteral("Adjustment")),
-                  adjTotal = r.indexOf(QStringLiteral("AdjTotal"));
-        const bool whole = read.forEachRow([&](const QSqlQuery& q) {
-            m_rows.push_back(Row{q.value(pct).toString(), q.value(id).toString(), q.value(sname).toString(),
-                                 q.value(fname).toString(), q.value(nosolo).toString() == u"Y",
-                                 q.value(annuity).toDouble(), q.value(total).toDouble(), q.value(superfee).toDouble(),
-                                 q.value(adjustment).toDouble(), q.value(adjTotal).toDouble()});
-        });
-        if (!whole) {
+        QString failure;
+        if (!ReadSummaryRecords(m_db, ReportDataSet, true, &m_rows, &failure)) {
             m_rows.clear();
-            m_report.raiseError(read.failure());
+            m_report.raiseError(failure);
             return false;
         }
         FillSummaryHeading(m_report, m_settings, m_state);
@@ -174,7 +141,7 @@ bool PensionSummaryReport::QuickRep1NeedData()
     if (m_next >= m_rows.size())
         return false;
 
-    const Row& first = m_rows[m_next];
+    const SummaryRecord& first = m_rows[m_next];
     const QString pct = first.pct;
     const QString doctorId = first.id;
     const QString name = SummaryDisplayName(first.sname, first.fname);
@@ -182,7 +149,7 @@ bool PensionSummaryReport::QuickRep1NeedData()
     double annuityRate = 0;
     Sums line{};
     while (m_next < m_rows.size() && m_rows[m_next].id == doctorId) {
-        const Row& row = m_rows[m_next];
+        const SummaryRecord& row = m_rows[m_next];
         noPension = row.noPension;
         annuityRate = row.annuity;
         line[Fees] += row.total;

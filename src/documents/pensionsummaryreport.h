@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/dialect.h"
+#include "documents/paymentssummaryreport.h"
 #include "report/report.h"
 
 #include <QSqlDatabase>
@@ -32,7 +33,6 @@ public:
     using Sums = std::array<double, SumCount>;
     Sums totals() const { return m_grand; }
 
-    static QStringList statementLines(const QString& dataSet, Dialect dialect);
     // Band heights of a doctor line alone and of one closing his group (90 and 23 units at 160 %).
     static constexpr double kLineHeight = 23 / 160.0 * 25.4;
     static constexpr double kGroupEndHeight = 90 / 160.0 * 25.4;
@@ -41,13 +41,6 @@ private:
     bool QuickRep1BeforePrint();
     bool QuickRep1NeedData();
 
-    struct Row
-    {
-        QString pct, id, sname, fname;
-        bool noPension;
-        double annuity, total, superfee, adjustment, adjTotal;
-    };
-
     const AppSettings& m_settings;
     const AppState& m_state;
     QSqlDatabase m_db;
@@ -55,7 +48,7 @@ private:
     ReportBand* m_detail = nullptr;
     std::array<ReportControl*, SumCount + 2> m_line{};     // name, the sums, total
     std::array<ReportControl*, SumCount + 2> m_subtotal{}; // the same for the group line
-    std::vector<Row> m_rows;
+    std::vector<SummaryRecord> m_rows;
     size_t m_next = 0;
     Sums m_grand{};
     Sums m_sub{};

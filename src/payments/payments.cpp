@@ -9,6 +9,10 @@
 #include "db/nameorder.h"
 #include "db/reading.h"
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
 namespace velmar {
 
 double RoundMoney(double value)
@@ -53,11 +57,11 @@ QString shiftColumns(const QString& dataSet, const QString& everyColumn)
            QStringLiteral("Notes, ") + everyColumn;
 }
 
-QString doctorsStatement(const QString& dataSet, Dialect dialect)
+QString doctorsStatement(const QString& dataSet, Dialect dialect, const QString& columns = QStringLiteral("*"))
 {
     // Surname order as the doctor list shows it; rowid keeps equal surnames in a stable order.
-    return QStringLiteral("SELECT * FROM Headers WHERE DataSet = '%1' ORDER by %2, rowid")
-        .arg(QuoteForSql(dataSet), OrderByName(QStringLiteral("sname"), dialect));
+    return QStringLiteral("SELECT %1 FROM Headers WHERE DataSet = '%2' ORDER by %3, rowid")
+        .arg(columns, QuoteForSql(dataSet), OrderByName(QStringLiteral("sname"), dialect));
 }
 
 } // namespace
@@ -69,9 +73,9 @@ QString ShiftRowsStatement(const QString& dataSet, const QString& doctorId)
                .arg(QuoteForSql(dataSet), QuoteForSql(doctorId));
 }
 
-DataSetReader::DataSetReader(const QSqlDatabase& db, const QString& dataSet, bool readsBetween, Columns columns)
+DataSetReader::DataSetReader(const QSqlDatabase& db, const QString& dataSet, bool readsBetween)
     : m_db(db), m_dataSet(dataSet), m_doctorsStatement(doctorsStatement(dataSet, DialectOf(db))),
-      m_perDoctor(readsBetween && DialectOf(db) == Dialect::PostgreSQL), m_columns(columns)
+      m_perDoctor(readsBetween && DialectOf(db) == Dialect::PostgreSQL)
 {
 }
 
@@ -95,12 +99,8 @@ bool DataSetReader::shiftRows(int index, QList<QSqlRecord>* rows)
     if (!m_rows) {
         // Each doctor's rows in a run of their own, the runs in the order of the doctor list; the
         // Headers row last, to tell apart doctors stored twice under one id.
-        const QString columns =
-            m_columns == Columns::Every
-                ? shiftColumns(QStringLiteral("Details.DataSet AS DataSet"), QStringLiteral("Details.*"))
-                : QStringLiteral("SELECT Details.id AS id, Total + (Extra * AdjustmentRate * "
-                                 "AdjustmentTime / 60.0) as Net, superfee, nonsuperfee");
-        m_statement = columns + QStringLiteral(", Headers.rowid") +
+        m_statement = shiftColumns(QStringLiteral("Details.DataSet AS DataSet"), QStringLiteral("Details.*")) +
+                      QStringLiteral(", Headers.rowid") +
                       QStringLiteral(" FROM Details INNER JOIN Headers ON Details.DataSet = Headers.DataSet AND "
                                      "Details.id = Headers.id WHERE Details.DataSet = '%1' ORDER BY %2, Headers.rowid, "
                                      "Details.recno")
@@ -206,12 +206,88 @@ QString ShiftDateText(const QVariant& value)
     return date.isValid() ? date.toString(QStringLiteral("dd/MM/yyyy")) : QString();
 }
 
+bool ReadRecordNumbers(const QSqlDatabase& db, const QString& dataSet, const QStringList& columns,
+                       QHash<QString, std::vector<double>>* numbers, QString* trouble, QString* statement)
+{
+    // In the index's order, by id and then as stored, which is nearly always recno order too: each
+    // doctor's few records are put in recno order here rather than the whole data set sorted.
+    *statement = QStringLiteral("SELECT id, recno, %1 FROM Details WHERE DataSet = '%2' ORDER BY id")
+                     .arg(columns.join(QStringLiteral(", ")), QuoteForSql(dataSet));
+    // Where the shift-rows query puts a record without a number.
+    const double noNumber = DialectOf(db) == Dialect::PostgreSQL ? HUGE_VAL : -HUGE_VAL;
+    const size_t width = size_t(columns.size());
+    struct Record
+    {
+        double recno;
+        size_t at;
+    };
+    std::vector<Record> run;
+    std::vector<double> values;
+    QByteArray runKey;
+    QHash<QString, std::vector<double>> all;
+    const auto endRun = [&] {
+        if (run.empty())
+            return;
+        std::stable_sort(run.begin(), run.end(), [](const Record& a, const Record& b) { return a.recno < b.recno; });
+        std::vector<double>& id = all[QString::fromUtf8(runKey)];
+        for (const Record& r : run)
+            id.insert(id.end(), values.begin() + qsizetype(r.at), values.begin() + qsizetype(r.at + width));
+        run.clear();
+        values.clear();
+    };
+    const bool whole = ReadKeyedNumbers(
+        db, *statement,
+        [&](QByteArrayView key, const double* n) {
+            if (key != QByteArrayView(runKey)) {
+                endRun();
+                runKey = key.toByteArray();
+            }
+            run.push_back({std::isnan(n[0]) ? noNumber : n[0], values.size()});
+            for (size_t i = 1; i <= width; ++i)
+                values.push_back(std::isnan(n[i]) ? 0 : n[i]);
+        },
+        trouble);
+    endRun();
+    if (!whole)
+        return false;
+    *numbers = std::move(all);
+    return true;
+}
+
+bool ReadFigureDoctors(const QSqlDatabase& db, const QString& dataSet, QList<QSqlRecord>* doctors, QString* trouble,
+                       QString* statement)
+{
+    *statement = doctorsStatement(dataSet, DialectOf(db), QStringLiteral("id, annuity, nosolo, paygross"));
+    return QueryRecords(db, *statement, doctors, nullptr, trouble);
+}
+
+bool ReadShiftSums(const QSqlDatabase& db, const QString& dataSet, QHash<QString, ShiftSums>* sums, QString* trouble,
+                   QString* statement)
+{
+    QHash<QString, std::vector<double>> numbers;
+    if (!ReadRecordNumbers(db, dataSet,
+                           {QStringLiteral("Total + (Extra * AdjustmentRate * AdjustmentTime / 60.0)"),
+                            QStringLiteral("superfee"), QStringLiteral("nonsuperfee")},
+                           &numbers, trouble, statement))
+        return false;
+    sums->clear();
+    for (auto it = numbers.cbegin(); it != numbers.cend(); ++it) {
+        ShiftSums& s = (*sums)[it.key()];
+        const std::vector<double>& v = it.value();
+        for (size_t i = 0; i + 2 < v.size(); i += 3) {
+            s.net += v[i];
+            s.superfee += v[i + 1];
+            s.nonsuperfee += v[i + 2];
+        }
+    }
+    return true;
+}
+
 PaymentFigures ComputePaymentFigures(const AppSettings& settings, const QSqlRecord& doctor,
                                      const QList<QSqlRecord>& shiftRows)
 {
-    PaymentFigures f;
     // NULL reads 0 through toDouble().
-    double gross = 0;
+    ShiftSums sums;
     // The rows share one layout: the columns are looked up by name once, not for every row.
     int net = -1, superfee = -1, nonsuperfee = -1;
     const QSqlRecord* layout = nullptr;
@@ -222,10 +298,19 @@ PaymentFigures ComputePaymentFigures(const AppSettings& settings, const QSqlReco
             superfee = row.indexOf(QStringLiteral("superfee"));
             nonsuperfee = row.indexOf(QStringLiteral("nonsuperfee"));
         }
-        gross += row.value(net).toDouble();
-        f.superannuableFees += row.value(superfee).toDouble();
-        f.nonSuperannuableFees += row.value(nonsuperfee).toDouble();
+        sums.net += row.value(net).toDouble();
+        sums.superfee += row.value(superfee).toDouble();
+        sums.nonsuperfee += row.value(nonsuperfee).toDouble();
     }
+    return ComputePaymentFigures(settings, doctor, sums);
+}
+
+PaymentFigures ComputePaymentFigures(const AppSettings& settings, const QSqlRecord& doctor, const ShiftSums& sums)
+{
+    PaymentFigures f;
+    const double gross = sums.net;
+    f.superannuableFees = sums.superfee;
+    f.nonSuperannuableFees = sums.nonsuperfee;
     if (!settings.PartSuperannuation) {
         f.superannuableFees = gross;
         f.nonSuperannuableFees = 0;

@@ -59,8 +59,9 @@ bool readEntries(const QSqlDatabase& db, const QString& dataSet, const QString& 
         statement += latestOf(" AND m.outcome IN ('sent', 'unconfirmed', 'sending')");
         break;
     }
-    statement += which == Rows::Every ? QStringLiteral(" ORDER BY l.attempt")
-                                      : QStringLiteral(" ORDER BY %1, l.id").arg(OrderByName(QLatin1String(surname), DialectOf(db)));
+    statement += which == Rows::Every
+                     ? QStringLiteral(" ORDER BY l.attempt")
+                     : QStringLiteral(" ORDER BY %1, l.id").arg(OrderByName(QLatin1String(surname), DialectOf(db)));
     QVariantList values{dataSet};
     if (!id.isNull())
         values.append(id);
@@ -301,26 +302,22 @@ bool ChangedSinceSent(const QSqlDatabase& db, const AppSettings& settings, const
         return false;
     if (delivered.isEmpty())
         return true;
-    const auto read = [&](const QString& statement, QList<QSqlRecord>* rows) {
-        QString trouble;
-        if (QueryRecords(db, statement, rows, nullptr, &trouble))
-            return true;
+    // Every doctor's sums with one statement, not a read per doctor who was sent.
+    QList<QSqlRecord> doctors;
+    QHash<QString, ShiftSums> sums;
+    QString trouble, statement;
+    if (!ReadFigureDoctors(db, dataSet, &doctors, &trouble, &statement) ||
+        !ReadShiftSums(db, dataSet, &sums, &trouble, &statement)) {
         if (error)
             *error = ReadFailure(trouble, statement);
         return false;
-    };
-    QList<QSqlRecord> doctors;
-    if (!read(QStringLiteral("SELECT * FROM Headers WHERE DataSet = '%1'").arg(QuoteForSql(dataSet)), &doctors))
-        return false;
+    }
     for (const QSqlRecord& doctor : std::as_const(doctors)) {
         const QString id = doctor.value(QStringLiteral("id")).toString();
         const auto sent = delivered.constFind(id);
         if (sent == delivered.constEnd() || !sent->payment)
             continue;
-        QList<QSqlRecord> rows;
-        if (!read(ShiftRowsStatement(dataSet, id), &rows))
-            return false;
-        if (ChangedSince(*sent, PrintedPayment(settings, ComputePaymentFigures(settings, doctor, rows))))
+        if (ChangedSince(*sent, PrintedPayment(settings, ComputePaymentFigures(settings, doctor, sums.value(id)))))
             changed->insert(id);
     }
     return true;

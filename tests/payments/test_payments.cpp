@@ -2,12 +2,16 @@
 
 #include "core/appsettings.h"
 #include "core/textformat.h"
+#include "db/clienthandles.h"
+#include "db/reading.h"
 #include "payments/payments.h"
 #include "payments/recordrules.h"
 
 #include <QSqlRecord>
 
 #include <clocale>
+
+#include <sqlite3.h>
 
 using namespace velmar;
 using namespace Qt::StringLiterals;
@@ -117,6 +121,11 @@ TEST_P(ShiftRows, FailuresAndMissingDoctorsAreReported)
     ASSERT_EQ(m_prompter.messages.size(), 1);
     EXPECT_TRUE(m_prompter.messages[0].startsWith(QStringLiteral("error: Error in query: SELECT recno, DataSet,")));
     EXPECT_TRUE(m_prompter.messages[0].endsWith(QStringLiteral("ORDER BY recno\n")));
+    // The sums' own read of every doctor is refused alike.
+    QHash<QString, ShiftSums> sums;
+    QString trouble, statement;
+    EXPECT_FALSE(ReadShiftSums(m_db, QStringLiteral("Nov06"), &sums, &trouble, &statement));
+    EXPECT_EQ(ReadFailure(trouble, statement).left(38), QStringLiteral("Error in query: SELECT id, recno, Tota"));
 }
 
 // The whole data set read at once gives each doctor of the list exactly the rows, column names and
@@ -152,15 +161,13 @@ TEST_P(ShiftRows, OneReadOfTheDataSetGivesEachDoctorHisOwnRead)
     ASSERT_TRUE(reader.readDoctors(&doctors));
     ASSERT_EQ(doctors.size(), 2001);
     // Read to the end before any other statement: a server keeps one result open at a time.
-    // The figures' own read, of the summed columns only, beside it.
-    DataSetReader sums(m_db, u"Nov06"_s, false, DataSetReader::Columns::Figures);
-    QList<QSqlRecord> listed;
-    ASSERT_TRUE(sums.readDoctors(&listed));
-    QList<QList<QSqlRecord>> runs(doctors.size()), summed(doctors.size());
+    QList<QList<QSqlRecord>> runs(doctors.size());
     for (int i = 0; i < doctors.size(); ++i)
         ASSERT_TRUE(reader.shiftRows(i, &runs[i])) << reader.trouble().toStdString();
-    for (int i = 0; i < doctors.size(); ++i)
-        ASSERT_TRUE(sums.shiftRows(i, &summed[i])) << sums.trouble().toStdString();
+    // The figures' own read, of every doctor's sums, beside it.
+    QHash<QString, ShiftSums> sums;
+    QString trouble, statement;
+    ASSERT_TRUE(ReadShiftSums(m_db, u"Nov06"_s, &sums, &trouble, &statement)) << trouble.toStdString();
     int withRows = 0;
     for (int i = 0; i < doctors.size(); ++i) {
         const QString id = doctors.at(i).value(u"id"_s).toString();
@@ -176,7 +183,7 @@ TEST_P(ShiftRows, OneReadOfTheDataSetGivesEachDoctorHisOwnRead)
         }
         const PaymentFigures a = ComputePaymentFigures(settings, doctors.at(i), oneRead);
         const PaymentFigures b = ComputePaymentFigures(settings, doctors.at(i), ownRead);
-        const PaymentFigures c = ComputePaymentFigures(settings, doctors.at(i), summed.at(i));
+        const PaymentFigures c = ComputePaymentFigures(settings, doctors.at(i), sums.value(id));
         EXPECT_EQ(money(a.netPayment), money(b.netPayment));
         EXPECT_EQ(a.superannuableFees, b.superannuableFees);
         EXPECT_EQ(c.gross, b.gross);
@@ -186,6 +193,18 @@ TEST_P(ShiftRows, OneReadOfTheDataSetGivesEachDoctorHisOwnRead)
     }
     // Doctor 13 alone has none; 42 is listed twice, with its rows each time.
     EXPECT_EQ(withRows, 2000);
+
+    // A read of the sums that stops half-way is a failure that gives no sums, never a short list.
+    if (sqlite3* handle = SqliteHandle(m_db)) {
+        int steps = 0;
+        sqlite3_progress_handler(
+            handle, 100, [](void* n) { return int(++*static_cast<int*>(n) > 50); }, &steps);
+        QHash<QString, ShiftSums> cut{{u"kept"_s, {}}};
+        EXPECT_FALSE(ReadShiftSums(m_db, u"Nov06"_s, &cut, &trouble, &statement));
+        sqlite3_progress_handler(handle, 0, nullptr, nullptr);
+        EXPECT_TRUE(trouble.startsWith(u"The database stopped answering: "_s)) << trouble.toStdString();
+        EXPECT_EQ(cut.keys(), QStringList{u"kept"_s});
+    }
 }
 
 TEST(ShiftDateText, IsoStoredDayFirstShown)
