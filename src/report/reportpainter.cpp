@@ -87,10 +87,11 @@ ReportPainter::FontEntry& ReportPainter::fontFor(const ReportFont& f)
     // The same widths on the screen preview as on paper.
     font.setHintingPreference(QFont::PreferNoHinting);
     font.setStyleStrategy(QFont::PreferOutline);
-    const QString key = QStringLiteral("%1|%2|%3%4%5|%6x%7|")
-                            .arg(font.family(), QString::number(f.size), QString::number(f.bold),
-                                 QString::number(f.italic), QString::number(f.underline),
-                                 QString::number(m_device.logicalDpiX()), QString::number(m_device.logicalDpiY()));
+    const QString key =
+        QStringLiteral("%1|%2|%3%4%5|%6x%7|%8|")
+            .arg(font.family(), QString::number(f.size), QString::number(f.bold), QString::number(f.italic),
+                 QString::number(f.underline), QString::number(m_device.logicalDpiX()),
+                 QString::number(m_device.logicalDpiY()), QString::number(m_painter.layoutDirection()));
     m_fontCache.push_back(
         std::make_unique<FontEntry>(FontEntry{f, font, QFontMetricsF(font, &m_device), key, QRawFont()}));
     return *m_fontCache.back();
