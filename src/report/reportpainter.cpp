@@ -24,6 +24,7 @@ constexpr double kLineWidthMm = 0.2;
 struct ReportPainter::Shape
 {
     double width = 0;
+    int draws = 0;
     bool shaped = false;
     // False when the text needs more than the font's own face (a fallback font for a missing letter):
     // it is then drawn as text.
@@ -44,7 +45,7 @@ QHash<QString, ReportPainter::Shape>& ReportPainter::threadShapes()
     static QThreadStorage<Cache> caches;
     QHash<QString, Shape>& shapes = caches.localData().shapes;
     // Bounded: a long run of varied texts starts afresh now and then.
-    if (shapes.size() > 20000)
+    if (shapes.size() > 4096)
         shapes.clear();
     return shapes;
 }
@@ -103,7 +104,7 @@ ReportPainter::Shape& ReportPainter::shapeOf(const FontEntry& entry, const QStri
     const QString key = entry.key + text;
     auto it = shapes.find(key);
     if (it == shapes.end())
-        it = shapes.insert(key, Shape{entry.metrics.horizontalAdvance(text), false, false, {}, {}});
+        it = shapes.insert(key, Shape{entry.metrics.horizontalAdvance(text), 0, false, false, {}, {}});
     return *it;
 }
 
@@ -115,6 +116,11 @@ double ReportPainter::widthOf(const FontEntry& entry, const QString& text)
 void ReportPainter::drawLine(FontEntry& entry, const QPointF& baselineStart, const QString& text)
 {
     Shape& shape = shapeOf(entry, text);
+    // Glyphs are kept for texts that come again; a doctor's own name and address are drawn as text.
+    if (!shape.shaped && ++shape.draws < 2) {
+        m_painter.drawText(baselineStart, text);
+        return;
+    }
     if (!entry.face.isValid())
         entry.face = QRawFont::fromFont(QFont(entry.font, &m_device));
     if (!shape.shaped) {

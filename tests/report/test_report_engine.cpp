@@ -301,9 +301,10 @@ TEST_F(PdfExport, TextLandsWhereTheLayoutPutsItInEmbeddedFonts)
     band.addLabel(QStringLiteral("right"), QStringLiteral("Rightword"), QRectF(0, 40, 150.5, 0), arial, Qt::AlignRight);
     band.addLabel(QStringLiteral("centre"), QStringLiteral("Centreword"), QRectF(0, 60, report.bandWidth(), 0), times,
                   Qt::AlignHCenter);
-    // The second document draws the texts the thread shaped for the first.
+    // Later documents draw the texts from the glyphs the thread keeps for them.
     QString file;
-    for (const QString& name : {QStringLiteral("layout.pdf"), QStringLiteral("again.pdf")}) {
+    for (const QString& name :
+         {QStringLiteral("layout.pdf"), QStringLiteral("again.pdf"), QStringLiteral("third.pdf")}) {
         file = path(name);
         QString error;
         ASSERT_TRUE(WriteReportPdf(report, file, &error)) << error.toStdString();
