@@ -125,7 +125,7 @@ void ReportPainter::drawLine(FontEntry& entry, const QPointF& baselineStart, con
         entry.face = QRawFont::fromFont(QFont(entry.font, &m_device));
     if (!shape.shaped) {
         shape.shaped = true;
-        // Laid out as the painter lays out a text drawn at a point: one line, left to right.
+        // Laid out as the painter lays out a text drawn at a point: one line, in the painter's direction.
         QTextLayout layout(text, entry.font, &m_device);
         QTextOption option;
         option.setTextDirection(m_painter.layoutDirection());

@@ -44,7 +44,7 @@ private:
         QFontMetricsF metrics;
         // Names the font at the device's resolution among the shapes a thread keeps.
         QString key;
-        // The face the font's shapes are drawn in; null until a text is drawn.
+        // The face the kept glyphs are drawn in; null until the first of them is.
         QRawFont face;
     };
     struct Shape;
