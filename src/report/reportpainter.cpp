@@ -3,8 +3,12 @@
 #include "report/report.h"
 #include "report/reportrecording.h"
 
+#include <QGlyphRun>
+#include <QHash>
 #include <QPagedPaintDevice>
 #include <QPainter>
+#include <QTextLayout>
+#include <QThreadStorage>
 
 #include <algorithm>
 #include <cmath>
@@ -13,6 +17,37 @@ namespace velmar {
 
 namespace {
 constexpr double kLineWidthMm = 0.2;
+}
+
+// A text as a font shapes it: its width, and once it has been drawn its glyphs in the font's own face
+// with where each goes from the start of the baseline.
+struct ReportPainter::Shape
+{
+    double width = 0;
+    int draws = 0;
+    bool shaped = false;
+    // False when the text needs more than the font's own face (a fallback font for a missing letter):
+    // it is then drawn as text.
+    bool drawable = false;
+    QList<quint32> glyphs;
+    QList<QPointF> positions;
+};
+
+// The shapes a thread has made, kept from document to document: a run of invoices prints the same
+// dates, places and amounts in file after file, and shaping is half of what drawing a text costs.
+// Plain numbers only, so they outlive any document and its fonts.
+QHash<QString, ReportPainter::Shape>& ReportPainter::threadShapes()
+{
+    struct Cache
+    {
+        QHash<QString, Shape> shapes;
+    };
+    static QThreadStorage<Cache> caches;
+    QHash<QString, Shape>& shapes = caches.localData().shapes;
+    // Bounded: a long run of varied texts starts afresh now and then.
+    if (shapes.size() > 4096)
+        shapes.clear();
+    return shapes;
 }
 
 ReportPainter::ReportPainter(QPainter& painter, QPagedPaintDevice& device, const ReportFontMap& fonts,
@@ -53,24 +88,78 @@ ReportPainter::FontEntry& ReportPainter::fontFor(const ReportFont& f)
     // The same widths on the screen preview as on paper.
     font.setHintingPreference(QFont::PreferNoHinting);
     font.setStyleStrategy(QFont::PreferOutline);
-    m_fontCache.push_back(std::make_unique<FontEntry>(FontEntry{f, font, QFontMetricsF(font, &m_device), {}}));
+    const QString key =
+        QStringLiteral("%1|%2|%3%4%5|%6x%7|%8|")
+            .arg(font.family(), QString::number(f.size), QString::number(f.bold), QString::number(f.italic),
+                 QString::number(f.underline), QString::number(m_device.logicalDpiX()),
+                 QString::number(m_device.logicalDpiY()), QString::number(m_painter.layoutDirection()));
+    m_fontCache.push_back(
+        std::make_unique<FontEntry>(FontEntry{f, font, QFontMetricsF(font, &m_device), key, QRawFont()}));
     return *m_fontCache.back();
 }
 
-double ReportPainter::widthOf(FontEntry& entry, const QString& text)
+ReportPainter::Shape& ReportPainter::shapeOf(const FontEntry& entry, const QString& text)
 {
-    auto it = entry.widths.constFind(text);
-    if (it != entry.widths.constEnd())
-        return *it;
-    if (entry.widths.size() > 4096)
-        entry.widths.clear();
-    const double width = entry.metrics.horizontalAdvance(text);
-    entry.widths.insert(text, width);
-    return width;
+    QHash<QString, Shape>& shapes = threadShapes();
+    const QString key = entry.key + text;
+    auto it = shapes.find(key);
+    if (it == shapes.end())
+        it = shapes.insert(key, Shape{entry.metrics.horizontalAdvance(text), 0, false, false, {}, {}});
+    return *it;
+}
+
+double ReportPainter::widthOf(const FontEntry& entry, const QString& text)
+{
+    return shapeOf(entry, text).width;
+}
+
+void ReportPainter::drawLine(FontEntry& entry, const QPointF& baselineStart, const QString& text)
+{
+    Shape& shape = shapeOf(entry, text);
+    // Glyphs are kept for texts that come again; a doctor's own name and address are drawn as text.
+    if (!shape.shaped && ++shape.draws < 2) {
+        m_painter.drawText(baselineStart, text);
+        return;
+    }
+    if (!entry.face.isValid())
+        entry.face = QRawFont::fromFont(QFont(entry.font, &m_device));
+    if (!shape.shaped) {
+        shape.shaped = true;
+        // Laid out as the painter lays out a text drawn at a point: one line, in the painter's direction.
+        QTextLayout layout(text, entry.font, &m_device);
+        QTextOption option;
+        option.setTextDirection(m_painter.layoutDirection());
+        option.setWrapMode(QTextOption::NoWrap);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        layout.endLayout();
+        const QList<QGlyphRun> runs = layout.glyphRuns();
+        if (line.isValid() && runs.size() == 1 && runs.first().rawFont() == entry.face) {
+            shape.drawable = true;
+            shape.glyphs = runs.first().glyphIndexes();
+            shape.positions = runs.first().positions();
+            for (QPointF& p : shape.positions)
+                p.ry() -= line.ascent();
+        }
+    }
+    if (!shape.drawable) {
+        m_painter.drawText(baselineStart, text);
+        return;
+    }
+    QGlyphRun run;
+    run.setRawFont(entry.face);
+    run.setGlyphIndexes(shape.glyphs);
+    run.setPositions(shape.positions);
+    run.setUnderline(entry.style.underline);
+    m_painter.drawGlyphRun(baselineStart, run);
 }
 
 QStringList ReportPainter::textLines(const QString& text, const QFontMetricsF& metrics, double width, bool wordWrap)
 {
+    // Most texts are one line: a date, a place, an amount.
+    if (!wordWrap && !text.contains(u'\n') && !text.contains(u'\r'))
+        return {text};
     QString normal = text;
     normal.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     normal.replace(u'\r', u'\n');
@@ -151,7 +240,7 @@ void ReportPainter::paintText(const ReportControl& c, double top, const QString&
             m_painter.save();
             m_painter.setClipRect(QRectF(left, baseline - fm.ascent(), width, fm.height()));
         }
-        m_painter.drawText(QPointF(x, baseline), out.text);
+        drawLine(*out.font, QPointF(x, baseline), out.text);
         if (clip)
             m_painter.restore();
         baseline += fm.lineSpacing();

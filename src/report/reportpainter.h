@@ -6,8 +6,8 @@
 
 #include <QFont>
 #include <QFontMetricsF>
-
 #include <QHash>
+#include <QRawFont>
 
 #include <memory>
 #include <vector>
@@ -42,10 +42,17 @@ private:
         ReportFont style;
         QFont font;
         QFontMetricsF metrics;
-        QHash<QString, double> widths; // amounts repeat a lot; shaping them once is enough
+        // Names the font at the device's resolution among the shapes a thread keeps.
+        QString key;
+        // The face the kept glyphs are drawn in; null until the first of them is.
+        QRawFont face;
     };
+    struct Shape;
+    static QHash<QString, Shape>& threadShapes();
     FontEntry& fontFor(const ReportFont& font);
-    double widthOf(FontEntry& entry, const QString& text);
+    Shape& shapeOf(const FontEntry& entry, const QString& text);
+    double widthOf(const FontEntry& entry, const QString& text);
+    void drawLine(FontEntry& entry, const QPointF& baselineStart, const QString& text);
     double mm(double v) const { return v * m_unitsPerMm; }
     // A line of a fitted control as it is drawn: in which font, what is left of it, how wide.
     struct FittedLine
