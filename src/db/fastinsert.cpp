@@ -17,6 +17,7 @@ class FastInsert::Backend
 public:
     virtual ~Backend() = default;
     virtual void bind(int position, const QString& text) = 0;
+    virtual void bindUtf8(int position, QByteArrayView text) = 0;
     virtual void bind(int position, double value) = 0;
     virtual void bind(int position, qint64 value) = 0;
     virtual void bindNull(int position) = 0;
@@ -55,6 +56,10 @@ public:
         // swallows it, or reads the rest byte-swapped.
         const QByteArray utf8 = text.toUtf8();
         sqlite3_bind_text(m_statement, position + 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    }
+    void bindUtf8(int position, QByteArrayView text) override
+    {
+        sqlite3_bind_text(m_statement, position + 1, text.data(), int(text.size()), SQLITE_STATIC);
     }
     void bind(int position, double value) override { sqlite3_bind_double(m_statement, position + 1, value); }
     void bind(int position, qint64 value) override { sqlite3_bind_int64(m_statement, position + 1, value); }
@@ -99,11 +104,12 @@ public:
         return m_connection != nullptr;
     }
 
-    void bind(int position, const QString& text) override
+    void bind(int position, const QString& text) override { bindUtf8(position, text.toUtf8()); }
+    void bindUtf8(int position, QByteArrayView text) override
     {
         QByteArray& field = m_row[position];
         field.clear();
-        for (const char c : text.toUtf8()) {
+        for (const char c : text) {
             switch (c) {
             case '\\':
                 field += "\\\\";
@@ -207,6 +213,11 @@ bool FastInsert::prepare(const QSqlDatabase& db, const QString& table)
 void FastInsert::bind(int position, const QString& text)
 {
     m_backend->bind(position, text);
+}
+
+void FastInsert::bindUtf8(int position, QByteArrayView text)
+{
+    m_backend->bindUtf8(position, text);
 }
 
 void FastInsert::bind(int position, double value)

@@ -23,6 +23,8 @@ public:
     bool prepare(const QSqlDatabase& db, const QString& table);
     // Positions count from 0.
     void bind(int position, const QString& text);
+    // Text already in UTF-8, which must stay where it is until exec.
+    void bindUtf8(int position, QByteArrayView text);
     void bind(int position, double value);
     void bind(int position, qint64 value);
     void bindNull(int position);

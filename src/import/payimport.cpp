@@ -23,7 +23,9 @@
 #include <cmath>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -155,7 +157,72 @@ long minutes(const QString& text)
     return long(value);
 }
 
-// The lines after the header, read and split on a thread of their own while the caller checks and
+// A shift record checked and converted where it is read, ready to bind; or the fault its checks
+// raised, thrown again when the record's turn comes, so that it names the same line as ever.
+struct ShiftRow
+{
+    enum Text { Id, Date, Location, Shift, Times, Notes, TextCount };
+    // The texts in UTF-8, back to back; the date in ISO, empty when it is no date.
+    QByteArray texts;
+    int ends[TextCount] = {};
+    double rate = 0;
+    double total = 0;
+    double adjustmentRate = 0;
+    double superfee = 0;
+    double nonsuperfee = 0;
+    long adjustmentTime = 0;
+    int extra = 0;
+    std::exception_ptr fault;
+
+    QByteArrayView text(Text which) const
+    {
+        const int from = which == 0 ? 0 : ends[which - 1];
+        return QByteArrayView(texts).sliced(from, ends[which] - from);
+    }
+};
+
+// A line as the writer takes it: a shift record comes prepared.
+struct FedLine
+{
+    PayLine line;
+    std::optional<ShiftRow> shift;
+};
+
+// Empty fields read as one blank; a shift record is checked and converted in the order the checks
+// have always run, so its first fault is the one reported.
+FedLine feedLine(PayLine line)
+{
+    FedLine fed{std::move(line), std::nullopt};
+    QStringList& fields = fed.line.fields;
+    for (QString& f : fields)
+        if (f.isEmpty())
+            f = QStringLiteral(" ");
+    if (fed.line.status != PayLine::Record || fields.isEmpty() || fields.first() != u"D")
+        return fed;
+    ShiftRow& row = fed.shift.emplace();
+    try {
+        requireFields(fields, 10, 14);
+        row.extra = fields[10] == u"Y" ? 1 : fields[10] == u"N" ? -1 : 0;
+        const QString isoDate = PayDateToIso(fields[2]);
+        row.rate = money(fields[6]);
+        row.total = money(fields[7]);
+        row.adjustmentTime = minutes(fields[8]);
+        row.adjustmentRate = money(fields[9]);
+        row.superfee = money(fields[12]);
+        row.nonsuperfee = money(fields[13]);
+        int at = 0;
+        const QString* const texts[] = {&fields[1], &isoDate, &fields[3], &fields[4], &fields[5], &fields[11]};
+        for (const QString* text : texts) {
+            row.texts += text->toUtf8();
+            row.ends[at++] = int(row.texts.size());
+        }
+    } catch (...) {
+        row.fault = std::current_exception();
+    }
+    return fed;
+}
+
+// The lines after the header, read, split and prepared on a thread of their own while the caller
 // stores the lines before them: an import then costs about what the slower half costs. Reading stops
 // at the end of the file or at a damaged line, and when the feed is destroyed. A pipe is read as it
 // is needed: a failed import must not wait for its writer to finish.
@@ -182,11 +249,11 @@ public:
     LineFeed& operator=(const LineFeed&) = delete;
 
     // The next line; *position is how far into the file the reader has got.
-    PayLine next(qint64* position)
+    FedLine next(qint64* position)
     {
         if (!m_reader.joinable()) {
             *position = 0;
-            return ReadPayLine(m_file);
+            return feedLine(ReadPayLine(m_file));
         }
         if (m_taken == m_current.lines.size()) {
             std::unique_lock lock(m_mutex);
@@ -204,7 +271,7 @@ public:
 private:
     struct Batch
     {
-        std::vector<PayLine> lines;
+        std::vector<FedLine> lines;
         qint64 position = 0;
     };
     // Lines go over in batches, so that the two threads seldom meet at the lock; a few batches
@@ -218,8 +285,8 @@ private:
             Batch batch;
             batch.lines.reserve(kBatchLines);
             while (!last && batch.lines.size() < kBatchLines) {
-                batch.lines.push_back(ReadPayLine(m_file));
-                last = batch.lines.back().status != PayLine::Record;
+                batch.lines.push_back(feedLine(ReadPayLine(m_file)));
+                last = batch.lines.back().line.status != PayLine::Record;
             }
             batch.position = m_file.isSequential() ? 0 : m_file.pos();
             std::unique_lock lock(m_mutex);
@@ -275,7 +342,7 @@ private:
     bool prepareInserts();
     bool readRecords(QIODevice& file, int recno, ImportResult* result);
     bool insertDoctor(QStringList fields);
-    bool insertShift(QStringList fields, int recno);
+    bool insertShift(const ShiftRow& row, const QStringList& fields, int recno);
     bool insertFailed(const FastInsert& insert, const QStringList& statement);
     // Sends rows a server still holds; false after the message.
     bool finishInserts();
@@ -289,6 +356,7 @@ private:
     const ImportProgress& m_progress;
     QString m_name;
     QString m_label;
+    QByteArray m_nameUtf8;
     int m_line = 0;
     FastInsert m_insertHeader;
     FastInsert m_insertDetail;
@@ -330,6 +398,7 @@ bool Importer::readHeaderLines(QIODevice& file, ImportResult* result)
     if (nameLine.status != PayLine::Record || nameLine.kind() != u"B")
         return failAtLine(QStringLiteral("Corrupt import file"), kHeaderLines);
     m_name = field(nameLine.fields, 1);
+    m_nameUtf8 = m_name.toUtf8();
     result->dataSet = m_name;
     if (m_name.trimmed().isEmpty())
         return failAtLine(QStringLiteral("The data set has no name"));
@@ -456,36 +525,29 @@ bool Importer::insertDoctor(QStringList fields)
                         {QStringLiteral("INSERT into Headers"), QStringLiteral("VALUES(%1)").arg(values.join(u','))});
 }
 
-bool Importer::insertShift(QStringList fields, int recno)
+bool Importer::insertShift(const ShiftRow& row, const QStringList& fields, int recno)
 {
-    requireFields(fields, 10, 14);
-    const int extra = fields[10] == u"Y" ? 1 : fields[10] == u"N" ? -1 : 0;
-    const QString isoDate = PayDateToIso(fields[2]);
-    const double rate = money(fields[6]);
-    const double total = money(fields[7]);
-    const long adjustmentTime = minutes(fields[8]);
-    const double adjustmentRate = money(fields[9]);
-    const double superfee = money(fields[12]);
-    const double nonsuperfee = money(fields[13]);
-
+    if (row.fault)
+        std::rethrow_exception(row.fault);
     // A text that is no date is refused like any other bad value.
-    if (!isoDate.isEmpty()) {
+    const bool date = !row.text(ShiftRow::Date).isEmpty();
+    if (date) {
         FastInsert& q = m_insertDetail;
         q.bind(0, qint64(recno));
-        q.bind(1, m_name);
-        q.bind(2, fields[1]);
-        q.bind(3, isoDate);
-        q.bind(4, fields[3]);
-        q.bind(5, fields[4]);
-        q.bind(6, fields[5]);
-        q.bind(7, rate);
-        q.bind(8, total);
-        q.bind(9, qint64(adjustmentTime));
-        q.bind(10, adjustmentRate);
-        q.bind(11, qint64(extra));
-        q.bind(12, fields[11]);
-        q.bind(13, superfee);
-        q.bind(14, nonsuperfee);
+        q.bindUtf8(1, m_nameUtf8);
+        q.bindUtf8(2, row.text(ShiftRow::Id));
+        q.bindUtf8(3, row.text(ShiftRow::Date));
+        q.bindUtf8(4, row.text(ShiftRow::Location));
+        q.bindUtf8(5, row.text(ShiftRow::Shift));
+        q.bindUtf8(6, row.text(ShiftRow::Times));
+        q.bind(7, row.rate);
+        q.bind(8, row.total);
+        q.bind(9, qint64(row.adjustmentTime));
+        q.bind(10, row.adjustmentRate);
+        q.bind(11, qint64(row.extra));
+        q.bindUtf8(12, row.text(ShiftRow::Notes));
+        q.bind(13, row.superfee);
+        q.bind(14, row.nonsuperfee);
         m_detailLines.append(m_line);
         if (q.exec())
             return true;
@@ -495,11 +557,11 @@ bool Importer::insertShift(QStringList fields, int recno)
         QStringLiteral("INSERT into Details"),
         QStringLiteral("VALUES(%1, %2, %3,%4,%5,%6,%7,'%8','%9', %10, '%11', %12, %13, '%14', '%15')")
             .arg(QString::number(recno), quoted(m_name), quoted(fields[1]),
-                 quoted(isoDate.isEmpty() ? fields[2] : isoDate), quoted(fields[3]), quoted(fields[4]),
-                 quoted(fields[5]), FormatMoney(rate), FormatMoney(total), QString::number(adjustmentTime),
-                 FormatMoney(adjustmentRate), QString::number(extra), quoted(fields[11]), FormatMoney(superfee),
-                 FormatMoney(nonsuperfee))};
-    if (isoDate.isEmpty())
+                 quoted(date ? QString::fromUtf8(row.text(ShiftRow::Date)) : fields[2]), quoted(fields[3]),
+                 quoted(fields[4]), quoted(fields[5]), FormatMoney(row.rate), FormatMoney(row.total),
+                 QString::number(row.adjustmentTime), FormatMoney(row.adjustmentRate), QString::number(row.extra),
+                 quoted(fields[11]), FormatMoney(row.superfee), FormatMoney(row.nonsuperfee))};
+    if (!date)
         return failAtLine(QStringLiteral("SQL Error: %1").arg(StatementText(statement)));
     return insertFailed(m_insertDetail, statement);
 }
@@ -523,7 +585,8 @@ bool Importer::readRecords(QIODevice& file, int recno, ImportResult* result)
             report();
         // The end of the file counts as a line too.
         ++m_line;
-        PayLine line = feed.next(&position);
+        FedLine fed = feed.next(&position);
+        const PayLine& line = fed.line;
         if (line.status == PayLine::EndOfFile) {
             report();
             return true;
@@ -539,19 +602,15 @@ bool Importer::readRecords(QIODevice& file, int recno, ImportResult* result)
         }
         if (line.status == PayLine::Corrupt)
             return failAtLine(QStringLiteral("Corrupt import file"));
-        for (QString& f : line.fields)
-            if (f.isEmpty())
-                f = QStringLiteral(" ");
-        const QString kind = line.kind();
-        if (kind == u"H") {
-            if (!insertDoctor(line.fields))
-                return false;
-            ++result->doctors;
-        } else if (kind == u"D") {
-            if (!insertShift(line.fields, recno))
+        if (fed.shift) {
+            if (!insertShift(*fed.shift, line.fields, recno))
                 return false;
             ++recno;
             ++result->shifts;
+        } else if (line.kind() == u"H") {
+            if (!insertDoctor(line.fields))
+                return false;
+            ++result->doctors;
         }
     }
 }
