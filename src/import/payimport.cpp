@@ -33,6 +33,8 @@ namespace velmar {
 
 namespace {
 
+PayLine readPayLine(QIODevice& file, QByteArray& buffer);
+
 bool isSeparator(QChar c)
 {
     return c.unicode() >= 1 && c.unicode() <= 32;
@@ -210,6 +212,7 @@ FedLine feedLine(PayLine line)
         row.adjustmentRate = money(fields[9]);
         row.superfee = money(fields[12]);
         row.nonsuperfee = money(fields[13]);
+        row.texts.reserve(128);
         int at = 0;
         const QString* const texts[] = {&fields[1], &isoDate, &fields[3], &fields[4], &fields[5], &fields[11]};
         for (const QString* text : texts) {
@@ -248,16 +251,18 @@ public:
     LineFeed(const LineFeed&) = delete;
     LineFeed& operator=(const LineFeed&) = delete;
 
-    // The next line; *position is how far into the file the reader has got.
-    FedLine next(qint64* position)
+    // The next line, valid until the next call; *position is how far into the file the reader has got.
+    FedLine& next(qint64* position)
     {
         if (!m_reader.joinable()) {
             *position = 0;
-            return feedLine(ReadPayLine(m_file));
+            return m_single = feedLine(readPayLine(m_file, m_buffer));
         }
         if (m_taken == m_current.lines.size()) {
             std::unique_lock lock(m_mutex);
             m_ready.wait(lock, [this] { return !m_batches.empty(); });
+            // The reader frees what it made: freeing on this thread would cost the writer the time.
+            m_spent.push_back(std::move(m_current));
             m_current = std::move(m_batches.front());
             m_batches.pop_front();
             m_taken = 0;
@@ -265,7 +270,7 @@ public:
             m_space.notify_one();
         }
         *position = m_current.position;
-        return std::move(m_current.lines[m_taken++]);
+        return m_current.lines[m_taken++];
     }
 
 private:
@@ -285,29 +290,34 @@ private:
             Batch batch;
             batch.lines.reserve(kBatchLines);
             while (!last && batch.lines.size() < kBatchLines) {
-                batch.lines.push_back(feedLine(ReadPayLine(m_file)));
+                batch.lines.push_back(feedLine(readPayLine(m_file, m_buffer)));
                 last = batch.lines.back().line.status != PayLine::Record;
             }
             batch.position = m_file.isSequential() ? 0 : m_file.pos();
+            std::vector<Batch> spent;
             std::unique_lock lock(m_mutex);
             m_space.wait(lock, [this] { return m_stop || m_batches.size() < kBatchesAhead; });
             if (m_stop)
                 return;
             m_batches.push_back(std::move(batch));
+            spent.swap(m_spent);
             lock.unlock();
             m_ready.notify_one();
         }
     }
 
     QIODevice& m_file;
+    QByteArray m_buffer;
     std::thread m_reader;
     std::mutex m_mutex;
     std::condition_variable m_ready;
     std::condition_variable m_space;
     std::deque<Batch> m_batches;
+    std::vector<Batch> m_spent;
     bool m_stop = false;
     Batch m_current;
     size_t m_taken = 0;
+    FedLine m_single;
 };
 
 class Importer
@@ -585,7 +595,7 @@ bool Importer::readRecords(QIODevice& file, int recno, ImportResult* result)
             report();
         // The end of the file counts as a line too.
         ++m_line;
-        FedLine fed = feed.next(&position);
+        const FedLine& fed = feed.next(&position);
         const PayLine& line = fed.line;
         if (line.status == PayLine::EndOfFile) {
             report();
@@ -691,6 +701,7 @@ bool Importer::run(QIODevice& source, ImportResult* result)
 QStringList SplitPayLine(const QString& line)
 {
     QStringList fields;
+    fields.reserve(20);
     const int n = line.size();
     int i = 0;
     while (i < n && isSeparator(line.at(i)))
@@ -700,16 +711,20 @@ QStringList SplitPayLine(const QString& line)
         if (line.at(i) == u'"') {
             ++i;
             while (i < n) {
-                if (line.at(i) == u'"') {
-                    if (i + 1 < n && line.at(i + 1) == u'"') {
+                int end = i;
+                while (end < n && line.at(end) != u'"')
+                    ++end;
+                value += QStringView(line).sliced(i, end - i);
+                i = end;
+                if (i < n) {
+                    // A doubled quote stands for one; a single one ends the field.
+                    const bool doubled = i + 1 < n && line.at(i + 1) == u'"';
+                    if (doubled)
                         value += u'"';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
+                    i += doubled ? 2 : 1;
+                    if (!doubled)
+                        break;
                 }
-                value += line.at(i++);
             }
         } else {
             const int start = i;
@@ -731,11 +746,33 @@ QStringList SplitPayLine(const QString& line)
     return fields;
 }
 
-PayLine ReadPayLine(QIODevice& file)
+namespace {
+
+// One whole line into the buffer, which is kept from line to line: QIODevice::readLine() would
+// reserve and give back a block of its own for every line.
+QByteArray readWholeLine(QIODevice& file, QByteArray& buffer)
+{
+    if (buffer.size() < 512)
+        buffer.resize(512);
+    qsizetype size = 0;
+    for (;;) {
+        const qsizetype room = buffer.size() - size;
+        const qint64 got = file.readLine(buffer.data() + size, room);
+        if (got <= 0)
+            break;
+        size += got;
+        if (got < room - 1 || buffer.at(size - 1) == '\n')
+            break;
+        buffer.resize(buffer.size() * 2);
+    }
+    return QByteArray(buffer.constData(), size);
+}
+
+PayLine readPayLine(QIODevice& file, QByteArray& buffer)
 {
     PayLine line;
     // Only an empty read ends the file: a pipe has nothing buffered until it is read.
-    QByteArray bytes = file.readLine();
+    QByteArray bytes = readWholeLine(file, buffer);
     if (bytes.isEmpty())
         return line;
     // The line end: LF, and any CRs before it.
@@ -761,6 +798,14 @@ PayLine ReadPayLine(QIODevice& file)
     line.status = PayLine::Record;
     line.fields = SplitPayLine(DecodeWindowsText(bytes));
     return line;
+}
+
+} // namespace
+
+PayLine ReadPayLine(QIODevice& file)
+{
+    QByteArray buffer;
+    return readPayLine(file, buffer);
 }
 
 namespace {
@@ -835,7 +880,20 @@ QString PayDateToIso(const QString& raw)
                 date = QDate(c, month, a);
         }
     }
-    return date.isValid() ? date.toString(Qt::ISODate) : QString();
+    if (!date.isValid())
+        return QString();
+    // Years of four digits only, as every accepted form gives.
+    const char16_t iso[] = {char16_t(u'0' + date.year() / 1000),
+                            char16_t(u'0' + date.year() / 100 % 10),
+                            char16_t(u'0' + date.year() / 10 % 10),
+                            char16_t(u'0' + date.year() % 10),
+                            u'-',
+                            char16_t(u'0' + date.month() / 10),
+                            char16_t(u'0' + date.month() % 10),
+                            u'-',
+                            char16_t(u'0' + date.day() / 10),
+                            char16_t(u'0' + date.day() % 10)};
+    return QString(reinterpret_cast<const QChar*>(iso), std::size(iso));
 }
 
 bool ImportPaymentFile(QIODevice& file, const AppSettings& settings, AppState& state, const QSqlDatabase& db,
