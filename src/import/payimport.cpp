@@ -467,9 +467,11 @@ bool Importer::prepareInserts()
     m_headerLines.clear();
     m_detailLines.clear();
     m_doctorLines.clear();
+    // The shift records stream to a server as they are read; the doctors' few wait for the end.
     for (FastInsert* insert : {&m_insertHeader, &m_insertDetail}) {
-        const QString table = insert == &m_insertHeader ? QStringLiteral("Headers") : QStringLiteral("Details");
-        if (!insert->prepare(m_db, table))
+        const bool header = insert == &m_insertHeader;
+        const QString table = header ? QStringLiteral("Headers") : QStringLiteral("Details");
+        if (!insert->prepare(m_db, table, header ? FastInsert::Sending::AtFinish : FastInsert::Sending::Streamed))
             return failAtLine(StatementFailure(m_db, insert->lastError(), {QStringLiteral("INSERT into ") + table}));
     }
     return true;
@@ -497,7 +499,8 @@ bool Importer::insertFailed(const FastInsert& insert, const QStringList& stateme
 
 bool Importer::finishInserts()
 {
-    for (FastInsert* insert : {&m_insertHeader, &m_insertDetail})
+    // The streamed COPY first: it holds the connection until it ends.
+    for (FastInsert* insert : {&m_insertDetail, &m_insertHeader})
         if (!insert->finish())
             return insertFailed(*insert, {});
     return true;

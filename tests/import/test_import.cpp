@@ -207,6 +207,25 @@ TEST_P(Import, BadLinesRollBackEverything)
     EXPECT_EQ(count("FileNames"), 1);
 }
 
+// A server refuses a shift record (here by a rule of the site's) long after its COPY started, megabytes of
+// rows earlier: the message names that record's line and the stored copy stays whole.
+TEST_P(Import, LateRefusalOfAStreamedRowNamesItsLine)
+{
+    if (!onServer())
+        return;
+    ASSERT_TRUE(import(kHead + kDoctor + kShift));
+    const QStringList stored = everything();
+    exec(u"ALTER TABLE Details ADD CONSTRAINT NoRefused CHECK (Notes <> 'refused')"_s);
+    const QByteArray refused = "D,7,01/03/2005,Base,S,T,1,2,3,4,Y,refused,5,6\n";
+    m_prompter.answers = {true};
+    EXPECT_FALSE(import(kHead + kDoctor + kShift.repeated(30000) + refused + kShift.repeated(10)));
+    exec(u"ALTER TABLE Details DROP CONSTRAINT NoRefused"_s);
+    ASSERT_EQ(m_prompter.messages.size(), 2);
+    EXPECT_TRUE(m_prompter.messages[1].startsWith(u"error: SQL Error: "_s)) << m_prompter.messages[1].toStdString();
+    EXPECT_TRUE(m_prompter.messages[1].endsWith(u" (line 30004)"_s)) << m_prompter.messages[1].toStdString();
+    EXPECT_EQ(everything(), stored);
+}
+
 // A database made by a later version, with columns of its own in every table, takes pay runs too.
 TEST_P(Import, LaterColumnsTakeTheImportAndNamesDifferingInCaseListAlike)
 {
