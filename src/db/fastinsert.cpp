@@ -7,6 +7,7 @@
 #include <QSqlDriver>
 #include <QVariant>
 
+#include <algorithm>
 #include <charconv>
 #include <iterator>
 #include <vector>
@@ -115,6 +116,12 @@ public:
     void bindUtf8(int position, QByteArrayView text) override
     {
         QByteArray& field = start(position);
+        // Most texts need no escape: copied in one piece.
+        if (std::none_of(text.begin(), text.end(),
+                         [](char c) { return c == '\\' || c == '\t' || c == '\n' || c == '\r'; })) {
+            field.append(text.data(), text.size());
+            return;
+        }
         for (const char c : text) {
             switch (c) {
             case '\\':
@@ -144,7 +151,10 @@ public:
         for (qsizetype i = 0; i < m_row.size(); ++i) {
             if (i > 0)
                 m_batch += '\t';
-            m_batch += m_bound[i] ? QByteArrayView(m_row[i]) : QByteArrayView("\\N");
+            if (m_bound[i])
+                m_batch.append(m_row[i].constData(), m_row[i].size());
+            else
+                m_batch.append("\\N", 2);
             m_bound[i] = false;
         }
         m_batch += '\n';
