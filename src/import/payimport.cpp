@@ -19,6 +19,7 @@
 #include <QHash>
 #include <QRegularExpression>
 #include <QSqlQuery>
+#include <QStringEncoder>
 
 #include <cmath>
 #include <condition_variable>
@@ -33,7 +34,7 @@ namespace velmar {
 
 namespace {
 
-PayLine readPayLine(QIODevice& file, QByteArray& buffer);
+PayLine::Status readPayText(QIODevice& file, QByteArray& buffer, QString* text);
 
 bool isSeparator(QChar c)
 {
@@ -48,12 +49,12 @@ struct MissingField
 
 // Fields of a doctor or shift record are read from 10 up, then in order: the first one missing
 // is the one named in the message.
-void requireFields(const QStringList& fields, int firstRead, int count)
+void requireFields(qsizetype fields, int firstRead, int count)
 {
-    if (fields.size() <= firstRead)
+    if (fields <= firstRead)
         throw MissingField{firstRead};
-    if (fields.size() < count)
-        throw MissingField{static_cast<int>(fields.size())};
+    if (fields < count)
+        throw MissingField{static_cast<int>(fields)};
 }
 
 QString field(const QStringList& fields, int position)
@@ -116,10 +117,10 @@ int plainDecimals(QStringView text)
 
 // The field's number, or 0 when it is empty (blanks only). Anything beside the number is refused.
 // *decimals: as plainDecimals.
-double wholeNumber(const QString& text, int* decimals = nullptr)
+double wholeNumber(QStringView text, int* decimals = nullptr)
 {
     static const QRegularExpression number(QStringLiteral(R"(^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$)"));
-    const QString trimmed = text.trimmed();
+    const QStringView trimmed = text.trimmed();
     const int plain = plainDecimals(trimmed);
     if (decimals)
         *decimals = plain;
@@ -127,20 +128,20 @@ double wholeNumber(const QString& text, int* decimals = nullptr)
         return 0;
     // Most fields are plain numbers, which the pattern would take too; it judges the rest.
     if (plain < 0 && !number.match(trimmed).hasMatch())
-        throw NotANumber{text};
+        throw NotANumber{text.toString()};
     return StrToNumber(trimmed);
 }
 
-double checkedNumber(const QString& text, int* decimals = nullptr)
+double checkedNumber(QStringView text, int* decimals = nullptr)
 {
     const double value = wholeNumber(text, decimals);
     if (!std::isfinite(value) || std::fabs(value) > kMoneyLimit)
-        throw NumberOutOfRange{text};
+        throw NumberOutOfRange{text.toString()};
     return value;
 }
 
 // The money value as the text statement would store it: two decimals.
-double money(const QString& text)
+double money(QStringView text)
 {
     int decimals = -1;
     const double value = checkedNumber(text, &decimals);
@@ -149,13 +150,13 @@ double money(const QString& text)
     return decimals >= 0 && decimals <= 2 ? value : RoundedToPence(value);
 }
 
-long minutes(const QString& text)
+long minutes(QStringView text)
 {
     const double value = wholeNumber(text);
     if (!std::isfinite(value) || std::fabs(value) > kMinutesLimit)
-        throw NumberOutOfRange{text};
+        throw NumberOutOfRange{text.toString()};
     if (value != std::trunc(value))
-        throw NotWholeMinutes{text};
+        throw NotWholeMinutes{text.toString()};
     return long(value);
 }
 
@@ -183,45 +184,133 @@ struct ShiftRow
     }
 };
 
-// A line as the writer takes it: a shift record comes prepared.
+// A line as the writer takes it: a shift record comes prepared, with its text for the messages
+// that quote its fields; any other line split into fields.
 struct FedLine
 {
     PayLine line;
     std::optional<ShiftRow> shift;
+    QString text;
 };
 
-// Empty fields read as one blank; a shift record is checked and converted in the order the checks
-// have always run, so its first fault is the one reported.
-FedLine feedLine(PayLine line)
+// Calls add(field, lasting) for each field of the line: a view into the line (lasting), or, where
+// doubled quotes were undone, into a text that lives only during the call.
+template <typename Add> void forEachPayField(const QString& line, Add&& add)
 {
-    FedLine fed{std::move(line), std::nullopt};
-    QStringList& fields = fed.line.fields;
+    const qsizetype n = line.size();
+    qsizetype i = 0;
+    const auto skipSeparators = [&] {
+        while (i < n && isSeparator(line.at(i)))
+            ++i;
+    };
+    skipSeparators();
+    while (i < n) {
+        if (line.at(i) == u'"') {
+            // Up to the closing quote or the end of the line; "" inside stands for ".
+            const qsizetype from = ++i;
+            QString undoubled;
+            for (;;) {
+                qsizetype end = i;
+                while (end < n && line.at(end) != u'"')
+                    ++end;
+                if (end + 1 < n && line.at(end + 1) == u'"') {
+                    undoubled += QStringView(line).sliced(i, end + 1 - i);
+                    i = end + 2;
+                    continue;
+                }
+                if (undoubled.isNull()) {
+                    add(QStringView(line).sliced(from, end - from), true);
+                } else {
+                    undoubled += QStringView(line).sliced(i, end - i);
+                    add(QStringView(undoubled), false);
+                }
+                i = end < n ? end + 1 : n;
+                break;
+            }
+        } else {
+            const qsizetype start = i;
+            while (i < n && line.at(i) != u',' && !isSeparator(line.at(i)))
+                ++i;
+            add(QStringView(line).sliced(start, i - start), true);
+        }
+        skipSeparators();
+        if (i < n && line.at(i) == u',') {
+            if (i == n - 1)
+                add(QStringView(), true);
+            ++i;
+            skipSeparators();
+        }
+    }
+}
+
+// The fields of one line as views, kept from line to line.
+struct FieldViews
+{
+    std::vector<QStringView> views;
+    // Fields whose doubled quotes were undone.
+    std::deque<QString> undoubled;
+};
+
+// Empty fields read as one blank.
+QStringList blankedFields(QStringList fields)
+{
     for (QString& f : fields)
         if (f.isEmpty())
             f = QStringLiteral(" ");
-    if (fed.line.status != PayLine::Record || fields.isEmpty() || fields.first() != u"D")
+    return fields;
+}
+
+// Splits a line read; a shift record is checked and converted in the order the checks have always run,
+// so that its first fault is the one reported.
+FedLine feedLine(PayLine::Status status, QString text, FieldViews& split)
+{
+    FedLine fed;
+    fed.line.status = status;
+    if (status != PayLine::Record)
         return fed;
+    std::vector<QStringView>& f = split.views;
+    f.clear();
+    split.undoubled.clear();
+    forEachPayField(text, [&](QStringView field, bool lasting) {
+        if (!lasting)
+            field = split.undoubled.emplace_back(field.toString());
+        f.push_back(field.isEmpty() ? QStringView(u" ") : field);
+    });
+    if (f.empty() || f.front() != u"D") {
+        fed.line.fields.reserve(qsizetype(f.size()));
+        for (const QStringView field : f)
+            fed.line.fields.append(field.toString());
+        return fed;
+    }
     ShiftRow& row = fed.shift.emplace();
     try {
-        requireFields(fields, 10, 14);
-        row.extra = fields[10] == u"Y" ? 1 : fields[10] == u"N" ? -1 : 0;
-        const QString isoDate = PayDateToIso(fields[2]);
-        row.rate = money(fields[6]);
-        row.total = money(fields[7]);
-        row.adjustmentTime = minutes(fields[8]);
-        row.adjustmentRate = money(fields[9]);
-        row.superfee = money(fields[12]);
-        row.nonsuperfee = money(fields[13]);
-        row.texts.reserve(128);
-        int at = 0;
-        const QString* const texts[] = {&fields[1], &isoDate, &fields[3], &fields[4], &fields[5], &fields[11]};
-        for (const QString* text : texts) {
-            row.texts += text->toUtf8();
-            row.ends[at++] = int(row.texts.size());
+        requireFields(qsizetype(f.size()), 10, 14);
+        row.extra = f[10] == u"Y" ? 1 : f[10] == u"N" ? -1 : 0;
+        const QString isoDate = PayDateToIso(f[2]);
+        row.rate = money(f[6]);
+        row.total = money(f[7]);
+        row.adjustmentTime = minutes(f[8]);
+        row.adjustmentRate = money(f[9]);
+        row.superfee = money(f[12]);
+        row.nonsuperfee = money(f[13]);
+        const QStringView texts[] = {f[1], isoDate, f[3], f[4], f[5], f[11]};
+        qsizetype units = 0;
+        for (const QStringView t : texts)
+            units += t.size();
+        // Three bytes at most for each UTF-16 unit.
+        row.texts.resize(3 * units);
+        char* const begin = row.texts.data();
+        char* out = begin;
+        for (int at = 0; at < ShiftRow::TextCount; ++at) {
+            QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+            out = utf8.appendToBuffer(out, texts[at]);
+            row.ends[at] = int(out - begin);
         }
+        row.texts.truncate(out - begin);
     } catch (...) {
         row.fault = std::current_exception();
     }
+    fed.text = std::move(text);
     return fed;
 }
 
@@ -256,7 +345,7 @@ public:
     {
         if (!m_reader.joinable()) {
             *position = 0;
-            return m_single = feedLine(readPayLine(m_file, m_buffer));
+            return m_single = nextLine();
         }
         if (m_taken == m_current.lines.size()) {
             std::unique_lock lock(m_mutex);
@@ -284,13 +373,20 @@ private:
     static constexpr size_t kBatchLines = 256;
     static constexpr size_t kBatchesAhead = 8;
 
+    FedLine nextLine()
+    {
+        QString text;
+        const PayLine::Status status = readPayText(m_file, m_buffer, &text);
+        return feedLine(status, std::move(text), m_split);
+    }
+
     void read()
     {
         for (bool last = false; !last;) {
             Batch batch;
             batch.lines.reserve(kBatchLines);
             while (!last && batch.lines.size() < kBatchLines) {
-                batch.lines.push_back(feedLine(readPayLine(m_file, m_buffer)));
+                batch.lines.push_back(nextLine());
                 last = batch.lines.back().line.status != PayLine::Record;
             }
             batch.position = m_file.isSequential() ? 0 : m_file.pos();
@@ -308,6 +404,7 @@ private:
 
     QIODevice& m_file;
     QByteArray m_buffer;
+    FieldViews m_split;
     std::thread m_reader;
     std::mutex m_mutex;
     std::condition_variable m_ready;
@@ -352,7 +449,7 @@ private:
     bool prepareInserts();
     bool readRecords(QIODevice& file, int recno, ImportResult* result);
     bool insertDoctor(QStringList fields);
-    bool insertShift(const ShiftRow& row, const QStringList& fields, int recno);
+    bool insertShift(const ShiftRow& row, const QString& text, int recno);
     bool insertFailed(const FastInsert& insert, const QStringList& statement);
     // Sends rows a server still holds; false after the message.
     bool finishInserts();
@@ -508,7 +605,7 @@ bool Importer::finishInserts()
 
 bool Importer::insertDoctor(QStringList fields)
 {
-    requireFields(fields, 10, 17);
+    requireFields(fields.size(), 10, 17);
     // A second record of the same doctor would add his pay twice.
     if (const int first = m_doctorLines.value(fields[1]); first > 0) {
         m_prompter.error(QStringLiteral("Doctor %1 appears twice (lines %2 and %3)")
@@ -538,7 +635,7 @@ bool Importer::insertDoctor(QStringList fields)
                         {QStringLiteral("INSERT into Headers"), QStringLiteral("VALUES(%1)").arg(values.join(u','))});
 }
 
-bool Importer::insertShift(const ShiftRow& row, const QStringList& fields, int recno)
+bool Importer::insertShift(const ShiftRow& row, const QString& text, int recno)
 {
     if (row.fault)
         std::rethrow_exception(row.fault);
@@ -565,6 +662,7 @@ bool Importer::insertShift(const ShiftRow& row, const QStringList& fields, int r
         if (q.exec())
             return true;
     }
+    const QStringList fields = blankedFields(SplitPayLine(text));
     // One call of arg: a second one would also fill a "%10" that a text brought in.
     const QStringList statement{
         QStringLiteral("INSERT into Details"),
@@ -604,7 +702,7 @@ bool Importer::readRecords(QIODevice& file, int recno, ImportResult* result)
             report();
             return true;
         }
-        if (line.status == PayLine::Record && line.fields.isEmpty()) {
+        if (!fed.shift && line.status == PayLine::Record && line.fields.isEmpty()) {
             if (firstEmptyLine == 0)
                 firstEmptyLine = m_line;
             continue;
@@ -616,7 +714,7 @@ bool Importer::readRecords(QIODevice& file, int recno, ImportResult* result)
         if (line.status == PayLine::Corrupt)
             return failAtLine(QStringLiteral("Corrupt import file"));
         if (fed.shift) {
-            if (!insertShift(*fed.shift, line.fields, recno))
+            if (!insertShift(*fed.shift, fed.text, recno))
                 return false;
             ++recno;
             ++result->shifts;
@@ -705,47 +803,7 @@ QStringList SplitPayLine(const QString& line)
 {
     QStringList fields;
     fields.reserve(20);
-    const int n = line.size();
-    int i = 0;
-    while (i < n && isSeparator(line.at(i)))
-        ++i;
-    while (i < n) {
-        QString value;
-        if (line.at(i) == u'"') {
-            ++i;
-            while (i < n) {
-                int end = i;
-                while (end < n && line.at(end) != u'"')
-                    ++end;
-                value += QStringView(line).sliced(i, end - i);
-                i = end;
-                if (i < n) {
-                    // A doubled quote stands for one; a single one ends the field.
-                    const bool doubled = i + 1 < n && line.at(i + 1) == u'"';
-                    if (doubled)
-                        value += u'"';
-                    i += doubled ? 2 : 1;
-                    if (!doubled)
-                        break;
-                }
-            }
-        } else {
-            const int start = i;
-            while (i < n && line.at(i) != u',' && !isSeparator(line.at(i)))
-                ++i;
-            value = line.mid(start, i - start);
-        }
-        fields.append(value);
-        while (i < n && isSeparator(line.at(i)))
-            ++i;
-        if (i < n && line.at(i) == u',') {
-            if (i == n - 1)
-                fields.append(QString());
-            ++i;
-            while (i < n && isSeparator(line.at(i)))
-                ++i;
-        }
-    }
+    forEachPayField(line, [&fields](QStringView field, bool) { fields.append(field.toString()); });
     return fields;
 }
 
@@ -771,13 +829,13 @@ QByteArray readWholeLine(QIODevice& file, QByteArray& buffer)
     return QByteArray(buffer.constData(), size);
 }
 
-PayLine readPayLine(QIODevice& file, QByteArray& buffer)
+// One line's text, without its line end.
+PayLine::Status readPayText(QIODevice& file, QByteArray& buffer, QString* text)
 {
-    PayLine line;
     // Only an empty read ends the file: a pipe has nothing buffered until it is read.
     QByteArray bytes = readWholeLine(file, buffer);
     if (bytes.isEmpty())
-        return line;
+        return PayLine::EndOfFile;
     // The line end: LF, and any CRs before it.
     qsizetype end = bytes.size();
     if (bytes.endsWith('\n'))
@@ -794,13 +852,10 @@ PayLine readPayLine(QIODevice& file, QByteArray& buffer)
     }
     bytes.truncate(end);
     // A NUL is no text: the rest of the line would be lost behind it.
-    if (bytes.contains('\0')) {
-        line.status = PayLine::Corrupt;
-        return line;
-    }
-    line.status = PayLine::Record;
-    line.fields = SplitPayLine(DecodeWindowsText(bytes));
-    return line;
+    if (bytes.contains('\0'))
+        return PayLine::Corrupt;
+    *text = DecodeWindowsText(bytes);
+    return PayLine::Record;
 }
 
 } // namespace
@@ -808,13 +863,18 @@ PayLine readPayLine(QIODevice& file, QByteArray& buffer)
 PayLine ReadPayLine(QIODevice& file)
 {
     QByteArray buffer;
-    return readPayLine(file, buffer);
+    QString text;
+    PayLine line;
+    line.status = readPayText(file, buffer, &text);
+    if (line.status == PayLine::Record)
+        line.fields = SplitPayLine(text);
+    return line;
 }
 
 namespace {
 
 // Reads a run of digits at pos; returns how many there were.
-int readNumber(const QString& text, int* pos, int* value)
+int readNumber(QStringView text, int* pos, int* value)
 {
     int count = 0;
     *value = 0;
@@ -840,13 +900,14 @@ int monthFromName(QStringView name)
 
 } // namespace
 
-QString PayDateToIso(const QString& raw)
+QString PayDateToIso(QStringView raw)
 {
-    const QString text = raw.trimmed();
+    const QStringView text = raw.trimmed();
     int pos = 0;
     int a = 0, b = 0, c = 0;
     const int aDigits = readNumber(text, &pos, &a);
-    QDate date;
+    // Year, month, day.
+    int ymd[3] = {};
     if (aDigits == 4 && pos < text.size() && text.at(pos) == u'-') {
         // yyyy-mm-dd
         ++pos;
@@ -855,7 +916,7 @@ QString PayDateToIso(const QString& raw)
             ++pos;
             const int cDigits = readNumber(text, &pos, &c);
             if (cDigits >= 1 && cDigits <= 2 && pos == text.size())
-                date = QDate(a, b, c);
+                ymd[0] = a, ymd[1] = b, ymd[2] = c;
         }
     } else if (aDigits >= 1 && aDigits <= 2 && pos < text.size() && text.at(pos) == u'/') {
         // dd/mm/yyyy or dd/mm/yy
@@ -868,7 +929,7 @@ QString PayDateToIso(const QString& raw)
                 // Two-digit years as Windows reads them: 00-29 this century, 30-99 the last.
                 if (cDigits == 2)
                     c += c < 30 ? 2000 : 1900;
-                date = QDate(c, b, a);
+                ymd[0] = c, ymd[1] = b, ymd[2] = a;
             }
         }
     } else if (aDigits >= 1 && aDigits <= 2 && pos < text.size() && (text.at(pos) == u' ' || text.at(pos) == u'-')) {
@@ -876,26 +937,27 @@ QString PayDateToIso(const QString& raw)
         const int nameStart = ++pos;
         while (pos < text.size() && text.at(pos).isLetter())
             ++pos;
-        const int month = monthFromName(QStringView(text).mid(nameStart, pos - nameStart));
+        const int month = monthFromName(text.mid(nameStart, pos - nameStart));
         if (month > 0 && pos < text.size() && (text.at(pos) == u' ' || text.at(pos) == u'-')) {
             ++pos;
             if (readNumber(text, &pos, &c) == 4 && pos == text.size())
-                date = QDate(c, month, a);
+                ymd[0] = c, ymd[1] = month, ymd[2] = a;
         }
     }
-    if (!date.isValid())
+    const auto [y, m, d] = ymd;
+    if (!QDate::isValid(y, m, d))
         return QString();
     // Years of four digits only, as every accepted form gives.
-    const char16_t iso[] = {char16_t(u'0' + date.year() / 1000),
-                            char16_t(u'0' + date.year() / 100 % 10),
-                            char16_t(u'0' + date.year() / 10 % 10),
-                            char16_t(u'0' + date.year() % 10),
+    const char16_t iso[] = {char16_t(u'0' + y / 1000),
+                            char16_t(u'0' + y / 100 % 10),
+                            char16_t(u'0' + y / 10 % 10),
+                            char16_t(u'0' + y % 10),
                             u'-',
-                            char16_t(u'0' + date.month() / 10),
-                            char16_t(u'0' + date.month() % 10),
+                            char16_t(u'0' + m / 10),
+                            char16_t(u'0' + m % 10),
                             u'-',
-                            char16_t(u'0' + date.day() / 10),
-                            char16_t(u'0' + date.day() % 10)};
+                            char16_t(u'0' + d / 10),
+                            char16_t(u'0' + d % 10)};
     return QString(reinterpret_cast<const QChar*>(iso), std::size(iso));
 }
 
