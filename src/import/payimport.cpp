@@ -160,14 +160,42 @@ long minutes(QStringView text)
     return long(value);
 }
 
-// A shift record checked and converted where it is read, ready to bind; or the fault its checks
-// raised, thrown again when the record's turn comes, so that it names the same line as ever.
+// Texts in UTF-8 back to back, each found by its number.
+template <int Count> struct Utf8Texts
+{
+    QByteArray bytes;
+    int ends[Count] = {};
+
+    void encode(const QStringView (&texts)[Count])
+    {
+        qsizetype units = 0;
+        for (const QStringView t : texts)
+            units += t.size();
+        // Three bytes at most for each UTF-16 unit.
+        bytes.resize(3 * units);
+        char* const begin = bytes.data();
+        char* out = begin;
+        for (int at = 0; at < Count; ++at) {
+            QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+            out = utf8.appendToBuffer(out, texts[at]);
+            ends[at] = int(out - begin);
+        }
+        bytes.truncate(out - begin);
+    }
+    QByteArrayView operator[](int at) const
+    {
+        const int from = at == 0 ? 0 : ends[at - 1];
+        return QByteArrayView(bytes).sliced(from, ends[at] - from);
+    }
+};
+
+// A record checked and converted where it is read, ready to bind; or the fault its checks raised,
+// thrown again when the record's turn comes, so that it names the same line as ever.
 struct ShiftRow
 {
     enum Text { Id, Date, Location, Shift, Times, Notes, TextCount };
-    // The texts in UTF-8, back to back; the date in ISO, empty when it is no date.
-    QByteArray texts;
-    int ends[TextCount] = {};
+    // The date in ISO, empty when it is no date.
+    Utf8Texts<TextCount> texts;
     double rate = 0;
     double total = 0;
     double adjustmentRate = 0;
@@ -176,12 +204,19 @@ struct ShiftRow
     long adjustmentTime = 0;
     int extra = 0;
     std::exception_ptr fault;
+};
 
-    QByteArrayView text(Text which) const
-    {
-        const int from = which == 0 ? 0 : ends[which - 1];
-        return QByteArrayView(texts).sliced(from, ends[which] - from);
-    }
+struct DoctorRow
+{
+    // Fields 1 to 16; the annuity's place stays empty.
+    Utf8Texts<16> texts;
+    QString id;
+    double annuity = 0;
+    // As the statement in a message shows it.
+    QString annuityText;
+    // A field short, found before the doctor's second record is; the annuity's fault, after.
+    std::exception_ptr missing;
+    std::exception_ptr fault;
 };
 
 // A line as the writer takes it: a shift record comes prepared, with its text for the messages
@@ -190,6 +225,7 @@ struct FedLine
 {
     PayLine line;
     std::optional<ShiftRow> shift;
+    std::optional<DoctorRow> doctor;
     QString text;
 };
 
@@ -260,9 +296,28 @@ QStringList blankedFields(QStringList fields)
     return fields;
 }
 
-// Splits a line read; a shift record is checked and converted in the order the checks have always run,
-// so that its first fault is the one reported.
-FedLine feedLine(PayLine::Status status, QString text, FieldViews& split)
+void prepareDoctor(const std::vector<QStringView>& f, double defaultAnnuity, DoctorRow& row)
+{
+    try {
+        requireFields(qsizetype(f.size()), 10, 17);
+    } catch (...) {
+        row.missing = std::current_exception();
+        return;
+    }
+    row.id = f[1].toString();
+    try {
+        row.annuityText = FormatMoney(checkedNumber(f[10] == u"999" ? FormatMoney(defaultAnnuity) : f[10]));
+        row.annuity = StrToNumber(row.annuityText);
+        row.texts.encode(
+            {f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9], {}, f[11], f[12], f[13], f[14], f[15], f[16]});
+    } catch (...) {
+        row.fault = std::current_exception();
+    }
+}
+
+// Splits a line read; a record is checked and converted in the order the checks have always run, so
+// that its first fault is the one reported. A doctor's "999" is the default annuity.
+FedLine feedLine(PayLine::Status status, QString text, FieldViews& split, double defaultAnnuity)
 {
     FedLine fed;
     fed.line.status = status;
@@ -276,6 +331,11 @@ FedLine feedLine(PayLine::Status status, QString text, FieldViews& split)
             field = split.undoubled.emplace_back(field.toString());
         f.push_back(field.isEmpty() ? QStringView(u" ") : field);
     });
+    if (!f.empty() && f.front() == u"H") {
+        prepareDoctor(f, defaultAnnuity, fed.doctor.emplace());
+        fed.text = std::move(text);
+        return fed;
+    }
     if (f.empty() || f.front() != u"D") {
         fed.line.fields.reserve(qsizetype(f.size()));
         for (const QStringView field : f)
@@ -293,20 +353,7 @@ FedLine feedLine(PayLine::Status status, QString text, FieldViews& split)
         row.adjustmentRate = money(f[9]);
         row.superfee = money(f[12]);
         row.nonsuperfee = money(f[13]);
-        const QStringView texts[] = {f[1], isoDate, f[3], f[4], f[5], f[11]};
-        qsizetype units = 0;
-        for (const QStringView t : texts)
-            units += t.size();
-        // Three bytes at most for each UTF-16 unit.
-        row.texts.resize(3 * units);
-        char* const begin = row.texts.data();
-        char* out = begin;
-        for (int at = 0; at < ShiftRow::TextCount; ++at) {
-            QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
-            out = utf8.appendToBuffer(out, texts[at]);
-            row.ends[at] = int(out - begin);
-        }
-        row.texts.truncate(out - begin);
+        row.texts.encode({f[1], isoDate, f[3], f[4], f[5], f[11]});
     } catch (...) {
         row.fault = std::current_exception();
     }
@@ -321,7 +368,7 @@ FedLine feedLine(PayLine::Status status, QString text, FieldViews& split)
 class LineFeed
 {
 public:
-    explicit LineFeed(QIODevice& file) : m_file(file)
+    LineFeed(QIODevice& file, double defaultAnnuity) : m_file(file), m_defaultAnnuity(defaultAnnuity)
     {
         if (!file.isSequential())
             m_reader = std::thread([this] { read(); });
@@ -377,7 +424,7 @@ private:
     {
         QString text;
         const PayLine::Status status = readPayText(m_file, m_buffer, &text);
-        return feedLine(status, std::move(text), m_split);
+        return feedLine(status, std::move(text), m_split, m_defaultAnnuity);
     }
 
     void read()
@@ -403,6 +450,7 @@ private:
     }
 
     QIODevice& m_file;
+    const double m_defaultAnnuity;
     QByteArray m_buffer;
     FieldViews m_split;
     std::thread m_reader;
@@ -448,7 +496,7 @@ private:
     bool insertFileName();
     bool prepareInserts();
     bool readRecords(QIODevice& file, int recno, ImportResult* result);
-    bool insertDoctor(QStringList fields);
+    bool insertDoctor(const DoctorRow& row, const QString& text);
     bool insertShift(const ShiftRow& row, const QString& text, int recno);
     bool insertFailed(const FastInsert& insert, const QStringList& statement);
     // Sends rows a server still holds; false after the message.
@@ -603,34 +651,35 @@ bool Importer::finishInserts()
     return true;
 }
 
-bool Importer::insertDoctor(QStringList fields)
+bool Importer::insertDoctor(const DoctorRow& row, const QString& text)
 {
-    requireFields(fields.size(), 10, 17);
+    if (row.missing)
+        std::rethrow_exception(row.missing);
     // A second record of the same doctor would add his pay twice.
-    if (const int first = m_doctorLines.value(fields[1]); first > 0) {
+    if (const int first = m_doctorLines.value(row.id); first > 0) {
         m_prompter.error(QStringLiteral("Doctor %1 appears twice (lines %2 and %3)")
-                             .arg(fields[1], QString::number(first), QString::number(m_line)));
+                             .arg(row.id, QString::number(first), QString::number(m_line)));
         return false;
     }
-    m_doctorLines.insert(fields[1], m_line);
-    if (fields[10] == u"999")
-        fields[10] = FormatMoney(m_settings.Solo ? 0.0 : m_settings.Superannuation);
-    const QString annuity = FormatMoney(checkedNumber(fields[10]));
+    m_doctorLines.insert(row.id, m_line);
+    if (row.fault)
+        std::rethrow_exception(row.fault);
 
-    m_insertHeader.bind(0, m_name);
+    m_insertHeader.bindUtf8(0, m_nameUtf8);
     for (int i = 1; i <= 16; ++i) {
         if (i == 10)
-            m_insertHeader.bind(i, StrToNumber(annuity));
+            m_insertHeader.bind(i, row.annuity);
         else
-            m_insertHeader.bind(i, fields[i]);
+            m_insertHeader.bindUtf8(i, row.texts[i - 1]);
     }
     m_headerLines.append(m_line);
     if (m_insertHeader.exec())
         return true;
 
+    const QStringList fields = blankedFields(SplitPayLine(text));
     QStringList values{quoted(m_name)};
     for (int i = 1; i <= 16; ++i)
-        values.append(i == 10 ? QStringLiteral("'%1'").arg(annuity) : quoted(fields[i]));
+        values.append(i == 10 ? QStringLiteral("'%1'").arg(row.annuityText) : quoted(fields[i]));
     return insertFailed(m_insertHeader,
                         {QStringLiteral("INSERT into Headers"), QStringLiteral("VALUES(%1)").arg(values.join(u','))});
 }
@@ -640,22 +689,22 @@ bool Importer::insertShift(const ShiftRow& row, const QString& text, int recno)
     if (row.fault)
         std::rethrow_exception(row.fault);
     // A text that is no date is refused like any other bad value.
-    const bool date = !row.text(ShiftRow::Date).isEmpty();
+    const bool date = !row.texts[ShiftRow::Date].isEmpty();
     if (date) {
         FastInsert& q = m_insertDetail;
         q.bind(0, qint64(recno));
         q.bindUtf8(1, m_nameUtf8);
-        q.bindUtf8(2, row.text(ShiftRow::Id));
-        q.bindUtf8(3, row.text(ShiftRow::Date));
-        q.bindUtf8(4, row.text(ShiftRow::Location));
-        q.bindUtf8(5, row.text(ShiftRow::Shift));
-        q.bindUtf8(6, row.text(ShiftRow::Times));
+        q.bindUtf8(2, row.texts[ShiftRow::Id]);
+        q.bindUtf8(3, row.texts[ShiftRow::Date]);
+        q.bindUtf8(4, row.texts[ShiftRow::Location]);
+        q.bindUtf8(5, row.texts[ShiftRow::Shift]);
+        q.bindUtf8(6, row.texts[ShiftRow::Times]);
         q.bind(7, row.rate);
         q.bind(8, row.total);
         q.bind(9, qint64(row.adjustmentTime));
         q.bind(10, row.adjustmentRate);
         q.bind(11, qint64(row.extra));
-        q.bindUtf8(12, row.text(ShiftRow::Notes));
+        q.bindUtf8(12, row.texts[ShiftRow::Notes]);
         q.bind(13, row.superfee);
         q.bind(14, row.nonsuperfee);
         m_detailLines.append(m_line);
@@ -668,7 +717,7 @@ bool Importer::insertShift(const ShiftRow& row, const QString& text, int recno)
         QStringLiteral("INSERT into Details"),
         QStringLiteral("VALUES(%1, %2, %3,%4,%5,%6,%7,'%8','%9', %10, '%11', %12, %13, '%14', '%15')")
             .arg(QString::number(recno), quoted(m_name), quoted(fields[1]),
-                 quoted(date ? QString::fromUtf8(row.text(ShiftRow::Date)) : fields[2]), quoted(fields[3]),
+                 quoted(date ? QString::fromUtf8(row.texts[ShiftRow::Date]) : fields[2]), quoted(fields[3]),
                  quoted(fields[4]), quoted(fields[5]), FormatMoney(row.rate), FormatMoney(row.total),
                  QString::number(row.adjustmentTime), FormatMoney(row.adjustmentRate), QString::number(row.extra),
                  quoted(fields[11]), FormatMoney(row.superfee), FormatMoney(row.nonsuperfee))};
@@ -689,7 +738,7 @@ bool Importer::readRecords(QIODevice& file, int recno, ImportResult* result)
             m_progress(position, size);
     };
     report();
-    LineFeed feed(file);
+    LineFeed feed(file, m_settings.Solo ? 0.0 : m_settings.Superannuation);
     for (;;) {
         // Often enough for a progress bar, seldom enough to cost nothing.
         if (m_line % 512 == 0)
@@ -702,7 +751,7 @@ bool Importer::readRecords(QIODevice& file, int recno, ImportResult* result)
             report();
             return true;
         }
-        if (!fed.shift && line.status == PayLine::Record && line.fields.isEmpty()) {
+        if (!fed.shift && !fed.doctor && line.status == PayLine::Record && line.fields.isEmpty()) {
             if (firstEmptyLine == 0)
                 firstEmptyLine = m_line;
             continue;
@@ -718,8 +767,8 @@ bool Importer::readRecords(QIODevice& file, int recno, ImportResult* result)
                 return false;
             ++recno;
             ++result->shifts;
-        } else if (line.kind() == u"H") {
-            if (!insertDoctor(line.fields))
+        } else if (fed.doctor) {
+            if (!insertDoctor(*fed.doctor, fed.text))
                 return false;
             ++result->doctors;
         }
