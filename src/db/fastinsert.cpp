@@ -28,6 +28,7 @@ public:
     virtual void bindNull(int position) = 0;
     virtual bool exec(QSqlError* error, qsizetype* failedRow) = 0;
     virtual bool finish(QSqlError* error, qsizetype* failedRow) = 0;
+    virtual void cancel() {}
 };
 
 namespace {
@@ -177,6 +178,18 @@ public:
         return !m_open || end(error, failedRow);
     }
 
+    void cancel() override
+    {
+        m_batch.truncate(0);
+        m_batchRows = 0;
+        if (!m_open)
+            return;
+        m_open = false;
+        PQputCopyEnd(m_connection, "stopped by the client");
+        while (PGresult* result = PQgetResult(m_connection))
+            PQclear(result);
+    }
+
 private:
     static constexpr qsizetype kBatchBytes = 4 << 20;
     // Enough to keep the server busy, little enough that it starts at once.
@@ -316,6 +329,12 @@ bool FastInsert::exec()
 bool FastInsert::finish()
 {
     return m_backend->finish(&m_error, &m_failedRow);
+}
+
+void FastInsert::cancel()
+{
+    if (m_backend)
+        m_backend->cancel();
 }
 
 } // namespace velmar

@@ -43,6 +43,8 @@ public:
     bool exec();
     // Sends what is still waiting; call before the commit.
     bool finish();
+    // Drops what is still waiting and ends a COPY still open, which would refuse the rollback.
+    void cancel();
     // Why prepare, exec or finish failed, with the database's own code (a SQLite result code, a
     // SQLSTATE) as native error code.
     QSqlError lastError() const { return m_error; }

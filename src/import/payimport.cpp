@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSqlQuery>
 #include <QStringEncoder>
 
@@ -787,6 +788,11 @@ bool Importer::run(QIODevice& source, ImportResult* result)
         bool overwrite = false;
         for (;;) {
             SqlTransaction transaction(m_db);
+            // Before the rollback, whichever way the import stops: a COPY left open would refuse it.
+            const auto cancelInserts = qScopeGuard([this] {
+                m_insertDetail.cancel();
+                m_insertHeader.cancel();
+            });
             if (!transaction.isActive()) {
                 m_prompter.error(TransactionFailure(m_db, transaction));
                 return false;
