@@ -186,8 +186,7 @@ public:
             return;
         m_open = false;
         PQputCopyEnd(m_connection, "stopped by the client");
-        while (PGresult* result = PQgetResult(m_connection))
-            PQclear(result);
+        drainResults();
     }
 
 private:
@@ -236,12 +235,22 @@ private:
             PQclear(result);
         else
             fail(result, error, failedRow);
-        // Whatever else the server has to say about this COPY.
-        while (PGresult* rest = PQgetResult(m_connection))
-            PQclear(rest);
+        drainResults();
         m_sentRows += m_copyRows;
         m_copyRows = 0;
         return ok;
+    }
+
+    // Whatever else the server has to say about the COPY. A COPY libpq could not end (the
+    // connection gone) would answer "still copying" without end.
+    void drainResults()
+    {
+        while (PGresult* rest = PQgetResult(m_connection)) {
+            const bool copying = PQresultStatus(rest) == PGRES_COPY_IN;
+            PQclear(rest);
+            if (copying)
+                break;
+        }
     }
 
     bool fail(PGresult* result, QSqlError* error, qsizetype* failedRow)

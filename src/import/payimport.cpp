@@ -220,8 +220,8 @@ struct DoctorRow
     std::exception_ptr fault;
 };
 
-// A line as the writer takes it: a shift record comes prepared, with its text for the messages
-// that quote its fields; any other line split into fields.
+// A line as the writer takes it: a doctor's or shift record comes prepared, with its text for the
+// messages that quote its fields; any other line split into fields.
 struct FedLine
 {
     PayLine line;
