@@ -376,6 +376,17 @@ TEST_P(Import, ApostrophesEverywhere)
     EXPECT_EQ(count("Details"), 1);
 }
 
+// Doubled quotes undone, and what COPY must escape (backslash, tab) inside quotes, in every kind of
+// record: stored as written.
+TEST_P(Import, QuotesBackslashesAndTabsStoredAsWritten)
+{
+    ASSERT_TRUE(import(kHead + "H,7,Dr,\"Jo \"\"JJ\"\"\",\"Back\\slash\ttab\",a,b,c,d,e,5,f,g,h,i,j,k\n"
+                               "D,7,01/03/2005,\"\"\"Quoted\"\"\",S,T,1,2,3,4,Y,\"a \"\"b\"\" c\\d\",5,6\n"))
+        << m_prompter.messages.join(u'\n').toStdString();
+    EXPECT_EQ(rows(u"SELECT fname, sname FROM Headers"_s), QStringList{u"Jo \"JJ\"|Back\\slash\ttab"_s});
+    EXPECT_EQ(rows(u"SELECT Location, Notes FROM Details"_s), QStringList{u"\"Quoted\"|a \"b\" c\\d"_s});
+}
+
 TEST_P(Import, ExistenceCheckFailureIsReported)
 {
     exec(QStringLiteral("DROP TABLE Headers"));
