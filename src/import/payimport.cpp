@@ -26,6 +26,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -98,7 +99,8 @@ struct NotWholeMinutes
 };
 
 // The decimals of a number written plainly in ASCII ("-12.5" has 1), or -1 for any other text.
-int plainDecimals(QStringView text)
+// *value: the number, when it has two decimals or fewer and 15 digits or fewer; else left alone.
+int plainDecimals(QStringView text, double* value = nullptr)
 {
     const auto digits = [&](qsizetype* at) {
         const qsizetype from = *at;
@@ -113,7 +115,19 @@ int plainDecimals(QStringView text)
         ++at;
         decimals = digits(&at);
     }
-    return at == text.size() && whole + decimals > 0 ? int(decimals) : -1;
+    if (at != text.size() || whole + decimals == 0)
+        return -1;
+    if (value && decimals <= 2 && whole + decimals <= 15) {
+        // Digits as a whole number, exact in a double; one division by an exact power of ten rounds
+        // to the double nearest the decimal, as reading the text does.
+        qint64 digitsValue = 0;
+        for (const QChar c : text)
+            if (c >= u'0' && c <= u'9')
+                digitsValue = digitsValue * 10 + (c.unicode() - u'0');
+        const double number = double(digitsValue) / (decimals == 0 ? 1.0 : decimals == 1 ? 10.0 : 100.0);
+        *value = text.startsWith(u'-') ? -number : number;
+    }
+    return int(decimals);
 }
 
 // The field's number, or 0 when it is empty (blanks only). Anything beside the number is refused.
@@ -122,11 +136,14 @@ double wholeNumber(QStringView text, int* decimals = nullptr)
 {
     static const QRegularExpression number(QStringLiteral(R"(^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$)"));
     const QStringView trimmed = text.trimmed();
-    const int plain = plainDecimals(trimmed);
+    double value = std::numeric_limits<double>::quiet_NaN();
+    const int plain = plainDecimals(trimmed, &value);
     if (decimals)
         *decimals = plain;
     if (trimmed.isEmpty())
         return 0;
+    if (!std::isnan(value))
+        return value;
     // Most fields are plain numbers, which the pattern would take too; it judges the rest.
     if (plain < 0 && !number.match(trimmed).hasMatch())
         throw NotANumber{text.toString()};
