@@ -46,7 +46,7 @@ int hexDigit(QChar c)
 
 } // namespace
 
-double StrToNumber(const QString& text)
+double StrToNumber(QStringView text)
 {
     int i = 0;
     const int n = text.size();

@@ -64,7 +64,7 @@ private:
 };
 
 // Number conversions shared with the payment-file import; never locale-dependent.
-double StrToNumber(const QString& text);            // like strtod: 12.5% gives 12.5, junk gives 0
+double StrToNumber(QStringView text);               // like strtod: 12.5% gives 12.5, junk gives 0
 long StrToLong(const QString& text);                // like atol
 bool StrToIntStrict(const QString& text, int* out); // whole text: decimal, $hex, 0xhex
 

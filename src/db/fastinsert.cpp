@@ -7,6 +7,11 @@
 #include <QSqlDriver>
 #include <QVariant>
 
+#include <algorithm>
+#include <charconv>
+#include <iterator>
+#include <vector>
+
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
@@ -17,11 +22,13 @@ class FastInsert::Backend
 public:
     virtual ~Backend() = default;
     virtual void bind(int position, const QString& text) = 0;
+    virtual void bindUtf8(int position, QByteArrayView text) = 0;
     virtual void bind(int position, double value) = 0;
     virtual void bind(int position, qint64 value) = 0;
     virtual void bindNull(int position) = 0;
     virtual bool exec(QSqlError* error, qsizetype* failedRow) = 0;
     virtual bool finish(QSqlError* error, qsizetype* failedRow) = 0;
+    virtual void cancel() {}
 };
 
 namespace {
@@ -56,6 +63,10 @@ public:
         const QByteArray utf8 = text.toUtf8();
         sqlite3_bind_text(m_statement, position + 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
     }
+    void bindUtf8(int position, QByteArrayView text) override
+    {
+        sqlite3_bind_text(m_statement, position + 1, text.data(), int(text.size()), SQLITE_STATIC);
+    }
     void bind(int position, double value) override { sqlite3_bind_double(m_statement, position + 1, value); }
     void bind(int position, qint64 value) override { sqlite3_bind_int64(m_statement, position + 1, value); }
     void bindNull(int position) override { sqlite3_bind_null(m_statement, position + 1); }
@@ -87,23 +98,32 @@ private:
     qsizetype m_rows = 0;
 };
 
-// Rows gathered as COPY text and sent a few megabytes at a time.
+// Rows gathered as COPY text. Sent a few megabytes at a time, each batch its own COPY; or as they
+// come, in one COPY that holds the connection until finish; or all at finish.
 class ServerCopy : public FastInsert::Backend
 {
 public:
-    bool prepare(const QSqlDatabase& db, const QString& table, const QStringList& columns)
+    bool prepare(const QSqlDatabase& db, const QString& table, const QStringList& columns, FastInsert::Sending sending)
     {
         m_connection = ServerHandle(db);
+        m_sending = sending;
         m_statement = QStringLiteral("COPY %1 (%2) FROM STDIN").arg(table, columns.join(QStringLiteral(", "))).toUtf8();
-        m_row = QByteArrayList(columns.size(), QByteArrayLiteral("\\N"));
+        m_row = QByteArrayList(columns.size());
+        m_bound = std::vector<bool>(columns.size());
         return m_connection != nullptr;
     }
 
-    void bind(int position, const QString& text) override
+    void bind(int position, const QString& text) override { bindUtf8(position, text.toUtf8()); }
+    void bindUtf8(int position, QByteArrayView text) override
     {
-        QByteArray& field = m_row[position];
-        field.clear();
-        for (const char c : text.toUtf8()) {
+        QByteArray& field = start(position);
+        // Most texts need no escape: copied in one piece.
+        if (std::none_of(text.begin(), text.end(),
+                         [](char c) { return c == '\\' || c == '\t' || c == '\n' || c == '\r'; })) {
+            field.append(text.data(), text.size());
+            return;
+        }
+        for (const char c : text) {
             switch (c) {
             case '\\':
                 field += "\\\\";
@@ -122,63 +142,145 @@ public:
             }
         }
     }
-    // 17 digits: the server reads back the very same double.
-    void bind(int position, double value) override { m_row[position] = QByteArray::number(value, 'g', 17); }
-    void bind(int position, qint64 value) override { m_row[position] = QByteArray::number(value); }
-    void bindNull(int position) override { m_row[position] = "\\N"; }
+    // The shortest text the server reads back as the very same double.
+    void bind(int position, double value) override { number(position, value); }
+    void bind(int position, qint64 value) override { number(position, value); }
+    void bindNull(int position) override { m_bound[position] = false; }
 
     bool exec(QSqlError* error, qsizetype* failedRow) override
     {
-        m_batch += m_row.join('\t');
+        for (qsizetype i = 0; i < m_row.size(); ++i) {
+            if (i > 0)
+                m_batch += '\t';
+            if (m_bound[i])
+                m_batch.append(m_row[i].constData(), m_row[i].size());
+            else
+                m_batch.append("\\N", 2);
+            m_bound[i] = false;
+        }
         m_batch += '\n';
         ++m_batchRows;
-        for (QByteArray& field : m_row)
-            field = "\\N";
-        return m_batch.size() < kBatchBytes || send(error, failedRow);
+        switch (m_sending) {
+        case FastInsert::Sending::Batches:
+            return m_batch.size() < kBatchBytes || (put(error, failedRow) && end(error, failedRow));
+        case FastInsert::Sending::Streamed:
+            return m_batch.size() < kStreamBytes || put(error, failedRow);
+        case FastInsert::Sending::AtFinish:
+            break;
+        }
+        return true;
     }
 
-    bool finish(QSqlError* error, qsizetype* failedRow) override { return m_batchRows == 0 || send(error, failedRow); }
+    bool finish(QSqlError* error, qsizetype* failedRow) override
+    {
+        if (m_batchRows > 0 && !put(error, failedRow))
+            return false;
+        return !m_open || end(error, failedRow);
+    }
+
+    void cancel() override
+    {
+        m_batch.truncate(0);
+        m_batchRows = 0;
+        if (!m_open)
+            return;
+        m_open = false;
+        PQputCopyEnd(m_connection, "stopped by the client");
+        drainResults();
+    }
 
 private:
     static constexpr qsizetype kBatchBytes = 4 << 20;
+    // Small pieces keep the server working beside the reading: in runs taking turns, 32 KiB beat
+    // 256 KiB by a quarter.
+    static constexpr qsizetype kStreamBytes = 32 << 10;
 
-    bool send(QSqlError* error, qsizetype* failedRow)
+    QByteArray& start(int position)
     {
-        PGresult* result = PQexec(m_connection, m_statement.constData());
-        bool ok = PQresultStatus(result) == PGRES_COPY_IN;
-        if (ok) {
+        m_bound[position] = true;
+        m_row[position].truncate(0);
+        return m_row[position];
+    }
+    template <typename Number> void number(int position, Number value)
+    {
+        char text[32];
+        const auto written = std::to_chars(std::begin(text), std::end(text), value);
+        start(position).append(text, written.ptr - text);
+    }
+
+    // Sends the rows gathered, starting the COPY first when none is open.
+    bool put(QSqlError* error, qsizetype* failedRow)
+    {
+        if (!m_open) {
+            PGresult* result = PQexec(m_connection, m_statement.constData());
+            if (PQresultStatus(result) != PGRES_COPY_IN)
+                return fail(result, error, failedRow);
             PQclear(result);
-            ok = PQputCopyData(m_connection, m_batch.constData(), int(m_batch.size())) == 1 &&
-                 PQputCopyEnd(m_connection, nullptr) == 1;
-            result = PQgetResult(m_connection);
-            ok = ok && PQresultStatus(result) == PGRES_COMMAND_OK;
+            m_open = true;
         }
-        if (!ok) {
-            const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-            const char* context = result ? PQresultErrorField(result, PG_DIAG_CONTEXT) : nullptr;
-            *error = QSqlError(QString(), QString::fromUtf8(PQerrorMessage(m_connection)), QSqlError::StatementError,
-                               state ? QString::fromLatin1(state) : QString());
-            // "COPY details, line 3, column total: ...", or in the server's language ("Zeile 3").
-            static const QRegularExpression line(QStringLiteral(R"(^COPY \w+, \D*(\d+))"));
-            const QRegularExpressionMatch m = line.match(QString::fromUtf8(context ? context : ""));
-            if (m.hasMatch())
-                *failedRow = m_sentRows + m.captured(1).toLongLong() - 1;
-        }
-        PQclear(result);
-        // Whatever else the server has to say about this COPY.
-        while (PGresult* rest = PQgetResult(m_connection))
-            PQclear(rest);
-        m_sentRows += m_batchRows;
+        // A refusal already received comes with the COPY's end, naming its row.
+        const bool sent = PQputCopyData(m_connection, m_batch.constData(), int(m_batch.size())) == 1;
+        m_copyRows += m_batchRows;
         m_batchRows = 0;
-        m_batch.clear();
+        m_batch.truncate(0);
+        return sent || end(error, failedRow);
+    }
+
+    bool end(QSqlError* error, qsizetype* failedRow)
+    {
+        m_open = false;
+        const bool ended = PQputCopyEnd(m_connection, nullptr) == 1;
+        PGresult* result = PQgetResult(m_connection);
+        const bool ok = ended && PQresultStatus(result) == PGRES_COMMAND_OK;
+        if (ok)
+            PQclear(result);
+        else
+            fail(result, error, failedRow);
+        drainResults();
+        m_sentRows += m_copyRows;
+        m_copyRows = 0;
         return ok;
     }
 
+    // Whatever else the server has to say about the COPY. A COPY libpq could not end (the
+    // connection gone) would answer "still copying" without end.
+    void drainResults()
+    {
+        while (PGresult* rest = PQgetResult(m_connection)) {
+            const bool copying = PQresultStatus(rest) == PGRES_COPY_IN;
+            PQclear(rest);
+            if (copying)
+                break;
+        }
+    }
+
+    bool fail(PGresult* result, QSqlError* error, qsizetype* failedRow)
+    {
+        const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+        const char* context = result ? PQresultErrorField(result, PG_DIAG_CONTEXT) : nullptr;
+        const char* message =
+            result && *PQresultErrorMessage(result) ? PQresultErrorMessage(result) : PQerrorMessage(m_connection);
+        *error = QSqlError(QString(), QString::fromUtf8(message), QSqlError::StatementError,
+                           state ? QString::fromLatin1(state) : QString());
+        // "COPY details, line 3, column total: ...", or in the server's language ("Zeile 3").
+        static const QRegularExpression line(QStringLiteral(R"(^COPY \w+, \D*(\d+))"));
+        const QRegularExpressionMatch m = line.match(QString::fromUtf8(context ? context : ""));
+        if (m.hasMatch())
+            *failedRow = m_sentRows + m.captured(1).toLongLong() - 1;
+        PQclear(result);
+        return false;
+    }
+
     PGconn* m_connection = nullptr;
+    FastInsert::Sending m_sending = FastInsert::Sending::Batches;
     QByteArray m_statement;
     QByteArrayList m_row;
+    std::vector<bool> m_bound;
     QByteArray m_batch;
+    bool m_open = false;
+    // Rows gathered, rows sent in the open COPY, rows of the COPYs ended.
     qsizetype m_batchRows = 0;
+    qsizetype m_copyRows = 0;
     qsizetype m_sentRows = 0;
 };
 
@@ -187,7 +289,7 @@ private:
 FastInsert::FastInsert() = default;
 FastInsert::~FastInsert() = default;
 
-bool FastInsert::prepare(const QSqlDatabase& db, const QString& table)
+bool FastInsert::prepare(const QSqlDatabase& db, const QString& table, Sending sending)
 {
     const QStringList columns = TableColumns(table);
     m_failedRow = -1;
@@ -199,7 +301,7 @@ bool FastInsert::prepare(const QSqlDatabase& db, const QString& table)
         return ok;
     }
     auto backend = std::make_unique<ServerCopy>();
-    const bool ok = backend->prepare(db, table, columns);
+    const bool ok = backend->prepare(db, table, columns, sending);
     m_backend = std::move(backend);
     return ok;
 }
@@ -207,6 +309,11 @@ bool FastInsert::prepare(const QSqlDatabase& db, const QString& table)
 void FastInsert::bind(int position, const QString& text)
 {
     m_backend->bind(position, text);
+}
+
+void FastInsert::bindUtf8(int position, QByteArrayView text)
+{
+    m_backend->bindUtf8(position, text);
 }
 
 void FastInsert::bind(int position, double value)
@@ -232,6 +339,12 @@ bool FastInsert::exec()
 bool FastInsert::finish()
 {
     return m_backend->finish(&m_error, &m_failedRow);
+}
+
+void FastInsert::cancel()
+{
+    if (m_backend)
+        m_backend->cancel();
 }
 
 } // namespace velmar

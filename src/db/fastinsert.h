@@ -19,18 +19,32 @@ public:
     FastInsert(const FastInsert&) = delete;
     FastInsert& operator=(const FastInsert&) = delete;
 
+    // How a server is sent the rows (SQLite writes each at exec whatever is asked):
+    enum class Sending {
+        // A few megabytes at a time, each batch its own COPY, waited for.
+        Batches,
+        // As they come, in one COPY held open until finish: the connection takes no other statement
+        // meanwhile, nor a second streamed insert.
+        Streamed,
+        // All at finish, in one COPY, for a table written beside a streamed one.
+        AtFinish,
+    };
     // Every column of the table, in the schema's order.
-    bool prepare(const QSqlDatabase& db, const QString& table);
+    bool prepare(const QSqlDatabase& db, const QString& table, Sending sending = Sending::Batches);
     // Positions count from 0.
     void bind(int position, const QString& text);
+    // Text already in UTF-8, which must stay where it is until exec.
+    void bindUtf8(int position, QByteArrayView text);
     void bind(int position, double value);
     void bind(int position, qint64 value);
     void bindNull(int position);
-    // Writes the row of the values bound since the last exec. A server is sent rows in batches:
-    // its refusal of one of them comes at a later exec or at finish.
+    // Writes the row of the values bound since the last exec; a column left unbound is NULL. A server
+    // is sent rows later: its refusal of one of them comes at a later exec or at finish.
     bool exec();
     // Sends what is still waiting; call before the commit.
     bool finish();
+    // Drops what is still waiting and ends a COPY still open, which would refuse the rollback.
+    void cancel();
     // Why prepare, exec or finish failed, with the database's own code (a SQLite result code, a
     // SQLSTATE) as native error code.
     QSqlError lastError() const { return m_error; }

@@ -18,18 +18,25 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSqlQuery>
+#include <QStringEncoder>
 
 #include <cmath>
 #include <condition_variable>
 #include <deque>
+#include <exception>
+#include <limits>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 namespace velmar {
 
 namespace {
+
+PayLine::Status readPayText(QIODevice& file, QByteArray& buffer, QString* text);
 
 bool isSeparator(QChar c)
 {
@@ -44,12 +51,12 @@ struct MissingField
 
 // Fields of a doctor or shift record are read from 10 up, then in order: the first one missing
 // is the one named in the message.
-void requireFields(const QStringList& fields, int firstRead, int count)
+void requireFields(qsizetype fields, int firstRead, int count)
 {
-    if (fields.size() <= firstRead)
+    if (fields <= firstRead)
         throw MissingField{firstRead};
-    if (fields.size() < count)
-        throw MissingField{static_cast<int>(fields.size())};
+    if (fields < count)
+        throw MissingField{static_cast<int>(fields)};
 }
 
 QString field(const QStringList& fields, int position)
@@ -92,7 +99,8 @@ struct NotWholeMinutes
 };
 
 // The decimals of a number written plainly in ASCII ("-12.5" has 1), or -1 for any other text.
-int plainDecimals(QStringView text)
+// *value: the number, when it has two decimals or fewer and 15 digits or fewer; else left alone.
+int plainDecimals(QStringView text, double* value = nullptr)
 {
     const auto digits = [&](qsizetype* at) {
         const qsizetype from = *at;
@@ -107,36 +115,51 @@ int plainDecimals(QStringView text)
         ++at;
         decimals = digits(&at);
     }
-    return at == text.size() && whole + decimals > 0 ? int(decimals) : -1;
+    if (at != text.size() || whole + decimals == 0)
+        return -1;
+    if (value && decimals <= 2 && whole + decimals <= 15) {
+        // Digits as a whole number, exact in a double; one division by an exact power of ten rounds
+        // to the double nearest the decimal, as reading the text does.
+        qint64 digitsValue = 0;
+        for (const QChar c : text)
+            if (c >= u'0' && c <= u'9')
+                digitsValue = digitsValue * 10 + (c.unicode() - u'0');
+        const double number = double(digitsValue) / (decimals == 0 ? 1.0 : decimals == 1 ? 10.0 : 100.0);
+        *value = text.startsWith(u'-') ? -number : number;
+    }
+    return int(decimals);
 }
 
 // The field's number, or 0 when it is empty (blanks only). Anything beside the number is refused.
 // *decimals: as plainDecimals.
-double wholeNumber(const QString& text, int* decimals = nullptr)
+double wholeNumber(QStringView text, int* decimals = nullptr)
 {
     static const QRegularExpression number(QStringLiteral(R"(^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$)"));
-    const QString trimmed = text.trimmed();
-    const int plain = plainDecimals(trimmed);
+    const QStringView trimmed = text.trimmed();
+    double value = std::numeric_limits<double>::quiet_NaN();
+    const int plain = plainDecimals(trimmed, &value);
     if (decimals)
         *decimals = plain;
     if (trimmed.isEmpty())
         return 0;
+    if (!std::isnan(value))
+        return value;
     // Most fields are plain numbers, which the pattern would take too; it judges the rest.
     if (plain < 0 && !number.match(trimmed).hasMatch())
-        throw NotANumber{text};
+        throw NotANumber{text.toString()};
     return StrToNumber(trimmed);
 }
 
-double checkedNumber(const QString& text, int* decimals = nullptr)
+double checkedNumber(QStringView text, int* decimals = nullptr)
 {
     const double value = wholeNumber(text, decimals);
     if (!std::isfinite(value) || std::fabs(value) > kMoneyLimit)
-        throw NumberOutOfRange{text};
+        throw NumberOutOfRange{text.toString()};
     return value;
 }
 
 // The money value as the text statement would store it: two decimals.
-double money(const QString& text)
+double money(QStringView text)
 {
     int decimals = -1;
     const double value = checkedNumber(text, &decimals);
@@ -145,24 +168,225 @@ double money(const QString& text)
     return decimals >= 0 && decimals <= 2 ? value : RoundedToPence(value);
 }
 
-long minutes(const QString& text)
+long minutes(QStringView text)
 {
     const double value = wholeNumber(text);
     if (!std::isfinite(value) || std::fabs(value) > kMinutesLimit)
-        throw NumberOutOfRange{text};
+        throw NumberOutOfRange{text.toString()};
     if (value != std::trunc(value))
-        throw NotWholeMinutes{text};
+        throw NotWholeMinutes{text.toString()};
     return long(value);
 }
 
-// The lines after the header, read and split on a thread of their own while the caller checks and
+// Texts in UTF-8 back to back, each found by its number.
+template <int Count> struct Utf8Texts
+{
+    QByteArray bytes;
+    int ends[Count] = {};
+
+    void encode(const QStringView (&texts)[Count])
+    {
+        qsizetype units = 0;
+        for (const QStringView t : texts)
+            units += t.size();
+        // Three bytes at most for each UTF-16 unit.
+        bytes.resize(3 * units);
+        char* const begin = bytes.data();
+        char* out = begin;
+        for (int at = 0; at < Count; ++at) {
+            QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+            out = utf8.appendToBuffer(out, texts[at]);
+            ends[at] = int(out - begin);
+        }
+        bytes.truncate(out - begin);
+    }
+    QByteArrayView operator[](int at) const
+    {
+        const int from = at == 0 ? 0 : ends[at - 1];
+        return QByteArrayView(bytes).sliced(from, ends[at] - from);
+    }
+};
+
+// A record checked and converted where it is read, ready to bind; or the fault its checks raised,
+// thrown again when the record's turn comes, so that it names the same line as ever.
+struct ShiftRow
+{
+    enum Text { Id, Date, Location, Shift, Times, Notes, TextCount };
+    // The date in ISO, empty when it is no date.
+    Utf8Texts<TextCount> texts;
+    double rate = 0;
+    double total = 0;
+    double adjustmentRate = 0;
+    double superfee = 0;
+    double nonsuperfee = 0;
+    long adjustmentTime = 0;
+    int extra = 0;
+    std::exception_ptr fault;
+};
+
+struct DoctorRow
+{
+    // Fields 1 to 16; the annuity's place stays empty.
+    Utf8Texts<16> texts;
+    QString id;
+    double annuity = 0;
+    // As the statement in a message shows it.
+    QString annuityText;
+    // A field short, found before the doctor's second record is; the annuity's fault, after.
+    std::exception_ptr missing;
+    std::exception_ptr fault;
+};
+
+// A line as the writer takes it: a doctor's or shift record comes prepared, with its text for the
+// messages that quote its fields; any other line split into fields.
+struct FedLine
+{
+    PayLine line;
+    std::optional<ShiftRow> shift;
+    std::optional<DoctorRow> doctor;
+    QString text;
+};
+
+// Calls add(field, lasting) for each field of the line: a view into the line (lasting), or, where
+// doubled quotes were undone, into a text that lives only during the call.
+template <typename Add> void forEachPayField(const QString& line, Add&& add)
+{
+    const qsizetype n = line.size();
+    qsizetype i = 0;
+    const auto skipSeparators = [&] {
+        while (i < n && isSeparator(line.at(i)))
+            ++i;
+    };
+    skipSeparators();
+    while (i < n) {
+        if (line.at(i) == u'"') {
+            // Up to the closing quote or the end of the line; "" inside stands for ".
+            const qsizetype from = ++i;
+            QString undoubled;
+            for (;;) {
+                qsizetype end = i;
+                while (end < n && line.at(end) != u'"')
+                    ++end;
+                if (end + 1 < n && line.at(end + 1) == u'"') {
+                    undoubled += QStringView(line).sliced(i, end + 1 - i);
+                    i = end + 2;
+                    continue;
+                }
+                if (undoubled.isNull()) {
+                    add(QStringView(line).sliced(from, end - from), true);
+                } else {
+                    undoubled += QStringView(line).sliced(i, end - i);
+                    add(QStringView(undoubled), false);
+                }
+                i = end < n ? end + 1 : n;
+                break;
+            }
+        } else {
+            const qsizetype start = i;
+            while (i < n && line.at(i) != u',' && !isSeparator(line.at(i)))
+                ++i;
+            add(QStringView(line).sliced(start, i - start), true);
+        }
+        skipSeparators();
+        if (i < n && line.at(i) == u',') {
+            if (i == n - 1)
+                add(QStringView(), true);
+            ++i;
+            skipSeparators();
+        }
+    }
+}
+
+// The fields of one line as views, kept from line to line.
+struct FieldViews
+{
+    std::vector<QStringView> views;
+    // Fields whose doubled quotes were undone.
+    std::deque<QString> undoubled;
+};
+
+// Empty fields read as one blank.
+QStringList blankedFields(QStringList fields)
+{
+    for (QString& f : fields)
+        if (f.isEmpty())
+            f = QStringLiteral(" ");
+    return fields;
+}
+
+void prepareDoctor(const std::vector<QStringView>& f, double defaultAnnuity, DoctorRow& row)
+{
+    try {
+        requireFields(qsizetype(f.size()), 10, 17);
+    } catch (...) {
+        row.missing = std::current_exception();
+        return;
+    }
+    row.id = f[1].toString();
+    try {
+        row.annuityText = FormatMoney(checkedNumber(f[10] == u"999" ? FormatMoney(defaultAnnuity) : f[10]));
+        row.annuity = StrToNumber(row.annuityText);
+        row.texts.encode(
+            {f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9], {}, f[11], f[12], f[13], f[14], f[15], f[16]});
+    } catch (...) {
+        row.fault = std::current_exception();
+    }
+}
+
+// Splits a line read; a record is checked and converted in the order the checks have always run, so
+// that its first fault is the one reported. A doctor's "999" is the default annuity.
+FedLine feedLine(PayLine::Status status, QString text, FieldViews& split, double defaultAnnuity)
+{
+    FedLine fed;
+    fed.line.status = status;
+    if (status != PayLine::Record)
+        return fed;
+    std::vector<QStringView>& f = split.views;
+    f.clear();
+    split.undoubled.clear();
+    forEachPayField(text, [&](QStringView field, bool lasting) {
+        if (!lasting)
+            field = split.undoubled.emplace_back(field.toString());
+        f.push_back(field.isEmpty() ? QStringView(u" ") : field);
+    });
+    if (!f.empty() && f.front() == u"H") {
+        prepareDoctor(f, defaultAnnuity, fed.doctor.emplace());
+        fed.text = std::move(text);
+        return fed;
+    }
+    if (f.empty() || f.front() != u"D") {
+        fed.line.fields.reserve(qsizetype(f.size()));
+        for (const QStringView field : f)
+            fed.line.fields.append(field.toString());
+        return fed;
+    }
+    ShiftRow& row = fed.shift.emplace();
+    try {
+        requireFields(qsizetype(f.size()), 10, 14);
+        row.extra = f[10] == u"Y" ? 1 : f[10] == u"N" ? -1 : 0;
+        const QString isoDate = PayDateToIso(f[2]);
+        row.rate = money(f[6]);
+        row.total = money(f[7]);
+        row.adjustmentTime = minutes(f[8]);
+        row.adjustmentRate = money(f[9]);
+        row.superfee = money(f[12]);
+        row.nonsuperfee = money(f[13]);
+        row.texts.encode({f[1], isoDate, f[3], f[4], f[5], f[11]});
+    } catch (...) {
+        row.fault = std::current_exception();
+    }
+    fed.text = std::move(text);
+    return fed;
+}
+
+// The lines after the header, read, split and prepared on a thread of their own while the caller
 // stores the lines before them: an import then costs about what the slower half costs. Reading stops
 // at the end of the file or at a damaged line, and when the feed is destroyed. A pipe is read as it
 // is needed: a failed import must not wait for its writer to finish.
 class LineFeed
 {
 public:
-    explicit LineFeed(QIODevice& file) : m_file(file)
+    LineFeed(QIODevice& file, double defaultAnnuity) : m_file(file), m_defaultAnnuity(defaultAnnuity)
     {
         if (!file.isSequential())
             m_reader = std::thread([this] { read(); });
@@ -181,16 +405,18 @@ public:
     LineFeed(const LineFeed&) = delete;
     LineFeed& operator=(const LineFeed&) = delete;
 
-    // The next line; *position is how far into the file the reader has got.
-    PayLine next(qint64* position)
+    // The next line, valid until the next call; *position is how far into the file the reader has got.
+    FedLine& next(qint64* position)
     {
         if (!m_reader.joinable()) {
             *position = 0;
-            return ReadPayLine(m_file);
+            return m_single = nextLine();
         }
         if (m_taken == m_current.lines.size()) {
             std::unique_lock lock(m_mutex);
             m_ready.wait(lock, [this] { return !m_batches.empty(); });
+            // The reader frees what it made: freeing on this thread would cost the writer the time.
+            m_spent.push_back(std::move(m_current));
             m_current = std::move(m_batches.front());
             m_batches.pop_front();
             m_taken = 0;
@@ -198,13 +424,13 @@ public:
             m_space.notify_one();
         }
         *position = m_current.position;
-        return std::move(m_current.lines[m_taken++]);
+        return m_current.lines[m_taken++];
     }
 
 private:
     struct Batch
     {
-        std::vector<PayLine> lines;
+        std::vector<FedLine> lines;
         qint64 position = 0;
     };
     // Lines go over in batches, so that the two threads seldom meet at the lock; a few batches
@@ -212,35 +438,49 @@ private:
     static constexpr size_t kBatchLines = 256;
     static constexpr size_t kBatchesAhead = 8;
 
+    FedLine nextLine()
+    {
+        QString text;
+        const PayLine::Status status = readPayText(m_file, m_buffer, &text);
+        return feedLine(status, std::move(text), m_split, m_defaultAnnuity);
+    }
+
     void read()
     {
         for (bool last = false; !last;) {
             Batch batch;
             batch.lines.reserve(kBatchLines);
             while (!last && batch.lines.size() < kBatchLines) {
-                batch.lines.push_back(ReadPayLine(m_file));
-                last = batch.lines.back().status != PayLine::Record;
+                batch.lines.push_back(nextLine());
+                last = batch.lines.back().line.status != PayLine::Record;
             }
             batch.position = m_file.isSequential() ? 0 : m_file.pos();
+            std::vector<Batch> spent;
             std::unique_lock lock(m_mutex);
             m_space.wait(lock, [this] { return m_stop || m_batches.size() < kBatchesAhead; });
             if (m_stop)
                 return;
             m_batches.push_back(std::move(batch));
+            spent.swap(m_spent);
             lock.unlock();
             m_ready.notify_one();
         }
     }
 
     QIODevice& m_file;
+    const double m_defaultAnnuity;
+    QByteArray m_buffer;
+    FieldViews m_split;
     std::thread m_reader;
     std::mutex m_mutex;
     std::condition_variable m_ready;
     std::condition_variable m_space;
     std::deque<Batch> m_batches;
+    std::vector<Batch> m_spent;
     bool m_stop = false;
     Batch m_current;
     size_t m_taken = 0;
+    FedLine m_single;
 };
 
 class Importer
@@ -274,8 +514,8 @@ private:
     bool insertFileName();
     bool prepareInserts();
     bool readRecords(QIODevice& file, int recno, ImportResult* result);
-    bool insertDoctor(QStringList fields);
-    bool insertShift(QStringList fields, int recno);
+    bool insertDoctor(const DoctorRow& row, const QString& text);
+    bool insertShift(const ShiftRow& row, const QString& text, int recno);
     bool insertFailed(const FastInsert& insert, const QStringList& statement);
     // Sends rows a server still holds; false after the message.
     bool finishInserts();
@@ -289,6 +529,7 @@ private:
     const ImportProgress& m_progress;
     QString m_name;
     QString m_label;
+    QByteArray m_nameUtf8;
     int m_line = 0;
     FastInsert m_insertHeader;
     FastInsert m_insertDetail;
@@ -330,6 +571,7 @@ bool Importer::readHeaderLines(QIODevice& file, ImportResult* result)
     if (nameLine.status != PayLine::Record || nameLine.kind() != u"B")
         return failAtLine(QStringLiteral("Corrupt import file"), kHeaderLines);
     m_name = field(nameLine.fields, 1);
+    m_nameUtf8 = m_name.toUtf8();
     result->dataSet = m_name;
     if (m_name.trimmed().isEmpty())
         return failAtLine(QStringLiteral("The data set has no name"));
@@ -388,9 +630,11 @@ bool Importer::prepareInserts()
     m_headerLines.clear();
     m_detailLines.clear();
     m_doctorLines.clear();
+    // The shift records stream to a server as they are read; the doctors' few wait for the end.
     for (FastInsert* insert : {&m_insertHeader, &m_insertDetail}) {
-        const QString table = insert == &m_insertHeader ? QStringLiteral("Headers") : QStringLiteral("Details");
-        if (!insert->prepare(m_db, table))
+        const bool header = insert == &m_insertHeader;
+        const QString table = header ? QStringLiteral("Headers") : QStringLiteral("Details");
+        if (!insert->prepare(m_db, table, header ? FastInsert::Sending::AtFinish : FastInsert::Sending::Streamed))
             return failAtLine(StatementFailure(m_db, insert->lastError(), {QStringLiteral("INSERT into ") + table}));
     }
     return true;
@@ -418,88 +662,84 @@ bool Importer::insertFailed(const FastInsert& insert, const QStringList& stateme
 
 bool Importer::finishInserts()
 {
-    for (FastInsert* insert : {&m_insertHeader, &m_insertDetail})
+    // The streamed COPY first: it holds the connection until it ends.
+    for (FastInsert* insert : {&m_insertDetail, &m_insertHeader})
         if (!insert->finish())
             return insertFailed(*insert, {});
     return true;
 }
 
-bool Importer::insertDoctor(QStringList fields)
+bool Importer::insertDoctor(const DoctorRow& row, const QString& text)
 {
-    requireFields(fields, 10, 17);
+    if (row.missing)
+        std::rethrow_exception(row.missing);
     // A second record of the same doctor would add his pay twice.
-    if (const int first = m_doctorLines.value(fields[1]); first > 0) {
+    if (const int first = m_doctorLines.value(row.id); first > 0) {
         m_prompter.error(QStringLiteral("Doctor %1 appears twice (lines %2 and %3)")
-                             .arg(fields[1], QString::number(first), QString::number(m_line)));
+                             .arg(row.id, QString::number(first), QString::number(m_line)));
         return false;
     }
-    m_doctorLines.insert(fields[1], m_line);
-    if (fields[10] == u"999")
-        fields[10] = FormatMoney(m_settings.Solo ? 0.0 : m_settings.Superannuation);
-    const QString annuity = FormatMoney(checkedNumber(fields[10]));
+    m_doctorLines.insert(row.id, m_line);
+    if (row.fault)
+        std::rethrow_exception(row.fault);
 
-    m_insertHeader.bind(0, m_name);
+    m_insertHeader.bindUtf8(0, m_nameUtf8);
     for (int i = 1; i <= 16; ++i) {
         if (i == 10)
-            m_insertHeader.bind(i, StrToNumber(annuity));
+            m_insertHeader.bind(i, row.annuity);
         else
-            m_insertHeader.bind(i, fields[i]);
+            m_insertHeader.bindUtf8(i, row.texts[i - 1]);
     }
     m_headerLines.append(m_line);
     if (m_insertHeader.exec())
         return true;
 
+    const QStringList fields = blankedFields(SplitPayLine(text));
     QStringList values{quoted(m_name)};
     for (int i = 1; i <= 16; ++i)
-        values.append(i == 10 ? QStringLiteral("'%1'").arg(annuity) : quoted(fields[i]));
+        values.append(i == 10 ? QStringLiteral("'%1'").arg(row.annuityText) : quoted(fields[i]));
     return insertFailed(m_insertHeader,
                         {QStringLiteral("INSERT into Headers"), QStringLiteral("VALUES(%1)").arg(values.join(u','))});
 }
 
-bool Importer::insertShift(QStringList fields, int recno)
+bool Importer::insertShift(const ShiftRow& row, const QString& text, int recno)
 {
-    requireFields(fields, 10, 14);
-    const int extra = fields[10] == u"Y" ? 1 : fields[10] == u"N" ? -1 : 0;
-    const QString isoDate = PayDateToIso(fields[2]);
-    const double rate = money(fields[6]);
-    const double total = money(fields[7]);
-    const long adjustmentTime = minutes(fields[8]);
-    const double adjustmentRate = money(fields[9]);
-    const double superfee = money(fields[12]);
-    const double nonsuperfee = money(fields[13]);
-
+    if (row.fault)
+        std::rethrow_exception(row.fault);
     // A text that is no date is refused like any other bad value.
-    if (!isoDate.isEmpty()) {
+    const bool date = !row.texts[ShiftRow::Date].isEmpty();
+    if (date) {
         FastInsert& q = m_insertDetail;
         q.bind(0, qint64(recno));
-        q.bind(1, m_name);
-        q.bind(2, fields[1]);
-        q.bind(3, isoDate);
-        q.bind(4, fields[3]);
-        q.bind(5, fields[4]);
-        q.bind(6, fields[5]);
-        q.bind(7, rate);
-        q.bind(8, total);
-        q.bind(9, qint64(adjustmentTime));
-        q.bind(10, adjustmentRate);
-        q.bind(11, qint64(extra));
-        q.bind(12, fields[11]);
-        q.bind(13, superfee);
-        q.bind(14, nonsuperfee);
+        q.bindUtf8(1, m_nameUtf8);
+        q.bindUtf8(2, row.texts[ShiftRow::Id]);
+        q.bindUtf8(3, row.texts[ShiftRow::Date]);
+        q.bindUtf8(4, row.texts[ShiftRow::Location]);
+        q.bindUtf8(5, row.texts[ShiftRow::Shift]);
+        q.bindUtf8(6, row.texts[ShiftRow::Times]);
+        q.bind(7, row.rate);
+        q.bind(8, row.total);
+        q.bind(9, qint64(row.adjustmentTime));
+        q.bind(10, row.adjustmentRate);
+        q.bind(11, qint64(row.extra));
+        q.bindUtf8(12, row.texts[ShiftRow::Notes]);
+        q.bind(13, row.superfee);
+        q.bind(14, row.nonsuperfee);
         m_detailLines.append(m_line);
         if (q.exec())
             return true;
     }
+    const QStringList fields = blankedFields(SplitPayLine(text));
     // One call of arg: a second one would also fill a "%10" that a text brought in.
     const QStringList statement{
         QStringLiteral("INSERT into Details"),
         QStringLiteral("VALUES(%1, %2, %3,%4,%5,%6,%7,'%8','%9', %10, '%11', %12, %13, '%14', '%15')")
             .arg(QString::number(recno), quoted(m_name), quoted(fields[1]),
-                 quoted(isoDate.isEmpty() ? fields[2] : isoDate), quoted(fields[3]), quoted(fields[4]),
-                 quoted(fields[5]), FormatMoney(rate), FormatMoney(total), QString::number(adjustmentTime),
-                 FormatMoney(adjustmentRate), QString::number(extra), quoted(fields[11]), FormatMoney(superfee),
-                 FormatMoney(nonsuperfee))};
-    if (isoDate.isEmpty())
+                 quoted(date ? QString::fromUtf8(row.texts[ShiftRow::Date]) : fields[2]), quoted(fields[3]),
+                 quoted(fields[4]), quoted(fields[5]), FormatMoney(row.rate), FormatMoney(row.total),
+                 QString::number(row.adjustmentTime), FormatMoney(row.adjustmentRate), QString::number(row.extra),
+                 quoted(fields[11]), FormatMoney(row.superfee), FormatMoney(row.nonsuperfee))};
+    if (!date)
         return failAtLine(QStringLiteral("SQL Error: %1").arg(StatementText(statement)));
     return insertFailed(m_insertDetail, statement);
 }
@@ -516,19 +756,20 @@ bool Importer::readRecords(QIODevice& file, int recno, ImportResult* result)
             m_progress(position, size);
     };
     report();
-    LineFeed feed(file);
+    LineFeed feed(file, m_settings.Solo ? 0.0 : m_settings.Superannuation);
     for (;;) {
         // Often enough for a progress bar, seldom enough to cost nothing.
         if (m_line % 512 == 0)
             report();
         // The end of the file counts as a line too.
         ++m_line;
-        PayLine line = feed.next(&position);
+        const FedLine& fed = feed.next(&position);
+        const PayLine& line = fed.line;
         if (line.status == PayLine::EndOfFile) {
             report();
             return true;
         }
-        if (line.status == PayLine::Record && line.fields.isEmpty()) {
+        if (!fed.shift && !fed.doctor && line.status == PayLine::Record && line.fields.isEmpty()) {
             if (firstEmptyLine == 0)
                 firstEmptyLine = m_line;
             continue;
@@ -539,19 +780,15 @@ bool Importer::readRecords(QIODevice& file, int recno, ImportResult* result)
         }
         if (line.status == PayLine::Corrupt)
             return failAtLine(QStringLiteral("Corrupt import file"));
-        for (QString& f : line.fields)
-            if (f.isEmpty())
-                f = QStringLiteral(" ");
-        const QString kind = line.kind();
-        if (kind == u"H") {
-            if (!insertDoctor(line.fields))
-                return false;
-            ++result->doctors;
-        } else if (kind == u"D") {
-            if (!insertShift(line.fields, recno))
+        if (fed.shift) {
+            if (!insertShift(*fed.shift, fed.text, recno))
                 return false;
             ++recno;
             ++result->shifts;
+        } else if (fed.doctor) {
+            if (!insertDoctor(*fed.doctor, fed.text))
+                return false;
+            ++result->doctors;
         }
     }
 }
@@ -568,6 +805,11 @@ bool Importer::run(QIODevice& source, ImportResult* result)
         bool overwrite = false;
         for (;;) {
             SqlTransaction transaction(m_db);
+            // Before the rollback, whichever way the import stops: a COPY left open would refuse it.
+            const auto cancelInserts = qScopeGuard([this] {
+                m_insertDetail.cancel();
+                m_insertHeader.cancel();
+            });
             if (!transaction.isActive()) {
                 m_prompter.error(TransactionFailure(m_db, transaction));
                 return false;
@@ -632,53 +874,40 @@ bool Importer::run(QIODevice& source, ImportResult* result)
 QStringList SplitPayLine(const QString& line)
 {
     QStringList fields;
-    const int n = line.size();
-    int i = 0;
-    while (i < n && isSeparator(line.at(i)))
-        ++i;
-    while (i < n) {
-        QString value;
-        if (line.at(i) == u'"') {
-            ++i;
-            while (i < n) {
-                if (line.at(i) == u'"') {
-                    if (i + 1 < n && line.at(i + 1) == u'"') {
-                        value += u'"';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                value += line.at(i++);
-            }
-        } else {
-            const int start = i;
-            while (i < n && line.at(i) != u',' && !isSeparator(line.at(i)))
-                ++i;
-            value = line.mid(start, i - start);
-        }
-        fields.append(value);
-        while (i < n && isSeparator(line.at(i)))
-            ++i;
-        if (i < n && line.at(i) == u',') {
-            if (i == n - 1)
-                fields.append(QString());
-            ++i;
-            while (i < n && isSeparator(line.at(i)))
-                ++i;
-        }
-    }
+    fields.reserve(20);
+    forEachPayField(line, [&fields](QStringView field, bool) { fields.append(field.toString()); });
     return fields;
 }
 
-PayLine ReadPayLine(QIODevice& file)
+namespace {
+
+// One whole line into the buffer, which is kept from line to line: QIODevice::readLine() would
+// reserve and give back a block of its own for every line.
+QByteArray readWholeLine(QIODevice& file, QByteArray& buffer)
 {
-    PayLine line;
+    if (buffer.size() < 512)
+        buffer.resize(512);
+    qsizetype size = 0;
+    for (;;) {
+        const qsizetype room = buffer.size() - size;
+        const qint64 got = file.readLine(buffer.data() + size, room);
+        if (got <= 0)
+            break;
+        size += got;
+        if (got < room - 1 || buffer.at(size - 1) == '\n')
+            break;
+        buffer.resize(buffer.size() * 2);
+    }
+    return QByteArray(buffer.constData(), size);
+}
+
+// One line's text, without its line end.
+PayLine::Status readPayText(QIODevice& file, QByteArray& buffer, QString* text)
+{
     // Only an empty read ends the file: a pipe has nothing buffered until it is read.
-    QByteArray bytes = file.readLine();
+    QByteArray bytes = readWholeLine(file, buffer);
     if (bytes.isEmpty())
-        return line;
+        return PayLine::EndOfFile;
     // The line end: LF, and any CRs before it.
     qsizetype end = bytes.size();
     if (bytes.endsWith('\n'))
@@ -695,19 +924,29 @@ PayLine ReadPayLine(QIODevice& file)
     }
     bytes.truncate(end);
     // A NUL is no text: the rest of the line would be lost behind it.
-    if (bytes.contains('\0')) {
-        line.status = PayLine::Corrupt;
-        return line;
-    }
-    line.status = PayLine::Record;
-    line.fields = SplitPayLine(DecodeWindowsText(bytes));
+    if (bytes.contains('\0'))
+        return PayLine::Corrupt;
+    *text = DecodeWindowsText(bytes);
+    return PayLine::Record;
+}
+
+} // namespace
+
+PayLine ReadPayLine(QIODevice& file)
+{
+    QByteArray buffer;
+    QString text;
+    PayLine line;
+    line.status = readPayText(file, buffer, &text);
+    if (line.status == PayLine::Record)
+        line.fields = SplitPayLine(text);
     return line;
 }
 
 namespace {
 
 // Reads a run of digits at pos; returns how many there were.
-int readNumber(const QString& text, int* pos, int* value)
+int readNumber(QStringView text, int* pos, int* value)
 {
     int count = 0;
     *value = 0;
@@ -733,13 +972,14 @@ int monthFromName(QStringView name)
 
 } // namespace
 
-QString PayDateToIso(const QString& raw)
+QString PayDateToIso(QStringView raw)
 {
-    const QString text = raw.trimmed();
+    const QStringView text = raw.trimmed();
     int pos = 0;
     int a = 0, b = 0, c = 0;
     const int aDigits = readNumber(text, &pos, &a);
-    QDate date;
+    // Year, month, day.
+    int ymd[3] = {};
     if (aDigits == 4 && pos < text.size() && text.at(pos) == u'-') {
         // yyyy-mm-dd
         ++pos;
@@ -748,7 +988,7 @@ QString PayDateToIso(const QString& raw)
             ++pos;
             const int cDigits = readNumber(text, &pos, &c);
             if (cDigits >= 1 && cDigits <= 2 && pos == text.size())
-                date = QDate(a, b, c);
+                ymd[0] = a, ymd[1] = b, ymd[2] = c;
         }
     } else if (aDigits >= 1 && aDigits <= 2 && pos < text.size() && text.at(pos) == u'/') {
         // dd/mm/yyyy or dd/mm/yy
@@ -761,7 +1001,7 @@ QString PayDateToIso(const QString& raw)
                 // Two-digit years as Windows reads them: 00-29 this century, 30-99 the last.
                 if (cDigits == 2)
                     c += c < 30 ? 2000 : 1900;
-                date = QDate(c, b, a);
+                ymd[0] = c, ymd[1] = b, ymd[2] = a;
             }
         }
     } else if (aDigits >= 1 && aDigits <= 2 && pos < text.size() && (text.at(pos) == u' ' || text.at(pos) == u'-')) {
@@ -769,14 +1009,28 @@ QString PayDateToIso(const QString& raw)
         const int nameStart = ++pos;
         while (pos < text.size() && text.at(pos).isLetter())
             ++pos;
-        const int month = monthFromName(QStringView(text).mid(nameStart, pos - nameStart));
+        const int month = monthFromName(text.mid(nameStart, pos - nameStart));
         if (month > 0 && pos < text.size() && (text.at(pos) == u' ' || text.at(pos) == u'-')) {
             ++pos;
             if (readNumber(text, &pos, &c) == 4 && pos == text.size())
-                date = QDate(c, month, a);
+                ymd[0] = c, ymd[1] = month, ymd[2] = a;
         }
     }
-    return date.isValid() ? date.toString(Qt::ISODate) : QString();
+    const auto [y, m, d] = ymd;
+    if (!QDate::isValid(y, m, d))
+        return QString();
+    // Years of four digits only, as every accepted form gives.
+    const char16_t iso[] = {char16_t(u'0' + y / 1000),
+                            char16_t(u'0' + y / 100 % 10),
+                            char16_t(u'0' + y / 10 % 10),
+                            char16_t(u'0' + y % 10),
+                            u'-',
+                            char16_t(u'0' + m / 10),
+                            char16_t(u'0' + m % 10),
+                            u'-',
+                            char16_t(u'0' + d / 10),
+                            char16_t(u'0' + d % 10)};
+    return QString(reinterpret_cast<const QChar*>(iso), std::size(iso));
 }
 
 bool ImportPaymentFile(QIODevice& file, const AppSettings& settings, AppState& state, const QSqlDatabase& db,

@@ -32,7 +32,7 @@ QStringList SplitPayLine(const QString& line);
 
 // Turns a shift date as written in a pay file (dd/mm/yyyy, dd/mm/yy, d mmm yyyy, yyyy-mm-dd)
 // into ISO text; empty when the text is no date.
-QString PayDateToIso(const QString& text);
+QString PayDateToIso(QStringView text);
 
 struct ImportResult
 {

@@ -207,6 +207,39 @@ TEST_P(Import, BadLinesRollBackEverything)
     EXPECT_EQ(count("FileNames"), 1);
 }
 
+// A record refused megabytes of rows into the import, by a check of ours or (a rule of the site's) by a
+// server long after the COPY started: the message names its line, and the stored copy and the
+// connection stay as they were.
+TEST_P(Import, LateRefusalNamesItsLineAndKeepsTheStoredCopy)
+{
+    ASSERT_TRUE(import(kHead + kDoctor + kShift));
+    const QStringList stored = everything();
+    if (onServer())
+        exec(u"ALTER TABLE Details ADD CONSTRAINT NoRefused CHECK (Notes <> 'refused')"_s);
+    const struct
+    {
+        QByteArray line;
+        QString message;
+        bool serverOnly;
+    } cases[] = {
+        {"D,7,01/03/2005,Base,S,T,1,2,3,4,Y,n,5,6x\n", u"error: Not a number: 6x (line 30004)"_s, false},
+        {"D,7,01/03/2005,Base,S,T,1,2,3,4,Y,refused,5,6\n", u"error: SQL Error: "_s, true},
+    };
+    for (const auto& c : cases) {
+        if (c.serverOnly && !onServer())
+            continue;
+        m_prompter.messages.clear();
+        m_prompter.answers = {true};
+        EXPECT_FALSE(import(kHead + kDoctor + kShift.repeated(30000) + c.line + kShift.repeated(10)));
+        ASSERT_EQ(m_prompter.messages.size(), 2);
+        EXPECT_TRUE(m_prompter.messages[1].startsWith(c.message)) << m_prompter.messages[1].toStdString();
+        EXPECT_TRUE(m_prompter.messages[1].endsWith(u" (line 30004)"_s)) << m_prompter.messages[1].toStdString();
+        EXPECT_EQ(everything(), stored);
+    }
+    if (onServer())
+        exec(u"ALTER TABLE Details DROP CONSTRAINT NoRefused"_s);
+}
+
 // A database made by a later version, with columns of its own in every table, takes pay runs too.
 TEST_P(Import, LaterColumnsTakeTheImportAndNamesDifferingInCaseListAlike)
 {
@@ -341,6 +374,17 @@ TEST_P(Import, ApostrophesEverywhere)
     EXPECT_TRUE(import(content));
     EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("question: 03'05 already exist - Overwrite?")});
     EXPECT_EQ(count("Details"), 1);
+}
+
+// Doubled quotes undone, and what COPY must escape (backslash, tab) inside quotes, in every kind of
+// record: stored as written.
+TEST_P(Import, QuotesBackslashesAndTabsStoredAsWritten)
+{
+    ASSERT_TRUE(import(kHead + "H,7,Dr,\"Jo \"\"JJ\"\"\",\"Back\\slash\ttab\",a,b,c,d,e,5,f,g,h,i,j,k\n"
+                               "D,7,01/03/2005,\"\"\"Quoted\"\"\",S,T,1,2,3,4,Y,\"a \"\"b\"\" c\\d\",5,6\n"))
+        << m_prompter.messages.join(u'\n').toStdString();
+    EXPECT_EQ(rows(u"SELECT fname, sname FROM Headers"_s), QStringList{u"Jo \"JJ\"|Back\\slash\ttab"_s});
+    EXPECT_EQ(rows(u"SELECT Location, Notes FROM Details"_s), QStringList{u"\"Quoted\"|a \"b\" c\\d"_s});
 }
 
 TEST_P(Import, ExistenceCheckFailureIsReported)
