@@ -87,6 +87,9 @@ bool ReadSummaryRecords(const QSqlDatabase& db, const QString& dataSet, bool byP
     };
     std::vector<Doctor> listed;
     if (!doctors.forEachRow([&](const QSqlQuery& q) {
+            // A doctor without an id has no records, not those whose id is empty.
+            if (q.isNull(1))
+                return;
             listed.push_back({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
                               q.value(3).toString(), q.value(4).toString() == u"Y", q.value(5).toDouble()});
         })) {

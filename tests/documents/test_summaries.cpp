@@ -163,6 +163,13 @@ TEST_P(SummaryTest, PaymentsSummaryTakesOnlyDoctorsWithRecordsAndRestartsEachRun
     record(QStringLiteral("1"), 10);
     record(QStringLiteral("9"), 999); // no Headers row
     record(QStringLiteral("1"), 5);
+    // A doctor without an id has no records: not those whose id is empty, nor those without one.
+    doctor(QStringLiteral("none"), QStringLiteral("Nobody"), QString(), 5);
+    record(QStringLiteral("none"), 50);
+    record(QStringLiteral("blank"), 70);
+    exec(QStringLiteral("UPDATE Headers SET id = NULL WHERE id = 'none'"));
+    exec(QStringLiteral("UPDATE Details SET id = CASE id WHEN 'none' THEN NULL ELSE '' END WHERE id IN ('none', "
+                        "'blank')"));
 
     PdfFileOutput output(path(QStringLiteral("twice.pdf")));
     Documents documents(settings, state, m_db, m_prompter, output);
