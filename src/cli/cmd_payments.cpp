@@ -67,8 +67,10 @@ int figures(Context& ctx, QStringList& args)
         QList<QSqlRecord> rows;
         if (oneDoctor && !LoadShiftRows(ctx.db, dataSet, id, &rows, ctx.prompter))
             return 1;
+        // A doctor without an id has no records, not those whose id is empty.
+        const ShiftSums summed = doctor.isNull(QStringLiteral("id")) ? ShiftSums() : sums.value(id);
         const PaymentFigures f = oneDoctor ? ComputePaymentFigures(ctx.settings, doctor, rows)
-                                           : ComputePaymentFigures(ctx.settings, doctor, sums.value(id));
+                                           : ComputePaymentFigures(ctx.settings, doctor, summed);
         lines += QStringList{id,
                              FormatMoney(f.gross),
                              FormatMoney(f.superannuation),

@@ -72,6 +72,13 @@ bool ReadSummaryRecords(const QSqlDatabase& db, const QString& dataSet, bool byP
 {
     // The doctors sorted, and each one's records found by id: sorting every record by its doctor's
     // name cost most of a summary. Headers.rowid keeps equal names in the order they were stored.
+    // Both reads as one moment left them: another clerk's overwrite between them would give the old
+    // doctors the new records.
+    const ReadSnapshot snapshot(db);
+    if (!snapshot.isActive()) {
+        *failure = snapshot.trouble();
+        return false;
+    }
     const Dialect dialect = DialectOf(db);
     const QString doctorsStatement =
         QStringLiteral("SELECT pct, id, sname, fname, nosolo, annuity FROM Headers WHERE DataSet = '%1' ORDER BY %2%3, "
@@ -87,6 +94,9 @@ bool ReadSummaryRecords(const QSqlDatabase& db, const QString& dataSet, bool byP
     };
     std::vector<Doctor> listed;
     if (!doctors.forEachRow([&](const QSqlQuery& q) {
+            // A doctor without an id has no records, not those whose id is empty.
+            if (q.isNull(1))
+                return;
             listed.push_back({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
                               q.value(3).toString(), q.value(4).toString() == u"Y", q.value(5).toDouble()});
         })) {

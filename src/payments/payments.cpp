@@ -209,12 +209,16 @@ QString ShiftDateText(const QVariant& value)
 bool ReadRecordNumbers(const QSqlDatabase& db, const QString& dataSet, const QStringList& columns,
                        QHash<QString, std::vector<double>>* numbers, QString* trouble, QString* statement)
 {
-    // In the index's order, by id and then as stored, which is nearly always recno order too: each
-    // doctor's few records are put in recno order here rather than the whole data set sorted.
-    *statement = QStringLiteral("SELECT id, recno, %1 FROM Details WHERE DataSet = '%2' ORDER BY id")
-                     .arg(columns.join(QStringLiteral(", ")), QuoteForSql(dataSet));
-    // Where the shift-rows query puts a record without a number.
-    const double noNumber = DialectOf(db) == Dialect::PostgreSQL ? HUGE_VAL : -HUGE_VAL;
+    // In the index's order, by id: each doctor's few records are put in recno order apart rather
+    // than the whole data set sorted. SQLite sorts them itself, as cheaply, since a recno stored
+    // there as text sorts after every number, which no number read from it can tell; a server's
+    // recno is always a number, and its records are sorted here. A record without an id belongs to
+    // no doctor (not to one whose id is empty).
+    const bool sortedByStore = DialectOf(db) == Dialect::SQLite;
+    *statement =
+        QStringLiteral("SELECT id, recno, %1 FROM Details WHERE DataSet = '%2' AND id IS NOT NULL ORDER BY id%3")
+            .arg(columns.join(QStringLiteral(", ")), QuoteForSql(dataSet),
+                 sortedByStore ? QStringLiteral(", recno") : QString());
     const size_t width = size_t(columns.size());
     struct Record
     {
@@ -228,7 +232,9 @@ bool ReadRecordNumbers(const QSqlDatabase& db, const QString& dataSet, const QSt
     const auto endRun = [&] {
         if (run.empty())
             return;
-        std::stable_sort(run.begin(), run.end(), [](const Record& a, const Record& b) { return a.recno < b.recno; });
+        if (!sortedByStore)
+            std::stable_sort(run.begin(), run.end(),
+                             [](const Record& a, const Record& b) { return a.recno < b.recno; });
         std::vector<double>& id = all[QString::fromUtf8(runKey)];
         for (const Record& r : run)
             id.insert(id.end(), values.begin() + qsizetype(r.at), values.begin() + qsizetype(r.at + width));
@@ -242,7 +248,8 @@ bool ReadRecordNumbers(const QSqlDatabase& db, const QString& dataSet, const QSt
                 endRun();
                 runKey = key.toByteArray();
             }
-            run.push_back({std::isnan(n[0]) ? noNumber : n[0], values.size()});
+            // A server puts a record without a recno last.
+            run.push_back({std::isnan(n[0]) ? HUGE_VAL : n[0], values.size()});
             for (size_t i = 1; i <= width; ++i)
                 values.push_back(std::isnan(n[i]) ? 0 : n[i]);
         },

@@ -116,8 +116,8 @@ struct ShiftSums
 // Each doctor's records of a data set read with one statement: for every id that has records, the
 // `columns` (expressions over Details, read as numbers, NULL as 0) of each record, a row after
 // another in the order the shift-rows query gives them (recno). Far faster than reading the rows
-// as records or joined with their doctors. False when the read fails; *trouble and *statement then
-// as DataSetReader gives them.
+// as records or joined with their doctors; records without an id are no one's and left out. False
+// when the read fails; *trouble and *statement then as DataSetReader gives them.
 bool ReadRecordNumbers(const QSqlDatabase& db, const QString& dataSet, const QStringList& columns,
                        QHash<QString, std::vector<double>>* numbers, QString* trouble, QString* statement);
 

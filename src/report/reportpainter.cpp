@@ -133,9 +133,12 @@ void ReportPainter::drawLine(FontEntry& entry, const QPointF& baselineStart, con
         layout.setTextOption(option);
         layout.beginLayout();
         QTextLine line = layout.createLine();
+        // A line separator (U+2028) ends a laid-out line where drawText() goes on: such a text is
+        // drawn as text, lest what follows it be lost.
+        const bool whole = line.isValid() && !layout.createLine().isValid();
         layout.endLayout();
         const QList<QGlyphRun> runs = layout.glyphRuns();
-        if (line.isValid() && runs.size() == 1 && runs.first().rawFont() == entry.face) {
+        if (whole && runs.size() == 1 && runs.first().rawFont() == entry.face) {
             shape.drawable = true;
             shape.glyphs = runs.first().glyphIndexes();
             shape.positions = runs.first().positions();

@@ -1,10 +1,15 @@
 #include "core/clock.h"
+#include "db/clienthandles.h"
 #include "documents/documents.h"
 #include "documents/paymentssummaryreport.h"
 #include "documents/pensionsummaryreport.h"
 #include "documents/reportsfixture.h"
 #include "report/reportoutput.h"
 #include "report/reporttableexport.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
 
 using namespace velmar;
 using namespace velmar::test;
@@ -163,6 +168,13 @@ TEST_P(SummaryTest, PaymentsSummaryTakesOnlyDoctorsWithRecordsAndRestartsEachRun
     record(QStringLiteral("1"), 10);
     record(QStringLiteral("9"), 999); // no Headers row
     record(QStringLiteral("1"), 5);
+    // A doctor without an id has no records: not those whose id is empty, nor those without one.
+    doctor(QStringLiteral("none"), QStringLiteral("Nobody"), QString(), 5);
+    record(QStringLiteral("none"), 50);
+    record(QStringLiteral("blank"), 70);
+    exec(QStringLiteral("UPDATE Headers SET id = NULL WHERE id = 'none'"));
+    exec(QStringLiteral("UPDATE Details SET id = CASE id WHEN 'none' THEN NULL ELSE '' END WHERE id IN ('none', "
+                        "'blank')"));
 
     PdfFileOutput output(path(QStringLiteral("twice.pdf")));
     Documents documents(settings, state, m_db, m_prompter, output);
@@ -243,6 +255,39 @@ TEST_P(SummaryTest, BothSummariesAddEachDoctorsRecordsInRecordOrder)
         EXPECT_EQ(pension.value(3), QStringLiteral("300.04")); // net fees
         EXPECT_EQ(pension.value(7), QStringLiteral("300.04")); // net payment
     }
+}
+
+// Another clerk's write between the summary's two reads (the doctors, then their records) reaches
+// neither: the summary is of one moment.
+TEST_P(SummaryTest, AWriteBetweenItsTwoReadsIsNotSeen)
+{
+    sqlite3* handle = SqliteHandle(m_db);
+    if (!handle)
+        GTEST_SKIP() << "a server keeps each statement's own snapshot";
+    doctor(QStringLiteral("1"), QStringLiteral("Jones"), QStringLiteral("Ann"), 0);
+    record(QStringLiteral("1"), 10);
+    struct Writer
+    {
+        QByteArray file;
+        bool wrote = false;
+    } writer{QFile::encodeName(m_db.databaseName())};
+    const auto beforeRecords = [](unsigned, void* context, void* statement, void*) {
+        auto* w = static_cast<Writer*>(context);
+        const char* sql = sqlite3_sql(static_cast<sqlite3_stmt*>(statement));
+        if (w->wrote || !sql || !std::strstr(sql, "FROM Details"))
+            return 0;
+        w->wrote = true;
+        sqlite3* other = nullptr;
+        if (sqlite3_open(w->file.constData(), &other) == SQLITE_OK)
+            sqlite3_exec(other, "UPDATE Details SET Total = Total + 1000", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        return 0;
+    };
+    sqlite3_trace_v2(handle, SQLITE_TRACE_STMT, beforeRecords, &writer);
+    const ReportTable t = table();
+    sqlite3_trace_v2(handle, 0, nullptr, nullptr);
+    EXPECT_TRUE(writer.wrote);
+    EXPECT_EQ(t.rows.value(0), cells({"Jones, A", "10.00", "0.00", "10.00", "", "10.00"}));
 }
 
 class PensionSummaryTest : public SummaryTest

@@ -35,6 +35,11 @@ VELMAR_ON_EACH_STORE(FiguresCommand);
 
 TEST_P(FiguresCommand, OneLinePerDoctorInSurnameOrder)
 {
+    // A doctor without an id has no records, not those whose id is empty.
+    insertDoctor({.id = u"none"_s, .sname = u"Zed"_s});
+    insertShift({.recno = 4, .id = u"blank"_s, .total = 70});
+    exec(u"UPDATE Headers SET id = NULL WHERE id = 'none'"_s);
+    exec(u"UPDATE Details SET id = '' WHERE id = 'blank'"_s);
     const Run r = run({u"--dataset"_s, u"Nov06"_s});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, (QStringList{
@@ -43,6 +48,7 @@ TEST_P(FiguresCommand, OneLinePerDoctorInSurnameOrder)
                          u"101\t5.00\t0.00\t0.00\t5.00\t0.00\t5.00\t0.00\tY\tY"_s,
                          u"O'Neil\t0.00\t0.00\t0.00\t0.00\t0.00\t0.00\t0.00\tN\tN"_s,
                          u"100\t150.01\t7.50\t3.00\t139.51\t21.00\t150.01\t0.00\tN\tN"_s,
+                         u"\t0.00\t0.00\t0.00\t0.00\t0.00\t0.00\t0.00\tN\tN"_s,
                      }));
 }
 

@@ -154,12 +154,24 @@ TEST_P(ShiftRows, OneReadOfTheDataSetGivesEachDoctorHisOwnRead)
         insertShift({.recno = 10000 + s, .id = QString::number(d), .total = 1, .dataSet = u"Dec06"_s});
     }
     exec(u"COMMIT"_s);
+    // Tampered records: a recno stored as text, which SQLite sorts after every number (added first,
+    // 0.1 + 0.2 + 0.3 is not 0.2 + 0.3 + 0.1); a doctor whose id is empty beside a record without
+    // an id, which is no one's.
+    insertDoctor({.id = u"T"_s});
+    insertShift({.recno = 1, .id = u"T"_s, .total = 0.2});
+    insertShift({.recno = 2, .id = u"T"_s, .total = 0.3});
+    insertShift({.recno = 3, .id = u"T"_s, .total = 0.1});
+    if (SqliteHandle(m_db))
+        exec(u"UPDATE Details SET recno = 'x' WHERE id = 'T' AND recno = 3"_s);
+    exec(u"INSERT INTO Headers (DataSet, id, sname) VALUES ('Nov06', '', 'Blank')"_s);
+    exec(u"INSERT INTO Details (DataSet, id, recno, Total, Extra, AdjustmentRate, AdjustmentTime) VALUES "
+         "('Nov06', '', 1, 1, 0, 0, 0), ('Nov06', NULL, 2, 2, 0, 0, 0)"_s);
 
     const AppSettings settings = pensionFormMode(6);
     DataSetReader reader(m_db, u"Nov06"_s);
     QList<QSqlRecord> doctors;
     ASSERT_TRUE(reader.readDoctors(&doctors));
-    ASSERT_EQ(doctors.size(), 2001);
+    ASSERT_EQ(doctors.size(), 2003);
     // Read to the end before any other statement: a server keeps one result open at a time.
     QList<QList<QSqlRecord>> runs(doctors.size());
     for (int i = 0; i < doctors.size(); ++i)
@@ -192,7 +204,7 @@ TEST_P(ShiftRows, OneReadOfTheDataSetGivesEachDoctorHisOwnRead)
         withRows += !oneRead.isEmpty();
     }
     // Doctor 13 alone has none; 42 is listed twice, with its rows each time.
-    EXPECT_EQ(withRows, 2000);
+    EXPECT_EQ(withRows, 2002);
 
     // A read of the sums that stops half-way is a failure that gives no sums, never a short list.
     if (sqlite3* handle = SqliteHandle(m_db)) {

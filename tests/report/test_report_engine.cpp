@@ -301,6 +301,8 @@ TEST_F(PdfExport, TextLandsWhereTheLayoutPutsItInEmbeddedFonts)
     band.addLabel(QStringLiteral("right"), QStringLiteral("Rightword"), QRectF(0, 40, 150.5, 0), arial, Qt::AlignRight);
     band.addLabel(QStringLiteral("centre"), QStringLiteral("Centreword"), QRectF(0, 60, report.bandWidth(), 0), times,
                   Qt::AlignHCenter);
+    // Kept glyphs of a text with a line separator lost all that followed it.
+    band.addLabel(QStringLiteral("separated"), QStringLiteral("Firstpart\u2028Lastpart"), 10.6, 80, arial);
     // Later documents draw the texts from the glyphs the thread keeps for them.
     QString file;
     for (const QString& name :
@@ -321,6 +323,7 @@ TEST_F(PdfExport, TextLandsWhereTheLayoutPutsItInEmbeddedFonts)
         const PdfWord centre = pdf.only(QStringLiteral("Centreword"));
         EXPECT_NEAR(centre.box.center().x(), 105, 0.3);
         EXPECT_NEAR(centre.box.top(), 6.35 + 60, 0.3);
+        EXPECT_TRUE(pdf.text().contains(QStringLiteral("Lastpart"))) << name.toStdString();
     }
 
     QProcess fonts;
