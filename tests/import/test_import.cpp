@@ -4,6 +4,7 @@
 #include "core/appsettings.h"
 #include "core/appstate.h"
 #include "core/clock.h"
+#include "core/textformat.h"
 #include "db/database.h"
 #include "db/dialect.h"
 #include "import/payimport.h"
@@ -273,10 +274,14 @@ TEST_P(Import, OverwriteAskedAndAnswered)
 TEST_P(Import, NumbersAtTheLimitsAreStored)
 {
     const QByteArray tiny = "0." + QByteArray(400, '0') + "1";
-    ASSERT_TRUE(import(kHead + "D,7,01/03/2005,Base,S,T,1000000000," + tiny + ",10000000,-1e9,Y,n,0,0\n"))
+    // "-0.00", or what rounds to it, is stored as 0, not as a negative zero shown as "-0.00".
+    ASSERT_TRUE(import(kHead + "D,7,01/03/2005,Base,S,T,1000000000,-" + tiny + ",10000000,-1e9,Y,n,-0.00,-0\n"))
         << m_prompter.messages.join(u'\n').toStdString();
     EXPECT_EQ(rows(QStringLiteral("SELECT Rate, Total, AdjustmentTime, AdjustmentRate FROM Details")),
               QStringList{QStringLiteral("1e+09|0|10000000|-1e+09")});
+    for (const char* column : {"Total", "superfee", "nonsuperfee"})
+        EXPECT_EQ(FormatMoney(scalar(u"SELECT %1 FROM Details"_s.arg(QLatin1String(column))).toDouble()), u"0.00"_s)
+            << column;
 }
 
 // Many exporters end a file with blank lines, a CR LF too many or a Ctrl+Z.
