@@ -511,7 +511,7 @@ private:
     bool dataSetExists(bool* exists);
     // Doctors of the stored copy who were mailed their invoices.
     int doctorsSent();
-    void deleteDataSet();
+    bool deleteDataSet();
     // The data set's label; without it the data set would be missing from the picker.
     bool insertFileName();
     bool prepareInserts();
@@ -604,14 +604,20 @@ int Importer::doctorsSent()
     return q.value(0).toInt();
 }
 
-void Importer::deleteDataSet()
+bool Importer::deleteDataSet()
 {
-    // A failed deletion skips the rest; the import goes on.
+    // Going on after a refused deletion would store the new rows beside the old; and SQLite, out of
+    // disk, may have ended the whole transaction, so that each row after would be kept on its own.
     for (const char* table : {"Headers", "Details", "FileNames"}) {
+        const QString statement =
+            QStringLiteral("DELETE FROM %1 WHERE DataSet = %2").arg(QLatin1String(table), quoted(m_name));
         QSqlQuery q(m_db);
-        if (!q.exec(QStringLiteral("DELETE FROM %1 WHERE DataSet = %2").arg(QLatin1String(table), quoted(m_name))))
-            return;
+        if (!q.exec(statement)) {
+            m_prompter.error(StatementFailure(m_db, q.lastError(), {statement}));
+            return false;
+        }
     }
+    return true;
 }
 
 bool Importer::insertFileName()
@@ -839,8 +845,8 @@ bool Importer::run(QIODevice& source, ImportResult* result)
                 m_prompter.error(trouble);
                 return false;
             }
-            if (exists)
-                deleteDataSet();
+            if (exists && !deleteDataSet())
+                return false;
             const int recno = NextRecordNumber(m_db, m_prompter);
             if (recno < 0 || !insertFileName() || !prepareInserts())
                 return false;

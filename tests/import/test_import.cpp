@@ -269,6 +269,21 @@ TEST_P(Import, OverwriteAskedAndAnswered)
     // The old rows are gone before numbering starts.
     EXPECT_EQ(rows(QStringLiteral("SELECT recno FROM Details ORDER BY recno")),
               (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
+
+    // A stored copy that cannot be removed stops the import: the new rows were once kept beside it.
+    if (onServer()) {
+        exec(u"CREATE FUNCTION keep() RETURNS trigger AS 'BEGIN RAISE EXCEPTION ''kept''; END' LANGUAGE plpgsql"_s);
+        exec(u"CREATE TRIGGER keep BEFORE DELETE ON Details FOR EACH ROW EXECUTE FUNCTION keep()"_s);
+    } else {
+        exec(u"CREATE TRIGGER keep BEFORE DELETE ON Details BEGIN SELECT RAISE(ABORT, 'kept'); END"_s);
+    }
+    m_prompter.answers = {true};
+    m_prompter.messages.clear();
+    EXPECT_FALSE(import(kHead + kDoctor + kShift));
+    EXPECT_TRUE(m_prompter.messages.value(1).startsWith(u"error: SQL Error: DELETE FROM Details WHERE DataSet"_s))
+        << m_prompter.messages.join(u'\n').toStdString();
+    EXPECT_EQ(count("Details"), 2);
+    EXPECT_EQ(count("Headers"), 1);
 }
 
 TEST_P(Import, NumbersAtTheLimitsAreStored)
