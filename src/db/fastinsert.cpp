@@ -142,8 +142,9 @@ public:
             }
         }
     }
-    // The shortest text the server reads back as the very same double.
-    void bind(int position, double value) override { number(position, value); }
+    // The shortest text the server reads back as the very same double; a "-0" ("-0.00" in a file)
+    // would come back to be printed as "-0.00".
+    void bind(int position, double value) override { number(position, value == 0 ? 0.0 : value); }
     void bind(int position, qint64 value) override { number(position, value); }
     void bindNull(int position) override { m_bound[position] = false; }
 

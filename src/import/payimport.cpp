@@ -22,8 +22,10 @@
 #include <QSqlQuery>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <limits>
@@ -509,7 +511,7 @@ private:
     bool dataSetExists(bool* exists);
     // Doctors of the stored copy who were mailed their invoices.
     int doctorsSent();
-    void deleteDataSet();
+    bool deleteDataSet();
     // The data set's label; without it the data set would be missing from the picker.
     bool insertFileName();
     bool prepareInserts();
@@ -602,14 +604,20 @@ int Importer::doctorsSent()
     return q.value(0).toInt();
 }
 
-void Importer::deleteDataSet()
+bool Importer::deleteDataSet()
 {
-    // A failed deletion skips the rest; the import goes on.
+    // Going on after a refused deletion would store the new rows beside the old; and SQLite, out of
+    // disk, may have ended the whole transaction, so that each row after would be kept on its own.
     for (const char* table : {"Headers", "Details", "FileNames"}) {
+        const QString statement =
+            QStringLiteral("DELETE FROM %1 WHERE DataSet = %2").arg(QLatin1String(table), quoted(m_name));
         QSqlQuery q(m_db);
-        if (!q.exec(QStringLiteral("DELETE FROM %1 WHERE DataSet = %2").arg(QLatin1String(table), quoted(m_name))))
-            return;
+        if (!q.exec(statement)) {
+            m_prompter.error(StatementFailure(m_db, q.lastError(), {statement}));
+            return false;
+        }
     }
+    return true;
 }
 
 bool Importer::insertFileName()
@@ -837,8 +845,8 @@ bool Importer::run(QIODevice& source, ImportResult* result)
                 m_prompter.error(trouble);
                 return false;
             }
-            if (exists)
-                deleteDataSet();
+            if (exists && !deleteDataSet())
+                return false;
             const int recno = NextRecordNumber(m_db, m_prompter);
             if (recno < 0 || !insertFileName() || !prepareInserts())
                 return false;
@@ -882,21 +890,40 @@ QStringList SplitPayLine(const QString& line)
 namespace {
 
 // One whole line into the buffer, which is kept from line to line: QIODevice::readLine() would
-// reserve and give back a block of its own for every line.
+// reserve and give back a block of its own for every line. Read in pieces, so that a line a lone CR
+// ends (a file of CRs alone is one long line to readLine) stops at the piece it ends in: what
+// follows goes back to be read again, and giving back the rest of the file for every line would
+// take hours on a big one.
 QByteArray readWholeLine(QIODevice& file, QByteArray& buffer)
 {
-    if (buffer.size() < 512)
-        buffer.resize(512);
+    constexpr qsizetype kPiece = 512;
     qsizetype size = 0;
+    // The line's first CR, and how far the CRs after it have been looked through.
+    qsizetype cr = -1;
+    qsizetype crsTo = 0;
     for (;;) {
-        const qsizetype room = buffer.size() - size;
-        const qint64 got = file.readLine(buffer.data() + size, room);
+        if (buffer.size() < size + kPiece + 1)
+            buffer.resize(std::max(2 * buffer.size(), size + kPiece + 1));
+        const qint64 got = file.readLine(buffer.data() + size, kPiece + 1);
         if (got <= 0)
             break;
+        const char* const data = buffer.constData();
+        const qsizetype from = size;
         size += got;
-        if (got < room - 1 || buffer.at(size - 1) == '\n')
+        if (data[size - 1] == '\n' || got < kPiece)
             break;
-        buffer.resize(buffer.size() * 2);
+        if (cr < 0) {
+            const void* found = std::memchr(data + from, '\r', size_t(size - from));
+            if (!found)
+                continue;
+            cr = static_cast<const char*>(found) - data;
+            crsTo = cr + 1;
+        }
+        while (crsTo < size && data[crsTo] == '\r')
+            ++crsTo;
+        // Something after the CRs: they end no line of their own, the first one ends this.
+        if (crsTo < size)
+            break;
     }
     return QByteArray(buffer.constData(), size);
 }

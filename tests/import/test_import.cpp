@@ -4,6 +4,7 @@
 #include "core/appsettings.h"
 #include "core/appstate.h"
 #include "core/clock.h"
+#include "core/textformat.h"
 #include "db/database.h"
 #include "db/dialect.h"
 #include "import/payimport.h"
@@ -268,15 +269,34 @@ TEST_P(Import, OverwriteAskedAndAnswered)
     // The old rows are gone before numbering starts.
     EXPECT_EQ(rows(QStringLiteral("SELECT recno FROM Details ORDER BY recno")),
               (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
+
+    // A stored copy that cannot be removed stops the import: the new rows were once kept beside it.
+    if (onServer()) {
+        exec(u"CREATE FUNCTION keep() RETURNS trigger AS 'BEGIN RAISE EXCEPTION ''kept''; END' LANGUAGE plpgsql"_s);
+        exec(u"CREATE TRIGGER keep BEFORE DELETE ON Details FOR EACH ROW EXECUTE FUNCTION keep()"_s);
+    } else {
+        exec(u"CREATE TRIGGER keep BEFORE DELETE ON Details BEGIN SELECT RAISE(ABORT, 'kept'); END"_s);
+    }
+    m_prompter.answers = {true};
+    m_prompter.messages.clear();
+    EXPECT_FALSE(import(kHead + kDoctor + kShift));
+    EXPECT_TRUE(m_prompter.messages.value(1).startsWith(u"error: SQL Error: DELETE FROM Details WHERE DataSet"_s))
+        << m_prompter.messages.join(u'\n').toStdString();
+    EXPECT_EQ(count("Details"), 2);
+    EXPECT_EQ(count("Headers"), 1);
 }
 
 TEST_P(Import, NumbersAtTheLimitsAreStored)
 {
     const QByteArray tiny = "0." + QByteArray(400, '0') + "1";
-    ASSERT_TRUE(import(kHead + "D,7,01/03/2005,Base,S,T,1000000000," + tiny + ",10000000,-1e9,Y,n,0,0\n"))
+    // "-0.00", or what rounds to it, is stored as 0, not as a negative zero shown as "-0.00".
+    ASSERT_TRUE(import(kHead + "D,7,01/03/2005,Base,S,T,1000000000,-" + tiny + ",10000000,-1e9,Y,n,-0.00,-0\n"))
         << m_prompter.messages.join(u'\n').toStdString();
     EXPECT_EQ(rows(QStringLiteral("SELECT Rate, Total, AdjustmentTime, AdjustmentRate FROM Details")),
               QStringList{QStringLiteral("1e+09|0|10000000|-1e+09")});
+    for (const char* column : {"Total", "superfee", "nonsuperfee"})
+        EXPECT_EQ(FormatMoney(scalar(u"SELECT %1 FROM Details"_s.arg(QLatin1String(column))).toDouble()), u"0.00"_s)
+            << column;
 }
 
 // Many exporters end a file with blank lines, a CR LF too many or a Ctrl+Z.

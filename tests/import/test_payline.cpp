@@ -53,7 +53,10 @@ TEST(ReadPayLine, WholeLinesAndLineEnds)
 {
     QByteArray longField(5000, 'z');
     // A CR alone ends its line too, so no record hides in another's fields.
-    QByteArray content = "A,one\r\nB,two\n" + longField + ",end\rC,three\r\r\n";
+    // CRs before the LF end the line, however many pieces they take to read; CRs before text end a
+    // line each.
+    QByteArray content = "A,one\r\nB,two\n" + longField + ",end\rC,three\r\r\n" + QByteArray(511, 'x') +
+                         QByteArray(600, '\r') + "\n" + QByteArray(510, 'y') + "\r\r\rD,four";
     QBuffer buffer(&content);
     ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
     EXPECT_EQ(ReadPayLine(buffer).fields, list({"A", "one"}));
@@ -62,6 +65,11 @@ TEST(ReadPayLine, WholeLinesAndLineEnds)
     ASSERT_EQ(longLine.fields.size(), 2);
     EXPECT_EQ(longLine.fields[0].size(), 5000);
     EXPECT_EQ(ReadPayLine(buffer).fields, list({"C", "three"}));
+    EXPECT_EQ(ReadPayLine(buffer).fields, QStringList{QString(511, u'x')});
+    EXPECT_EQ(ReadPayLine(buffer).fields, QStringList{QString(510, u'y')});
+    EXPECT_TRUE(ReadPayLine(buffer).fields.isEmpty());
+    EXPECT_TRUE(ReadPayLine(buffer).fields.isEmpty());
+    EXPECT_EQ(ReadPayLine(buffer).fields, list({"D", "four"}));
     EXPECT_EQ(ReadPayLine(buffer).status, PayLine::EndOfFile);
 }
 
