@@ -209,16 +209,18 @@ QString ShiftDateText(const QVariant& value)
 bool ReadRecordNumbers(const QSqlDatabase& db, const QString& dataSet, const QStringList& columns,
                        QHash<QString, std::vector<double>>* numbers, QString* trouble, QString* statement)
 {
-    // In the index's order, by id: each doctor's few records are put in recno order apart rather
-    // than the whole data set sorted. SQLite sorts them itself, as cheaply, since a recno stored
-    // there as text sorts after every number, which no number read from it can tell; a server's
-    // recno is always a number, and its records are sorted here. A record without an id belongs to
-    // no doctor (not to one whose id is empty).
-    const bool sortedByStore = DialectOf(db) == Dialect::SQLite;
-    *statement =
-        QStringLiteral("SELECT id, recno, %1 FROM Details WHERE DataSet = '%2' AND id IS NOT NULL ORDER BY id%3")
-            .arg(columns.join(QStringLiteral(", ")), QuoteForSql(dataSet),
-                 sortedByStore ? QStringLiteral(", recno") : QString());
+    // In the index's order, by id: each doctor's few records are put in recno order here rather
+    // than the whole data set sorted. On SQLite a recno stored as text sorts after every number:
+    // such a recno reads as infinity (texts among themselves keep the order they were stored in).
+    // A record without an id belongs to no doctor (not to one whose id is empty).
+    const bool sqlite = DialectOf(db) == Dialect::SQLite;
+    const QString recno = sqlite ? QStringLiteral("CASE WHEN recno IS NULL OR typeof(recno) IN ('integer', 'real') "
+                                                  "THEN recno ELSE 9e999 END")
+                                 : QStringLiteral("recno");
+    *statement = QStringLiteral("SELECT id, %1, %2 FROM Details WHERE DataSet = '%3' AND id IS NOT NULL ORDER BY id")
+                     .arg(recno, columns.join(QStringLiteral(", ")), QuoteForSql(dataSet));
+    // Where each store puts a record without a recno.
+    const double noRecno = sqlite ? -HUGE_VAL : HUGE_VAL;
     const size_t width = size_t(columns.size());
     struct Record
     {
@@ -232,9 +234,7 @@ bool ReadRecordNumbers(const QSqlDatabase& db, const QString& dataSet, const QSt
     const auto endRun = [&] {
         if (run.empty())
             return;
-        if (!sortedByStore)
-            std::stable_sort(run.begin(), run.end(),
-                             [](const Record& a, const Record& b) { return a.recno < b.recno; });
+        std::stable_sort(run.begin(), run.end(), [](const Record& a, const Record& b) { return a.recno < b.recno; });
         std::vector<double>& id = all[QString::fromUtf8(runKey)];
         for (const Record& r : run)
             id.insert(id.end(), values.begin() + qsizetype(r.at), values.begin() + qsizetype(r.at + width));
@@ -248,8 +248,7 @@ bool ReadRecordNumbers(const QSqlDatabase& db, const QString& dataSet, const QSt
                 endRun();
                 runKey = key.toByteArray();
             }
-            // A server puts a record without a recno last.
-            run.push_back({std::isnan(n[0]) ? HUGE_VAL : n[0], values.size()});
+            run.push_back({std::isnan(n[0]) ? noRecno : n[0], values.size()});
             for (size_t i = 1; i <= width; ++i)
                 values.push_back(std::isnan(n[i]) ? 0 : n[i]);
         },
