@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -125,6 +126,23 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+// The program's import and the other side's take turns five times; the medians of their seconds,
+// or false when a turn failed.
+bool takeTurns(const std::function<double()>& program, const std::function<double()>& other, double* programSeconds,
+               double* otherSeconds)
+{
+    std::vector<double> ours, theirs;
+    for (int round = 0; round < 5; ++round) {
+        ours.push_back(program());
+        theirs.push_back(other());
+        if (ours.back() < 0 || theirs.back() < 0)
+            return false;
+    }
+    *programSeconds = median(ours);
+    *otherSeconds = median(theirs);
+    return true;
+}
+
 bool runOnce(const QTemporaryDir& dir, int doctors, int shifts)
 {
     const QString pay = dir.filePath(QStringLiteral("run%1.pay").arg(shifts));
@@ -149,14 +167,9 @@ bool compareWithShell(const QTemporaryDir& dir, int shifts)
     }
     if (!exportRows(ours, dir))
         return false;
-    std::vector<double> program, shell;
-    for (int round = 0; round < 5; ++round) {
-        program.push_back(importOnce(pay, ours));
-        shell.push_back(shellImport(theirs, dir));
-        if (program.back() < 0 || shell.back() < 0)
-            return false;
-    }
-    const double a = median(program), b = median(shell);
+    double a = 0, b = 0;
+    if (!takeTurns([&] { return importOnce(pay, ours); }, [&] { return shellImport(theirs, dir); }, &a, &b))
+        return false;
     std::printf("import %.3f s, sqlite3 %s .import of the same rows %.3f s (medians of 5 turns each): %.2f times "
                 "(aim: at most 1.2)\n",
                 a, qPrintable(version.trimmed()), b, a / b);
@@ -241,14 +254,9 @@ bool compareWithPsql(const QTemporaryDir& dir, int shifts)
         return false;
     }
     const QString pay = dir.filePath(QStringLiteral("run%1.pay").arg(shifts));
-    std::vector<double> program, psql;
-    for (int round = 0; round < 5; ++round) {
-        program.push_back(serverImportOnce(server, pay));
-        psql.push_back(psqlCopy(server, dir));
-        if (program.back() < 0 || psql.back() < 0)
-            return false;
-    }
-    const double a = median(program), b = median(psql);
+    double a = 0, b = 0;
+    if (!takeTurns([&] { return serverImportOnce(server, pay); }, [&] { return psqlCopy(server, dir); }, &a, &b))
+        return false;
     std::printf("PostgreSQL: import %.3f s, psql \\copy of the same rows %.3f s (medians of 5 turns each): %.2f "
                 "times (aim: at most 1.2)\n",
                 a, b, a / b);
